@@ -1,0 +1,37 @@
+// Files: open, read one byte, set the position, write, delete, close.
+//
+// Paths are wide text. A path that starts with a backslash is a device path (such as
+// L"\\Windows\\StartUp\\Quillon.lnk"); the back end decides where the device's folders are.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+
+#include "platform/errors.h"
+
+namespace quillon::platform {
+
+enum class FileMode {
+  kReadExisting,    // read only; fails when the file does not exist
+  kWriteTruncate,   // write only; creates the file or empties it
+};
+
+class File {
+ public:
+  virtual ~File() = default;  // closes the file
+  // Reads one byte. Returns kSuccess and *got = 1, or kSuccess and *got = 0 at the end.
+  virtual ErrorCode ReadByte(std::uint8_t* byte, std::uint32_t* got) = 0;
+  virtual ErrorCode SetPosition(std::uint64_t offset) = 0;
+  virtual ErrorCode Write(std::span<const std::uint8_t> bytes) = 0;
+};
+
+class Files {
+ public:
+  virtual ~Files() = default;
+  virtual std::unique_ptr<File> Open(std::wstring_view path, FileMode mode, ErrorCode* error) = 0;
+  virtual ErrorCode Delete(std::wstring_view path) = 0;
+};
+
+}  // namespace quillon::platform

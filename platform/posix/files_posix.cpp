@@ -1,0 +1,136 @@
+#include "platform/posix/files_posix.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+
+#include "platform/text.h"
+
+namespace quillon::platform::posix {
+namespace {
+
+class PosixFile final : public File {
+ public:
+  explicit PosixFile(int fd) : fd_(fd) {}
+  ~PosixFile() override { close(fd_); }
+  PosixFile(const PosixFile&) = delete;
+  PosixFile& operator=(const PosixFile&) = delete;
+
+  // One byte per call for the caller; one read of a block below it.
+  ErrorCode ReadByte(std::uint8_t* byte, std::uint32_t* got) override {
+    *got = 0;
+    if (next_ == filled_) {
+      ssize_t count;
+      do {
+        count = read(fd_, buffer_.data(), buffer_.size());
+      } while (count < 0 && errno == EINTR);
+      if (count < 0) return ErrorFromErrno(errno);
+      next_ = 0;
+      filled_ = static_cast<std::size_t>(count);
+      if (filled_ == 0) return kSuccess;
+    }
+    *byte = buffer_[next_++];
+    *got = 1;
+    return kSuccess;
+  }
+
+  ErrorCode SetPosition(std::uint64_t offset) override {
+    next_ = filled_ = 0;
+    if (lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) return ErrorFromErrno(errno);
+    return kSuccess;
+  }
+
+  ErrorCode Write(std::span<const std::uint8_t> bytes) override {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t count = write(fd_, bytes.data() + done, bytes.size() - done);
+      if (count < 0) {
+        if (errno == EINTR) continue;
+        return ErrorFromErrno(errno);
+      }
+      done += static_cast<std::size_t>(count);
+    }
+    return kSuccess;
+  }
+
+ private:
+  int fd_;
+  std::array<std::uint8_t, 4096> buffer_{};
+  std::size_t next_ = 0;
+  std::size_t filled_ = 0;
+};
+
+}  // namespace
+
+bool MatchesPattern(std::wstring_view name, std::wstring_view pattern) {
+  // Iterative wildcard match with one back-tracking point for the last "*".
+  std::size_t n = 0, p = 0, starP = std::wstring_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == L'?' || FoldCase(pattern[p]) == FoldCase(name[n]))) {
+      ++n;
+      ++p;
+    } else if (p < pattern.size() && pattern[p] == L'*') {
+      starP = p++;
+      starN = n;
+    } else if (starP != std::wstring_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == L'*') ++p;
+  return p == pattern.size();
+}
+
+std::unique_ptr<File> PosixFiles::Open(std::wstring_view path, FileMode mode, ErrorCode* error) {
+  const std::string host = root_.HostPath(path);
+  const int flags = mode == FileMode::kReadExisting ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
+  const int fd = open(host.c_str(), flags | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *error = ErrorFromErrno(errno);
+    return nullptr;
+  }
+  struct stat info {};
+  if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    close(fd);
+    *error = kErrorAccessDenied;
+    return nullptr;
+  }
+  *error = kSuccess;
+  return std::make_unique<PosixFile>(fd);
+}
+
+ErrorCode PosixFiles::Delete(std::wstring_view path) {
+  if (unlink(root_.HostPath(path).c_str()) != 0) return ErrorFromErrno(errno);
+  return kSuccess;
+}
+
+ErrorCode PosixFiles::List(std::wstring_view pattern, std::vector<std::wstring>* names) {
+  names->clear();
+  const std::size_t cut = pattern.find_last_of(L"\\/");
+  const std::wstring_view folder = cut == std::wstring_view::npos ? L"." : pattern.substr(0, cut == 0 ? 1 : cut);
+  const std::wstring_view namePattern = cut == std::wstring_view::npos ? pattern : pattern.substr(cut + 1);
+  const std::string hostFolder = root_.HostPath(folder);
+  DIR* dir = opendir(hostFolder.c_str());
+  if (dir == nullptr) return ErrorFromErrno(errno);
+  while (const dirent* entry = readdir(dir)) {
+    const std::wstring name = Utf8ToWide(entry->d_name);
+    if (!MatchesPattern(name, namePattern)) continue;
+    struct stat info {};
+    if (stat((hostFolder + "/" + entry->d_name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+      names->push_back(name);
+    }
+  }
+  closedir(dir);
+  std::sort(names->begin(), names->end(),
+            [](const std::wstring& a, const std::wstring& b) { return CompareIgnoringCase(a, b) < 0; });
+  return names->empty() ? kErrorFileNotFound : kSuccess;
+}
+
+}  // namespace quillon::platform::posix

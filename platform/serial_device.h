@@ -1,0 +1,64 @@
+// Serial devices, shaped after the Windows communications calls.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+
+#include "platform/errors.h"
+
+namespace quillon::platform {
+
+enum class Parity : std::uint8_t { kNone = 0, kOdd = 1, kEven = 2, kMark = 3, kSpace = 4 };
+enum class StopBits : std::uint8_t { kOne = 0, kOneAndHalf = 1, kTwo = 2 };
+
+// The line state. Every flag left false means: no flow control of any kind, DTR and RTS left to
+// the program, no parity checking, no error or null-byte handling.
+struct LineSettings {
+  std::uint32_t baudRate = 0;
+  std::uint8_t dataBits = 0;
+  Parity parity = Parity::kNone;
+  StopBits stopBits = StopBits::kOne;
+  bool ctsFlowControl = false;
+  bool dsrFlowControl = false;
+  bool xonXoff = false;
+  bool parityCheck = false;
+  bool dtrControl = false;
+  bool rtsControl = false;
+};
+
+struct Timeouts {
+  std::uint32_t readInterval = 0;
+  std::uint32_t readTotalMultiplier = 0;
+  std::uint32_t readTotalConstant = 0;
+  std::uint32_t writeTotalMultiplier = 0;
+  std::uint32_t writeTotalConstant = 0;
+};
+
+// Reads return at once with what has arrived.
+inline constexpr Timeouts kReadReturnsAtOnce{0xFFFFFFFFu, 0, 0, 0, 0};
+
+enum class ModemLine { kClearDtr, kClearRts, kSetDtr, kSetRts };
+
+class SerialDevice {
+ public:
+  virtual ~SerialDevice() = default;  // closes the device
+  virtual ErrorCode SetLineState(const LineSettings& settings) = 0;
+  virtual ErrorCode SetTimeouts(const Timeouts& timeouts) = 0;
+  virtual ErrorCode SetupQueues(std::uint32_t inputBytes, std::uint32_t outputBytes) = 0;
+  virtual ErrorCode Escape(ModemLine line) = 0;
+  // Discards what waits in both directions.
+  virtual ErrorCode Purge() = 0;
+  virtual ErrorCode Read(std::span<std::uint8_t> buffer, std::uint32_t* got) = 0;
+  virtual ErrorCode Write(std::span<const std::uint8_t> bytes, std::uint32_t* written) = 0;
+};
+
+class SerialDevices {
+ public:
+  virtual ~SerialDevices() = default;
+  // Opens the device exclusively for reading and writing. Null and *error on failure.
+  virtual std::unique_ptr<SerialDevice> Open(std::wstring_view name, ErrorCode* error) = 0;
+};
+
+}  // namespace quillon::platform

@@ -1,0 +1,19 @@
+// System: the program's own path and the device restart.
+#pragma once
+
+#include <string>
+
+#include "platform/errors.h"
+
+namespace quillon::platform {
+
+class System {
+ public:
+  virtual ~System() = default;
+  // Full path of the running program, in the form the file operations accept.
+  virtual std::wstring OwnPath() = 0;
+  // Asks for the device restart. On a real device it does not return on success.
+  virtual ErrorCode RequestRestart() = 0;
+};
+
+}  // namespace quillon::platform

@@ -1,0 +1,70 @@
+// The diagnostic trace: short wide-text messages handed to an external trace viewer through
+// a ring of records in shared memory (see trace_layout.h).
+//
+// Writers never wait for the viewer: a message that finds no room is counted lost, one that
+// cannot get the mutex within 300 ms is dropped. With no viewer running only thread names are
+// kept, in the registry, so that a viewer started later can still name the threads.
+//
+// Thread-safe: any thread may write; the named mutex serialises writers, also across processes.
+// Initialise and Shutdown are called once each, before and after all writing.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "platform/process_wide.h"
+#include "trace/format.h"
+#include "trace/trace_kind.h"
+
+namespace quillon {
+
+class Trace {
+ public:
+  static constexpr std::size_t kFormatBufferChars = 1024;
+  static constexpr std::uint32_t kMutexWaitMs = 300;
+
+  // The native platform's trace; nothing is opened before Initialise.
+  Trace();
+  explicit Trace(const platform::Platform& platform);
+  ~Trace();
+  Trace(const Trace&) = delete;
+  Trace& operator=(const Trace&) = delete;
+
+  // The process's trace (replaceable in tests through ProcessWide<Trace>::Scoped).
+  static Trace& Process() { return platform::ProcessWide<Trace>::Get(); }
+
+  void Initialise();
+  void Shutdown();
+
+  template <typename... Args>
+  void Printf(TraceKind kind, std::uint32_t category, WideFormat<Args...> format, const Args&... args) {
+    if (!CanWrite()) return;
+    std::array<wchar_t, kFormatBufferChars> text;
+    const std::size_t length = FormatTo(std::span<wchar_t>(text), format, args...);
+    if (length == 0) return;
+    Write(kind, category, std::wstring_view(text.data(), length));
+  }
+
+  void Write(TraceKind kind, std::uint32_t category, std::wstring_view text);
+
+  // Whether this program created the shared memory (and so cleared the old thread names).
+  bool FirstCreator() const { return firstCreator_; }
+
+ private:
+  bool CanWrite() const { return view_ != nullptr && mutex_ != nullptr; }
+  void RegisterThreadName(std::uint32_t threadId, std::wstring_view name);
+  void ForgetThreadName(std::uint32_t threadId);
+  void PlaceRecord(TraceKind kind, std::uint32_t category, std::wstring_view text);
+
+  const platform::Platform& platform_;
+  std::unique_ptr<platform::Event> startedEvent_;
+  std::unique_ptr<platform::SharedMemory> memory_;
+  std::unique_ptr<platform::NamedMutex> mutex_;
+  std::byte* view_ = nullptr;
+  bool firstCreator_ = true;
+};
+
+}  // namespace quillon
