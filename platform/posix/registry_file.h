@@ -13,26 +13,21 @@
 
 #include "platform/posix/device_root.h"
 #include "platform/posix/registry_text.h"
-#include "platform/registry.h"
+#include "platform/registry_tree.h"
 
 namespace quillon::platform::posix {
 
-class RegistryFile final : public Registry {
+class RegistryFile final : public TreeRegistry {
  public:
   explicit RegistryFile(const DeviceRoot& root) : root_(root) {}
-  ErrorCode OpenKey(std::wstring_view path, RegistryAccess access, std::unique_ptr<RegistryKey>* key) override;
-  ErrorCode CreateKey(std::wstring_view path, std::unique_ptr<RegistryKey>* key) override;
-  ErrorCode DeleteKey(std::wstring_view path) override;
-  ErrorCode DeleteTree(std::wstring_view path) override;
 
   // The last damage found, such as "/root/registry.reg line 7: bad dword data"; empty if none.
   std::string Problem() const;
   std::string FilePath() const { return root_.Path() + "/registry.reg"; }
 
-  // Runs `change` on the registry under the lock; writes the file when it returns true and the
-  // result is kSuccess. With `forWriting` false the lock is shared and nothing is written.
-  // `change` sets its bool when it changed the tree.
-  ErrorCode Transact(bool forWriting, const std::function<ErrorCode(RegistryNode*, bool*)>& change);
+  // Loads the file under the lock (shared for reading, exclusive for writing) and replaces it
+  // when the change modified the tree.
+  ErrorCode Transact(bool forWriting, const Change& change) override;
 
  private:
   ErrorCode Lock(bool exclusive, int* lockFd);

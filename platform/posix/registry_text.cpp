@@ -15,78 +15,7 @@ constexpr std::uint32_t kDword = 4;
 constexpr std::uint32_t kBinary = 3;
 constexpr std::size_t kBytesPerLine = 25;
 
-std::wstring_view NameOf(const std::unique_ptr<RegistryNode>& node) { return node->name; }
-std::wstring_view NameOf(const RegistryValue& value) { return value.name; }
-
-template <typename Items>
-auto LowerBound(Items& items, std::wstring_view name) {
-  return std::lower_bound(items.begin(), items.end(), name, [](const auto& item, std::wstring_view key) {
-    return CompareIgnoringCase(NameOf(item), key) < 0;
-  });
-}
-
 }  // namespace
-
-RegistryNode* RegistryNode::FindChild(std::wstring_view childName) const {
-  auto& items = const_cast<std::vector<std::unique_ptr<RegistryNode>>&>(children);
-  auto found = LowerBound(items, childName);
-  return found != items.end() && EqualsIgnoringCase((*found)->name, childName) ? found->get() : nullptr;
-}
-
-RegistryNode* RegistryNode::AddChild(std::wstring_view childName) {
-  auto found = LowerBound(children, childName);
-  if (found != children.end() && EqualsIgnoringCase((*found)->name, childName)) return found->get();
-  auto node = std::make_unique<RegistryNode>();
-  node->name = std::wstring(childName);
-  return children.insert(found, std::move(node))->get();
-}
-
-bool RegistryNode::RemoveChild(std::wstring_view childName) {
-  auto found = LowerBound(children, childName);
-  if (found == children.end() || !EqualsIgnoringCase((*found)->name, childName)) return false;
-  children.erase(found);
-  return true;
-}
-
-RegistryValue* RegistryNode::FindValue(std::wstring_view valueName) {
-  auto found = LowerBound(values, valueName);
-  return found != values.end() && EqualsIgnoringCase(found->name, valueName) ? &*found : nullptr;
-}
-
-void RegistryNode::SetValue(std::wstring_view valueName, std::uint32_t type, std::vector<std::uint8_t> data) {
-  auto found = LowerBound(values, valueName);
-  if (found != values.end() && EqualsIgnoringCase(found->name, valueName)) {
-    found->type = type;
-    found->data = std::move(data);
-    return;
-  }
-  values.insert(found, RegistryValue{std::wstring(valueName), type, std::move(data)});
-}
-
-bool RegistryNode::RemoveValue(std::wstring_view valueName) {
-  auto found = LowerBound(values, valueName);
-  if (found == values.end() || !EqualsIgnoringCase(found->name, valueName)) return false;
-  values.erase(found);
-  return true;
-}
-
-std::vector<std::wstring> SplitKeyPath(std::wstring_view path) {
-  std::vector<std::wstring> names;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find(L'\\', start);
-    if (end == std::wstring_view::npos) end = path.size();
-    if (end > start) names.emplace_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return names;
-}
-
-bool IsStorableName(std::wstring_view name, bool isKey) {
-  return std::none_of(name.begin(), name.end(), [isKey](wchar_t c) {
-    return c < 0x20 || c == 0x7F || (isKey && c == L'\\');
-  });
-}
 
 // ---------------------------------------------------------------------------------------------
 // Writing

@@ -7,38 +7,13 @@
 // hex:..., every other type hex(N):... Keys and values are written sorted without regard to case.
 #pragma once
 
-#include <cstdint>
-#include <memory>
+#include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "platform/registry_tree.h"
 
 namespace quillon::platform::posix {
-
-struct RegistryValue {
-  std::wstring name;  // empty: the key's default value, written "@"
-  std::uint32_t type = 0;
-  std::vector<std::uint8_t> data;
-};
-
-struct RegistryNode {
-  std::wstring name;
-  std::vector<RegistryValue> values;                   // sorted without regard to case
-  std::vector<std::unique_ptr<RegistryNode>> children;  // sorted without regard to case
-
-  RegistryNode* FindChild(std::wstring_view childName) const;
-  RegistryNode* AddChild(std::wstring_view childName);  // returns the existing one if any
-  bool RemoveChild(std::wstring_view childName);
-  RegistryValue* FindValue(std::wstring_view valueName);
-  void SetValue(std::wstring_view valueName, std::uint32_t type, std::vector<std::uint8_t> data);
-  bool RemoveValue(std::wstring_view valueName);
-};
-
-// Splits "A\\B\\C" into its names; empty names (doubled or outer backslashes) are dropped.
-std::vector<std::wstring> SplitKeyPath(std::wstring_view path);
-
-// True when a key or value name can be stored: no control characters, and for keys no backslash.
-bool IsStorableName(std::wstring_view name, bool isKey);
 
 std::string SerializeRegistry(const RegistryNode& root);
 

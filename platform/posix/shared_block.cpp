@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "platform/posix/descriptor.h"
 #include "platform/posix/device_root.h"
 #include "platform/text.h"
 
@@ -18,20 +19,6 @@ namespace {
 constexpr const char* kShmFolder = "/dev/shm/";
 
 // Closes a descriptor on every way out unless released.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 

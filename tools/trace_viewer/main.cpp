@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tracev: cannot attach to the trace (error %u)\n", error);
     return 1;
   }
+  std::fflush(stdout);
   std::fprintf(stderr, "tracev: ready\n");
   std::fflush(stderr);
 

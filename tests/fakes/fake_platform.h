@@ -1,0 +1,23 @@
+// A whole platform of fakes, one per test fixture. Install() makes it the platform in force.
+#pragma once
+
+#include "platform/platform.h"
+#include "tests/fakes/fake_kernel_objects.h"
+#include "tests/fakes/fake_window_messages.h"
+#include "tests/fakes/manual_clock.h"
+#include "tests/fakes/memory_registry.h"
+#include "tests/fakes/scripted_serial.h"
+
+namespace quillon::testing {
+
+struct FakePlatform {
+  ManualClock clock;
+  FakeKernelObjects kernel;
+  MemoryRegistry registry;
+  SerialScript serialScript;
+  ScriptedSerialDevices serial{serialScript};
+  FakeWindowMessages messages;
+  platform::Platform roles{&clock, &kernel, nullptr, nullptr, &registry, &serial, nullptr, &messages};
+};
+
+}  // namespace quillon::testing

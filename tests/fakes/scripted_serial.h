@@ -1,0 +1,39 @@
+// A serial device that follows a script: what each step returns, what each read delivers, and
+// a log of every call in order, for tests of the code above the device.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/serial_device.h"
+
+namespace quillon::testing {
+
+struct SerialScript {
+  platform::ErrorCode openError = platform::kSuccess;
+  // Errors of single steps by name: "line", "timeouts", "queues", "escape", "purge".
+  std::map<std::string, platform::ErrorCode> stepErrors;
+  // Each read takes the next chunk (up to the caller's buffer size); none left: 0 bytes.
+  std::deque<std::vector<std::uint8_t>> reads;
+
+  // Filled in by the device.
+  std::vector<std::string> calls;
+  std::vector<std::uint8_t> written;
+  platform::LineSettings line;
+  platform::Timeouts timeouts;
+  std::wstring openedName;
+  int openDevices = 0;
+};
+
+class ScriptedSerialDevices final : public platform::SerialDevices {
+ public:
+  explicit ScriptedSerialDevices(SerialScript& script) : script_(script) {}
+  std::unique_ptr<platform::SerialDevice> Open(std::wstring_view name, platform::ErrorCode* error) override;
+
+ private:
+  SerialScript& script_;
+};
+
+}  // namespace quillon::testing
