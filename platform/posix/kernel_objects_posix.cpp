@@ -27,15 +27,19 @@ class PosixSharedMemory final : public SharedMemory {
   std::unique_ptr<SharedBlock> block_;
 };
 
+void AddMilliseconds(timespec* time, std::uint32_t milliseconds) {
+  time->tv_sec += static_cast<time_t>(milliseconds / 1000);
+  time->tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+  if (time->tv_nsec >= 1000000000L) {
+    time->tv_sec += 1;
+    time->tv_nsec -= 1000000000L;
+  }
+}
+
 timespec DeadlineAfter(std::uint32_t timeoutMs) {
   timespec deadline{};
   clock_gettime(CLOCK_MONOTONIC, &deadline);
-  deadline.tv_sec += static_cast<time_t>(timeoutMs / 1000);
-  deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-  if (deadline.tv_nsec >= 1000000000L) {
-    deadline.tv_sec += 1;
-    deadline.tv_nsec -= 1000000000L;
-  }
+  AddMilliseconds(&deadline, timeoutMs);
   return deadline;
 }
 
@@ -55,8 +59,16 @@ class PosixNamedMutex final : public NamedMutex {
   }
 
   WaitResult Wait(std::uint32_t timeoutMs) override {
+#if defined(__SANITIZE_THREAD__)
+    // The thread sanitizer does not know pthread_mutex_clocklock; it would miss every lock.
+    timespec deadline{};
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    AddMilliseconds(&deadline, timeoutMs);
+    const int result = pthread_mutex_timedlock(Mutex(), &deadline);
+#else
     const timespec deadline = DeadlineAfter(timeoutMs);
     const int result = pthread_mutex_clocklock(Mutex(), CLOCK_MONOTONIC, &deadline);
+#endif
     if (result == 0) return WaitResult::kObtained;
     if (result == EOWNERDEAD) {
       // The owner died holding it; like an abandoned Windows mutex, the caller now owns it.

@@ -120,12 +120,12 @@ int main(int argc, char** argv) {
         std::snprintf(id, sizeof id, "%08x", entry.threadId);
         thread = id;
       }
-      std::printf("%10u %-12s %-10s %s\n", entry.tick, thread.c_str(), KindName(entry.kind),
+      std::printf("%10u %-14s %-10s %s\n", entry.tick, thread.c_str(), KindName(entry.kind),
                   quillon::platform::WideToUtf8(entry.text).c_str());
       ++shown;
     });
     if (const auto lost = reader.TakeLost(); lost.count != 0) {
-      std::printf("%10u %-12s %-10s %u messages lost for lack of room\n", lost.firstTick, "-", "lost", lost.count);
+      std::printf("%10u %-14s %-10s %u messages lost for lack of room\n", lost.firstTick, "-", "lost", lost.count);
     }
     std::fflush(stdout);
     const std::uint32_t now = platform.clock->TickCount();
