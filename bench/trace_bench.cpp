@@ -38,6 +38,17 @@ struct BenchDevice {
   platform::Platform roles{&clock, &kernel, nullptr, nullptr, &registry, nullptr, nullptr, &messages};
 };
 
+// One message as the programming run writes them; counts the allocations it makes.
+void WriteOne(Trace& trace, std::int64_t index, long long* counted) {
+  const long long before = allocations.load(std::memory_order_relaxed);
+  trace.Printf(KindInfo, kTraceCategory, L"Send key %d of %d: &%04x", static_cast<int>(index), 1000, 0x0191);
+  *counted += allocations.load(std::memory_order_relaxed) - before;
+}
+
+void ReportAllocations(benchmark::State& state, long long counted, std::int64_t done) {
+  state.counters["allocations/message"] = benchmark::Counter(static_cast<double>(counted) / static_cast<double>(done));
+}
+
 void Drain(tools::TraceReader& reader, platform::MessageQueue* queue) {
   reader.ReadAvailable([](const tools::TraceEntry&) {});
   platform::WindowMessage message;
@@ -61,16 +72,14 @@ void TraceWithViewer(benchmark::State& state) {
   long long counted = 0;
   std::int64_t done = 0;
   for (auto _ : state) {
-    const long long before = allocations.load(std::memory_order_relaxed);
-    trace.Printf(KindInfo, kTraceCategory, L"Send key %d of %d: &%04x", static_cast<int>(done), 1000, 0x0191);
-    counted += allocations.load(std::memory_order_relaxed) - before;
+    WriteOne(trace, done, &counted);
     if (++done % 8 == 0) {  // the viewer keeps up, as it does in use
       state.PauseTiming();
       Drain(reader, queue.get());
       state.ResumeTiming();
     }
   }
-  state.counters["allocations/message"] = benchmark::Counter(static_cast<double>(counted) / static_cast<double>(done));
+  ReportAllocations(state, counted, done);
 }
 BENCHMARK(TraceWithViewer);
 
@@ -81,12 +90,9 @@ void TraceWithoutViewer(benchmark::State& state) {
   long long counted = 0;
   std::int64_t done = 0;
   for (auto _ : state) {
-    const long long before = allocations.load(std::memory_order_relaxed);
-    trace.Printf(KindInfo, kTraceCategory, L"Send key %d of %d: &%04x", static_cast<int>(done), 1000, 0x0191);
-    counted += allocations.load(std::memory_order_relaxed) - before;
-    ++done;
+    WriteOne(trace, done++, &counted);
   }
-  state.counters["allocations/message"] = benchmark::Counter(static_cast<double>(counted) / static_cast<double>(done));
+  ReportAllocations(state, counted, done);
 }
 BENCHMARK(TraceWithoutViewer);
 

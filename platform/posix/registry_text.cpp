@@ -164,6 +164,17 @@ bool ParseHexBytes(std::string_view text, std::vector<std::uint8_t>* data, std::
   }
 }
 
+// One to eight hexadecimal digits.
+bool ParseHexWord(std::string_view digits, std::uint32_t* number) {
+  if (digits.empty() || digits.size() > 8) return false;
+  *number = 0;
+  for (char c : digits) {
+    if (HexDigit(c) < 0) return false;
+    *number = *number * 16 + static_cast<std::uint32_t>(HexDigit(c));
+  }
+  return true;
+}
+
 bool ParseData(std::string_view text, RegistryValue* value, std::string* reason) {
   if (text.starts_with("\"")) {
     std::wstring content;
@@ -180,14 +191,11 @@ bool ParseData(std::string_view text, RegistryValue* value, std::string* reason)
     return true;
   }
   if (text.starts_with("dword:")) {
-    const std::string_view digits = text.substr(6);
-    if (digits.empty() || digits.size() > 8 ||
-        !std::all_of(digits.begin(), digits.end(), [](char c) { return HexDigit(c) >= 0; })) {
+    std::uint32_t number = 0;
+    if (!ParseHexWord(text.substr(6), &number)) {
       *reason = "bad dword data";
       return false;
     }
-    std::uint32_t number = 0;
-    for (char c : digits) number = number * 16 + static_cast<std::uint32_t>(HexDigit(c));
     value->type = kDword;
     value->data = {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
                    static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)};
@@ -199,15 +207,10 @@ bool ParseData(std::string_view text, RegistryValue* value, std::string* reason)
   }
   if (text.starts_with("hex(")) {
     const std::size_t close = text.find("):");
-    const std::string_view digits = close == std::string_view::npos ? std::string_view{} : text.substr(4, close - 4);
-    if (digits.empty() || digits.size() > 8 ||
-        !std::all_of(digits.begin(), digits.end(), [](char c) { return HexDigit(c) >= 0; })) {
+    if (close == std::string_view::npos || !ParseHexWord(text.substr(4, close - 4), &value->type)) {
       *reason = "bad hex(type) prefix";
       return false;
     }
-    std::uint32_t type = 0;
-    for (char c : digits) type = type * 16 + static_cast<std::uint32_t>(HexDigit(c));
-    value->type = type;
     return ParseHexBytes(text.substr(close + 2), &value->data, reason);
   }
   *reason = "unknown data form";
