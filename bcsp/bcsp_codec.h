@@ -1,0 +1,81 @@
+// The BCSP wire format: header, header checksum, CRC, SLIP escaping, the link-establishment
+// messages, and the checks of a received frame with their diagnostic lines. Pure functions on
+// plain bytes; no state, no I/O, no allocation.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace quillon {
+
+inline constexpr std::uint8_t kSlipDelimiter = 0xC0;
+inline constexpr std::uint8_t kSlipEscape = 0xDB;
+inline constexpr std::uint8_t kSlipEscapedDelimiter = 0xDC;
+inline constexpr std::uint8_t kSlipEscapedEscape = 0xDD;
+inline constexpr std::uint16_t kBcspMaxPayload = 4095;
+
+inline constexpr std::uint8_t kChannelAck = 0;
+inline constexpr std::uint8_t kChannelLink = 1;
+inline constexpr std::uint8_t kChannelBccmd = 2;
+inline constexpr std::uint8_t kChannelHci = 5;
+
+struct BcspHeader {
+  std::uint8_t seq = 0;
+  std::uint8_t ack = 0;
+  bool crcPresent = false;
+  bool reliable = false;
+  std::uint8_t channel = 0;
+  std::uint16_t length = 0;
+  std::uint8_t checksum = 0;
+};
+
+using BcspHeaderBytes = std::array<std::uint8_t, 4>;
+
+std::uint8_t BcspHeaderChecksum(std::uint8_t byte0, std::uint8_t byte1, std::uint8_t byte2);
+bool BcspHeaderValid(const BcspHeaderBytes& header);
+BcspHeader BcspDecodeHeader(const BcspHeaderBytes& header);
+// The four header bytes of a frame, checksum included.
+BcspHeaderBytes BcspEncodeHeader(std::uint8_t seq, std::uint8_t ack, bool crcPresent, bool reliable,
+                                 std::uint8_t channel, std::uint16_t length);
+
+// CRC-CCITT, reflected (CRC-16/MCRF4XX register arithmetic), bit-reversed for the wire.
+constexpr std::uint16_t BcspCrcStart() { return 0xFFFF; }
+std::uint16_t BcspCrcUpdate(std::uint16_t crc, std::uint8_t byte);
+std::uint16_t BcspCrcFinish(std::uint16_t crc);
+
+// One packet byte as it goes on the wire: itself, or the escape pair 0xDB, second.
+struct EscapedByte {
+  std::uint8_t first = 0;
+  std::uint8_t second = 0;  // 0: no second byte
+};
+EscapedByte BcspEscape(std::uint8_t byte);
+
+enum LinkMessage : std::uint8_t { kLinkSync = 0, kLinkSyncResp = 1, kLinkConf = 2, kLinkConfResp = 3, kLinkNone = 4 };
+inline constexpr BcspHeaderBytes kLinkHeader = {0x40, 0x41, 0x00, 0x7E};
+inline constexpr std::array<std::array<std::uint8_t, 4>, 4> kLinkMessages = {{
+    {0xDA, 0xDC, 0xED, 0xED},  // SYNC
+    {0xAC, 0xAF, 0xEF, 0xEE},  // SYNC RESP
+    {0xAD, 0xEF, 0xAC, 0xED},  // CONF
+    {0xDE, 0xAD, 0xD0, 0xD0},  // CONF RESP
+}};
+// The link message that the payload starts with, or kLinkNone. A payload shorter than four bytes
+// matches none.
+LinkMessage BcspMatchLinkMessage(std::span<const std::uint8_t> payload);
+
+// The checks of a received frame after its header checksum, in their order.
+enum class FrameVerdict { kGood, kLengthWithCrc, kCrcError, kLengthNoCrc };
+struct FrameCheck {
+  FrameVerdict verdict = FrameVerdict::kGood;
+  int headerLength = 0;
+  int count = 0;  // as printed: the payload size the frame brought
+};
+// `body` holds the bytes stored after the header (payload, then the CRC when present).
+FrameCheck BcspCheckBody(const BcspHeaderBytes& header, std::span<const std::uint8_t> body);
+
+// The diagnostic lines of failed checks, written into `out` (terminated); returns the length.
+std::size_t BcspHeaderChecksumLine(const BcspHeaderBytes& header, std::span<char> out);
+std::size_t BcspCheckLine(const FrameCheck& check, std::span<char> out);
+
+}  // namespace quillon

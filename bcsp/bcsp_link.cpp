@@ -1,0 +1,297 @@
+#include "bcsp/bcsp_link.h"
+
+#include <algorithm>
+
+#include "platform/platform.h"
+
+namespace quillon {
+namespace {
+
+// The message to send after the one being loaded, by link state and pending request.
+LinkMessage FollowingMessage(LinkState state, std::uint8_t pendingRequest) {
+  static constexpr LinkMessage kTable[3][3] = {
+      // no request   SYNC arrived    CONF arrived
+      {kLinkSync, kLinkSyncResp, kLinkNone},      // Uninitialized
+      {kLinkConf, kLinkSyncResp, kLinkConfResp},  // Initialized
+      {kLinkNone, kLinkNone, kLinkConfResp},      // Active
+  };
+  const int column = pendingRequest == kLinkSync ? 1 : pendingRequest == kLinkConf ? 2 : 0;
+  return kTable[state][column];
+}
+
+StandardOutput& ProcessConsole() {
+  static StandardOutput console;
+  return console;
+}
+
+}  // namespace
+
+BcspLink::BcspLink() : BcspLink(SerialPort::Process(), *platform::Native().clock, ProcessConsole()) {}
+
+BcspLink::BcspLink(SerialPort& port, platform::Clock& clock, Console& console)
+    : port_(port), clock_(clock), console_(console) {}
+
+template <typename... Args>
+void BcspLink::Printf(NarrowFormat<Args...> format, const Args&... args) {
+  std::array<char, 128> line;
+  const std::size_t length = FormatTo(std::span<char>(line), format, args...);
+  Print(std::string_view(line.data(), length));
+}
+
+void BcspLink::Initialise() {
+  state_ = Uninitialized;
+  txSeq_ = 0;
+  rxAck_ = 0;
+  nextLinkMessage_ = kLinkSync;
+  AbandonFrame();
+  // A half-received frame is of no use after a restart either.
+  rxPosition_ = -4;
+  escapeSeen_ = false;
+  pause_ = 0;
+  Print("Hello Link Uninitialized\n");
+}
+
+// Whatever was half sent stays unsent: the escape half and the CRC belong to that frame.
+void BcspLink::AbandonFrame() {
+  current_ = Segment{};
+  next_ = Segment{};
+  pendingEscape_ = 0;
+  appendCrc_ = false;
+  sendingQueued_ = false;
+}
+
+bool BcspLink::QueueSend(BcspPacket* packet) {
+  if (packet == nullptr || packet->length > kBcspMaxPayload || (packet->length > 0 && packet->payload == nullptr)) {
+    return false;
+  }
+  queued_ = packet;
+  AbandonFrame();
+  return true;
+}
+
+void BcspLink::ArmReceive(BcspPacket* packet) {
+  armed_ = packet;
+  rxPosition_ = -4;
+}
+
+std::uint8_t BcspLink::Poll(std::uint8_t* activity) {
+  *activity = 0;
+  std::uint8_t frameEnd = 0;
+  if (pause_ == 0) {
+    if (current_.count != 0) {
+      EmitByte(&frameEnd, activity);
+    } else if (ChooseNextFrame(&frameEnd)) {
+      return 0;  // a link message was loaded: no receive step this time
+    }
+  }
+  std::uint8_t byte = 0;
+  while (armed_ != nullptr && port_.GetByte(&byte)) Receive(byte, activity);
+  if (pause_ > 0) {
+    --pause_;
+  } else {
+    pause_ = static_cast<std::int8_t>(frameEnd);
+  }
+  return static_cast<std::uint8_t>(pause_);
+}
+
+void BcspLink::StartFrame(std::uint8_t* header, bool computeChecksum, const std::uint8_t* payload, std::size_t length) {
+  if (computeChecksum) header[3] = BcspHeaderChecksum(header[0], header[1], header[2]);
+  current_ = Segment{header, 4};
+  // A frame without payload goes straight from its header to its CRC.
+  next_ = length > 0 ? Segment{payload, length} : Segment{};
+  crc_ = BcspCrcStart();
+  appendCrc_ = true;
+  pendingEscape_ = 0;
+}
+
+void BcspLink::EmitByte(std::uint8_t* frameEnd, std::uint8_t* activity) {
+  if (pendingEscape_ != 0) {
+    port_.PutByte(pendingEscape_);
+    pendingEscape_ = 0;
+  } else {
+    const std::uint8_t byte = *current_.bytes++;
+    crc_ = BcspCrcUpdate(crc_, byte);
+    const EscapedByte wire = BcspEscape(byte);
+    port_.PutByte(wire.first);
+    pendingEscape_ = wire.second;
+    if (pendingEscape_ != 0) return;
+  }
+  if (--current_.count != 0) return;
+  const bool hadNext = next_.count != 0;
+  current_ = next_;
+  next_ = Segment{};
+  if (hadNext) return;
+  if (appendCrc_) {
+    appendCrc_ = false;
+    const std::uint16_t finished = BcspCrcFinish(crc_);
+    crcBuffer_ = {static_cast<std::uint8_t>(finished >> 8), static_cast<std::uint8_t>(finished & 0xFF)};
+    current_ = Segment{crcBuffer_.data(), 2};
+    return;
+  }
+  port_.PutByte(kSlipDelimiter);
+  // Only the queued packet's own frame releases an unreliable packet.
+  if (sendingQueued_ && queued_ != nullptr && queued_->reliable == 0) {
+    queued_ = nullptr;
+    *activity |= TxDone;
+  }
+  sendingQueued_ = false;
+  *frameEnd = kFramePause;
+}
+
+bool BcspLink::ChooseNextFrame(std::uint8_t* frameEnd) {
+  if (nextLinkMessage_ != kLinkNone) {
+    port_.PutByte(kSlipDelimiter);
+    StartFrame(linkHeader_.data(), false, kLinkMessages[nextLinkMessage_].data(), 4);
+    nextLinkMessage_ = FollowingMessage(state_, pendingRequest_);
+    pendingRequest_ = kLinkNone;
+    return true;
+  }
+  if (pendingRequest_ == kLinkConf) {
+    port_.PutByte(kSlipDelimiter);
+    StartFrame(linkHeader_.data(), false, kLinkMessages[kLinkConfResp].data(), 4);
+    pendingRequest_ = kLinkNone;
+    return false;
+  }
+  // Data waits for the link: the peer ignores it before, and an unreliable packet would be lost.
+  if (queued_ != nullptr && state_ == Active) {
+    port_.PutByte(kSlipDelimiter);
+    dataHeader_[0] = static_cast<std::uint8_t>(txSeq_ | rxAck_ << 3 | 0x40 | (queued_->reliable ? 0x80 : 0));
+    dataHeader_[1] = static_cast<std::uint8_t>((queued_->channel & 0x0F) | (queued_->length & 0x0F) << 4);
+    dataHeader_[2] = static_cast<std::uint8_t>((queued_->length >> 4) & 0xFF);
+    StartFrame(dataHeader_.data(), true, queued_->payload, queued_->length);
+    sendingQueued_ = true;
+    ackDue_ = false;
+    Printf(" : %10d Send %d Ack %d\n", Tick(), txSeq_, rxAck_);
+    return false;
+  }
+  if (ackDue_) {
+    port_.PutByte(kSlipDelimiter);
+    Printf(" : %10d Send ACK %d\n", Tick(), rxAck_);
+    ackHeader_ = {static_cast<std::uint8_t>(rxAck_ << 3 | 0x40), 0, 0, 0};
+    StartFrame(ackHeader_.data(), true, nullptr, 0);
+    ackDue_ = false;
+    return false;
+  }
+  *frameEnd = kFramePause;
+  return false;
+}
+
+void BcspLink::Receive(std::uint8_t byte, std::uint8_t* activity) {
+  if (escapeSeen_) {
+    escapeSeen_ = false;
+    if (byte == kSlipEscapedDelimiter) {
+      byte = kSlipDelimiter;
+    } else if (byte == kSlipEscapedEscape) {
+      byte = kSlipEscape;
+    } else if (byte == kSlipDelimiter) {
+      // A broken escape pair: the delimiter still ends the frame, so that the receiver finds the
+      // next frame; the stray escape is dropped.
+      Receive(byte, activity);
+      return;
+    }
+    // Any other byte after an escape is stored as it came; the frame's checks decide.
+  } else if (byte == kSlipDelimiter) {
+    if (rxPosition_ >= 0) {
+      *activity |= ProcessFrame();
+      if ((*activity & RxReliable) != 0) pause_ = 0;
+    }
+    rxPosition_ = -4;
+    return;
+  } else if (byte == kSlipEscape) {
+    escapeSeen_ = true;
+    return;
+  }
+  if (rxPosition_ < 0) {
+    rxHeader_[rxPosition_ + 4] = byte;
+    ++rxPosition_;
+  } else if (rxPosition_ < armed_->length) {
+    armed_->payload[rxPosition_++] = byte;
+  }
+}
+
+std::uint8_t BcspLink::ProcessFrame() {
+  std::array<char, 96> line;
+  if (!BcspHeaderValid(rxHeader_)) {
+    Print(std::string_view(line.data(), BcspHeaderChecksumLine(rxHeader_, line)));
+    ackDue_ = true;
+    return 0;
+  }
+  const BcspHeader header = BcspDecodeHeader(rxHeader_);
+  armed_->reliable = header.reliable ? 1 : 0;
+  armed_->channel = header.channel;
+  if (header.reliable) {
+    Printf(" : %10d         Recv SEQ: %d ACK %d\n", Tick(), header.seq, header.ack);
+  } else if (header.channel != kChannelLink) {
+    Printf(" : %10d          Recv        ACK %d\n", Tick(), header.ack);
+  }
+  const std::span<const std::uint8_t> body(armed_->payload, static_cast<std::size_t>(rxPosition_));
+  const FrameCheck check = BcspCheckBody(rxHeader_, body);
+  if (check.verdict != FrameVerdict::kGood) {
+    Print(std::string_view(line.data(), BcspCheckLine(check, line)));
+    ackDue_ = true;
+    return 0;
+  }
+  const std::size_t payloadSize = static_cast<std::size_t>(check.count);
+
+  std::uint8_t activity = 0;
+  if (header.ack != txSeq_ && queued_ != nullptr && queued_->reliable != 0) {
+    txSeq_ = (txSeq_ + 1) & 0x07;
+    queued_ = nullptr;
+    sendingQueued_ = false;
+    pause_ = 0;
+    activity |= TxDone;
+  }
+
+  if (header.channel == kChannelLink) {
+    pause_ = 0;
+    switch (BcspMatchLinkMessage(body.first(payloadSize))) {
+      case kLinkSync:
+        Print("Recv SYNC\n");
+        if (state_ == Active) {
+          Print("\n\n\n\n\nPEER RESET\n\n");
+          Initialise();
+          return PeerReset;
+        }
+        pendingRequest_ = kLinkSync;
+        break;
+      case kLinkSyncResp:
+        Print("Recv SYNC RESP\n");
+        if (state_ == Uninitialized) {
+          Print("Link Initialized\n");
+          state_ = Initialized;
+        }
+        break;
+      case kLinkConf:
+        Print("Recv CONF\n");
+        if (state_ == Initialized || state_ == Active) pendingRequest_ = kLinkConf;
+        break;
+      case kLinkConfResp:
+        Print("Recv CONF RESP\n");
+        if (state_ != Active) {
+          Print("Link Active\n");
+          state_ = Active;
+          AbandonFrame();
+          return activity | TxDone;
+        }
+        break;
+      case kLinkNone:
+        break;
+    }
+    return activity;
+  }
+
+  if (payloadSize == 0 || state_ != Active) return activity;
+  if (header.reliable) {
+    ackDue_ = true;
+    if (header.seq != rxAck_) return activity;
+    rxAck_ = (rxAck_ + 1) & 0x07;
+    activity |= RxDone | RxReliable;
+  } else {
+    activity |= RxDone;
+  }
+  armed_->length = header.length;
+  armed_ = nullptr;
+  return activity;
+}
+
+}  // namespace quillon

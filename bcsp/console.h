@@ -1,0 +1,22 @@
+// The process's console: where the link engine's diagnostic lines go (standard output).
+#pragma once
+
+#include <cstdio>
+#include <string_view>
+
+#include "platform/process_wide.h"
+
+namespace quillon {
+
+class Console {
+ public:
+  virtual ~Console() = default;
+  virtual void Write(std::string_view text) = 0;
+};
+
+class StandardOutput final : public Console {
+ public:
+  void Write(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stdout); }
+};
+
+}  // namespace quillon

@@ -1,0 +1,175 @@
+// modsim: a simulated BlueCore module on a pseudo-terminal, for trying Quillon without hardware.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "tools/module_simulator/pty_simulator.h"
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+void RequestStop(int) { stopRequested = 1; }
+
+void Usage(std::FILE* out) {
+  std::fprintf(out,
+               "usage: modsim [options]\n"
+               "\n"
+               "Runs a simulated BlueCore module behind a pseudo-terminal and prints the terminal's path.\n"
+               "The module speaks BCSP, answers BCCMD requests and keeps the PS keys it is given.\n"
+               "\n"
+               "  --link N               also make COMN: of the emulated device point at the terminal\n"
+               "  --baud RATE            the module's UART rate (default 115200)\n"
+               "  --pace                 bytes take 11 bit times each, as on a real line\n"
+               "  --store FILE.psr       start with the PS keys of this file\n"
+               "  --save FILE.psr        write the PS store to this file at the end\n"
+               "  --log FILE             write the log of frames and requests here (- for stderr)\n"
+               "  --seed N               seed of the faults below (default 1)\n"
+               "  --loss-in P, --loss-out P        byte loss to / from the module (0..1)\n"
+               "  --corrupt-in P, --corrupt-out P  one flipped bit per byte, with that probability\n"
+               "  --answer-delay MS      wait before each answer\n"
+               "  --no-build-id          never answer the build-identifier request\n"
+               "  --wrong-varid          answer with another variable identifier\n"
+               "  --error-status N       answer with this status word\n"
+               "  --command-status-after N   send an HCI Command Status event after the Nth key\n"
+               "  --restart-after N      restart without answering at the Nth request\n"
+               "\n"
+               "Ends on Ctrl-C. Example: modsim --link 4 --save /tmp/store.psr\n");
+}
+
+bool ReadFile(const std::string& path, std::string* text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::stringstream content;
+  content << in.rdbuf();
+  *text = content.str();
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  quillon::sim::SimulatorOptions options;
+  int link = -1;
+  std::string storeFile, saveFile, logFile;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    auto number = [&](auto* out) {
+      char* end = nullptr;
+      const double value = std::strtod(argv[++i], &end);
+      if (*end != 0 || value < 0) return false;
+      *out = static_cast<std::remove_reference_t<decltype(*out)>>(value);
+      return true;
+    };
+    bool ok = true;
+    if (arg == "--help" || arg == "-h") {
+      Usage(stdout);
+      return 0;
+    } else if (arg == "--pace") {
+      options.paceLine = true;
+    } else if (arg == "--no-build-id") {
+      options.neverAnswerBuildId = true;
+    } else if (arg == "--wrong-varid") {
+      options.answerWithOtherVarId = true;
+    } else if (!hasValue) {
+      ok = false;
+    } else if (arg == "--link") {
+      ok = number(&link);
+    } else if (arg == "--baud") {
+      ok = number(&options.baudRate) && options.baudRate > 0;
+    } else if (arg == "--store") {
+      storeFile = argv[++i];
+    } else if (arg == "--save") {
+      saveFile = argv[++i];
+    } else if (arg == "--log") {
+      logFile = argv[++i];
+    } else if (arg == "--seed") {
+      ok = number(&options.seed);
+    } else if (arg == "--loss-in") {
+      ok = number(&options.toModule.byteLoss);
+    } else if (arg == "--loss-out") {
+      ok = number(&options.fromModule.byteLoss);
+    } else if (arg == "--corrupt-in") {
+      ok = number(&options.toModule.bitCorruption);
+    } else if (arg == "--corrupt-out") {
+      ok = number(&options.fromModule.bitCorruption);
+    } else if (arg == "--answer-delay") {
+      ok = number(&options.answerDelayMs);
+    } else if (arg == "--error-status") {
+      ok = number(&options.answerStatus);
+    } else if (arg == "--command-status-after") {
+      ok = number(&options.commandStatusAfterKeys);
+    } else if (arg == "--restart-after") {
+      ok = number(&options.restartAfterRequests);
+    } else {
+      ok = false;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "modsim: unknown or incomplete option \"%s\"\n\n", arg.c_str());
+      Usage(stderr);
+      return 2;
+    }
+  }
+
+  quillon::sim::PtySimulator simulator(options);
+  if (!simulator.Opened()) {
+    std::fprintf(stderr, "modsim: cannot open a pseudo-terminal\n");
+    return 1;
+  }
+  if (!storeFile.empty()) {
+    std::string text, error;
+    if (!ReadFile(storeFile, &text) || !simulator.Module().Store().FromPsr(text, &error)) {
+      std::fprintf(stderr, "modsim: cannot load the PS store from %s %s\n", storeFile.c_str(), error.c_str());
+      return 1;
+    }
+  }
+  std::FILE* log = nullptr;
+  if (logFile == "-") {
+    log = stderr;
+  } else if (!logFile.empty() && (log = std::fopen(logFile.c_str(), "w")) == nullptr) {
+    std::fprintf(stderr, "modsim: cannot write the log %s\n", logFile.c_str());
+    return 1;
+  }
+  if (log != nullptr) {
+    simulator.Module().SetLogSink([log](const std::string& line) {
+      std::fprintf(log, "%s\n", line.c_str());
+      std::fflush(log);
+    });
+  }
+  std::printf("modsim: port %s\n", simulator.PortPath().c_str());
+  if (link >= 0) {
+    const char* root = std::getenv("QUILLON_DEVICE_ROOT");
+    const std::string deviceRoot = root != nullptr && *root != 0 ? root : std::string(std::getenv("HOME") ? std::getenv("HOME") : "/tmp") + "/.local/share/quillon/device";
+    const std::string problem = simulator.LinkAs(deviceRoot, link);
+    if (!problem.empty()) {
+      std::fprintf(stderr, "modsim: %s\n", problem.c_str());
+      return 1;
+    }
+    std::printf("modsim: linked as COM%d: (%s/dosdevices/com%d)\n", link, deviceRoot.c_str(), link);
+  }
+  std::fflush(stdout);
+
+  std::signal(SIGINT, RequestStop);
+  std::signal(SIGTERM, RequestStop);
+  simulator.Start();
+  while (!stopRequested) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  simulator.Stop();
+
+  std::printf("modsim: %zu requests, %u restarts, %zu keys stored\n", simulator.Module().Requests().size(),
+              simulator.Module().Restarts(), simulator.Module().Store().Keys().size());
+  if (!saveFile.empty()) {
+    std::ofstream out(saveFile, std::ios::binary);
+    out << simulator.Module().Store().ToPsr();
+    if (!out) {
+      std::fprintf(stderr, "modsim: cannot write %s\n", saveFile.c_str());
+      return 1;
+    }
+  }
+  if (log != nullptr && log != stderr) std::fclose(log);
+  return 0;
+}

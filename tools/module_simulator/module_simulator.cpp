@@ -1,0 +1,205 @@
+#include "tools/module_simulator/module_simulator.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "bcsp/bcsp_codec.h"
+
+namespace quillon::sim {
+namespace {
+
+std::uint16_t Word(std::span<const std::uint8_t> bytes, std::size_t offset) {
+  if (offset + 1 >= bytes.size()) return 0;
+  return static_cast<std::uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
+}
+
+void PutWord(std::vector<std::uint8_t>* bytes, std::size_t offset, std::uint16_t value) {
+  if (offset + 1 >= bytes->size()) return;
+  (*bytes)[offset] = static_cast<std::uint8_t>(value & 0xFF);
+  (*bytes)[offset + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+// An HCI Command Status event (code 0x0F): status 0, one command allowed, no opcode.
+const std::vector<std::uint8_t> kCommandStatusEvent = {0x0F, 0x04, 0x00, 0x01, 0x00, 0x00};
+
+}  // namespace
+
+ModuleSimulator::ModuleSimulator(SimulatorOptions options)
+    : options_(options),
+      baudRate_(options.baudRate == 0 ? 115200 : options.baudRate),
+      toModuleRandom_(options.seed * 2 + 1),
+      fromModuleRandom_(options.seed * 2 + 2),
+      link_(
+          std::uint64_t{options.linkIntervalMs} * 1000, std::uint64_t{options.resendMs} * 1000,
+          [this](std::uint8_t channel, bool reliable, std::span<const std::uint8_t> payload) {
+            Deliver(channel, reliable, payload);
+          },
+          [this](const std::vector<std::uint8_t>& wire) {
+            for (std::uint8_t byte : wire) {
+              if (ApplyFaults(options_.fromModule, fromModuleRandom_, &byte)) {
+                Queue(&outbound_, &outboundFreeUs_, byte, baudRate_, nowUs_);
+              }
+            }
+          },
+          [this](const std::string& line) { Log(line); }) {
+  link_.Restart(0);
+}
+
+bool ModuleSimulator::ApplyFaults(const LineFaults& faults, std::mt19937_64& random, std::uint8_t* byte) {
+  if (faults.byteLoss <= 0.0 && faults.bitCorruption <= 0.0) return true;
+  std::uniform_real_distribution<double> chance(0.0, 1.0);
+  if (chance(random) < faults.byteLoss) return false;
+  if (chance(random) < faults.bitCorruption) *byte ^= static_cast<std::uint8_t>(1u << (random() % 8));
+  return true;
+}
+
+void ModuleSimulator::Queue(std::deque<TimedByte>* line, std::uint64_t* freeAtUs, std::uint8_t byte,
+                            std::uint32_t baud, std::uint64_t nowUs) {
+  const std::uint64_t start = std::max(*freeAtUs, nowUs);
+  *freeAtUs = start + ByteTimeUs();
+  line->push_back(TimedByte{*freeAtUs, byte, baud});
+}
+
+void ModuleSimulator::FromHost(std::span<const std::uint8_t> bytes, std::uint32_t hostBaud, std::uint64_t nowUs) {
+  Advance(nowUs);
+  for (std::uint8_t byte : bytes) {
+    if (ApplyFaults(options_.toModule, toModuleRandom_, &byte)) Queue(&inbound_, &inboundFreeUs_, byte, hostBaud, nowUs);
+  }
+  Advance(nowUs);
+}
+
+std::size_t ModuleSimulator::ToHost(std::span<std::uint8_t> out, std::uint32_t hostBaud, std::uint64_t nowUs) {
+  Advance(nowUs);
+  std::size_t given = 0;
+  while (given < out.size() && !outbound_.empty() && outbound_.front().atUs <= nowUs) {
+    const TimedByte sent = outbound_.front();
+    outbound_.pop_front();
+    if (sent.baud == hostBaud) out[given++] = sent.byte;
+  }
+  return given;
+}
+
+void ModuleSimulator::Advance(std::uint64_t nowUs) {
+  nowUs_ = std::max(nowUs_, nowUs);
+  while (!inbound_.empty() && inbound_.front().atUs <= nowUs_) {
+    const TimedByte received = inbound_.front();
+    inbound_.pop_front();
+    // A byte sent at another rate arrives as noise; the module's receiver drops it.
+    if (received.baud == baudRate_) link_.OnByte(received.byte, nowUs_);
+  }
+  if (restartAtUs_ && nowUs_ >= *restartAtUs_) {
+    restartAtUs_.reset();
+    Restart(restartReason_);
+  }
+  while (!answers_.empty() && answers_.front().atUs <= nowUs_) {
+    Answer answer = std::move(answers_.front());
+    answers_.pop_front();
+    if (answer.reliable) {
+      link_.SendReliable(answer.channel, std::move(answer.payload));
+    } else {
+      link_.SendUnreliable(answer.channel, std::move(answer.payload));
+    }
+  }
+  link_.Tick(nowUs_);
+}
+
+void ModuleSimulator::Restart(const char* why) {
+  if (const auto rate = store_.UartBaudRate()) baudRate_ = *rate;
+  answers_.clear();
+  link_.Restart(nowUs_);
+  char line[96];
+  std::snprintf(line, sizeof line, "module restarts (%s), UART at %u baud", why, baudRate_);
+  Log(line);
+  std::lock_guard<std::mutex> hold(logLock_);
+  ++restarts_;
+}
+
+void ModuleSimulator::Deliver(std::uint8_t channel, bool reliable, std::span<const std::uint8_t> payload) {
+  if (channel != kChannelBccmd || payload.size() < 10) return;
+  BccmdRequest request;
+  request.timeUs = nowUs_;
+  request.type = Word(payload, 0);
+  request.sequence = Word(payload, 4);
+  request.varId = Word(payload, 6);
+  request.psKey = Word(payload, 10);
+  const std::size_t declared = Word(payload, 12);
+  for (std::size_t i = 0; i < declared && 16 + 2 * i + 1 < payload.size(); ++i) request.values.push_back(Word(payload, 16 + 2 * i));
+  std::size_t taken = 0;
+  {
+    std::lock_guard<std::mutex> hold(logLock_);
+    requests_.push_back(request);
+    taken = requests_.size();
+  }
+  char line[128];
+  std::snprintf(line, sizeof line, "BCCMD request %zu: type %u seq %u varid 0x%04x key 0x%04x values %zu", taken,
+                request.type, request.sequence, request.varId, request.psKey, request.values.size());
+  Log(line);
+
+  if (options_.restartAfterRequests != 0 && taken == options_.restartAfterRequests) {
+    restartAtUs_ = nowUs_ + std::uint64_t{options_.restartMs} * 1000;
+    restartReason_ = "spontaneous";
+    return;
+  }
+  std::vector<std::uint8_t> answer(payload.begin(), payload.end());
+  PutWord(&answer, 0, 1);  // get response
+  PutWord(&answer, 8, options_.answerStatus);
+  switch (request.varId) {
+    case kVarWarmReset:
+      restartAtUs_ = nowUs_ + std::uint64_t{options_.restartMs} * 1000;
+      restartReason_ = "warm reset";
+      return;
+    case kVarBuildId:
+      if (options_.neverAnswerBuildId) return;
+      PutWord(&answer, 10, options_.buildId);
+      break;
+    case kVarPsKey:
+      if (request.type == 2) {
+        store_.Set(request.psKey, request.values);
+      } else if (const auto* stored = store_.Get(request.psKey)) {
+        for (std::size_t i = 0; i < stored->size(); ++i) PutWord(&answer, 16 + 2 * i, (*stored)[i]);
+      }
+      if (options_.commandStatusAfterKeys != 0 && ++keyRequests_ == options_.commandStatusAfterKeys) {
+        answers_.push_back(Answer{nowUs_ + std::uint64_t{options_.answerDelayMs} * 1000, kChannelHci, false, kCommandStatusEvent});
+      }
+      break;
+    default:
+      break;
+  }
+  if (options_.answerWithOtherVarId) PutWord(&answer, 6, static_cast<std::uint16_t>(request.varId + 1));
+  answers_.push_back(Answer{nowUs_ + std::uint64_t{options_.answerDelayMs} * 1000, kChannelBccmd, reliable, std::move(answer)});
+}
+
+void ModuleSimulator::Log(const std::string& text) {
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%10.3f ms  ", static_cast<double>(nowUs_) / 1000.0);
+  const std::string line = stamp + text;
+  std::function<void(const std::string&)> sink;
+  {
+    std::lock_guard<std::mutex> hold(logLock_);
+    log_.push_back(line);
+    sink = sink_;
+  }
+  if (sink) sink(line);
+}
+
+std::vector<BccmdRequest> ModuleSimulator::Requests() const {
+  std::lock_guard<std::mutex> hold(logLock_);
+  return requests_;
+}
+
+std::uint32_t ModuleSimulator::Restarts() const {
+  std::lock_guard<std::mutex> hold(logLock_);
+  return restarts_;
+}
+
+std::vector<std::string> ModuleSimulator::LogLines() const {
+  std::lock_guard<std::mutex> hold(logLock_);
+  return log_;
+}
+
+void ModuleSimulator::SetLogSink(std::function<void(const std::string&)> sink) {
+  std::lock_guard<std::mutex> hold(logLock_);
+  sink_ = std::move(sink);
+}
+
+}  // namespace quillon::sim

@@ -1,0 +1,105 @@
+// A simulated BlueCore module at the far end of a serial line: a BCSP peer with its own link
+// layer, a BCCMD command layer with a Persistent Store, faults on demand, and a log.
+//
+// Time is passed in (microseconds on any steady clock). Bytes from the host go in through
+// FromHost; bytes for the host come out of ToHost, at line rate when pacing is on.
+// Not thread-safe: one thread drives a simulator (the log may be read from any thread).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "tools/module_simulator/module_link.h"
+#include "tools/module_simulator/ps_store.h"
+#include "tools/module_simulator/simulator_options.h"
+
+namespace quillon::sim {
+
+struct BccmdRequest {
+  std::uint64_t timeUs = 0;
+  std::uint16_t type = 0;
+  std::uint16_t sequence = 0;
+  std::uint16_t varId = 0;
+  std::uint16_t psKey = 0;
+  std::vector<std::uint16_t> values;
+};
+
+class ModuleSimulator {
+ public:
+  static constexpr std::uint16_t kVarBuildId = 0x2819;
+  static constexpr std::uint16_t kVarPsKey = 0x7003;
+  static constexpr std::uint16_t kVarWarmReset = 0x4002;
+
+  explicit ModuleSimulator(SimulatorOptions options);
+
+  // Bytes the host wrote at `hostBaud`; a rate other than the module's garbles them: they are lost.
+  void FromHost(std::span<const std::uint8_t> bytes, std::uint32_t hostBaud, std::uint64_t nowUs);
+  // Runs the module up to `nowUs` and hands out what has reached the host by then (at most
+  // out.size() bytes). Bytes sent at another rate than `hostBaud` never arrive.
+  std::size_t ToHost(std::span<std::uint8_t> out, std::uint32_t hostBaud, std::uint64_t nowUs);
+  // Runs the module up to `nowUs` without taking bytes.
+  void Advance(std::uint64_t nowUs);
+
+  std::uint32_t BaudRate() const { return baudRate_; }
+  PsStore& Store() { return store_; }
+  const PsStore& Store() const { return store_; }
+  // Every BCCMD request taken, in order, and the number of restarts so far.
+  std::vector<BccmdRequest> Requests() const;
+  std::uint32_t Restarts() const;
+  bool LinkActive() const { return link_.LinkState() == ModuleLink::State::kGarrulous; }
+  // The log: one line per frame, request and event, with the time in milliseconds.
+  std::vector<std::string> LogLines() const;
+  void SetLogSink(std::function<void(const std::string&)> sink);
+
+ private:
+  struct TimedByte {
+    std::uint64_t atUs;
+    std::uint8_t byte;
+    std::uint32_t baud;
+  };
+  struct Answer {
+    std::uint64_t atUs;
+    std::uint8_t channel;
+    bool reliable;
+    std::vector<std::uint8_t> payload;
+  };
+
+  void Deliver(std::uint8_t channel, bool reliable, std::span<const std::uint8_t> payload);
+  void Queue(std::deque<TimedByte>* line, std::uint64_t* freeAtUs, std::uint8_t byte, std::uint32_t baud,
+             std::uint64_t nowUs);
+  bool ApplyFaults(const LineFaults& faults, std::mt19937_64& random, std::uint8_t* byte);
+  void Restart(const char* why);
+  void Log(const std::string& text);
+  std::uint64_t ByteTimeUs() const { return options_.paceLine ? 11'000'000ull / baudRate_ : 0; }
+
+  SimulatorOptions options_;
+  std::uint32_t baudRate_;
+  std::uint64_t nowUs_ = 0;
+  std::mt19937_64 toModuleRandom_;
+  std::mt19937_64 fromModuleRandom_;
+  ModuleLink link_;
+  PsStore store_;
+  std::deque<TimedByte> inbound_;   // host -> module
+  std::deque<TimedByte> outbound_;  // module -> host
+  std::uint64_t inboundFreeUs_ = 0;
+  std::uint64_t outboundFreeUs_ = 0;
+  std::deque<Answer> answers_;
+  std::optional<std::uint64_t> restartAtUs_;
+  const char* restartReason_ = "";
+  std::uint32_t keyRequests_ = 0;
+
+  mutable std::mutex logLock_;
+  std::vector<std::string> log_;
+  std::vector<BccmdRequest> requests_;
+  std::uint32_t restarts_ = 0;
+  std::function<void(const std::string&)> sink_;
+};
+
+}  // namespace quillon::sim

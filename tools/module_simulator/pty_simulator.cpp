@@ -1,0 +1,102 @@
+#include "tools/module_simulator/pty_simulator.h"
+
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+namespace quillon::sim {
+namespace {
+
+std::uint64_t NowUs() {
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+}
+
+}  // namespace
+
+PtySimulator::PtySimulator(SimulatorOptions options) : module_(options) {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (master_ < 0) return;
+  if (grantpt(master_) != 0 || unlockpt(master_) != 0) {
+    close(master_);
+    master_ = -1;
+    return;
+  }
+  portPath_ = ptsname(master_);
+  // Raw from the start: a terminal in its default mode would echo the module's own bytes.
+  termios2 state{};
+  if (ioctl(master_, TCGETS2, &state) == 0) {
+    state.c_iflag = 0;
+    state.c_oflag = 0;
+    state.c_lflag = 0;
+    state.c_cflag = BOTHER | CS8 | CREAD | CLOCAL;
+    state.c_ispeed = state.c_ospeed = module_.BaudRate();
+    state.c_cc[VMIN] = 0;
+    state.c_cc[VTIME] = 0;
+    (void)ioctl(master_, TCSETS2, &state);
+  }
+}
+
+PtySimulator::~PtySimulator() {
+  Stop();
+  if (!linkPath_.empty()) std::filesystem::remove(linkPath_);
+  if (master_ >= 0) close(master_);
+}
+
+std::string PtySimulator::LinkAs(const std::string& deviceRoot, int number) {
+  std::error_code error;
+  std::filesystem::create_directories(deviceRoot + "/dosdevices", error);
+  const std::string link = deviceRoot + "/dosdevices/com" + std::to_string(number);
+  std::filesystem::remove(link, error);
+  std::filesystem::create_symlink(portPath_, link, error);
+  if (error) return "cannot link " + link + ": " + error.message();
+  linkPath_ = link;
+  return {};
+}
+
+std::uint32_t PtySimulator::HostBaud() const {
+  termios2 state{};
+  if (ioctl(master_, TCGETS2, &state) != 0) return module_.BaudRate();
+  return state.c_ospeed;
+}
+
+void PtySimulator::Start() {
+  if (master_ < 0 || thread_.joinable()) return;
+  stop_ = false;
+  thread_ = std::thread([this] { Run(); });
+}
+
+void PtySimulator::Stop() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+}
+
+void PtySimulator::Run() {
+  std::vector<std::uint8_t> buffer(4096);
+  while (!stop_) {
+    pollfd ready{master_, POLLIN, 0};
+    const int events = poll(&ready, 1, 1);
+    const std::uint32_t hostBaud = HostBaud();
+    if (events > 0 && (ready.revents & POLLIN) != 0) {
+      const ssize_t got = read(master_, buffer.data(), buffer.size());
+      if (got > 0) module_.FromHost(std::span(buffer.data(), static_cast<std::size_t>(got)), hostBaud, NowUs());
+    } else if (events > 0 && (ready.revents & POLLHUP) != 0) {
+      // Nobody has the port open: the line is idle.
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const std::size_t count = module_.ToHost(buffer, hostBaud, NowUs());
+    // What the terminal cannot take now is lost, as on a line that nobody reads.
+    if (count > 0) (void)!write(master_, buffer.data(), count);
+  }
+}
+
+}  // namespace quillon::sim

@@ -1,0 +1,35 @@
+// What a simulated module does, and which faults it injects.
+#pragma once
+
+#include <cstdint>
+
+namespace quillon::sim {
+
+// Faults on one direction of the line, drawn from a seeded generator so that a run can be
+// repeated exactly.
+struct LineFaults {
+  double byteLoss = 0.0;       // probability that a byte vanishes
+  double bitCorruption = 0.0;  // probability that a byte arrives with one bit flipped
+};
+
+struct SimulatorOptions {
+  std::uint32_t baudRate = 115200;
+  bool paceLine = false;  // bytes take 11 bit times each, both ways
+  std::uint64_t seed = 1;
+  LineFaults toModule;
+  LineFaults fromModule;
+
+  std::uint16_t buildId = 0x1F27;
+  std::uint32_t answerDelayMs = 0;       // before each BCCMD answer
+  bool neverAnswerBuildId = false;
+  bool answerWithOtherVarId = false;     // answers name the next variable identifier
+  std::uint16_t answerStatus = 0;        // status word of every answer (0: OK)
+  std::uint32_t commandStatusAfterKeys = 0;  // after the Nth PS key request: a channel-5 Command Status event
+  std::uint32_t restartAfterRequests = 0;    // restart, without answering, at the Nth request
+
+  std::uint32_t linkIntervalMs = 250;  // SYNC and CONF repetition
+  std::uint32_t resendMs = 250;        // re-sending of unacknowledged reliable packets
+  std::uint32_t restartMs = 20;        // a warm reset takes this long
+};
+
+}  // namespace quillon::sim
