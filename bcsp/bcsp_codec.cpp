@@ -96,6 +96,29 @@ FrameCheck BcspCheckBody(const BcspHeaderBytes& header, std::span<const std::uin
   return check;
 }
 
+std::vector<std::uint8_t> BcspWireFrame(const BcspHeaderBytes& header, std::span<const std::uint8_t> payload) {
+  std::vector<std::uint8_t> wire{kSlipDelimiter};
+  std::uint16_t crc = BcspCrcStart();
+  auto put = [&](std::uint8_t byte) {
+    const EscapedByte escaped = BcspEscape(byte);
+    wire.push_back(escaped.first);
+    if (escaped.second != 0) wire.push_back(escaped.second);
+  };
+  for (std::uint8_t byte : header) {
+    crc = BcspCrcUpdate(crc, byte);
+    put(byte);
+  }
+  for (std::uint8_t byte : payload) {
+    crc = BcspCrcUpdate(crc, byte);
+    put(byte);
+  }
+  crc = BcspCrcFinish(crc);
+  put(static_cast<std::uint8_t>(crc >> 8));
+  put(static_cast<std::uint8_t>(crc & 0xFF));
+  wire.push_back(kSlipDelimiter);
+  return wire;
+}
+
 std::size_t BcspHeaderChecksumLine(const BcspHeaderBytes& header, std::span<char> out) {
   return FormatTo(out, "\n######################## Header Checksum Error %02X %02X %02X %02X\n", header[0], header[1],
                   header[2], header[3]);

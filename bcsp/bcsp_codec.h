@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace quillon {
 
@@ -73,6 +74,10 @@ struct FrameCheck {
 };
 // `body` holds the bytes stored after the header (payload, then the CRC when present).
 FrameCheck BcspCheckBody(const BcspHeaderBytes& header, std::span<const std::uint8_t> body);
+
+// A whole frame as it goes on the wire: delimiter, escaped header, payload and CRC, delimiter.
+// For tools and tests; the link engine builds its frames byte by byte.
+std::vector<std::uint8_t> BcspWireFrame(const BcspHeaderBytes& header, std::span<const std::uint8_t> payload);
 
 // The diagnostic lines of failed checks, written into `out` (terminated); returns the length.
 std::size_t BcspHeaderChecksumLine(const BcspHeaderBytes& header, std::span<char> out);

@@ -10,29 +10,6 @@ namespace {
 constexpr std::size_t kLongestFrame = 4 + kBcspMaxPayload + 2;
 const char* const kLinkNames[] = {"SYNC", "SYNC RESP", "CONF", "CONF RESP"};
 
-std::vector<std::uint8_t> Wire(const BcspHeaderBytes& header, std::span<const std::uint8_t> payload) {
-  std::vector<std::uint8_t> wire{kSlipDelimiter};
-  std::uint16_t crc = BcspCrcStart();
-  auto put = [&](std::uint8_t byte) {
-    const EscapedByte escaped = BcspEscape(byte);
-    wire.push_back(escaped.first);
-    if (escaped.second != 0) wire.push_back(escaped.second);
-  };
-  for (std::uint8_t byte : header) {
-    crc = BcspCrcUpdate(crc, byte);
-    put(byte);
-  }
-  for (std::uint8_t byte : payload) {
-    crc = BcspCrcUpdate(crc, byte);
-    put(byte);
-  }
-  crc = BcspCrcFinish(crc);
-  put(static_cast<std::uint8_t>(crc >> 8));
-  put(static_cast<std::uint8_t>(crc & 0xFF));
-  wire.push_back(kSlipDelimiter);
-  return wire;
-}
-
 }  // namespace
 
 ModuleLink::ModuleLink(std::uint64_t linkIntervalUs, std::uint64_t resendUs, Deliver deliver, Send send, Log log)
@@ -62,14 +39,14 @@ void ModuleLink::SendFrame(std::uint8_t seq, bool reliable, std::uint8_t channel
   std::snprintf(line, sizeof line, "module -> host  %s seq %d ack %d channel %d length %zu", what, seq, rxExpected_,
                 channel, payload.size());
   log_(line);
-  send_(Wire(header, payload));
+  send_(BcspWireFrame(header, payload));
 }
 
 void ModuleLink::SendLinkMessage(int index) {
   char line[64];
   std::snprintf(line, sizeof line, "module -> host  %s", kLinkNames[index]);
   log_(line);
-  send_(Wire(kLinkHeader, kLinkMessages[static_cast<std::size_t>(index)]));
+  send_(BcspWireFrame(kLinkHeader, kLinkMessages[static_cast<std::size_t>(index)]));
 }
 
 void ModuleLink::SendReliable(std::uint8_t channel, std::vector<std::uint8_t> payload) {

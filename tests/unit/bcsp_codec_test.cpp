@@ -1,0 +1,186 @@
+#include "bcsp/bcsp_codec.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace quillon {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::string Line(std::size_t (*describe)(const FrameCheck&, std::span<char>), const FrameCheck& check) {
+  std::array<char, 128> line{};
+  return std::string(line.data(), describe(check, line));
+}
+
+TEST(BcspCodec, HeaderChecksum) {
+  EXPECT_EQ(BcspHeaderChecksum(0x40, 0x41, 0x00), 0x7E);
+  EXPECT_EQ(BcspHeaderChecksum(0x48, 0x00, 0x00), 0xB7);
+  EXPECT_TRUE(BcspHeaderValid({0x40, 0x41, 0x00, 0x7E}));
+  EXPECT_FALSE(BcspHeaderValid({0x40, 0x41, 0x00, 0x7F}));
+}
+
+TEST(BcspCodec, HeaderFields) {
+  const BcspHeader header = BcspDecodeHeader(BcspEncodeHeader(5, 3, true, true, 2, 0xABC));
+  EXPECT_EQ(header.seq, 5);
+  EXPECT_EQ(header.ack, 3);
+  EXPECT_TRUE(header.crcPresent);
+  EXPECT_TRUE(header.reliable);
+  EXPECT_EQ(header.channel, 2);
+  EXPECT_EQ(header.length, 0xABC);
+  EXPECT_EQ(BcspEncodeHeader(0, 0, true, false, 1, 4), (BcspHeaderBytes{0x40, 0x41, 0x00, 0x7E}));
+}
+
+TEST(BcspCodec, CrcCheckValue) {
+  std::uint16_t crc = BcspCrcStart();
+  for (char c : std::string("123456789")) crc = BcspCrcUpdate(crc, static_cast<std::uint8_t>(c));
+  EXPECT_EQ(crc, 0x6F91);
+  EXPECT_EQ(BcspCrcFinish(crc), 0x89F6);
+}
+
+TEST(BcspCodec, LinkFramesOnTheWire) {
+  const Bytes expected[] = {
+      {0xC0, 0x40, 0x41, 0x00, 0x7E, 0xDA, 0xDC, 0xED, 0xED, 0xA9, 0x7A, 0xC0},
+      {0xC0, 0x40, 0x41, 0x00, 0x7E, 0xAC, 0xAF, 0xEF, 0xEE, 0xBB, 0x84, 0xC0},
+      {0xC0, 0x40, 0x41, 0x00, 0x7E, 0xAD, 0xEF, 0xAC, 0xED, 0xA1, 0xA6, 0xC0},
+      {0xC0, 0x40, 0x41, 0x00, 0x7E, 0xDE, 0xAD, 0xD0, 0xD0, 0x83, 0x58, 0xC0},
+  };
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(BcspWireFrame(kLinkHeader, kLinkMessages[i]), expected[i]) << i;
+}
+
+TEST(BcspCodec, AcknowledgementFramesOnTheWire) {
+  struct Case {
+    std::uint8_t ack;
+    Bytes wire;
+  };
+  const Case cases[] = {{0, {0xC0, 0x40, 0x00, 0x00, 0xBF, 0x57, 0x1A, 0xC0}},
+                        {1, {0xC0, 0x48, 0x00, 0x00, 0xB7, 0x5E, 0x8C, 0xC0}},
+                        {7, {0xC0, 0x78, 0x00, 0x00, 0x87, 0xD0, 0x32, 0xC0}}};
+  for (const Case& c : cases) EXPECT_EQ(BcspWireFrame(BcspEncodeHeader(0, c.ack, true, false, 0, 0), {}), c.wire);
+}
+
+TEST(BcspCodec, EscapingTouchesOnlyTheDelimiterAndTheEscape) {
+  for (int value = 0; value < 256; ++value) {
+    const EscapedByte escaped = BcspEscape(static_cast<std::uint8_t>(value));
+    if (value == 0xC0) {
+      EXPECT_EQ(escaped.first, 0xDB);
+      EXPECT_EQ(escaped.second, 0xDC);
+    } else if (value == 0xDB) {
+      EXPECT_EQ(escaped.first, 0xDB);
+      EXPECT_EQ(escaped.second, 0xDD);
+    } else {
+      EXPECT_EQ(escaped.first, value);
+      EXPECT_EQ(escaped.second, 0);
+    }
+  }
+}
+
+TEST(BcspCodec, CrcBytesAreEscapedToo) {
+  // Search a payload whose CRC carries 0xC0 or 0xDB, and check it goes out escaped.
+  for (std::uint32_t seed = 0; seed < 5000; ++seed) {
+    const Bytes payload = {static_cast<std::uint8_t>(seed), static_cast<std::uint8_t>(seed >> 8)};
+    const auto header = BcspEncodeHeader(0, 0, true, false, 2, 2);
+    std::uint16_t crc = BcspCrcStart();
+    for (std::uint8_t b : header) crc = BcspCrcUpdate(crc, b);
+    for (std::uint8_t b : payload) crc = BcspCrcUpdate(crc, b);
+    crc = BcspCrcFinish(crc);
+    if ((crc >> 8) != 0xC0 && (crc & 0xFF) != 0xDB) continue;
+    const Bytes wire = BcspWireFrame(header, payload);
+    for (std::size_t i = 1; i + 1 < wire.size(); ++i) EXPECT_NE(wire[i], 0xC0);
+    return;
+  }
+  FAIL() << "no payload with a CRC byte to escape";
+}
+
+TEST(BcspCodec, LinkMessagesMatchOnTheirFirstFourBytes) {
+  EXPECT_EQ(BcspMatchLinkMessage(Bytes{0xDA, 0xDC, 0xED, 0xED}), kLinkSync);
+  EXPECT_EQ(BcspMatchLinkMessage(Bytes{0xDE, 0xAD, 0xD0, 0xD0, 0x99}), kLinkConfResp);
+  EXPECT_EQ(BcspMatchLinkMessage(Bytes{0xDA, 0xDC, 0xED}), kLinkNone);
+  EXPECT_EQ(BcspMatchLinkMessage(Bytes{0xDA, 0xDC, 0xED, 0xEE}), kLinkNone);
+}
+
+TEST(BcspCodec, BodyChecksAndTheirLines) {
+  auto frameBody = [](bool crc, std::uint16_t length, std::size_t stored) {
+    const auto header = BcspEncodeHeader(0, 0, crc, false, 2, length);
+    Bytes body(length, 0x55);
+    if (crc) {
+      std::uint16_t value = BcspCrcStart();
+      for (std::uint8_t b : header) value = BcspCrcUpdate(value, b);
+      for (std::uint8_t b : body) value = BcspCrcUpdate(value, b);
+      value = BcspCrcFinish(value);
+      body.push_back(static_cast<std::uint8_t>(value >> 8));
+      body.push_back(static_cast<std::uint8_t>(value & 0xFF));
+    }
+    body.resize(stored, 0x55);
+    return std::make_pair(header, body);
+  };
+  struct Case {
+    const char* what;
+    bool crc;
+    std::uint16_t length;
+    std::size_t stored;
+    FrameVerdict verdict;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"with CRC, length 3 and 5 bytes", true, 3, 5, FrameVerdict::kGood, ""},
+      {"with CRC, length 3 and 6 bytes", true, 3, 6, FrameVerdict::kLengthWithCrc,
+       "\n######################## Slip Length Error (With CRC) 3,4\n"},
+      {"with CRC, one byte short", true, 3, 4, FrameVerdict::kLengthWithCrc,
+       "\n######################## Slip Length Error (With CRC) 3,2\n"},
+      {"without CRC, count equals length", false, 7, 7, FrameVerdict::kGood, ""},
+      {"without CRC, count differs", false, 7, 9, FrameVerdict::kLengthNoCrc,
+       "\n######################## Slip Length Error (No CRC) 7,9\n"},
+  };
+  for (const Case& c : cases) {
+    const auto [header, body] = frameBody(c.crc, c.length, c.stored);
+    const FrameCheck check = BcspCheckBody(header, body);
+    EXPECT_EQ(check.verdict, c.verdict) << c.what;
+    EXPECT_EQ(Line(BcspCheckLine, check), c.line) << c.what;
+  }
+  auto [header, body] = frameBody(true, 3, 5);
+  body[4] ^= 0x01;
+  const FrameCheck broken = BcspCheckBody(header, body);
+  EXPECT_EQ(broken.verdict, FrameVerdict::kCrcError);
+  EXPECT_EQ(Line(BcspCheckLine, broken), "\n######################## CRC Error\n");
+  std::array<char, 96> line{};
+  const std::size_t length = BcspHeaderChecksumLine({0x01, 0x02, 0xAB, 0x0C}, line);
+  EXPECT_EQ(std::string(line.data(), length), "\n######################## Header Checksum Error 01 02 AB 0C\n");
+}
+
+TEST(BcspCodec, SeededRandomFramesSurviveTheWire) {
+  std::mt19937 random(20261206);
+  for (int round = 0; round < 500; ++round) {
+    Bytes payload(random() % 300);
+    for (auto& b : payload) b = static_cast<std::uint8_t>(random() % 4 == 0 ? (random() % 2 ? 0xC0 : 0xDB) : random());
+    const auto header = BcspEncodeHeader(static_cast<std::uint8_t>(random() % 8), static_cast<std::uint8_t>(random() % 8),
+                                         true, random() % 2 == 0, static_cast<std::uint8_t>(random() % 16),
+                                         static_cast<std::uint16_t>(payload.size()));
+    const Bytes wire = BcspWireFrame(header, payload);
+    // Undo the framing by hand: what lies between the delimiters, unescaped.
+    ASSERT_EQ(wire.front(), 0xC0);
+    ASSERT_EQ(wire.back(), 0xC0);
+    Bytes plain;
+    for (std::size_t i = 1; i + 1 < wire.size(); ++i) {
+      ASSERT_NE(wire[i], 0xC0);
+      if (wire[i] == 0xDB) {
+        ++i;
+        plain.push_back(wire[i] == 0xDC ? 0xC0 : 0xDB);
+      } else {
+        plain.push_back(wire[i]);
+      }
+    }
+    const BcspHeaderBytes back = {plain[0], plain[1], plain[2], plain[3]};
+    ASSERT_TRUE(BcspHeaderValid(back));
+    const std::span<const std::uint8_t> body(plain.data() + 4, plain.size() - 4);
+    ASSERT_EQ(BcspCheckBody(back, body).verdict, FrameVerdict::kGood);
+    EXPECT_EQ(Bytes(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(payload.size())), payload);
+  }
+}
+
+}  // namespace
+}  // namespace quillon
