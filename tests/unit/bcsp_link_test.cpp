@@ -182,32 +182,36 @@ TEST_F(LinkTest, ConfBeforeSyncRespIsIgnored) {
   EXPECT_EQ(link.State(), Uninitialized);
 }
 
-TEST_F(LinkTest, AnyOtherAckReleasesTheQueuedPacket) {
-  for (std::uint8_t ack = 0; ack < 8; ++ack) {
-    BringUp();
-    // Move the transmit sequence number to 3.
-    std::array<std::uint8_t, 4> payload = {1, 2, 3, 4};
-    BcspPacket packet{2, 1, 1, 4, payload.data()};
-    for (std::uint8_t n = 0; n < 3; ++n) {
-      ASSERT_TRUE(link.QueueSend(&packet));
-      PollTimes(20);
-      Feed(AckFrame(static_cast<std::uint8_t>(n + 1)));
-      ASSERT_NE(PollUntil(TxDone) & TxDone, 0);
-    }
-    ASSERT_EQ(link.TransmitSeq(), 3);
+class AckRule : public LinkTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(AckRule, AnyOtherAckReleasesTheQueuedPacket) {
+  const auto ack = static_cast<std::uint8_t>(GetParam());
+  BringUp();
+  // Move the transmit sequence number to 3.
+  std::array<std::uint8_t, 4> payload = {1, 2, 3, 4};
+  BcspPacket packet{2, 1, 1, 4, payload.data()};
+  for (std::uint8_t n = 0; n < 3; ++n) {
     ASSERT_TRUE(link.QueueSend(&packet));
     PollTimes(20);
-    Feed(AckFrame(ack));
-    const std::uint8_t activity = PollUntil(TxDone, 30);
-    if (ack == 3) {
-      EXPECT_EQ(activity & TxDone, 0);
-      EXPECT_EQ(link.TransmitSeq(), 3);
-    } else {
-      EXPECT_NE(activity & TxDone, 0) << int{ack};
-      EXPECT_EQ(link.TransmitSeq(), 4) << int{ack};
-    }
+    Feed(AckFrame(static_cast<std::uint8_t>(n + 1)));
+    ASSERT_NE(PollUntil(TxDone) & TxDone, 0);
+  }
+  ASSERT_EQ(link.TransmitSeq(), 3);
+  ASSERT_TRUE(link.QueueSend(&packet));
+  PollTimes(20);
+  Feed(AckFrame(ack));
+  const std::uint8_t activity = PollUntil(TxDone, 30);
+  if (ack == 3) {
+    EXPECT_EQ(activity & TxDone, 0);
+    EXPECT_EQ(link.TransmitSeq(), 3);
+    link.QueueSend(nullptr);  // refused; the packet stays queued until the fixture ends
+  } else {
+    EXPECT_NE(activity & TxDone, 0);
+    EXPECT_EQ(link.TransmitSeq(), 4);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryAck, AckRule, ::testing::Range(0, 8));
 
 TEST_F(LinkTest, AnUnacknowledgedPacketIsSentAgain) {
   BringUp();

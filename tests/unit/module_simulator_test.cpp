@@ -1,0 +1,269 @@
+#include "tools/module_simulator/module_simulator.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "bcsp/bcsp_codec.h"
+
+namespace quillon::sim {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Talks to a simulator as a well-behaved host would, with its own time.
+class Host {
+ public:
+  explicit Host(ModuleSimulator& module, std::uint32_t baud = 115200) : module_(module), baud_(baud) {}
+
+  void Send(const Bytes& wire) { module_.FromHost(wire, baud_, now_); }
+  void SendLink(LinkMessage message) { Send(BcspWireFrame(kLinkHeader, kLinkMessages[message])); }
+  void SendReliable(const Bytes& payload) {
+    Send(BcspWireFrame(BcspEncodeHeader(txSeq_, rxExpected_, true, true, 2, static_cast<std::uint16_t>(payload.size())), payload));
+    txSeq_ = (txSeq_ + 1) & 7;
+  }
+  // Lets `ms` pass and decodes what came: link messages and payloads by channel.
+  void Wait(std::uint32_t ms) {
+    for (std::uint32_t i = 0; i < ms; ++i) {
+      now_ += 1000;
+      std::uint8_t buffer[512];
+      const std::size_t got = module_.ToHost(buffer, baud_, now_);
+      for (std::size_t k = 0; k < got; ++k) Take(buffer[k]);
+    }
+  }
+  void BringUp() {
+    Wait(1);
+    SendLink(kLinkSyncResp);
+    Wait(1);
+    SendLink(kLinkConfResp);
+    Wait(1);
+  }
+
+  std::vector<LinkMessage> links;
+  std::vector<std::pair<std::uint8_t, Bytes>> packets;
+  std::uint64_t now_ = 0;
+
+ private:
+  void Take(std::uint8_t byte) {
+    if (byte == kSlipDelimiter) {
+      if (frame_.size() >= 4) Frame();
+      frame_.clear();
+      escaped_ = false;
+      return;
+    }
+    if (byte == kSlipEscape) {
+      escaped_ = true;
+      return;
+    }
+    if (escaped_) byte = byte == kSlipEscapedDelimiter ? kSlipDelimiter : kSlipEscape;
+    escaped_ = false;
+    frame_.push_back(byte);
+  }
+  void Frame() {
+    const BcspHeaderBytes header = {frame_[0], frame_[1], frame_[2], frame_[3]};
+    ASSERT_TRUE(BcspHeaderValid(header));
+    ASSERT_EQ(BcspCheckBody(header, std::span(frame_).subspan(4)).verdict, FrameVerdict::kGood);
+    const BcspHeader decoded = BcspDecodeHeader(header);
+    const Bytes payload(frame_.begin() + 4, frame_.begin() + 4 + decoded.length);
+    if (decoded.channel == kChannelLink) {
+      links.push_back(BcspMatchLinkMessage(payload));
+      return;
+    }
+    if (decoded.reliable && decoded.seq == rxExpected_) {
+      rxExpected_ = (rxExpected_ + 1) & 7;
+      packets.emplace_back(decoded.channel, payload);
+      Send(BcspWireFrame(BcspEncodeHeader(0, rxExpected_, true, false, 0, 0), {}));
+    } else if (!decoded.reliable && !payload.empty()) {
+      packets.emplace_back(decoded.channel, payload);
+    }
+  }
+
+  ModuleSimulator& module_;
+  std::uint32_t baud_;
+  std::uint8_t txSeq_ = 0;
+  std::uint8_t rxExpected_ = 0;
+  Bytes frame_;
+  bool escaped_ = false;
+};
+
+Bytes KeyRequest(std::uint16_t sequence, std::uint16_t key, const std::vector<std::uint16_t>& values) {
+  std::vector<std::uint16_t> words = {2, static_cast<std::uint16_t>(8 + values.size()), sequence, 0x7003, 0, key,
+                                      static_cast<std::uint16_t>(values.size()), 0};
+  words.insert(words.end(), values.begin(), values.end());
+  Bytes bytes;
+  for (std::uint16_t word : words) {
+    bytes.push_back(static_cast<std::uint8_t>(word & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(word >> 8));
+  }
+  return bytes;
+}
+
+const Bytes kBuildIdRequest = {0x00, 0x00, 0x09, 0x00, 0x00, 0x00, 0x19, 0x28, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+const Bytes kWarmReset = {0x02, 0x00, 0x09, 0x00, 0x00, 0x00, 0x02, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+TEST(ModuleSimulator, StartsLinkEstablishmentAndAnswersIt) {
+  ModuleSimulator module(SimulatorOptions{});
+  Host host(module);
+  host.Wait(600);
+  EXPECT_GE(host.links.size(), 3u);  // SYNC every 250 ms
+  for (LinkMessage message : host.links) EXPECT_EQ(message, kLinkSync);
+  host.links.clear();
+  host.SendLink(kLinkSync);
+  host.SendLink(kLinkConf);  // ignored before SYNC RESP has come
+  host.Wait(1);
+  EXPECT_EQ(host.links, std::vector<LinkMessage>{kLinkSyncResp});
+  host.SendLink(kLinkSyncResp);
+  host.Wait(1);
+  host.SendLink(kLinkConf);
+  host.Wait(1);
+  EXPECT_EQ(host.links, (std::vector<LinkMessage>{kLinkSyncResp, kLinkConf, kLinkConfResp}));
+  EXPECT_FALSE(module.LinkActive());
+  host.SendLink(kLinkConfResp);
+  host.Wait(300);
+  EXPECT_TRUE(module.LinkActive());
+  EXPECT_EQ(host.links.size(), 3u);  // nothing more once active
+}
+
+TEST(ModuleSimulator, AnswersRequestsAndKeepsKeys) {
+  SimulatorOptions options;
+  options.buildId = 0x1234;
+  ModuleSimulator module(options);
+  Host host(module);
+  host.BringUp();
+  host.SendReliable(kBuildIdRequest);
+  host.Wait(2);
+  host.SendReliable(KeyRequest(2, 0x0001, {0x0005}));
+  host.Wait(2);
+  ASSERT_EQ(host.packets.size(), 2u);
+  Bytes build = kBuildIdRequest;
+  build[0] = 1;
+  build[10] = 0x34;
+  build[11] = 0x12;
+  EXPECT_EQ(host.packets[0], std::make_pair(std::uint8_t{2}, build));
+  Bytes key = KeyRequest(2, 0x0001, {0x0005});
+  key[0] = 1;
+  EXPECT_EQ(host.packets[1].second, key);
+  ASSERT_NE(module.Store().Get(0x0001), nullptr);
+  EXPECT_EQ(*module.Store().Get(0x0001), std::vector<std::uint16_t>{5});
+  ASSERT_EQ(module.Requests().size(), 2u);
+  EXPECT_EQ(module.Requests()[1].sequence, 2);
+}
+
+TEST(ModuleSimulator, AWarmResetRestartsAtTheStoredBaudRate) {
+  ModuleSimulator module(SimulatorOptions{});
+  Host host(module);
+  host.BringUp();
+  host.SendReliable(KeyRequest(2, 0x01be, {0x0EBF}));  // 921600
+  host.Wait(2);
+  host.SendReliable(kWarmReset);
+  host.Wait(5);
+  EXPECT_EQ(host.packets.size(), 1u);  // the reset is not answered
+  EXPECT_EQ(module.BaudRate(), 115200u);
+  host.links.clear();
+  host.Wait(300);
+  EXPECT_EQ(module.Restarts(), 1u);
+  EXPECT_EQ(module.BaudRate(), 921600u);
+  EXPECT_TRUE(host.links.empty());  // its SYNC goes out at the new rate
+  Host fast(module, 921600);
+  fast.now_ = host.now_;
+  fast.Wait(300);
+  EXPECT_FALSE(fast.links.empty());
+}
+
+TEST(ModuleSimulator, FaultsOnRequest) {
+  struct Case {
+    const char* what;
+    SimulatorOptions options;
+    std::size_t answers;
+    std::uint16_t varId;
+    std::uint16_t status;
+  };
+  SimulatorOptions silent;
+  silent.neverAnswerBuildId = true;
+  SimulatorOptions other;
+  other.answerWithOtherVarId = true;
+  SimulatorOptions error;
+  error.answerStatus = 3;
+  const Case cases[] = {{"never answers the build identifier", silent, 0, 0, 0},
+                        {"another variable", other, 1, 0x281A, 0},
+                        {"error status", error, 1, 0x2819, 3}};
+  for (const Case& c : cases) {
+    ModuleSimulator module(c.options);
+    Host host(module);
+    host.BringUp();
+    host.SendReliable(kBuildIdRequest);
+    host.Wait(5);
+    ASSERT_EQ(host.packets.size(), c.answers) << c.what;
+    if (c.answers == 0) continue;
+    const Bytes& answer = host.packets[0].second;
+    EXPECT_EQ(answer[6] | answer[7] << 8, c.varId) << c.what;
+    EXPECT_EQ(answer[8] | answer[9] << 8, c.status) << c.what;
+  }
+}
+
+TEST(ModuleSimulator, CommandStatusEventAfterTheNthKey) {
+  SimulatorOptions options;
+  options.commandStatusAfterKeys = 2;
+  ModuleSimulator module(options);
+  Host host(module);
+  host.BringUp();
+  host.SendReliable(KeyRequest(2, 1, {1}));
+  host.Wait(2);
+  host.SendReliable(KeyRequest(3, 2, {2}));
+  host.Wait(2);
+  ASSERT_EQ(host.packets.size(), 3u);
+  EXPECT_EQ(host.packets[1].first, kChannelHci);
+  EXPECT_EQ(host.packets[1].second[0], 0x0F);
+}
+
+TEST(ModuleSimulator, FaultsAreReproducibleFromTheSeed) {
+  auto run = [](std::uint64_t seed) {
+    SimulatorOptions options;
+    options.seed = seed;
+    options.fromModule = {0.2, 0.2};
+    ModuleSimulator module(options);
+    Bytes received;
+    for (std::uint64_t ms = 1; ms <= 2000; ++ms) {
+      std::uint8_t buffer[64];
+      const std::size_t got = module.ToHost(buffer, 115200, ms * 1000);
+      received.insert(received.end(), buffer, buffer + got);
+    }
+    return received;
+  };
+  EXPECT_EQ(run(5), run(5));
+  EXPECT_NE(run(5), run(6));
+}
+
+TEST(ModuleSimulator, PacedBytesTakeElevenBitTimes) {
+  SimulatorOptions options;
+  options.paceLine = true;
+  options.baudRate = 11000;  // one byte a millisecond
+  ModuleSimulator module(options);
+  std::uint8_t buffer[64];
+  EXPECT_EQ(module.ToHost(buffer, 11000, 0), 0u);
+  std::size_t total = 0;
+  for (std::uint64_t ms = 1; ms <= 5; ++ms) total += module.ToHost(buffer, 11000, ms * 1000);
+  EXPECT_EQ(total, 5u);  // the first SYNC frame, byte by byte
+}
+
+TEST(PsStore, PsrRoundTripAndBaudKeys) {
+  PsStore store;
+  std::string error;
+  ASSERT_TRUE(store.FromPsr("// comment &0001 = 1\n&01be = 0EBF\n?0002=0001 abcd // note\n&0003-\n&0004 =\n", &error));
+  EXPECT_EQ(store.Keys().size(), 3u);
+  EXPECT_EQ(*store.Get(0x0002), (std::vector<std::uint16_t>{0x0001, 0xABCD}));
+  EXPECT_TRUE(store.Get(0x0004)->empty());
+  EXPECT_EQ(store.UartBaudRate(), 921600u);
+  PsStore copy;
+  ASSERT_TRUE(copy.FromPsr(store.ToPsr(), &error));
+  EXPECT_EQ(copy.Keys(), store.Keys());
+  store.Set(0x0191, {472});  // searched before 0x01be
+  EXPECT_EQ(store.UartBaudRate(), 115200u);
+  store.Set(0x0191, {1234});  // not a known rate: the module keeps its own
+  EXPECT_FALSE(store.UartBaudRate().has_value());
+  EXPECT_FALSE(copy.FromPsr("&zz = 1\n", &error));
+  EXPECT_NE(error.find("line 1"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quillon::sim
