@@ -14,6 +14,8 @@ class System {
   virtual std::wstring OwnPath() = 0;
   // Asks for the device restart. On a real device it does not return on success.
   virtual ErrorCode RequestRestart() = 0;
+  // Whether the standard error output is a terminal (progress displays only make sense there).
+  virtual bool ErrorOutputIsTerminal() = 0;
 };
 
 }  // namespace quillon::platform

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -20,6 +21,14 @@
 #include "trace/trace_kind.h"
 
 namespace quillon {
+
+// Receives every message of this process as it is written, whether or not a viewer runs, for
+// programs that show their own trace (such as psconfig --trace). Called on the writing thread.
+class TraceEcho {
+ public:
+  virtual ~TraceEcho() = default;
+  virtual void Echo(TraceKind kind, std::wstring_view text) = 0;
+};
 
 class Trace {
  public:
@@ -41,17 +50,22 @@ class Trace {
 
   template <typename... Args>
   void Printf(TraceKind kind, std::uint32_t category, WideFormat<Args...> format, const Args&... args) {
-    if (!CanWrite()) return;
+    TraceEcho* echo = echo_.load();
+    if (!CanWrite() && echo == nullptr) return;
     std::array<wchar_t, kFormatBufferChars> text;
     const std::size_t length = FormatTo(std::span<wchar_t>(text), format, args...);
     if (length == 0) return;
-    Write(kind, category, std::wstring_view(text.data(), length));
+    if (echo != nullptr) echo->Echo(kind, std::wstring_view(text.data(), length));
+    if (CanWrite()) Write(kind, category, std::wstring_view(text.data(), length));
   }
 
   void Write(TraceKind kind, std::uint32_t category, std::wstring_view text);
 
   // Whether this program created the shared memory (and so cleared the old thread names).
   bool FirstCreator() const { return firstCreator_; }
+
+  // Set before the threads that write start, cleared after they end.
+  void SetEcho(TraceEcho* echo) { echo_.store(echo); }
 
  private:
   bool CanWrite() const { return view_ != nullptr && mutex_ != nullptr; }
@@ -65,6 +79,7 @@ class Trace {
   std::unique_ptr<platform::NamedMutex> mutex_;
   std::byte* view_ = nullptr;
   bool firstCreator_ = true;
+  std::atomic<TraceEcho*> echo_{nullptr};
 };
 
 }  // namespace quillon

@@ -32,6 +32,8 @@ ErrorCode PosixSystem::RecordRestartRequest() {
   return written ? kSuccess : kErrorGenFailure;
 }
 
+bool PosixSystem::ErrorOutputIsTerminal() { return isatty(2) == 1; }
+
 ErrorCode PosixSystem::RequestRestart() {
   const ErrorCode recorded = RecordRestartRequest();
   if (recorded != kSuccess) return recorded;

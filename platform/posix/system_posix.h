@@ -14,6 +14,7 @@ class PosixSystem final : public System {
   explicit PosixSystem(const DeviceRoot& root) : root_(root) {}
   std::wstring OwnPath() override;
   ErrorCode RequestRestart() override;
+  bool ErrorOutputIsTerminal() override;
   // Records the request without ending the program; RequestRestart's first half.
   ErrorCode RecordRestartRequest();
 

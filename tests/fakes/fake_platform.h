@@ -5,6 +5,7 @@
 #include "tests/fakes/fake_kernel_objects.h"
 #include "tests/fakes/fake_window_messages.h"
 #include "tests/fakes/manual_clock.h"
+#include "tests/fakes/memory_files.h"
 #include "tests/fakes/memory_registry.h"
 #include "tests/fakes/scripted_serial.h"
 
@@ -17,7 +18,8 @@ struct FakePlatform {
   SerialScript serialScript;
   ScriptedSerialDevices serial{serialScript};
   FakeWindowMessages messages;
-  platform::Platform roles{&clock, &kernel, nullptr, nullptr, &registry, &serial, nullptr, &messages};
+  MemoryFiles files;
+  platform::Platform roles{&clock, &kernel, &files, nullptr, &registry, &serial, nullptr, &messages};
 };
 
 }  // namespace quillon::testing

@@ -147,7 +147,8 @@ void ModuleSimulator::Deliver(std::uint8_t channel, bool reliable, std::span<con
     case kVarWarmReset:
       restartAtUs_ = nowUs_ + std::uint64_t{options_.restartMs} * 1000;
       restartReason_ = "warm reset";
-      return;
+      if (!options_.answerWarmReset) return;
+      break;
     case kVarBuildId:
       if (options_.neverAnswerBuildId) return;
       PutWord(&answer, 10, options_.buildId);

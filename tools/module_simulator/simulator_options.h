@@ -26,6 +26,7 @@ struct SimulatorOptions {
   std::uint16_t answerStatus = 0;        // status word of every answer (0: OK)
   std::uint32_t commandStatusAfterKeys = 0;  // after the Nth PS key request: a channel-5 Command Status event
   std::uint32_t restartAfterRequests = 0;    // restart, without answering, at the Nth request
+  bool answerWarmReset = false;              // answer the warm reset before restarting
 
   std::uint32_t linkIntervalMs = 250;  // SYNC and CONF repetition
   std::uint32_t resendMs = 250;        // re-sending of unacknowledged reliable packets

@@ -1,0 +1,216 @@
+// psconfig: programs the PS keys of a PSR file into the BlueCore module on a serial port.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "platform/platform.h"
+#include "platform/text.h"
+#include "psconfig/psconfig.h"
+#include "trace/trace.h"
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+void RequestStop(int) { stopRequested = 1; }
+
+void Usage(std::FILE* out) {
+  std::fprintf(out,
+               "usage: psconfig [--baud RATE] [--trace] PORT PSRFILE\n"
+               "\n"
+               "Programs the PS keys of PSRFILE into the BlueCore module on PORT over BCSP: the\n"
+               "module's build identifier is asked for, each key is written, then the module is\n"
+               "reset. PORT is a device port such as COM4: (see the README) or a path such as\n"
+               "/dev/ttyUSB0.\n"
+               "\n"
+               "  --baud RATE   the rate the module talks at now (default 115200)\n"
+               "  --trace       also print the program's trace lines (on standard error)\n"
+               "\n"
+               "While it runs, progress is shown on standard error when that is a terminal; one\n"
+               "summary line ends the run. The link's own diagnostic lines go to standard output.\n"
+               "Ctrl-C stops the run.\n"
+               "\n"
+               "Exit status: 0 done; 1 the module refused a key, or the file cannot be carried;\n"
+               "2 the port cannot be opened or set up; 3 the file cannot be read; 4 the file holds\n"
+               "no key lines; 130 stopped by the user.\n"
+               "\n"
+               "Example: psconfig --baud 115200 COM4: keys.psr\n");
+}
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+// Shows what the run does: a progress line on a terminal, the counts for the summary.
+class Progress final : public quillon::RunObserver {
+ public:
+  explicit Progress(bool terminal) : terminal_(terminal) {}
+
+  void FileRead(std::uint32_t keys, const quillon::PsrReport& report) override {
+    keys_ = keys;
+    leftOut_ = report.keysLeftOut;
+    if (report.keysLeftOut != 0) {
+      std::fprintf(stderr, "psconfig: %u key lines left out: more than 188 values (the first: &%04x)\n",
+                   report.keysLeftOut, report.firstKeyLeftOut);
+    }
+    Show("waiting for the module");
+  }
+  void LinkEstablished() override { Show("link up"); }
+  void RequestSent(std::uint32_t index, std::uint32_t count, const quillon::PsKeyItem& item) override {
+    sent_ = index + 1;
+    total_ = count;
+    char what[48];
+    if (item.varId == quillon::kVarIdPsKey) {
+      std::snprintf(what, sizeof what, "key &%04x", item.psKey);
+    } else {
+      std::snprintf(what, sizeof what, "%s", item.varId == quillon::kVarIdWarmReset ? "warm reset" : "build identifier");
+    }
+    Show(what);
+  }
+  void RequestCompleted(std::uint32_t, std::uint16_t status) override {
+    if (status != 0) ++refused_;
+  }
+  void Stopped() override { stopped_ = true; }
+
+  // Called about ten times a second from the main thread while the run waits.
+  void Tick() {
+    if (sent_ == 0) Show(nullptr);
+  }
+  void Finish() {
+    if (terminal_ && shown_) std::fprintf(stderr, "\r%-78s\r", "");
+  }
+
+  std::uint32_t keys_ = 0, sent_ = 0, total_ = 0, refused_ = 0, leftOut_ = 0;
+  bool stopped_ = false;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+
+ private:
+  void Show(const char* what) {
+    if (what != nullptr) what_ = what;
+    if (!terminal_) return;
+    std::fprintf(stderr, "\r  %4u/%-4u requests  %-24s %6.1f s", sent_, total_ == 0 ? keys_ + 2 : total_, what_.c_str(),
+                 Seconds(start_));
+    std::fflush(stderr);
+    shown_ = true;
+  }
+  bool terminal_;
+  bool shown_ = false;
+  std::string what_;
+};
+
+class EchoToStandardError final : public quillon::TraceEcho {
+ public:
+  void Echo(quillon::TraceKind kind, std::wstring_view text) override {
+    std::fprintf(stderr, "trace %s %s\n", kind == quillon::KindImportant ? "!" : ":",
+                 quillon::platform::WideToUtf8(text).c_str());
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::uint32_t baud = 115200;
+  bool echo = false;
+  std::string port, file;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      Usage(stdout);
+      return 0;
+    } else if (arg == "--trace") {
+      echo = true;
+    } else if (arg == "--baud" && i + 1 < argc) {
+      char* end = nullptr;
+      const unsigned long value = std::strtoul(argv[++i], &end, 10);
+      if (*end != 0 || value == 0 || value > 0xFFFFFFFFul) {
+        std::fprintf(stderr, "psconfig: \"%s\" is not a baud rate\n", argv[i]);
+        return 2;
+      }
+      baud = static_cast<std::uint32_t>(value);
+    } else if (arg.starts_with("--")) {
+      std::fprintf(stderr, "psconfig: unknown or incomplete option \"%s\"\n\n", arg.c_str());
+      Usage(stderr);
+      return 2;
+    } else if (port.empty()) {
+      port = arg;
+    } else if (file.empty()) {
+      file = arg;
+    } else {
+      std::fprintf(stderr, "psconfig: one port and one file, please\n\n");
+      Usage(stderr);
+      return 2;
+    }
+  }
+  if (port.empty() || file.empty()) {
+    Usage(stderr);
+    return 2;
+  }
+
+  const quillon::platform::Platform& platform = quillon::platform::Current();
+  quillon::Trace& trace = quillon::Trace::Process();
+  trace.Initialise();
+  EchoToStandardError echoer;
+  if (echo) trace.SetEcho(&echoer);
+
+  quillon::platform::ErrorCode error = quillon::platform::kSuccess;
+  auto stop = platform.kernel->CreateEvent(L"", false, &error);
+  if (!stop) {
+    std::fprintf(stderr, "psconfig: cannot create the stop event (error %u)\n", error);
+    return 1;
+  }
+  std::signal(SIGINT, RequestStop);
+  std::signal(SIGTERM, RequestStop);
+
+  Progress progress(platform.system->ErrorOutputIsTerminal());
+  std::atomic<int> result{-1};
+  std::thread run([&] {
+    result = quillon::PSConfig::Process().Run(quillon::platform::Utf8ToWide(port), baud,
+                                              quillon::platform::Utf8ToWide(file), stop.get(), &progress);
+  });
+  // The run polls the stop event; this thread turns Ctrl-C into it.
+  while (result.load() < 0) {
+    if (stopRequested) stop->Set();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!stopRequested && !progress.stopped_) progress.Tick();
+  }
+  run.join();
+  progress.Finish();
+  trace.SetEcho(nullptr);
+  trace.Shutdown();
+
+  const double seconds = Seconds(progress.start_);
+  switch (result.load()) {
+    case quillon::kPsConfigDone:
+      if (progress.stopped_) {
+        std::fprintf(stderr, "psconfig: stopped by the user after %u of %u requests (%.1f s); the module may hold some of the keys\n",
+                     progress.sent_, progress.total_, seconds);
+        return 130;
+      }
+      std::fprintf(stderr, "psconfig: done: %u keys written to %s, module reset (%.1f s)\n", progress.keys_,
+                   port.c_str(), seconds);
+      return 0;
+    case quillon::kPsConfigNotCompleted:
+      if (progress.refused_ != 0) {
+        std::fprintf(stderr, "psconfig: programming not terminated correctly: the module refused %u of %u requests (%.1f s)\n",
+                     progress.refused_, progress.total_, seconds);
+      } else {
+        std::fprintf(stderr, "psconfig: %s cannot be programmed: it holds too many keys or changed while it was read\n",
+                     file.c_str());
+      }
+      return 1;
+    case quillon::kPsConfigPortFailed:
+      std::fprintf(stderr, "psconfig: cannot open or set up the port %s at %u baud; check its name and that no other program uses it\n",
+                   port.c_str(), baud);
+      return 2;
+    case quillon::kPsConfigFileFailed:
+      std::fprintf(stderr, "psconfig: cannot read %s\n", file.c_str());
+      return 3;
+    default:
+      std::fprintf(stderr, "psconfig: %s holds no key lines (such as \"&01be = 0ebf\")\n", file.c_str());
+      return 4;
+  }
+}

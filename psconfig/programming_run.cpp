@@ -1,0 +1,193 @@
+// The programming run: the polled state machine around the link and the BCCMD steps.
+#include "platform/platform.h"
+#include "psconfig/psconfig.h"
+#include "trace/trace.h"
+#include "trace/trace_scope.h"
+
+namespace quillon {
+namespace {
+
+StandardOutput& ProcessConsole() {
+  static StandardOutput console;
+  return console;
+}
+
+}  // namespace
+
+PSConfig::PSConfig()
+    : PSConfig(platform::Native(), PsKeyList::Process(), BcspLink::Process(), SerialPort::Process(), ProcessConsole()) {}
+
+PSConfig::PSConfig(const platform::Platform& platform, PsKeyList& list, BcspLink& link, SerialPort& port,
+                   Console& console)
+    : platform_(platform), list_(list), link_(link), port_(port), console_(console) {}
+
+int PSConfig::LoadList(std::wstring_view psrPath, RunObserver* observer) {
+  Trace& trace = Trace::Process();
+  platform::ErrorCode error = platform::kSuccess;
+  std::unique_ptr<platform::File> file = platform_.files->Open(psrPath, platform::FileMode::kReadExisting, &error);
+  if (!file) {
+    trace.Printf(KindInfo, kTraceCategory, L"Unable to open %s error:%d", psrPath, error);
+    return kPsConfigFileFailed;
+  }
+  list_.Release();
+  const std::uint32_t keys = PsrReader::ParseKeys(*file, list_, false);
+  list_.count = keys;
+  if (keys == 0) {
+    trace.Printf(KindInfo, kTraceCategory, L"The file %s doesn't contain keys to be changed", psrPath);
+    return kPsConfigNoKeys;
+  }
+  if (keys > PsKeyList::kMaxKeys || !list_.Allocate(keys + 2)) {
+    trace.Printf(KindImportant, kTraceCategory, L"Cannot hold the %u keys of %s", keys, psrPath);
+    return kPsConfigNotCompleted;
+  }
+  if (file->SetPosition(0) != platform::kSuccess) {
+    list_.Release();
+    trace.Printf(KindInfo, kTraceCategory, L"Unable to open %s error:%d", psrPath, platform::kErrorGenFailure);
+    return kPsConfigFileFailed;
+  }
+  list_.count = 1;
+  list_.AddBuildIdRequest();
+  PsrReport report;
+  // The second pass must find what the first found; a file changed in between is not sent.
+  if (PsrReader::ParseKeys(*file, list_, true, &report) != keys + 1) {
+    list_.Release();
+    trace.Printf(KindImportant, kTraceCategory, L"The file %s changed while it was read", psrPath);
+    return kPsConfigFileFailed;
+  }
+  if (report.keysLeftOut != 0) {
+    trace.Printf(KindImportant, kTraceCategory, L"%u key lines of more than %u values left out, the first &%04x",
+                 report.keysLeftOut, static_cast<std::uint32_t>(PsKeyItem::kMaxValues), report.firstKeyLeftOut);
+  }
+  if (observer != nullptr) observer->FileRead(keys, report);
+  return kPsConfigDone;
+}
+
+int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstring_view psrPath,
+                  platform::Event* stopEvent, RunObserver* observer) {
+  TraceScope scope(L"PSConfig");
+  Trace& trace = Trace::Process();
+  observer_ = observer;
+  sendBuffer_.fill(0);
+  receiveBuffer_.fill(0);
+  errorStatusSeen_ = false;
+  expectedVarId_ = 0;
+
+  if (const int loaded = LoadList(psrPath, observer); loaded != kPsConfigDone) {
+    list_.Release();
+    observer_ = nullptr;
+    return loaded;
+  }
+  trace.Printf(KindInfo, kTraceCategory, L"Add a Warm reset PDU");
+  ++list_.count;
+  list_.AddWarmReset();
+  list_.position = 0;
+  list_.allSent = false;
+
+  scope.Store(port_.InitialiseWindows(portName, baudRate));
+  scope.Report();
+  if (scope.Result() != 0) {
+    trace.Printf(KindInfo, kTraceCategory, L"Unable to open %s error:%d", portName, scope.Result());
+    list_.Release();
+    observer_ = nullptr;
+    return kPsConfigPortFailed;
+  }
+
+  BcspPacket receivePacket{kChannelBccmd, 1, 1, kBufferSize, receiveBuffer_.data()};
+  BcspPacket sendPacket{};
+  sendPacket.payload = sendBuffer_.data();
+  link_.Initialise();
+  link_.ArmReceive(&receivePacket);
+
+  state_ = POLL_STATE;
+  bool linkEstablished = false;
+  bool resendAfterReset = false;
+  std::uint32_t resetTimerStart = 0;
+  std::uint8_t lastActivity = 0;
+  std::uint8_t lastPause = 0;
+  bool stopped = false;
+  for (;;) {
+    if (stopEvent != nullptr && stopEvent->Wait(0)) {
+      if (!stopped && observer_ != nullptr) observer_->Stopped();
+      stopped = true;
+      state_ = EXIT_STATE;
+    }
+    switch (state_) {
+      case POLL_STATE:
+        trace.Printf(KindInfo, kTraceCategory, L"POLL_STATE");
+        if (list_.allSent) {
+          if (resetTimerStart == 0) {
+            resetTimerStart = platform_.clock->TickCount();
+            if (resetTimerStart == 0) resetTimerStart = 1;  // 0 means "not started"
+          } else if (platform_.clock->TickCount() - resetTimerStart > kResetWaitMs) {
+            trace.Printf(KindInfo, kTraceCategory, L"Timeout waiting for the Reset response");
+            state_ = EXIT_STATE;
+          }
+        }
+        lastPause = link_.Poll(&lastActivity);
+        if (lastActivity != 0) {
+          state_ = RECEIVED_STATE;
+        } else if (lastPause != 0) {
+          state_ = SLEEP_STATE;
+        }
+        break;
+      case SENT_STATE:
+        trace.Printf(KindInfo, kTraceCategory, L"SENT_STATE");
+        if (list_.position < list_.count) {
+          SendNextItem(&sendPacket);
+        } else {
+          state_ = POLL_STATE;  // the warm reset was answered: nothing is left to send
+        }
+        break;
+      case RECEIVED_STATE:
+        trace.Printf(KindInfo, kTraceCategory, L"RECEIVED_STATE");
+        state_ = POLL_STATE;
+        if ((lastActivity & PeerReset) != 0) {
+          state_ = PEER_RESET_STATE;
+          break;
+        }
+        if ((lastActivity & RxDone) != 0) HandleReceived(&receivePacket, receiveBuffer_.data());
+        if ((lastActivity & TxDone) != 0) {
+          if (!linkEstablished) {
+            trace.Printf(KindInfo, kTraceCategory, L"Link is now Established");
+            if (observer_ != nullptr) observer_->LinkEstablished();
+            state_ = SENT_STATE;
+          } else if (resendAfterReset) {
+            // The module restarted while a request was out; it may never have seen it.
+            link_.QueueSend(&sendPacket);
+          }
+          linkEstablished = true;
+          resendAfterReset = false;
+        }
+        break;
+      case PEER_RESET_STATE:
+        trace.Printf(KindInfo, kTraceCategory, L"PEER_RESET_STATE");
+        if (list_.allSent) {
+          // A restart after the warm reset was sent proves that it was taken.
+          trace.Printf(KindInfo, kTraceCategory, L"BCSP PEER RESET RECEIVED");
+          state_ = EXIT_STATE;
+        } else {
+          resendAfterReset = linkEstablished;
+          state_ = SLEEP_STATE;
+        }
+        break;
+      case SLEEP_STATE:
+        trace.Printf(KindInfo, kTraceCategory, L"SLEEP_STATE");
+        if (lastPause != 0) platform_.clock->Sleep(1);
+        state_ = POLL_STATE;
+        break;
+      case EXIT_STATE:
+        trace.Printf(KindInfo, kTraceCategory, L"EXIT_STATE");
+        ExitRun();
+        observer_ = nullptr;
+        return errorStatusSeen_ ? kPsConfigNotCompleted : kPsConfigDone;
+    }
+  }
+}
+
+void PSConfig::ExitRun() {
+  list_.Release();
+  port_.Close();
+  Trace::Process().Printf(KindInfo, kTraceCategory, L"EXITING");
+}
+
+}  // namespace quillon

@@ -1,0 +1,95 @@
+#include "psconfig/psr_reader.h"
+
+#include <array>
+#include <cstring>
+
+namespace quillon {
+namespace {
+
+bool IsWhite(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool PsrReader::ReadLine(platform::File& file, char* buffer, std::size_t capacity) {
+  std::size_t stored = 0;
+  while (stored < capacity) {
+    std::uint8_t byte = 0;
+    std::uint32_t got = 0;
+    if (file.ReadByte(&byte, &got) != platform::kSuccess || got == 0) break;
+    if (byte == '\r' || byte == '\n') {
+      if (stored == 0) continue;
+      break;
+    }
+    buffer[stored++] = static_cast<char>(byte);
+  }
+  buffer[stored] = '\0';
+  return stored > 0;
+}
+
+PsrLine PsrReader::ParseLine(std::string_view line, std::span<std::uint16_t> values) {
+  line = line.substr(0, std::min(line.size(), kLineKept));
+  if (const std::size_t nul = line.find('\0'); nul != std::string_view::npos) line = line.substr(0, nul);
+  std::size_t i = 0;
+  auto skipWhite = [&] {
+    while (i < line.size() && IsWhite(line[i])) ++i;
+  };
+  PsrLine result;
+  skipWhite();
+  if (i >= line.size() || (line[i] != '&' && line[i] != '?')) return result;
+  ++i;
+  std::uint32_t key = 0;
+  while (i < line.size() && HexValue(line[i]) >= 0) key = key * 16 + static_cast<std::uint32_t>(HexValue(line[i++]));
+  if (key == 0) return result;
+  skipWhite();
+  if (i >= line.size() || line[i] != '=') return result;
+  ++i;
+  result.key = static_cast<std::uint16_t>(key & 0xFFFF);
+
+  std::size_t count = 0;
+  auto store = [&](std::uint16_t value) {
+    if (count < values.size()) values[count] = value;
+    ++count;
+  };
+  for (;;) {
+    skipWhite();
+    if (i >= line.size()) break;
+    if (line[i] == '"') {
+      // Every byte after the quote, the closing quote and trailing blanks included, widened as
+      // a signed 8-bit number.
+      for (++i; i < line.size(); ++i) store(static_cast<std::uint16_t>(static_cast<std::int16_t>(static_cast<std::int8_t>(line[i]))));
+      break;
+    }
+    if (HexValue(line[i]) < 0) break;
+    std::uint16_t value = 0;
+    while (i < line.size() && HexValue(line[i]) >= 0) value = static_cast<std::uint16_t>(value * 16 + HexValue(line[i++]));
+    store(value);
+  }
+  result.tooManyValues = count > PsKeyItem::kMaxValues;
+  result.isKey = !result.tooManyValues;
+  result.valueCount = std::min(count, values.size());
+  return result;
+}
+
+std::uint32_t PsrReader::ParseKeys(platform::File& file, PsKeyList& list, bool load, PsrReport* report) {
+  std::array<char, kLineCapacity + 1> line{};
+  std::array<std::uint16_t, kValueCapacity> values{};
+  while (ReadLine(file, line.data(), kLineCapacity)) {
+    const PsrLine parsed = ParseLine(std::string_view(line.data(), std::strlen(line.data())), values);
+    if (parsed.tooManyValues && report != nullptr) {
+      if (report->keysLeftOut++ == 0) report->firstKeyLeftOut = parsed.key;
+    }
+    if (!parsed.isKey) continue;
+    ++list.count;
+    if (load) list.AddKey(parsed.key, std::span<const std::uint16_t>(values.data(), parsed.valueCount));
+  }
+  return list.count;
+}
+
+}  // namespace quillon

@@ -1,0 +1,230 @@
+#include "psconfig/psr_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/fakes/memory_files.h"
+
+namespace quillon {
+namespace {
+
+struct Parsed {
+  bool isKey;
+  std::uint16_t key;
+  std::vector<std::uint16_t> values;
+};
+
+Parsed Parse(std::string_view line) {
+  std::array<std::uint16_t, PsrReader::kValueCapacity> values{};
+  const PsrLine parsed = PsrReader::ParseLine(line, values);
+  return {parsed.isKey, parsed.key, std::vector<std::uint16_t>(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(parsed.valueCount))};
+}
+
+TEST(PsrGrammar, TheLineTable) {
+  struct Case {
+    const char* line;
+    bool isKey;
+    std::uint16_t key;
+    std::vector<std::uint16_t> values;
+  };
+  const Case cases[] = {
+      {"&0001 = 0005", true, 0x0001, {0x0005}},
+      {"   ?1=5", true, 0x0001, {0x0005}},
+      {"& 0001 = 5", false, 0, {}},
+      {"&0000 = 5", false, 0, {}},
+      {"&10000 = 5", true, 0x0000, {0x0005}},
+      {"&01 5", false, 0, {}},
+      {"&0001 =", true, 0x0001, {}},
+      {"&0002 = 0001 abcd 12345", true, 0x0002, {0x0001, 0xABCD, 0x2345}},
+      {"&0002 = 0001 0002", true, 0x0002, {0x0001, 0x0002}},
+      {"&0002 = 00010002", true, 0x0002, {0x0002}},
+      {"&0002 = 12,34", true, 0x0002, {0x0012}},
+      {"&0004 = 0001 // note", true, 0x0004, {0x0001}},
+      {"&0x0001 = 5", false, 0, {}},
+      {"&0003 = 0x0005 0006", true, 0x0003, {0x0000}},
+      {"&0005 = \"abc\"", true, 0x0005, {0x61, 0x62, 0x63, 0x22}},
+      {"&0005 = \"\x80\xff \"", true, 0x0005, {0xFF80, 0xFFFF, 0x20, 0x22}},
+      {"// &0001 = 5", false, 0, {}},
+      {"&01fe=6590", true, 0x01FE, {0x6590}},
+      {"&0002-", false, 0, {}},
+      {"\t\v\f &0006 \t= \tA\tb ", true, 0x0006, {0xA, 0xB}},
+      {"", false, 0, {}},
+      {"&", false, 0, {}},
+      {"&ffffffff1 = 1", true, 0xFFF1, {0x1}},  // 32-bit accumulation keeps the low 16 bits
+  };
+  for (const Case& c : cases) {
+    const Parsed parsed = Parse(c.line);
+    EXPECT_EQ(parsed.isKey, c.isKey) << c.line;
+    if (!c.isKey) continue;
+    EXPECT_EQ(parsed.key, c.key) << c.line;
+    EXPECT_EQ(parsed.values, c.values) << c.line;
+  }
+}
+
+TEST(PsrGrammar, ALineEndsAtItsFirstNulAndAfter1999Bytes) {
+  EXPECT_EQ(Parse(std::string_view("&0001 = 1 2\0 3", 14)).values, (std::vector<std::uint16_t>{1, 2}));
+  std::string line = "&0001 = ";
+  line += std::string(1996 - line.size(), ' ');
+  line += "abcd";  // bytes 1997 to 2000: the last one is cut off
+  EXPECT_EQ(Parse(line).values, std::vector<std::uint16_t>{0x0ABC});
+}
+
+TEST(PsrGrammar, MoreThan188ValuesIsNoKeyLine) {
+  std::string line = "&0007 =";
+  for (int i = 0; i < 188; ++i) line += " 1";
+  EXPECT_TRUE(Parse(line).isKey);
+  EXPECT_EQ(Parse(line).values.size(), 188u);
+  line += " 1";
+  EXPECT_FALSE(Parse(line).isKey);
+  std::array<std::uint16_t, PsrReader::kValueCapacity> values{};
+  EXPECT_TRUE(PsrReader::ParseLine(line, values).tooManyValues);
+  std::string quoted = "&0008 = \"" + std::string(188, 'q');  // 188 bytes after the quote
+  EXPECT_TRUE(Parse(quoted).isKey);
+  EXPECT_FALSE(Parse(quoted + "q").isKey);
+}
+
+class PsrFiles : public ::testing::Test {
+ protected:
+  std::uint32_t Count(const std::string& content) {
+    files.Put(L"f.psr", content);
+    platform::ErrorCode error = platform::kSuccess;
+    auto file = files.Open(L"f.psr", platform::FileMode::kReadExisting, &error);
+    list.count = 0;
+    return PsrReader::ParseKeys(*file, list, false);
+  }
+  // Both passes, as a run does them.
+  std::uint32_t Load(const std::string& content, PsrReport* report = nullptr) {
+    const std::uint32_t keys = Count(content);
+    platform::ErrorCode error = platform::kSuccess;
+    auto file = files.Open(L"f.psr", platform::FileMode::kReadExisting, &error);
+    EXPECT_TRUE(list.Allocate(keys + 2));
+    list.count = 1;
+    list.AddBuildIdRequest();
+    PsrReader::ParseKeys(*file, list, true, report);
+    ++list.count;
+    list.AddWarmReset();
+    return keys;
+  }
+  testing::MemoryFiles files;
+  PsKeyList list;
+};
+
+TEST_F(PsrFiles, LineEndsOfEveryKindReadTheSame) {
+  for (const char* content : {"&0001 = 1\r\n\r\n&0002 = 2\r\n", "&0001 = 1\n\n&0002 = 2\n", "&0001 = 1\r\r&0002 = 2\r",
+                              "&0001 = 1\n&0002 = 2"}) {
+    EXPECT_EQ(Load(content), 2u);
+    EXPECT_EQ(list.Item(1).psKey, 1);
+    EXPECT_EQ(list.Item(2).psKey, 2);
+    EXPECT_EQ(list.Item(2).values[0], 2);
+  }
+}
+
+TEST_F(PsrFiles, TheListOpensWithTheBuildIdentifierAndEndsWithTheWarmReset) {
+  EXPECT_EQ(Load("// keys\n&0003 = 1 2 3\n&0001 = 9\n&0003 = 4\n"), 3u);
+  ASSERT_EQ(list.count, 5u);
+  EXPECT_EQ(list.Item(0).varId, kVarIdBuildId);
+  EXPECT_EQ(list.Item(0).length, 9);
+  EXPECT_EQ(list.Item(0).sequence, 0);
+  EXPECT_EQ(list.Item(4).varId, kVarIdWarmReset);
+  EXPECT_EQ(list.Item(4).type, kBccmdSetRequest);
+  EXPECT_EQ(list.Item(4).length, 9);
+  // A key twice is sent twice, in file order, with its own sequence number.
+  EXPECT_EQ(list.Item(1).psKey, 3);
+  EXPECT_EQ(list.Item(1).sequence, 2);
+  EXPECT_EQ(list.Item(1).length, 11);
+  EXPECT_EQ(list.Item(3).psKey, 3);
+  EXPECT_EQ(list.Item(3).sequence, 4);
+  EXPECT_EQ(list.Item(3).valueCount, 1);
+}
+
+TEST_F(PsrFiles, NoKeysInCommentsOrAnEmptyFile) {
+  EXPECT_EQ(Count(""), 0u);
+  EXPECT_EQ(Count("// only\n# comments\n\n&zz = 1\n"), 0u);
+  EXPECT_EQ(Count(std::string("\0\0\0&0001 = 1", 13)), 0u);  // the line ends at its NUL
+}
+
+TEST_F(PsrFiles, ALongLineComesInPiecesOf2000Bytes) {
+  // 2500 characters: the first 1999 are a key line; characters 2001 to 2500 are a line of their own.
+  std::string line = "&0001 = 1";
+  line += std::string(1991, ' ');             // up to byte 2000
+  line += "&0002 = 2";                          // starts at byte 2001
+  line += std::string(2500 - line.size(), ' ');
+  ASSERT_EQ(line.size(), 2500u);
+  EXPECT_EQ(Load(line + "\n"), 2u);
+  EXPECT_EQ(list.Item(2).psKey, 2);
+}
+
+TEST_F(PsrFiles, KeyLinesWithTooManyValuesAreLeftOutInBothPasses) {
+  std::string many = "&0009 =";
+  for (int i = 0; i < 200; ++i) many += " 1";
+  PsrReport report;
+  EXPECT_EQ(Load("&0001 = 1\n" + many + "\n&0002 = 2\n", &report), 2u);
+  EXPECT_EQ(list.Item(2).psKey, 2);
+  EXPECT_EQ(list.Item(3).varId, kVarIdWarmReset);
+  EXPECT_EQ(report.keysLeftOut, 1u);
+  EXPECT_EQ(report.firstKeyLeftOut, 9);
+}
+
+TEST_F(PsrFiles, AFailedReadEndsTheFile) {
+  files.Put(L"f.psr", "&0001 = 1\n&0002 = 2\n");
+  files.At(L"f.psr").failReadAt = 12;
+  platform::ErrorCode error = platform::kSuccess;
+  auto file = files.Open(L"f.psr", platform::FileMode::kReadExisting, &error);
+  list.count = 0;
+  EXPECT_EQ(PsrReader::ParseKeys(*file, list, false), 1u);
+}
+
+TEST(PsrRealFiles, PublishedFilesLoadWithTheirKeysAndValues) {
+  struct Case {
+    const char* name;
+    std::uint32_t keys;
+    std::size_t values;
+    std::uint16_t firstKey;
+    std::uint16_t lastKey;
+  };
+  const Case cases[] = {{"ps-default.psr", 16, 31, 0x01AB, 0x20D5}, {"source_usb.psr", 36, 155, 0x25E8, 0x04FD}};
+  for (const Case& c : cases) {
+    std::ifstream in(std::string(QUILLON_TESTDATA) + "/" + c.name, std::ios::binary);
+    if (!in) GTEST_SKIP() << "the shared test data is not beside the checkout";
+    std::stringstream content;
+    content << in.rdbuf();
+    testing::MemoryFiles files;
+    files.Put(L"real.psr", content.str());
+    platform::ErrorCode error = platform::kSuccess;
+    auto file = files.Open(L"real.psr", platform::FileMode::kReadExisting, &error);
+    PsKeyList list;
+    const std::uint32_t keys = PsrReader::ParseKeys(*file, list, false);
+    ASSERT_EQ(keys, c.keys) << c.name;
+    ASSERT_TRUE(list.Allocate(keys + 2));
+    file->SetPosition(0);
+    list.count = 1;
+    list.AddBuildIdRequest();
+    ASSERT_EQ(PsrReader::ParseKeys(*file, list, true), keys + 1);
+    std::size_t values = 0;
+    for (std::uint32_t i = 1; i <= keys; ++i) values += list.Item(i).valueCount;
+    EXPECT_EQ(values, c.values) << c.name;
+    EXPECT_EQ(list.Item(1).psKey, c.firstKey) << c.name;
+    EXPECT_EQ(list.Item(keys).psKey, c.lastKey) << c.name;
+  }
+}
+
+TEST(PsKeyListLimits, AllocationRefusesTooManyAndAddsNothingPastTheEnd) {
+  PsKeyList list;
+  list.SetLimit(4);
+  EXPECT_FALSE(list.Allocate(5));
+  EXPECT_EQ(list.Capacity(), 0u);
+  ASSERT_TRUE(list.Allocate(2));
+  list.count = 3;  // past the end
+  const std::uint16_t value = 1;
+  list.AddKey(1, std::span<const std::uint16_t>(&value, 1));
+  list.AddWarmReset();
+  EXPECT_EQ(list.Item(1).varId, 0);
+}
+
+}  // namespace
+}  // namespace quillon
