@@ -14,9 +14,13 @@ class Console {
   virtual void Write(std::string_view text) = 0;
 };
 
+// Lines are flushed as they end, so that a log taken through a pipe keeps pace with the line.
 class StandardOutput final : public Console {
  public:
-  void Write(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stdout); }
+  void Write(std::string_view text) override {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (!text.empty() && text.back() == '\n') std::fflush(stdout);
+  }
 };
 
 }  // namespace quillon

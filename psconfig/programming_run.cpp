@@ -92,6 +92,7 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
     return kPsConfigPortFailed;
   }
 
+  if (observer_ != nullptr) observer_->PortOpened();
   BcspPacket receivePacket{kChannelBccmd, 1, 1, kBufferSize, receiveBuffer_.data()};
   BcspPacket sendPacket{};
   sendPacket.payload = sendBuffer_.data();

@@ -41,6 +41,7 @@ class RunObserver {
  public:
   virtual ~RunObserver() = default;
   virtual void FileRead(std::uint32_t /*keys*/, const PsrReport& /*report*/) {}
+  virtual void PortOpened() {}
   virtual void LinkEstablished() {}
   virtual void RequestSent(std::uint32_t /*index*/, std::uint32_t /*count*/, const PsKeyItem& /*item*/) {}
   virtual void RequestCompleted(std::uint32_t /*index*/, std::uint16_t /*status*/) {}

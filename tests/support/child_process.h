@@ -55,6 +55,9 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Started() const { return pid_ > 0; }
+  void Signal(int signal) {
+    if (pid_ > 0) kill(pid_, signal);
+  }
 
   // The next line of output, waiting at most timeoutMs; false at the end or on time-out.
   bool ReadLine(std::string* line, int timeoutMs = 10000) {

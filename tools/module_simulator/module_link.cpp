@@ -143,6 +143,8 @@ void ModuleLink::HandleFrame(std::uint64_t nowUs) {
           Restart(nowUs);
         }
         SendLinkMessage(kLinkSyncResp);
+        // A host that is there now need not wait for the next round of SYNC.
+        if (state_ == State::kShy) nextLinkMessageUs_ = nowUs;
         break;
       case kLinkSyncResp:
         if (state_ == State::kShy) {

@@ -55,6 +55,7 @@ bool ModuleSimulator::ApplyFaults(const LineFaults& faults, std::mt19937_64& ran
 
 void ModuleSimulator::Queue(std::deque<TimedByte>* line, std::uint64_t* freeAtUs, std::uint8_t byte,
                             std::uint32_t baud, std::uint64_t nowUs) {
+  bytesOnTheLine_.fetch_add(1, std::memory_order_relaxed);
   const std::uint64_t start = std::max(*freeAtUs, nowUs);
   *freeAtUs = start + ByteTimeUs();
   line->push_back(TimedByte{*freeAtUs, byte, baud});

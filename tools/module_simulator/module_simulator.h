@@ -6,6 +6,7 @@
 // Not thread-safe: one thread drives a simulator (the log may be read from any thread).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -57,6 +58,10 @@ class ModuleSimulator {
   // The log: one line per frame, request and event, with the time in milliseconds.
   std::vector<std::string> LogLines() const;
   void SetLogSink(std::function<void(const std::string&)> sink);
+  // Whether bytes are on their way in either direction (a driver then looks again soon).
+  bool LineBusy() const { return !inbound_.empty() || !outbound_.empty() || !answers_.empty(); }
+  // Bytes that crossed the line so far, both directions together (lost ones included).
+  std::uint64_t BytesOnTheLine() const { return bytesOnTheLine_.load(); }
 
  private:
   struct TimedByte {
@@ -94,6 +99,7 @@ class ModuleSimulator {
   std::optional<std::uint64_t> restartAtUs_;
   const char* restartReason_ = "";
   std::uint32_t keyRequests_ = 0;
+  std::atomic<std::uint64_t> bytesOnTheLine_{0};
 
   mutable std::mutex logLock_;
   std::vector<std::string> log_;

@@ -4,6 +4,7 @@
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <time.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -84,7 +85,10 @@ void PtySimulator::Run() {
   std::vector<std::uint8_t> buffer(4096);
   while (!stop_) {
     pollfd ready{master_, POLLIN, 0};
-    const int events = poll(&ready, 1, 1);
+    // While bytes are under way the module looks again after 50 µs, so that line pacing, not
+    // this loop, sets the timing; an idle line is looked at every millisecond.
+    const timespec wait{0, module_.LineBusy() ? 50'000 : 1'000'000};
+    const int events = ppoll(&ready, 1, &wait, nullptr);
     const std::uint32_t hostBaud = HostBaud();
     if (events > 0 && (ready.revents & POLLIN) != 0) {
       const ssize_t got = read(master_, buffer.data(), buffer.size());

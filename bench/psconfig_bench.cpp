@@ -1,0 +1,159 @@
+// Programming runs against the line-paced module simulator on a pseudo-terminal, for 10, 100 and
+// 1,000 keys at 115200 and 921600 baud. Reported per run:
+//   seconds      from the port's opening (the first byte) to the warm reset being queued
+//   wire_s       the wire-time bound: bytes on the line (both directions) × 11 bits / baud
+//   ratio        seconds / wire_s (target: at most 1.25)
+//   cpu_pct      CPU time of the run's thread over the run (the module's thread not counted)
+// and, for a module that does not answer, the CPU used while the run waits (target: under 10 %).
+#include <benchmark/benchmark.h>
+#include <time.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "platform/posix/clock_posix.h"
+#include "platform/posix/files_posix.h"
+#include "platform/posix/kernel_objects_posix.h"
+#include "platform/posix/serial_posix.h"
+#include "platform/text.h"
+#include "psconfig/psconfig.h"
+#include "tests/fakes/recording_console.h"
+#include "tests/support/temp_device.h"
+#include "tools/module_simulator/pty_simulator.h"
+#include "trace/trace.h"
+
+namespace quillon {
+namespace {
+
+double ThreadCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+class Timing final : public RunObserver {
+ public:
+  explicit Timing(sim::ModuleSimulator& module) : module_(module) {}
+  void PortOpened() override {
+    start = Now();
+    cpuStart = ThreadCpuSeconds();
+    bytesStart = module_.BytesOnTheLine();
+  }
+  void RequestSent(std::uint32_t, std::uint32_t, const PsKeyItem& item) override {
+    if (item.varId != kVarIdWarmReset) return;
+    end = Now();
+    cpuEnd = ThreadCpuSeconds();
+    bytesEnd = module_.BytesOnTheLine();
+  }
+  double start = 0, end = 0, cpuStart = 0, cpuEnd = 0;
+  std::uint64_t bytesStart = 0, bytesEnd = 0;
+
+ private:
+  sim::ModuleSimulator& module_;
+};
+
+struct Device {
+  testing::TempDevice device;
+  platform::posix::PosixClock clock;
+  platform::posix::PosixKernelObjects kernel{device.Root().ObjectPrefix()};
+  platform::posix::PosixFiles files{device.Root()};
+  platform::posix::PosixSerialDevices serial{device.Root()};
+  platform::Platform roles{&clock, &kernel, &files, &files, nullptr, &serial, nullptr, nullptr};
+};
+
+std::string WriteKeys(const std::string& folder, int keys) {
+  const std::string path = folder + "/bench.psr";
+  std::FILE* file = std::fopen(path.c_str(), "w");
+  for (int key = 1; key <= keys; ++key) std::fprintf(file, "&%04x = %04x %04x\n", key, key, key ^ 0x5A5A);
+  std::fclose(file);
+  return path;
+}
+
+void ProgrammingRun(benchmark::State& state) {
+  const int keys = static_cast<int>(state.range(0));
+  const auto baud = static_cast<std::uint32_t>(state.range(1));
+  for (auto _ : state) {
+    Device device;
+    sim::SimulatorOptions options;
+    options.baudRate = baud;
+    options.paceLine = true;
+    sim::PtySimulator module(options);
+    module.LinkAs(device.device.Path(), 1);
+    module.Start();
+    Trace trace(device.roles);  // no viewer: the run's trace lines cost what they cost in use
+    platform::ProcessWide<Trace>::Scoped useTrace(trace);
+    testing::RecordingConsole console;
+    SerialPort port(device.roles);
+    BcspLink link(port, device.clock, console);
+    PsKeyList list;
+    PSConfig run(device.roles, list, link, port, console);
+    Timing timing(module.Module());
+    const std::string psr = WriteKeys(device.device.Path(), keys);
+    const int result = run.Run(L"COM1:", baud, platform::Utf8ToWide(psr), nullptr, &timing);
+    module.Stop();
+    if (result != 0 || timing.end == 0) {
+      state.SkipWithError("the run did not complete");
+      return;
+    }
+    const double seconds = timing.end - timing.start;
+    const double wire = static_cast<double>(timing.bytesEnd - timing.bytesStart) * 11.0 / baud;
+    state.SetIterationTime(seconds);
+    state.counters["seconds"] = seconds;
+    state.counters["wire_s"] = wire;
+    state.counters["ratio"] = seconds / wire;
+    state.counters["cpu_pct"] = 100.0 * (timing.cpuEnd - timing.cpuStart) / seconds;
+  }
+}
+BENCHMARK(ProgrammingRun)
+    ->ArgNames({"keys", "baud"})
+    ->ArgsProduct({{10, 100, 1000}, {115200, 921600}})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// A module that never answers: the run waits, polling, until stopped after two seconds.
+void WaitingForTheModule(benchmark::State& state) {
+  for (auto _ : state) {
+    Device device;
+    sim::SimulatorOptions options;
+    options.neverAnswerBuildId = true;
+    sim::PtySimulator module(options);
+    module.LinkAs(device.device.Path(), 1);
+    module.Start();
+    Trace trace(device.roles);
+    platform::ProcessWide<Trace>::Scoped useTrace(trace);
+    testing::RecordingConsole console;
+    SerialPort port(device.roles);
+    BcspLink link(port, device.clock, console);
+    PsKeyList list;
+    PSConfig run(device.roles, list, link, port, console);
+    platform::ErrorCode error = platform::kSuccess;
+    auto stop = device.kernel.CreateEvent(L"", false, &error);
+    std::thread stopper([&] {
+      std::this_thread::sleep_for(std::chrono::seconds(2));
+      stop->Set();
+    });
+    const std::string psr = WriteKeys(device.device.Path(), 3);
+    const double start = Now();
+    const double cpuStart = ThreadCpuSeconds();
+    run.Run(L"COM1:", 115200, platform::Utf8ToWide(psr), stop.get(), nullptr);
+    const double seconds = Now() - start;
+    const double cpu = ThreadCpuSeconds() - cpuStart;
+    stopper.join();
+    module.Stop();
+    state.SetIterationTime(seconds);
+    state.counters["cpu_pct"] = 100.0 * cpu / seconds;
+  }
+}
+BENCHMARK(WaitingForTheModule)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace quillon
+
+BENCHMARK_MAIN();

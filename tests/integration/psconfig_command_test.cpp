@@ -1,0 +1,108 @@
+// The psconfig command run as a user runs it, against the module simulator on a pseudo-terminal.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/child_process.h"
+#include "tests/support/temp_device.h"
+#include "tools/module_simulator/pty_simulator.h"
+
+namespace quillon {
+namespace {
+
+class PsconfigCommand : public ::testing::Test {
+ protected:
+  std::string File(const std::string& name, const std::string& content) {
+    const std::string path = device.Path() + "/" + name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+  // Runs psconfig to its end; the lines it printed (both outputs) and its exit status.
+  int Run(const std::vector<std::string>& arguments, std::vector<std::string>* lines) {
+    testing::ChildProcess command(QUILLON_PSCONFIG, arguments, {device.Environment()});
+    std::string line;
+    while (command.ReadLine(&line, 20000)) lines->push_back(line);
+    return command.Wait(20000);
+  }
+  static bool Contains(const std::vector<std::string>& lines, const std::string& text) {
+    for (const auto& line : lines) {
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  testing::TempDevice device;
+};
+
+TEST_F(PsconfigCommand, ProgramsAFileIntoTheModule) {
+  sim::PtySimulator module(sim::SimulatorOptions{});
+  ASSERT_EQ(module.LinkAs(device.Path(), 4), "");
+  module.Start();
+  const std::string psr = File("keys.psr", "// three keys\n&0001 = 0005\n&01fe = 6590\n&0108 = \"ab\"\n");
+  std::vector<std::string> lines;
+  EXPECT_EQ(Run({"COM4:", psr}, &lines), 0);
+  module.Stop();
+  EXPECT_TRUE(Contains(lines, "psconfig: done: 3 keys written to COM4:, module reset")) << ::testing::PrintToString(lines);
+  EXPECT_TRUE(Contains(lines, "Hello Link Uninitialized"));  // the link's own lines on standard output
+  const auto& store = module.Module().Store();
+  ASSERT_NE(store.Get(0x0108), nullptr);
+  EXPECT_EQ(*store.Get(0x0108), (std::vector<std::uint16_t>{'a', 'b', '"'}));
+  EXPECT_EQ(module.Module().Requests().size(), 5u);
+}
+
+TEST_F(PsconfigCommand, TraceLinesOnRequest) {
+  sim::PtySimulator module(sim::SimulatorOptions{});
+  ASSERT_EQ(module.LinkAs(device.Path(), 4), "");
+  module.Start();
+  std::vector<std::string> lines;
+  EXPECT_EQ(Run({"--trace", "--baud", "115200", "COM4:", File("k.psr", "&0001 = 1\n")}, &lines), 0);
+  EXPECT_TRUE(Contains(lines, "trace : COMMAND COMPLETE"));
+  EXPECT_TRUE(Contains(lines, "trace : BCCMD COMMAND SENT:"));
+}
+
+TEST_F(PsconfigCommand, FailuresSayWhatFailed) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    const char* says;
+  };
+  const std::string comments = File("comments.psr", "// nothing\n");
+  const std::string keys = File("keys.psr", "&0001 = 1\n");
+  const Case cases[] = {
+      {{"COM4:", device.Path() + "/missing.psr"}, 3, "cannot read"},
+      {{"COM4:", comments}, 4, "holds no key lines"},
+      {{"COM9:", keys}, 2, "cannot open or set up the port COM9:"},
+      {{"--baud", "fast", "COM4:", keys}, 2, "is not a baud rate"},
+      {{"--bogus", "COM4:", keys}, 2, "unknown or incomplete option"},
+      {{"COM4:"}, 2, "usage:"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> lines;
+    EXPECT_EQ(Run(c.arguments, &lines), c.status) << c.says;
+    EXPECT_TRUE(Contains(lines, c.says)) << c.says << ": " << ::testing::PrintToString(lines);
+  }
+  std::vector<std::string> help;
+  EXPECT_EQ(Run({"--help"}, &help), 0);
+  EXPECT_TRUE(Contains(help, "Example: psconfig"));
+}
+
+TEST_F(PsconfigCommand, CtrlCStopsARunThatWaitsForTheModule) {
+  sim::SimulatorOptions silent;
+  silent.neverAnswerBuildId = true;
+  sim::PtySimulator module(silent);
+  ASSERT_EQ(module.LinkAs(device.Path(), 4), "");
+  module.Start();
+  testing::ChildProcess command(QUILLON_PSCONFIG, {"COM4:", File("k.psr", "&0001 = 1\n")}, {device.Environment()});
+  ASSERT_TRUE(command.WaitFor("Send 0 Ack 0"));  // the build-identifier request went out
+  command.Signal(SIGINT);
+  std::vector<std::string> lines;
+  EXPECT_TRUE(command.WaitFor("stopped by the user", &lines));
+  EXPECT_EQ(command.Wait(), 130);
+}
+
+}  // namespace
+}  // namespace quillon
