@@ -111,17 +111,18 @@ TEST(ModuleSimulator, StartsLinkEstablishmentAndAnswersIt) {
   host.SendLink(kLinkSync);
   host.SendLink(kLinkConf);  // ignored before SYNC RESP has come
   host.Wait(1);
-  EXPECT_EQ(host.links, std::vector<LinkMessage>{kLinkSyncResp});
+  // Answered at once, and its own SYNC follows without waiting for the next round.
+  EXPECT_EQ(host.links, (std::vector<LinkMessage>{kLinkSyncResp, kLinkSync}));
   host.SendLink(kLinkSyncResp);
   host.Wait(1);
   host.SendLink(kLinkConf);
   host.Wait(1);
-  EXPECT_EQ(host.links, (std::vector<LinkMessage>{kLinkSyncResp, kLinkConf, kLinkConfResp}));
+  EXPECT_EQ(host.links, (std::vector<LinkMessage>{kLinkSyncResp, kLinkSync, kLinkConf, kLinkConfResp}));
   EXPECT_FALSE(module.LinkActive());
   host.SendLink(kLinkConfResp);
   host.Wait(300);
   EXPECT_TRUE(module.LinkActive());
-  EXPECT_EQ(host.links.size(), 3u);  // nothing more once active
+  EXPECT_EQ(host.links.size(), 4u);  // nothing more once active
 }
 
 TEST(ModuleSimulator, AnswersRequestsAndKeepsKeys) {
