@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -45,12 +46,14 @@ double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-// Shows what the run does: a progress line on a terminal, the counts for the summary.
+// Shows what the run does: a progress line on a terminal, the counts for the summary. The run's
+// thread reports, the main thread ticks the clock on the line: both under one lock.
 class Progress final : public quillon::RunObserver {
  public:
   explicit Progress(bool terminal) : terminal_(terminal) {}
 
   void FileRead(std::uint32_t keys, const quillon::PsrReport& report) override {
+    std::lock_guard<std::mutex> hold(lock_);
     keys_ = keys;
     leftOut_ = report.keysLeftOut;
     if (report.keysLeftOut != 0) {
@@ -59,8 +62,12 @@ class Progress final : public quillon::RunObserver {
     }
     Show("waiting for the module");
   }
-  void LinkEstablished() override { Show("link up"); }
+  void LinkEstablished() override {
+    std::lock_guard<std::mutex> hold(lock_);
+    Show("link up");
+  }
   void RequestSent(std::uint32_t index, std::uint32_t count, const quillon::PsKeyItem& item) override {
+    std::lock_guard<std::mutex> hold(lock_);
     sent_ = index + 1;
     total_ = count;
     char what[48];
@@ -72,20 +79,23 @@ class Progress final : public quillon::RunObserver {
     Show(what);
   }
   void RequestCompleted(std::uint32_t, std::uint16_t status) override {
+    std::lock_guard<std::mutex> hold(lock_);
     if (status != 0) ++refused_;
   }
   void Stopped() override { stopped_ = true; }
 
-  // Called about ten times a second from the main thread while the run waits.
+  // Called from the main thread while the run waits for the module, so that the time moves on.
   void Tick() {
+    std::lock_guard<std::mutex> hold(lock_);
     if (sent_ == 0) Show(nullptr);
   }
+  // After the run's thread has ended.
   void Finish() {
     if (terminal_ && shown_) std::fprintf(stderr, "\r%-78s\r", "");
   }
 
   std::uint32_t keys_ = 0, sent_ = 0, total_ = 0, refused_ = 0, leftOut_ = 0;
-  bool stopped_ = false;
+  std::atomic<bool> stopped_{false};
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 
  private:
@@ -97,6 +107,7 @@ class Progress final : public quillon::RunObserver {
     std::fflush(stderr);
     shown_ = true;
   }
+  std::mutex lock_;
   bool terminal_;
   bool shown_ = false;
   std::string what_;
