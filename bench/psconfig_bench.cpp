@@ -58,13 +58,28 @@ class Timing final : public RunObserver {
   sim::ModuleSimulator& module_;
 };
 
-struct Device {
+// A device with the simulated module on its COM1:, and a programming engine of its own.
+struct Bench {
+  explicit Bench(const sim::SimulatorOptions& options) : module(options) {
+    module.LinkAs(device.Path(), 1);
+    module.Start();
+  }
+  ~Bench() { module.Stop(); }
+
   testing::TempDevice device;
   platform::posix::PosixClock clock;
   platform::posix::PosixKernelObjects kernel{device.Root().ObjectPrefix()};
   platform::posix::PosixFiles files{device.Root()};
   platform::posix::PosixSerialDevices serial{device.Root()};
   platform::Platform roles{&clock, &kernel, &files, &files, nullptr, &serial, nullptr, nullptr};
+  sim::PtySimulator module;
+  Trace trace{roles};  // no viewer: the run's trace lines cost what they cost in use
+  platform::ProcessWide<Trace>::Scoped useTrace{trace};
+  testing::RecordingConsole console;
+  SerialPort port{roles};
+  BcspLink link{port, clock, console};
+  PsKeyList list;
+  PSConfig run{roles, list, link, port, console};
 };
 
 std::string WriteKeys(const std::string& folder, int keys) {
@@ -79,24 +94,13 @@ void ProgrammingRun(benchmark::State& state) {
   const int keys = static_cast<int>(state.range(0));
   const auto baud = static_cast<std::uint32_t>(state.range(1));
   for (auto _ : state) {
-    Device device;
     sim::SimulatorOptions options;
     options.baudRate = baud;
     options.paceLine = true;
-    sim::PtySimulator module(options);
-    module.LinkAs(device.device.Path(), 1);
-    module.Start();
-    Trace trace(device.roles);  // no viewer: the run's trace lines cost what they cost in use
-    platform::ProcessWide<Trace>::Scoped useTrace(trace);
-    testing::RecordingConsole console;
-    SerialPort port(device.roles);
-    BcspLink link(port, device.clock, console);
-    PsKeyList list;
-    PSConfig run(device.roles, list, link, port, console);
-    Timing timing(module.Module());
-    const std::string psr = WriteKeys(device.device.Path(), keys);
-    const int result = run.Run(L"COM1:", baud, platform::Utf8ToWide(psr), nullptr, &timing);
-    module.Stop();
+    Bench bench(options);
+    Timing timing(bench.module.Module());
+    const std::string psr = WriteKeys(bench.device.Path(), keys);
+    const int result = bench.run.Run(L"COM1:", baud, platform::Utf8ToWide(psr), nullptr, &timing);
     if (result != 0 || timing.end == 0) {
       state.SkipWithError("the run did not complete");
       return;
@@ -120,33 +124,22 @@ BENCHMARK(ProgrammingRun)
 // A module that never answers: the run waits, polling, until stopped after two seconds.
 void WaitingForTheModule(benchmark::State& state) {
   for (auto _ : state) {
-    Device device;
     sim::SimulatorOptions options;
     options.neverAnswerBuildId = true;
-    sim::PtySimulator module(options);
-    module.LinkAs(device.device.Path(), 1);
-    module.Start();
-    Trace trace(device.roles);
-    platform::ProcessWide<Trace>::Scoped useTrace(trace);
-    testing::RecordingConsole console;
-    SerialPort port(device.roles);
-    BcspLink link(port, device.clock, console);
-    PsKeyList list;
-    PSConfig run(device.roles, list, link, port, console);
+    Bench bench(options);
     platform::ErrorCode error = platform::kSuccess;
-    auto stop = device.kernel.CreateEvent(L"", false, &error);
+    auto stop = bench.kernel.CreateEvent(L"", false, &error);
     std::thread stopper([&] {
       std::this_thread::sleep_for(std::chrono::seconds(2));
       stop->Set();
     });
-    const std::string psr = WriteKeys(device.device.Path(), 3);
+    const std::string psr = WriteKeys(bench.device.Path(), 3);
     const double start = Now();
     const double cpuStart = ThreadCpuSeconds();
-    run.Run(L"COM1:", 115200, platform::Utf8ToWide(psr), stop.get(), nullptr);
+    bench.run.Run(L"COM1:", 115200, platform::Utf8ToWide(psr), stop.get(), nullptr);
     const double seconds = Now() - start;
     const double cpu = ThreadCpuSeconds() - cpuStart;
     stopper.join();
-    module.Stop();
     state.SetIterationTime(seconds);
     state.counters["cpu_pct"] = 100.0 * cpu / seconds;
   }

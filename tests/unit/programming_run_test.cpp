@@ -78,6 +78,14 @@ class RunTest : public ::testing::Test {
     fake.files.Put(L"keys.psr", psr);
     return run->Run(L"COM1:", 115200, L"keys.psr", stop.get(), &recorder);
   }
+  // The keys of the PS key requests the module took, in order.
+  std::vector<std::uint16_t> KeysTaken() {
+    std::vector<std::uint16_t> keys;
+    for (const auto& request : module->Requests()) {
+      if (request.varId == kVarIdPsKey) keys.push_back(request.psKey);
+    }
+    return keys;
+  }
   std::vector<std::uint16_t> VarIdsTaken() {
     std::vector<std::uint16_t> varIds;
     for (const auto& request : module->Requests()) varIds.push_back(request.varId);
@@ -239,10 +247,7 @@ TEST_F(RunTest, FiveHundredKeysThroughNoiseAreStoredOnceInFileOrder) {
   options.fromModule = {0.02, 0.02};
   Start(options);
   EXPECT_EQ(Run(Keys(500)), kPsConfigDone);
-  std::vector<std::uint16_t> keys;
-  for (const auto& request : module->Requests()) {
-    if (request.varId == kVarIdPsKey) keys.push_back(request.psKey);
-  }
+  const std::vector<std::uint16_t> keys = KeysTaken();
   ASSERT_EQ(keys.size(), 500u);
   for (std::size_t i = 0; i < keys.size(); ++i) ASSERT_EQ(keys[i], i + 1);
   EXPECT_EQ(module->Store().Keys().size(), 500u);
@@ -254,10 +259,7 @@ TEST_F(RunTest, AModuleThatRestartsMidwayStillGetsEveryKey) {
   options.restartAfterRequests = 3;  // the second key
   Start(options);
   EXPECT_EQ(Run(Keys(4)), kPsConfigDone);
-  std::vector<std::uint16_t> keys;
-  for (const auto& request : module->Requests()) {
-    if (request.varId == kVarIdPsKey) keys.push_back(request.psKey);
-  }
+  const std::vector<std::uint16_t> keys = KeysTaken();
   EXPECT_EQ(keys, (std::vector<std::uint16_t>{1, 2, 2, 3, 4}));  // the lost one again
   EXPECT_EQ(module->Store().Keys().size(), 4u);
 }
