@@ -128,7 +128,7 @@ void WaitingForTheModule(benchmark::State& state) {
     options.neverAnswerBuildId = true;
     Bench bench(options);
     platform::ErrorCode error = platform::kSuccess;
-    auto stop = bench.kernel.CreateEvent(L"", false, &error);
+    auto stop = bench.kernel.CreateManualResetEvent(L"", false, &error);
     std::thread stopper([&] {
       std::this_thread::sleep_for(std::chrono::seconds(2));
       stop->Set();

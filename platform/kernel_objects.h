@@ -54,10 +54,10 @@ class KernelObjects {
   virtual std::unique_ptr<SharedMemory> CreateSharedMemory(std::wstring_view name, std::size_t size,
                                                            ErrorCode* error) = 0;
   // Creates or opens the named mutex, not owned.
-  virtual std::unique_ptr<NamedMutex> CreateMutex(std::wstring_view name, ErrorCode* error) = 0;
+  virtual std::unique_ptr<NamedMutex> CreateNamedMutex(std::wstring_view name, ErrorCode* error) = 0;
   // Creates or opens a manual-reset event; an empty name makes a private one. Opening an
   // existing event keeps its state.
-  virtual std::unique_ptr<Event> CreateEvent(std::wstring_view name, bool initiallySet,
+  virtual std::unique_ptr<Event> CreateManualResetEvent(std::wstring_view name, bool initiallySet,
                                              ErrorCode* error) = 0;
   virtual std::uint32_t CurrentThreadId() = 0;
 };

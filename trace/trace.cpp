@@ -23,7 +23,10 @@ std::size_t Utf16Units(std::wstring_view text) {
     return text.size();
   } else {
     std::size_t units = 0;
-    for (wchar_t c : text) units += static_cast<std::uint32_t>(c) >= 0x10000 ? 2 : 1;
+    for (wchar_t c : text) {
+      const std::uint32_t codePoint = static_cast<std::uint32_t>(c);
+      units += codePoint >= 0x10000 ? 2 : 1;
+    }
     return units;
   }
 }
@@ -43,8 +46,8 @@ void Trace::Initialise() {
   if (memory_) {
     if (memory_->AlreadyExisted()) firstCreator_ = false;
     if (view_ == nullptr && memory_->Size() >= layout::kMemorySize) view_ = memory_->Data();
-    if (!mutex_) mutex_ = platform_.kernel->CreateMutex(layout::kMutexName, &error);
-    if (!startedEvent_) startedEvent_ = platform_.kernel->CreateEvent(layout::kStartedEventName, false, &error);
+    if (!mutex_) mutex_ = platform_.kernel->CreateNamedMutex(layout::kMutexName, &error);
+    if (!startedEvent_) startedEvent_ = platform_.kernel->CreateManualResetEvent(layout::kStartedEventName, false, &error);
   }
   if (firstCreator_) (void)platform_.registry->DeleteTree(layout::kRegistryKey);
 }

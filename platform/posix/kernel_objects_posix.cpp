@@ -137,14 +137,14 @@ std::unique_ptr<SharedMemory> PosixKernelObjects::CreateSharedMemory(std::wstrin
   return std::make_unique<PosixSharedMemory>(std::move(block));
 }
 
-std::unique_ptr<NamedMutex> PosixKernelObjects::CreateMutex(std::wstring_view name, ErrorCode* error) {
+std::unique_ptr<NamedMutex> PosixKernelObjects::CreateNamedMutex(std::wstring_view name, ErrorCode* error) {
   auto block = SharedBlock::Open(prefix_, "mutex." + ObjectFileName(std::wstring(name)),
                                  sizeof(pthread_mutex_t), PosixNamedMutex::Initialise, error);
   if (!block) return nullptr;
   return std::make_unique<PosixNamedMutex>(std::move(block));
 }
 
-std::unique_ptr<Event> PosixKernelObjects::CreateEvent(std::wstring_view name, bool initiallySet,
+std::unique_ptr<Event> PosixKernelObjects::CreateManualResetEvent(std::wstring_view name, bool initiallySet,
                                                        ErrorCode* error) {
   *error = kSuccess;
   if (name.empty()) return std::make_unique<FutexEvent>(nullptr, initiallySet);

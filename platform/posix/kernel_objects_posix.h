@@ -13,8 +13,8 @@ class PosixKernelObjects final : public KernelObjects {
   explicit PosixKernelObjects(std::string objectPrefix) : prefix_(std::move(objectPrefix)) {}
   std::unique_ptr<SharedMemory> CreateSharedMemory(std::wstring_view name, std::size_t size,
                                                    ErrorCode* error) override;
-  std::unique_ptr<NamedMutex> CreateMutex(std::wstring_view name, ErrorCode* error) override;
-  std::unique_ptr<Event> CreateEvent(std::wstring_view name, bool initiallySet,
+  std::unique_ptr<NamedMutex> CreateNamedMutex(std::wstring_view name, ErrorCode* error) override;
+  std::unique_ptr<Event> CreateManualResetEvent(std::wstring_view name, bool initiallySet,
                                      ErrorCode* error) override;
   std::uint32_t CurrentThreadId() override;
 

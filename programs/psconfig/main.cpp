@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
   if (echo) trace.SetEcho(&echoer);
 
   quillon::platform::ErrorCode error = quillon::platform::kSuccess;
-  auto stop = platform.kernel->CreateEvent(L"", false, &error);
+  auto stop = platform.kernel->CreateManualResetEvent(L"", false, &error);
   if (!stop) {
     std::fprintf(stderr, "psconfig: cannot create the stop event (error %u)\n", error);
     return 1;

@@ -83,7 +83,7 @@ std::unique_ptr<platform::SharedMemory> FakeKernelObjects::CreateSharedMemory(st
   return std::make_unique<FakeSharedMemory>(bytes, existed);
 }
 
-std::unique_ptr<platform::NamedMutex> FakeKernelObjects::CreateMutex(std::wstring_view name, platform::ErrorCode* error) {
+std::unique_ptr<platform::NamedMutex> FakeKernelObjects::CreateNamedMutex(std::wstring_view name, platform::ErrorCode* error) {
   if (mutexFailures.ShouldFail()) {
     *error = platform::kErrorAccessDenied;
     return nullptr;
@@ -95,7 +95,7 @@ std::unique_ptr<platform::NamedMutex> FakeKernelObjects::CreateMutex(std::wstrin
   return std::make_unique<FakeMutex>(slot);
 }
 
-std::unique_ptr<platform::Event> FakeKernelObjects::CreateEvent(std::wstring_view name, bool initiallySet,
+std::unique_ptr<platform::Event> FakeKernelObjects::CreateManualResetEvent(std::wstring_view name, bool initiallySet,
                                                                platform::ErrorCode* error) {
   if (eventFailures.ShouldFail()) {
     *error = platform::kErrorAccessDenied;

@@ -32,8 +32,8 @@ class FakeKernelObjects final : public platform::KernelObjects {
 
   std::unique_ptr<platform::SharedMemory> CreateSharedMemory(std::wstring_view name, std::size_t size,
                                                              platform::ErrorCode* error) override;
-  std::unique_ptr<platform::NamedMutex> CreateMutex(std::wstring_view name, platform::ErrorCode* error) override;
-  std::unique_ptr<platform::Event> CreateEvent(std::wstring_view name, bool initiallySet,
+  std::unique_ptr<platform::NamedMutex> CreateNamedMutex(std::wstring_view name, platform::ErrorCode* error) override;
+  std::unique_ptr<platform::Event> CreateManualResetEvent(std::wstring_view name, bool initiallySet,
                                                platform::ErrorCode* error) override;
   std::uint32_t CurrentThreadId() override;
 

@@ -52,7 +52,7 @@ TEST_F(TraceProcesses, AWriterKilledHoldingTheMutexDoesNotStopTheNext) {
   if (dying == 0) {
     platform::posix::PosixKernelObjects kernel(device.Root().ObjectPrefix());
     platform::ErrorCode error = platform::kSuccess;
-    auto mutex = kernel.CreateMutex(trace_layout::kMutexName, &error);
+    auto mutex = kernel.CreateNamedMutex(trace_layout::kMutexName, &error);
     if (!mutex || mutex->Wait(1000) != platform::WaitResult::kObtained) _exit(1);
     _exit(0);  // ends while holding the trace's mutex
   }

@@ -81,7 +81,7 @@ TEST_F(KernelObjectsTest, TheMutexTimesOutWhileAnotherProcessHoldsIt) {
   if (child == 0) {
     PosixKernelObjects other(device.Root().ObjectPrefix());
     ErrorCode childError = kSuccess;
-    auto mutex = other.CreateMutex(L"Held", &childError);
+    auto mutex = other.CreateNamedMutex(L"Held", &childError);
     if (!mutex || mutex->Wait(1000) != WaitResult::kObtained) _exit(1);
     (void)!write(ready[1], "x", 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
@@ -90,7 +90,7 @@ TEST_F(KernelObjectsTest, TheMutexTimesOutWhileAnotherProcessHoldsIt) {
   }
   char signal = 0;
   ASSERT_EQ(read(ready[0], &signal, 1), 1);
-  auto mutex = kernel.CreateMutex(L"Held", &error);
+  auto mutex = kernel.CreateNamedMutex(L"Held", &error);
   ASSERT_TRUE(mutex);
   EXPECT_EQ(mutex->Wait(300), WaitResult::kTimedOut);
   EXPECT_EQ(mutex->Wait(10000), WaitResult::kObtained);
@@ -104,12 +104,12 @@ TEST_F(KernelObjectsTest, TheMutexTimesOutWhileAnotherProcessHoldsIt) {
 
 TEST_F(KernelObjectsTest, AHolderThatDiesDoesNotBlockTheNext) {
   if (testing::kThreadSanitizer) GTEST_SKIP() << "the thread sanitizer cannot follow an abandoned mutex";
-  auto mutex = kernel.CreateMutex(L"Abandoned", &error);  // keeps the mutex alive across the child
+  auto mutex = kernel.CreateNamedMutex(L"Abandoned", &error);  // keeps the mutex alive across the child
   ASSERT_TRUE(mutex);
   ASSERT_EQ(InChild([&] {
               PosixKernelObjects other(device.Root().ObjectPrefix());
               ErrorCode childError = kSuccess;
-              auto held = other.CreateMutex(L"Abandoned", &childError);
+              auto held = other.CreateNamedMutex(L"Abandoned", &childError);
               if (!held || held->Wait(1000) != WaitResult::kObtained) return 1;
               _exit(0);  // dies holding it
               return 2;
@@ -122,7 +122,7 @@ TEST_F(KernelObjectsTest, AHolderThatDiesDoesNotBlockTheNext) {
 }
 
 TEST_F(KernelObjectsTest, TheMutexIsRecursiveForItsOwner) {
-  auto mutex = kernel.CreateMutex(L"Recursive", &error);
+  auto mutex = kernel.CreateNamedMutex(L"Recursive", &error);
   ASSERT_EQ(mutex->Wait(0), WaitResult::kObtained);
   EXPECT_EQ(mutex->Wait(0), WaitResult::kObtained);
   mutex->Release();
@@ -130,26 +130,26 @@ TEST_F(KernelObjectsTest, TheMutexIsRecursiveForItsOwner) {
 }
 
 TEST_F(KernelObjectsTest, NamedEventsAreSharedAndKeepTheirState) {
-  auto event = kernel.CreateEvent(L"Started", false, &error);
+  auto event = kernel.CreateManualResetEvent(L"Started", false, &error);
   ASSERT_TRUE(event);
   EXPECT_FALSE(event->Wait(0));
   ASSERT_EQ(InChild([&] {
               PosixKernelObjects other(device.Root().ObjectPrefix());
               ErrorCode childError = kSuccess;
-              auto same = other.CreateEvent(L"Started", false, &childError);
+              auto same = other.CreateManualResetEvent(L"Started", false, &childError);
               same->Set();
               return 0;
             }),
             0);
   EXPECT_TRUE(event->Wait(0));
-  auto opened = kernel.CreateEvent(L"Started", false, &error);  // opening keeps the state
+  auto opened = kernel.CreateManualResetEvent(L"Started", false, &error);  // opening keeps the state
   EXPECT_TRUE(opened->Wait(0));
   event->Reset();
   EXPECT_FALSE(opened->Wait(0));
 }
 
 TEST_F(KernelObjectsTest, AWaitEndsWhenAnotherThreadSetsTheEvent) {
-  auto stop = kernel.CreateEvent(L"", false, &error);
+  auto stop = kernel.CreateManualResetEvent(L"", false, &error);
   ASSERT_TRUE(stop);
   EXPECT_FALSE(stop->Wait(20));
   std::thread setter([&] {
@@ -158,7 +158,7 @@ TEST_F(KernelObjectsTest, AWaitEndsWhenAnotherThreadSetsTheEvent) {
   });
   EXPECT_TRUE(stop->Wait(10000));
   setter.join();
-  auto initiallySet = kernel.CreateEvent(L"", true, &error);
+  auto initiallySet = kernel.CreateManualResetEvent(L"", true, &error);
   EXPECT_TRUE(initiallySet->Wait(0));
 }
 

@@ -70,7 +70,7 @@ class RunTest : public ::testing::Test {
     link = std::make_unique<BcspLink>(*port, clock, console);
     run = std::make_unique<PSConfig>(roles, list, *link, *port, console);
     platform::ErrorCode error = platform::kSuccess;
-    stop = fake.kernel.CreateEvent(L"", false, &error);
+    stop = fake.kernel.CreateManualResetEvent(L"", false, &error);
     clock.stop = stop.get();
     trace.SetEcho(&echo);
   }

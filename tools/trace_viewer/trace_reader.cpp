@@ -16,9 +16,9 @@ platform::ErrorCode TraceReader::Attach(std::uint32_t window, bool notify) {
   memory_ = platform_.kernel->CreateSharedMemory(layout::kMemoryName, layout::kMemorySize, &error);
   if (!memory_) return error;
   if (memory_->Size() < layout::kMemorySize) return platform::kErrorInvalidParameter;
-  mutex_ = platform_.kernel->CreateMutex(layout::kMutexName, &error);
+  mutex_ = platform_.kernel->CreateNamedMutex(layout::kMutexName, &error);
   if (!mutex_) return error;
-  started_ = platform_.kernel->CreateEvent(layout::kStartedEventName, false, &error);
+  started_ = platform_.kernel->CreateManualResetEvent(layout::kStartedEventName, false, &error);
   if (!started_) return error;
   if (mutex_->Wait(5000) != platform::WaitResult::kObtained) return platform::kErrorTimeout;
   std::byte* view = memory_->Data();

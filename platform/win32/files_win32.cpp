@@ -1,0 +1,92 @@
+#include "platform/win32/files_win32.h"
+
+#include <array>
+
+#include "platform/win32/win32_names.h"
+
+namespace quillon::platform::win32 {
+namespace {
+
+class Win32File final : public File {
+ public:
+  explicit Win32File(HANDLE file) : file_(file) {}
+
+  ErrorCode ReadByte(std::uint8_t* byte, std::uint32_t* got) override {
+    *got = 0;
+    if (next_ == filled_) {
+      DWORD count = 0;
+      if (!ReadFile(file_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &count, nullptr)) return LastError();
+      next_ = 0;
+      filled_ = count;
+      if (count == 0) return kSuccess;
+    }
+    *byte = buffer_[next_++];
+    *got = 1;
+    return kSuccess;
+  }
+
+  ErrorCode SetPosition(std::uint64_t offset) override {
+    next_ = filled_ = 0;
+    LARGE_INTEGER distance;
+    distance.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(file_.get(), distance, nullptr, FILE_BEGIN) ? kSuccess : LastError();
+  }
+
+  ErrorCode Write(std::span<const std::uint8_t> bytes) override {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      DWORD written = 0;
+      if (!WriteFile(file_.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr)) {
+        return LastError();
+      }
+      done += written;
+    }
+    return kSuccess;
+  }
+
+ private:
+  Handle file_;
+  std::array<std::uint8_t, 4096> buffer_{};
+  std::size_t next_ = 0;
+  std::size_t filled_ = 0;
+};
+
+}  // namespace
+
+std::wstring Win32Files::SystemPath(std::wstring_view path) const {
+  if (deviceRoot_.empty() || path.empty() || path.front() != L'\\' || path.starts_with(L"\\\\")) return std::wstring(path);
+  return deviceRoot_ + std::wstring(path);
+}
+
+std::unique_ptr<File> Win32Files::Open(std::wstring_view path, FileMode mode, ErrorCode* error) {
+  const std::wstring name = SystemPath(path);
+  const bool reading = mode == FileMode::kReadExisting;
+  HANDLE file = CreateFileW(name.c_str(), reading ? GENERIC_READ : GENERIC_WRITE, 0, nullptr,
+                            reading ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = LastError();
+    return nullptr;
+  }
+  *error = kSuccess;
+  return std::make_unique<Win32File>(file);
+}
+
+ErrorCode Win32Files::Delete(std::wstring_view path) {
+  const std::wstring name = SystemPath(path);
+  return DeleteFileW(name.c_str()) ? kSuccess : LastError();
+}
+
+ErrorCode Win32Files::List(std::wstring_view pattern, std::vector<std::wstring>* names) {
+  names->clear();
+  const std::wstring search = SystemPath(pattern);
+  WIN32_FIND_DATAW found;
+  HANDLE listing = FindFirstFileW(search.c_str(), &found);
+  if (listing == INVALID_HANDLE_VALUE) return LastError();
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names->emplace_back(found.cFileName);
+  } while (FindNextFileW(listing, &found));
+  FindClose(listing);
+  return names->empty() ? kErrorFileNotFound : kSuccess;
+}
+
+}  // namespace quillon::platform::win32

@@ -1,0 +1,103 @@
+#include "platform/win32/kernel_objects_win32.h"
+
+#include "platform/win32/win32_names.h"
+
+namespace quillon::platform::win32 {
+namespace {
+
+class Win32SharedMemory final : public SharedMemory {
+ public:
+  Win32SharedMemory(HANDLE mapping, void* view, std::size_t size, bool existed)
+      : mapping_(mapping), view_(view), size_(size), existed_(existed) {}
+  ~Win32SharedMemory() override { UnmapViewOfFile(view_); }
+  Win32SharedMemory(const Win32SharedMemory&) = delete;
+  Win32SharedMemory& operator=(const Win32SharedMemory&) = delete;
+  std::byte* Data() override { return static_cast<std::byte*>(view_); }
+  std::size_t Size() const override { return size_; }
+  bool AlreadyExisted() const override { return existed_; }
+
+ private:
+  Handle mapping_;
+  void* view_;
+  std::size_t size_;
+  bool existed_;
+};
+
+class Win32Mutex final : public NamedMutex {
+ public:
+  explicit Win32Mutex(HANDLE mutex) : mutex_(mutex) {}
+  WaitResult Wait(std::uint32_t timeoutMs) override {
+    switch (WaitForSingleObject(mutex_.get(), timeoutMs)) {
+      case WAIT_OBJECT_0:
+      case WAIT_ABANDONED:  // the owner ended holding it: now ours
+        return WaitResult::kObtained;
+      case WAIT_TIMEOUT:
+        return WaitResult::kTimedOut;
+      default:
+        return WaitResult::kFailed;
+    }
+  }
+  void Release() override { ReleaseMutex(mutex_.get()); }
+
+ private:
+  Handle mutex_;
+};
+
+class Win32Event final : public Event {
+ public:
+  explicit Win32Event(HANDLE event) : event_(event) {}
+  void Set() override { SetEvent(event_.get()); }
+  void Reset() override { ResetEvent(event_.get()); }
+  bool Wait(std::uint32_t timeoutMs) override { return WaitForSingleObject(event_.get(), timeoutMs) == WAIT_OBJECT_0; }
+
+ private:
+  Handle event_;
+};
+
+}  // namespace
+
+std::unique_ptr<SharedMemory> Win32KernelObjects::CreateSharedMemory(std::wstring_view name, std::size_t size,
+                                                                     ErrorCode* error) {
+  const std::wstring fullName = Name(name);
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(size),
+                                      fullName.c_str());
+  if (mapping == nullptr) {
+    *error = LastError();
+    return nullptr;
+  }
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, size);
+  if (view == nullptr) {
+    *error = LastError();
+    CloseHandle(mapping);
+    return nullptr;
+  }
+  *error = existed ? kErrorAlreadyExists : kSuccess;
+  return std::make_unique<Win32SharedMemory>(mapping, view, size, existed);
+}
+
+std::unique_ptr<NamedMutex> Win32KernelObjects::CreateNamedMutex(std::wstring_view name, ErrorCode* error) {
+  const std::wstring fullName = Name(name);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, fullName.c_str());
+  if (mutex == nullptr) {
+    *error = LastError();
+    return nullptr;
+  }
+  *error = kSuccess;
+  return std::make_unique<Win32Mutex>(mutex);
+}
+
+std::unique_ptr<Event> Win32KernelObjects::CreateManualResetEvent(std::wstring_view name, bool initiallySet, ErrorCode* error) {
+  const std::wstring fullName = Name(name);
+  HANDLE event = CreateEventW(nullptr, TRUE, initiallySet ? TRUE : FALSE, name.empty() ? nullptr : fullName.c_str());
+  if (event == nullptr) {
+    *error = LastError();
+    return nullptr;
+  }
+  *error = kSuccess;
+  return std::make_unique<Win32Event>(event);
+}
+
+std::uint32_t Win32KernelObjects::CurrentThreadId() { return static_cast<std::uint32_t>(GetCurrentThreadId()); }
+
+}  // namespace quillon::platform::win32

@@ -1,0 +1,92 @@
+#include "platform/win32/kernel_objects_win32.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "platform/win32/serial_win32.h"
+
+namespace quillon::platform::win32 {
+namespace {
+
+std::wstring Prefix() { return L"QuillonTest" + std::to_wstring(GetCurrentProcessId()) + L"."; }
+
+TEST(Win32KernelObjects, SharedMemoryIsFoundByName) {
+  Win32KernelObjects kernel(Prefix());
+  ErrorCode error = kSuccess;
+  auto first = kernel.CreateSharedMemory(L"Block", 4096, &error);
+  ASSERT_TRUE(first) << error;
+  EXPECT_FALSE(first->AlreadyExisted());
+  std::memcpy(first->Data(), "hello", 5);
+  auto second = kernel.CreateSharedMemory(L"Block", 4096, &error);
+  ASSERT_TRUE(second);
+  EXPECT_TRUE(second->AlreadyExisted());
+  EXPECT_EQ(std::memcmp(second->Data(), "hello", 5), 0);
+}
+
+TEST(Win32KernelObjects, TheMutexTimesOutWhileAnotherThreadHoldsIt) {
+  Win32KernelObjects kernel(Prefix());
+  ErrorCode error = kSuccess;
+  auto mine = kernel.CreateNamedMutex(L"Held", &error);
+  ASSERT_TRUE(mine);
+  std::atomic<int> step{0};
+  std::thread holder([&] {
+    auto theirs = kernel.CreateNamedMutex(L"Held", &error);
+    theirs->Wait(1000);
+    step = 1;
+    while (step != 2) Sleep(1);
+    theirs->Release();
+  });
+  while (step != 1) Sleep(1);
+  EXPECT_EQ(mine->Wait(300), WaitResult::kTimedOut);
+  step = 2;
+  EXPECT_EQ(mine->Wait(10000), WaitResult::kObtained);
+  mine->Release();
+  holder.join();
+}
+
+TEST(Win32KernelObjects, AMutexAbandonedByItsOwnerIsObtained) {
+  Win32KernelObjects kernel(Prefix());
+  ErrorCode error = kSuccess;
+  auto mine = kernel.CreateNamedMutex(L"Abandoned", &error);
+  std::thread([&] {
+    auto theirs = kernel.CreateNamedMutex(L"Abandoned", &error);
+    theirs->Wait(1000);  // the thread ends holding it
+  }).join();
+  EXPECT_EQ(mine->Wait(300), WaitResult::kObtained);
+  mine->Release();
+}
+
+TEST(Win32KernelObjects, NamedEventsKeepTheirState) {
+  Win32KernelObjects kernel(Prefix());
+  ErrorCode error = kSuccess;
+  auto event = kernel.CreateManualResetEvent(L"Started", false, &error);
+  ASSERT_TRUE(event);
+  EXPECT_FALSE(event->Wait(0));
+  auto same = kernel.CreateManualResetEvent(L"Started", false, &error);
+  same->Set();
+  EXPECT_TRUE(event->Wait(0));
+  event->Reset();
+  EXPECT_FALSE(same->Wait(0));
+}
+
+TEST(Win32SerialNames, HandheldPortNamesBecomeDeviceNames) {
+  EXPECT_EQ(SystemPortName(L"COM4:"), L"\\\\.\\COM4");
+  EXPECT_EQ(SystemPortName(L"com12"), L"\\\\.\\com12");
+  EXPECT_EQ(SystemPortName(L"\\\\.\\COM3"), L"\\\\.\\COM3");
+  EXPECT_EQ(SystemPortName(L"LPT1:"), L"LPT1:");
+  EXPECT_EQ(SystemPortName(L"COMX:"), L"COMX:");
+}
+
+TEST(Win32Serial, APortThatDoesNotExistSaysSo) {
+  Win32SerialDevices devices;
+  ErrorCode error = kSuccess;
+  EXPECT_FALSE(devices.Open(L"COM199:", &error));
+  EXPECT_EQ(error, kErrorFileNotFound);
+}
+
+}  // namespace
+}  // namespace quillon::platform::win32
