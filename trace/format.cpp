@@ -25,7 +25,7 @@ class Output {
   std::size_t used_ = 0;
 };
 
-struct Spec {
+struct Placeholder {
   bool left = false;
   bool zero = false;
   std::size_t width = 0;
@@ -46,7 +46,7 @@ std::int64_t AsSigned(const auto& arg) {
 }
 
 template <typename CharT>
-void PutNumber(Output<CharT>& out, const Spec& spec, bool negative, std::uint64_t magnitude, unsigned base, bool upper) {
+void PutNumber(Output<CharT>& out, const Placeholder& placeholder, bool negative, std::uint64_t magnitude, unsigned base, bool upper) {
   CharT digits[24];
   std::size_t count = 0;
   do {
@@ -54,25 +54,25 @@ void PutNumber(Output<CharT>& out, const Spec& spec, bool negative, std::uint64_
     digits[count++] = static_cast<CharT>(digit < 10 ? '0' + digit : (upper ? 'A' : 'a') + digit - 10);
     magnitude /= base;
   } while (magnitude != 0);
-  const std::size_t precisionZeros = spec.hasPrecision && spec.precision > count ? spec.precision - count : 0;
+  const std::size_t precisionZeros = placeholder.hasPrecision && placeholder.precision > count ? placeholder.precision - count : 0;
   const std::size_t length = count + precisionZeros + (negative ? 1 : 0);
-  const std::size_t padding = spec.width > length ? spec.width - length : 0;
-  const bool zeroPad = spec.zero && !spec.left && !spec.hasPrecision;
-  if (!spec.left && !zeroPad) out.Repeat(CharT(' '), padding);
+  const std::size_t padding = placeholder.width > length ? placeholder.width - length : 0;
+  const bool zeroPad = placeholder.zero && !placeholder.left && !placeholder.hasPrecision;
+  if (!placeholder.left && !zeroPad) out.Repeat(CharT(' '), padding);
   if (negative) out.Put(CharT('-'));
   if (zeroPad) out.Repeat(CharT('0'), padding);
   out.Repeat(CharT('0'), precisionZeros);
   while (count > 0) out.Put(digits[--count]);
-  if (spec.left) out.Repeat(CharT(' '), padding);
+  if (placeholder.left) out.Repeat(CharT(' '), padding);
 }
 
 template <typename CharT>
-void PutText(Output<CharT>& out, const Spec& spec, std::basic_string_view<CharT> text) {
-  if (spec.hasPrecision && text.size() > spec.precision) text = text.substr(0, spec.precision);
-  const std::size_t padding = spec.width > text.size() ? spec.width - text.size() : 0;
-  if (!spec.left) out.Repeat(CharT(' '), padding);
+void PutText(Output<CharT>& out, const Placeholder& placeholder, std::basic_string_view<CharT> text) {
+  if (placeholder.hasPrecision && text.size() > placeholder.precision) text = text.substr(0, placeholder.precision);
+  const std::size_t padding = placeholder.width > text.size() ? placeholder.width - text.size() : 0;
+  if (!placeholder.left) out.Repeat(CharT(' '), padding);
   for (CharT c : text) out.Put(c);
-  if (spec.left) out.Repeat(CharT(' '), padding);
+  if (placeholder.left) out.Repeat(CharT(' '), padding);
 }
 
 template <typename CharT>
@@ -90,17 +90,17 @@ std::size_t Format(std::span<CharT> buffer, std::basic_string_view<CharT> format
       out.Put(CharT('%'));
       continue;
     }
-    Spec spec;
+    Placeholder placeholder;
     for (; i < format.size() && (format[i] == '-' || format[i] == '0'); ++i) {
-      (format[i] == '-' ? spec.left : spec.zero) = true;
+      (format[i] == '-' ? placeholder.left : placeholder.zero) = true;
     }
     for (; i < format.size() && format[i] >= '0' && format[i] <= '9'; ++i) {
-      spec.width = std::min<std::size_t>(spec.width * 10 + static_cast<std::size_t>(format[i] - '0'), 4096);
+      placeholder.width = std::min<std::size_t>(placeholder.width * 10 + static_cast<std::size_t>(format[i] - '0'), 4096);
     }
     if (i < format.size() && format[i] == '.') {
-      spec.hasPrecision = true;
+      placeholder.hasPrecision = true;
       for (++i; i < format.size() && format[i] >= '0' && format[i] <= '9'; ++i) {
-        spec.precision = std::min<std::size_t>(spec.precision * 10 + static_cast<std::size_t>(format[i] - '0'), 4096);
+        placeholder.precision = std::min<std::size_t>(placeholder.precision * 10 + static_cast<std::size_t>(format[i] - '0'), 4096);
       }
     }
     while (i < format.size() && (format[i] == 'l' || format[i] == 'h' || format[i] == 'z')) ++i;
@@ -116,19 +116,19 @@ std::size_t Format(std::span<CharT> buffer, std::basic_string_view<CharT> format
     const FormatArg<CharT>& arg = args[next++];
     const bool isText = arg.kind == FormatArgKind::kText;
     if (conversion == 's') {
-      if (isText) PutText(out, spec, arg.text);
+      if (isText) PutText(out, placeholder, arg.text);
     } else if (isText) {
       continue;
     } else if (conversion == 'c') {
       const CharT c = static_cast<CharT>(Masked(arg));
-      PutText(out, spec, std::basic_string_view<CharT>(&c, 1));
+      PutText(out, placeholder, std::basic_string_view<CharT>(&c, 1));
     } else if (conversion == 'd' || conversion == 'i') {
       const std::int64_t value = arg.kind == FormatArgKind::kSigned || arg.bytes < 8 ? AsSigned(arg)
                                                                                     : static_cast<std::int64_t>(arg.number);
       const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-      PutNumber(out, spec, value < 0, magnitude, 10, false);
+      PutNumber(out, placeholder, value < 0, magnitude, 10, false);
     } else {
-      PutNumber(out, spec, false, Masked(arg), conversion == 'u' ? 10 : 16, conversion == 'X');
+      PutNumber(out, placeholder, false, Masked(arg), conversion == 'u' ? 10 : 16, conversion == 'X');
     }
   }
   return out.Finish();
