@@ -138,6 +138,40 @@ TEST_F(LinkTest, ADropInAPollThatEndsAFrameIsUndoneByTheFrameEnd) {
   EXPECT_EQ(Poll().pause, 25);  // the frame ended in this poll
 }
 
+// The pause after a frame ends early when the queued reliable packet is acknowledged, when an
+// in-sequence reliable packet is delivered, or when the engine is initialised again.
+class PauseDrop : public LinkTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PauseDrop, ThePauseEndsAtOnce) {
+  BringUp();
+  std::array<std::uint8_t, 1> payload = {1};
+  BcspPacket packet{2, 1, 1, 1, payload.data()};
+  ASSERT_TRUE(link.QueueSend(&packet));
+  const Bytes frame = DataFrame(0, 0, true, 2, {1});
+  auto sent = [&] {
+    const Bytes& written = Script().written;
+    return std::search(written.begin(), written.end(), frame.begin(), frame.end()) != written.end();
+  };
+  for (int i = 0; i < 200 && !sent(); ++i) Poll();
+  ASSERT_TRUE(sent());  // the data frame has ended: the pause runs
+  ASSERT_EQ(link.PauseCounter(), BcspLink::kFramePause);
+  ASSERT_GT(Poll().pause, 0);
+  switch (GetParam()) {
+    case 0:
+      Feed(AckFrame(1));
+      break;
+    case 1:
+      Feed(DataFrame(0, 0, true, 2, {0x42}));
+      break;
+    case 2:
+      link.Initialise();
+      break;
+  }
+  EXPECT_EQ(Poll().pause, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Causes, PauseDrop, ::testing::Values(0, 1, 2));
+
 TEST_F(LinkTest, LinkEstablishmentInBothDirections) {
   link.Initialise();
   Rearm();

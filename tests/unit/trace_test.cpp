@@ -129,6 +129,28 @@ TEST_F(TraceTest, AWholeFormatBufferIsCutTo1023Characters) {
   EXPECT_EQ(entries[0].text, std::wstring(116, L'x'));
 }
 
+// Sees every formatted text whole, before the record cuts it.
+class LastText final : public TraceEcho {
+ public:
+  void Echo(TraceKind, std::wstring_view text) override { last = std::wstring(text); }
+  std::wstring last;
+};
+
+TEST_F(TraceTest, FormattingIsCutToItsBuffers) {
+  LastText echo;
+  trace.SetEcho(&echo);
+  platform::ProcessWide<Trace>::Scoped useThisTrace(trace);
+  trace.Printf(KindInfo, kTraceCategory, L"%s", std::wstring(5000, L'x'));
+  EXPECT_EQ(echo.last, std::wstring(Trace::kFormatBufferChars - 1, L'x'));
+  const std::wstring longName(300, L'n');
+  TraceScope scope(longName.c_str());
+  scope.Store(7);
+  scope.Report();
+  const std::wstring full = L"Error :7 in " + longName;
+  EXPECT_EQ(echo.last, full.substr(0, 259));  // the scope's 260-character line
+  trace.SetEcho(nullptr);
+}
+
 TEST_F(TraceTest, EmptyTextWritesAndPostsNothing) {
   AttachViewer();
   trace.Printf(KindInfo, kTraceCategory, L"%s", L"");
