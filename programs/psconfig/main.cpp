@@ -70,6 +70,7 @@ class Progress final : public quillon::RunObserver {
     std::lock_guard<std::mutex> hold(lock_);
     sent_ = index + 1;
     total_ = count;
+    if (item.varId == quillon::kVarIdWarmReset) resetSent_ = true;
     char what[48];
     if (item.varId == quillon::kVarIdPsKey) {
       std::snprintf(what, sizeof what, "key &%04x", item.psKey);
@@ -96,6 +97,7 @@ class Progress final : public quillon::RunObserver {
 
   std::uint32_t keys_ = 0, sent_ = 0, total_ = 0, refused_ = 0, leftOut_ = 0;
   std::atomic<bool> stopped_{false};
+  bool resetSent_ = false;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 
  private:
@@ -201,8 +203,9 @@ int main(int argc, char** argv) {
                      progress.sent_, progress.total_, seconds);
         return 130;
       }
-      std::fprintf(stderr, "psconfig: done: %u keys written to %s, module reset (%.1f s)\n", progress.keys_,
-                   port.c_str(), seconds);
+      std::fprintf(stderr, "psconfig: done: %u keys written to %s, %s (%.1f s)\n", progress.keys_, port.c_str(),
+                   progress.resetSent_ ? "module reset" : "the module said all commands were in, no reset sent",
+                   seconds);
       return 0;
     case quillon::kPsConfigNotCompleted:
       if (progress.refused_ != 0) {

@@ -54,6 +54,22 @@ TEST_F(PsconfigCommand, ProgramsAFileIntoTheModule) {
   EXPECT_EQ(module.Module().Requests().size(), 5u);
 }
 
+TEST_F(PsconfigCommand, TheAllSentEventEndsTheRunWithoutTheWarmReset) {
+  sim::SimulatorOptions options;
+  options.commandStatusAfterKeys = 3;
+  sim::PtySimulator module(options);
+  ASSERT_EQ(module.LinkAs(device.Path(), 4), "");
+  module.Start();
+  std::vector<std::string> lines;
+  EXPECT_EQ(Run({"--trace", "COM4:", File("k.psr", "&0001 = 1\n&0002 = 2\n&0003 = 3\n")}, &lines), 0);
+  module.Stop();
+  EXPECT_TRUE(Contains(lines, "trace : ...All the commands are sent"));
+  EXPECT_TRUE(Contains(lines, "psconfig: done: 3 keys written to COM4:, the module said all commands were in, no reset sent"));
+  const auto requests = module.Module().Requests();
+  ASSERT_EQ(requests.size(), 4u);  // the build identifier and three keys, no warm reset
+  EXPECT_EQ(requests.back().psKey, 3);
+}
+
 TEST_F(PsconfigCommand, TraceLinesOnRequest) {
   sim::PtySimulator module(sim::SimulatorOptions{});
   ASSERT_EQ(module.LinkAs(device.Path(), 4), "");
