@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/posix/device_root.h"
 #include "tools/module_simulator/pty_simulator.h"
 
 namespace {
@@ -143,8 +144,13 @@ int main(int argc, char** argv) {
   }
   std::printf("modsim: port %s\n", simulator.PortPath().c_str());
   if (link >= 0) {
-    const char* root = std::getenv("QUILLON_DEVICE_ROOT");
-    const std::string deviceRoot = root != nullptr && *root != 0 ? root : std::string(std::getenv("HOME") ? std::getenv("HOME") : "/tmp") + "/.local/share/quillon/device";
+    const auto root = quillon::platform::posix::DeviceRoot::FromEnvironment();
+    if (root.Ensure() != quillon::platform::kSuccess) {
+      std::fprintf(stderr, "modsim: the device root %s does not exist; create it or set QUILLON_DEVICE_ROOT\n",
+                   root.Path().c_str());
+      return 1;
+    }
+    const std::string& deviceRoot = root.Path();
     const std::string problem = simulator.LinkAs(deviceRoot, link);
     if (!problem.empty()) {
       std::fprintf(stderr, "modsim: %s\n", problem.c_str());
