@@ -19,11 +19,6 @@ LinkMessage FollowingMessage(LinkState state, std::uint8_t pendingRequest) {
   return kTable[state][column];
 }
 
-StandardOutput& ProcessConsole() {
-  static StandardOutput console;
-  return console;
-}
-
 }  // namespace
 
 BcspLink::BcspLink() : BcspLink(SerialPort::Process(), *platform::Native().clock, ProcessConsole()) {}

@@ -23,4 +23,10 @@ class StandardOutput final : public Console {
   }
 };
 
+// The process's standard output, shared by everything that writes console lines.
+inline StandardOutput& ProcessConsole() {
+  static StandardOutput console;
+  return console;
+}
+
 }  // namespace quillon

@@ -5,15 +5,6 @@
 #include "trace/trace_scope.h"
 
 namespace quillon {
-namespace {
-
-StandardOutput& ProcessConsole() {
-  static StandardOutput console;
-  return console;
-}
-
-}  // namespace
-
 PSConfig::PSConfig()
     : PSConfig(platform::Native(), PsKeyList::Process(), BcspLink::Process(), SerialPort::Process(), ProcessConsole()) {}
 
