@@ -69,7 +69,6 @@ class BcspLink {
   LinkState State() const { return state_; }
   std::uint8_t TransmitSeq() const { return txSeq_; }
   std::uint8_t ReceiveAck() const { return rxAck_; }
-  bool AckDue() const { return ackDue_; }
   std::int8_t PauseCounter() const { return pause_; }
 
  private:

@@ -40,19 +40,26 @@ void AppendWide(std::wstring* out, char32_t c) {
 
 }  // namespace
 
+// The UTF-16 code units of one code point: one, or a surrogate pair. Returns their number.
+std::size_t Utf16Units(char32_t c, char32_t (&units)[2]) {
+  if (c < 0x10000) {
+    units[0] = c;
+    return 1;
+  }
+  units[0] = 0xD800 + ((c - 0x10000) >> 10);
+  units[1] = 0xDC00 + ((c - 0x10000) & 0x3FF);
+  return 2;
+}
+
 std::string WideToUtf16le(std::wstring_view text) {
   std::string out;
   out.reserve(text.size() * 2);
   ForEachCodePoint(text, [&](char32_t c) {
-    auto unit = [&](char32_t u) {
-      out.push_back(static_cast<char>(u & 0xFF));
-      out.push_back(static_cast<char>((u >> 8) & 0xFF));
-    };
-    if (c >= 0x10000) {
-      unit(0xD800 + ((c - 0x10000) >> 10));
-      unit(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      unit(c);
+    char32_t units[2];
+    const std::size_t count = Utf16Units(c, units);
+    for (std::size_t k = 0; k < count; ++k) {
+      out.push_back(static_cast<char>(units[k] & 0xFF));
+      out.push_back(static_cast<char>((units[k] >> 8) & 0xFF));
     }
   });
   return out;
@@ -64,14 +71,7 @@ std::size_t WideToUtf16leInto(std::wstring_view text, std::span<std::uint8_t> ou
   ForEachCodePoint(text, [&](char32_t c) {
     if (full) return;
     char32_t units[2];
-    std::size_t count = 1;
-    if (c >= 0x10000) {
-      units[0] = 0xD800 + ((c - 0x10000) >> 10);
-      units[1] = 0xDC00 + ((c - 0x10000) & 0x3FF);
-      count = 2;
-    } else {
-      units[0] = c;
-    }
+    const std::size_t count = Utf16Units(c, units);
     if (used + 2 * count > out.size()) {
       full = true;
       return;
@@ -170,6 +170,13 @@ std::wstring Utf8ToWide(std::string_view text) {
     i += extra + 1;
   }
   return out;
+}
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
 wchar_t FoldCase(wchar_t c) {

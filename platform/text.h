@@ -23,6 +23,9 @@ std::wstring Utf16leToWide(std::span<const std::uint8_t> bytes);
 std::string WideToUtf8(std::wstring_view text);
 std::wstring Utf8ToWide(std::string_view text);
 
+// The value of a hexadecimal digit (0-9, a-f, A-F), or -1 for any other byte.
+int HexDigitValue(char c);
+
 // Case folding for names (registry keys and values, file patterns): ASCII and Latin-1 letters.
 wchar_t FoldCase(wchar_t c);
 bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b);

@@ -32,7 +32,6 @@ int PSConfig::LoadList(std::wstring_view psrPath, RunObserver* observer) {
     return kPsConfigNotCompleted;
   }
   if (file->SetPosition(0) != platform::kSuccess) {
-    list_.Release();
     trace.Printf(KindInfo, kTraceCategory, L"Unable to open %s error:%d", psrPath, platform::kErrorGenFailure);
     return kPsConfigFileFailed;
   }
@@ -41,7 +40,6 @@ int PSConfig::LoadList(std::wstring_view psrPath, RunObserver* observer) {
   PsrReport report;
   // The second pass must find what the first found; a file changed in between is not sent.
   if (PsrReader::ParseKeys(*file, list_, true, &report) != keys + 1) {
-    list_.Release();
     trace.Printf(KindImportant, kTraceCategory, L"The file %s changed while it was read", psrPath);
     return kPsConfigFileFailed;
   }
@@ -58,16 +56,20 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
   TraceScope scope(L"PSConfig");
   Trace& trace = Trace::Process();
   observer_ = observer;
+  // Whatever way the run ends, the list is released and the observer forgotten.
+  struct RunEnd {
+    PSConfig& run;
+    ~RunEnd() {
+      run.list_.Release();
+      run.observer_ = nullptr;
+    }
+  } runEnd{*this};
   sendBuffer_.fill(0);
   receiveBuffer_.fill(0);
   errorStatusSeen_ = false;
   expectedVarId_ = 0;
 
-  if (const int loaded = LoadList(psrPath, observer); loaded != kPsConfigDone) {
-    list_.Release();
-    observer_ = nullptr;
-    return loaded;
-  }
+  if (const int loaded = LoadList(psrPath, observer); loaded != kPsConfigDone) return loaded;
   trace.Printf(KindInfo, kTraceCategory, L"Add a Warm reset PDU");
   ++list_.count;
   list_.AddWarmReset();
@@ -78,8 +80,6 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
   scope.Report();
   if (scope.Result() != 0) {
     trace.Printf(KindInfo, kTraceCategory, L"Unable to open %s error:%d", portName, scope.Result());
-    list_.Release();
-    observer_ = nullptr;
     return kPsConfigPortFailed;
   }
 
@@ -170,7 +170,6 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
       case EXIT_STATE:
         trace.Printf(KindInfo, kTraceCategory, L"EXIT_STATE");
         ExitRun();
-        observer_ = nullptr;
         return errorStatusSeen_ ? kPsConfigNotCompleted : kPsConfigDone;
     }
   }

@@ -3,18 +3,12 @@
 #include <array>
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace quillon {
 namespace {
 
 bool IsWhite(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 bool PsrReader::ReadLine(platform::File& file, char* buffer, std::size_t capacity) {
@@ -45,7 +39,7 @@ PsrLine PsrReader::ParseLine(std::string_view line, std::span<std::uint16_t> val
   if (i >= line.size() || (line[i] != '&' && line[i] != '?')) return result;
   ++i;
   std::uint32_t key = 0;
-  while (i < line.size() && HexValue(line[i]) >= 0) key = key * 16 + static_cast<std::uint32_t>(HexValue(line[i++]));
+  while (i < line.size() && platform::HexDigitValue(line[i]) >= 0) key = key * 16 + static_cast<std::uint32_t>(platform::HexDigitValue(line[i++]));
   if (key == 0) return result;
   skipWhite();
   if (i >= line.size() || line[i] != '=') return result;
@@ -66,9 +60,9 @@ PsrLine PsrReader::ParseLine(std::string_view line, std::span<std::uint16_t> val
       for (++i; i < line.size(); ++i) store(static_cast<std::uint16_t>(static_cast<std::int16_t>(static_cast<std::int8_t>(line[i]))));
       break;
     }
-    if (HexValue(line[i]) < 0) break;
+    if (platform::HexDigitValue(line[i]) < 0) break;
     std::uint16_t value = 0;
-    while (i < line.size() && HexValue(line[i]) >= 0) value = static_cast<std::uint16_t>(value * 16 + HexValue(line[i++]));
+    while (i < line.size() && platform::HexDigitValue(line[i]) >= 0) value = static_cast<std::uint16_t>(value * 16 + platform::HexDigitValue(line[i++]));
     store(value);
   }
   result.tooManyValues = count > PsKeyItem::kMaxValues;

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/posix/deadline.h"
 #include "platform/posix/shared_block.h"
 
 namespace quillon::platform::posix {
@@ -26,22 +27,6 @@ class PosixSharedMemory final : public SharedMemory {
  private:
   std::unique_ptr<SharedBlock> block_;
 };
-
-void AddMilliseconds(timespec* time, std::uint32_t milliseconds) {
-  time->tv_sec += static_cast<time_t>(milliseconds / 1000);
-  time->tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
-  if (time->tv_nsec >= 1000000000L) {
-    time->tv_sec += 1;
-    time->tv_nsec -= 1000000000L;
-  }
-}
-
-timespec DeadlineAfter(std::uint32_t timeoutMs) {
-  timespec deadline{};
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
-  AddMilliseconds(&deadline, timeoutMs);
-  return deadline;
-}
 
 class PosixNamedMutex final : public NamedMutex {
  public:
@@ -61,12 +46,10 @@ class PosixNamedMutex final : public NamedMutex {
   WaitResult Wait(std::uint32_t timeoutMs) override {
 #if defined(__SANITIZE_THREAD__)
     // The thread sanitizer does not know pthread_mutex_clocklock; it would miss every lock.
-    timespec deadline{};
-    clock_gettime(CLOCK_REALTIME, &deadline);
-    AddMilliseconds(&deadline, timeoutMs);
+    const timespec deadline = DeadlineAfter(CLOCK_REALTIME, timeoutMs);
     const int result = pthread_mutex_timedlock(Mutex(), &deadline);
 #else
-    const timespec deadline = DeadlineAfter(timeoutMs);
+    const timespec deadline = DeadlineAfter(CLOCK_MONOTONIC, timeoutMs);
     const int result = pthread_mutex_clocklock(Mutex(), CLOCK_MONOTONIC, &deadline);
 #endif
     if (result == 0) return WaitResult::kObtained;
@@ -108,7 +91,7 @@ class FutexEvent final : public Event {
   bool Wait(std::uint32_t timeoutMs) override {
     if (word_->load() == 1) return true;
     if (timeoutMs == 0) return false;
-    const timespec deadline = DeadlineAfter(timeoutMs);
+    const timespec deadline = DeadlineAfter(CLOCK_MONOTONIC, timeoutMs);
     while (word_->load() != 1) {
       timespec now{};
       clock_gettime(CLOCK_MONOTONIC, &now);

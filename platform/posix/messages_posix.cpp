@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/deadline.h"
 #include "platform/posix/device_root.h"
 
 namespace quillon::platform::posix {
@@ -33,14 +34,7 @@ class PosixMessageQueue final : public MessageQueue {
   std::uint32_t WindowId() const override { return window_; }
 
   bool Wait(std::uint32_t timeoutMs, WindowMessage* message) override {
-    timespec deadline{};
-    clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_sec += static_cast<time_t>(timeoutMs / 1000);
-    deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-      deadline.tv_sec += 1;
-      deadline.tv_nsec -= 1000000000L;
-    }
+    const timespec deadline = DeadlineAfter(CLOCK_REALTIME, timeoutMs);  // mq_timedreceive's clock
     std::uint32_t words[3];
     ssize_t got;
     do {

@@ -116,13 +116,6 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Reads a quoted text at the start of `text`; leaves `text` after the closing quote.
 bool ReadQuoted(std::string_view* text, std::wstring* out) {
   if (text->empty() || text->front() != '"') return false;
@@ -153,12 +146,12 @@ bool ParseHexBytes(std::string_view text, std::vector<std::uint8_t>* data, std::
     std::size_t end = text.find(',', start);
     if (end == std::string_view::npos) end = text.size();
     const std::string_view item = Trim(text.substr(start, end - start));
-    if (item.empty() || item.size() > 2 || HexDigit(item[0]) < 0 || (item.size() == 2 && HexDigit(item[1]) < 0)) {
+    if (item.empty() || item.size() > 2 || HexDigitValue(item[0]) < 0 || (item.size() == 2 && HexDigitValue(item[1]) < 0)) {
       *reason = "bad byte \"" + std::string(item) + "\" in hex data";
       return false;
     }
-    data->push_back(static_cast<std::uint8_t>(item.size() == 1 ? HexDigit(item[0])
-                                                                : HexDigit(item[0]) * 16 + HexDigit(item[1])));
+    data->push_back(static_cast<std::uint8_t>(item.size() == 1 ? HexDigitValue(item[0])
+                                                                : HexDigitValue(item[0]) * 16 + HexDigitValue(item[1])));
     if (end == text.size()) return true;
     start = end + 1;
   }
@@ -169,8 +162,8 @@ bool ParseHexWord(std::string_view digits, std::uint32_t* number) {
   if (digits.empty() || digits.size() > 8) return false;
   *number = 0;
   for (char c : digits) {
-    if (HexDigit(c) < 0) return false;
-    *number = *number * 16 + static_cast<std::uint32_t>(HexDigit(c));
+    if (HexDigitValue(c) < 0) return false;
+    *number = *number * 16 + static_cast<std::uint32_t>(HexDigitValue(c));
   }
   return true;
 }

@@ -10,9 +10,6 @@
 
 namespace quillon::platform::win32 {
 
-// wchar_t is UTF-16 on Windows: wide text goes to the API as it is, with a terminator.
-inline std::wstring Terminated(std::wstring_view text) { return std::wstring(text); }
-
 inline ErrorCode LastError() { return static_cast<ErrorCode>(GetLastError()); }
 
 // Closes a kernel handle on every way out.

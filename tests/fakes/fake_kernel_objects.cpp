@@ -135,11 +135,5 @@ FakeKernelObjects::MutexState& FakeKernelObjects::Mutex(std::wstring_view name) 
   return *slot;
 }
 
-FakeKernelObjects::EventState& FakeKernelObjects::EventNamed(std::wstring_view name) {
-  std::lock_guard<std::mutex> hold(lock_);
-  auto& slot = events_[std::wstring(name)];
-  if (!slot) slot = std::make_shared<EventState>();
-  return *slot;
-}
 
 }  // namespace quillon::testing

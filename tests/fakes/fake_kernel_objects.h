@@ -40,7 +40,6 @@ class FakeKernelObjects final : public platform::KernelObjects {
   // The state behind a name, for tests that act as another process.
   std::vector<std::byte>* Memory(std::wstring_view name);
   MutexState& Mutex(std::wstring_view name);
-  EventState& EventNamed(std::wstring_view name);
 
   FailSwitch memoryFailures;
   FailSwitch mutexFailures;

@@ -51,6 +51,12 @@ TEST(Text, Utf8RoundTrip) {
   EXPECT_EQ(Utf8ToWide(WideToUtf8(text)), text);
 }
 
+TEST(Text, HexDigits) {
+  const std::string digits = "0123456789abcdefABCDEF";
+  for (std::size_t i = 0; i < digits.size(); ++i) EXPECT_EQ(HexDigitValue(digits[i]), i < 16 ? int(i) : int(i) - 6);
+  for (char c : std::string("/:@G`g x\x80\xff")) EXPECT_EQ(HexDigitValue(c), -1) << int(c);
+}
+
 TEST(Text, CaseFolding) {
   EXPECT_TRUE(EqualsIgnoringCase(L"SOFTWARE\\Norvale", L"software\\NORVALE"));
   EXPECT_TRUE(EqualsIgnoringCase(L"\u00c9t\u00e9", L"\u00e9T\u00c9"));

@@ -241,6 +241,19 @@ TEST_F(TraceTest, ABusyMutexDropsTheRecordUncountedButStillNotifies) {
   EXPECT_EQ(fake.messages.Posted().size(), 1u);
 }
 
+TEST_F(TraceTest, TheViewerSkipsADamagedChainToTheWritersPosition) {
+  AttachViewer(false);
+  trace.Printf(KindInfo, kTraceCategory, L"damaged");
+  layout::StoreWord(Memory(), layout::kHeaderSize + layout::kNext, 3);  // a next that points backwards
+  EXPECT_TRUE(Read().empty());
+  EXPECT_TRUE(viewer.TakeResynchronised());
+  EXPECT_FALSE(viewer.TakeResynchronised());
+  trace.Printf(KindInfo, kTraceCategory, L"after");
+  const auto entries = Read();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].text, L"after");
+}
+
 TEST_F(TraceTest, ADamagedHeaderMakesTheWriterCountLossesNeverWriteOutside) {
   AttachViewer();
   SetHeader(layout::kWritePos, layout::kMemorySize - 2);

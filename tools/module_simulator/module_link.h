@@ -32,7 +32,6 @@ class ModuleLink {
   void SendUnreliable(std::uint8_t channel, std::vector<std::uint8_t> payload);
 
   State LinkState() const { return state_; }
-  bool Idle() const { return !outstanding_ && reliableQueue_.empty(); }
 
  private:
   void HandleFrame(std::uint64_t nowUs);

@@ -1,8 +1,9 @@
 #include "tools/module_simulator/ps_store.h"
 
-#include <cctype>
 #include <cstdio>
 #include <sstream>
+
+#include "platform/text.h"
 
 namespace quillon::sim {
 namespace {
@@ -64,9 +65,8 @@ bool PsStore::FromPsr(const std::string& text, std::string* error) {
     auto hex = [&](std::uint32_t* value) {
       std::size_t start = i;
       *value = 0;
-      while (i < line.size() && std::isxdigit(static_cast<unsigned char>(line[i]))) {
-        *value = (*value << 4) | static_cast<std::uint32_t>(std::stoi(std::string(1, line[i]), nullptr, 16));
-        ++i;
+      while (i < line.size() && platform::HexDigitValue(line[i]) >= 0) {
+        *value = (*value << 4) | static_cast<std::uint32_t>(platform::HexDigitValue(line[i++]));
       }
       return i > start;
     };

@@ -124,6 +124,10 @@ int main(int argc, char** argv) {
                   quillon::platform::WideToUtf8(entry.text).c_str());
       ++shown;
     });
+    if (reader.TakeResynchronised()) {
+      std::printf("%10s %-14s %-10s the ring was damaged: messages up to the writers' position skipped\n", "-", "-",
+                  "lost");
+    }
     if (const auto lost = reader.TakeLost(); lost.count != 0) {
       std::printf("%10u %-14s %-10s %u messages lost for lack of room\n", lost.firstTick, "-", "lost", lost.count);
     }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -42,7 +43,8 @@ class TraceReader {
   std::size_t ReadAvailable(const std::function<void(const TraceEntry&)>& take);
   // The records lost since the last call, and clears the count.
   LostRecords TakeLost();
-  bool Resynchronised() const { return resynchronised_; }
+  // Whether a damaged chain was skipped since the last call; clears the mark.
+  bool TakeResynchronised() { return std::exchange(resynchronised_, false); }
 
  private:
   const platform::Platform& platform_;
