@@ -72,18 +72,61 @@ LinkMessage BcspMatchLinkMessage(std::span<const std::uint8_t> payload) {
   return kLinkNone;
 }
 
-FrameCheck BcspCheckBody(const BcspHeaderBytes& header, std::span<const std::uint8_t> body) {
+BcspDeframed BcspDeframer::Push(std::uint8_t byte, BcspHeaderBytes& header, std::span<std::uint8_t> body) {
+  if (escapeSeen_) {
+    escapeSeen_ = false;
+    if (byte == kSlipEscapedDelimiter) {
+      byte = kSlipDelimiter;
+    } else if (byte == kSlipEscapedEscape) {
+      byte = kSlipEscape;
+    } else if (byte == kSlipDelimiter) {
+      return Push(byte, header, body);  // a broken pair: the delimiter still ends the frame
+    }
+    Store(byte, header, body);
+    return {};
+  }
+  if (byte == kSlipDelimiter) {
+    BcspDeframed ended;
+    if (position_ >= 0) {
+      const auto arrived = static_cast<std::size_t>(position_);
+      ended.frame = true;
+      ended.stored = std::min(arrived, body.size());
+      ended.cutShort = arrived > body.size();
+    }
+    Restart();
+    return ended;
+  }
+  if (byte == kSlipEscape) {
+    escapeSeen_ = true;
+    return {};
+  }
+  Store(byte, header, body);
+  return {};
+}
+
+void BcspDeframer::Store(std::uint8_t byte, BcspHeaderBytes& header, std::span<std::uint8_t> body) {
+  if (position_ < 0) {
+    header[static_cast<std::size_t>(position_ - kHeaderStart)] = byte;
+    ++position_;
+    return;
+  }
+  const auto at = static_cast<std::size_t>(position_);
+  if (at < body.size()) body[at] = byte;
+  if (at <= body.size()) ++position_;
+}
+
+FrameCheck BcspCheckBody(const BcspHeaderBytes& header, std::span<const std::uint8_t> body, bool cutShort) {
   const BcspHeader decoded = BcspDecodeHeader(header);
   const int count = static_cast<int>(body.size());
   FrameCheck check;
   check.headerLength = decoded.length;
   if (!decoded.crcPresent) {
     check.count = count;
-    if (count != decoded.length) check.verdict = FrameVerdict::kLengthNoCrc;
+    if (cutShort || count != decoded.length) check.verdict = FrameVerdict::kLengthNoCrc;
     return check;
   }
   check.count = count - 2;
-  if (count != decoded.length + 2) {
+  if (cutShort || count != decoded.length + 2) {
     check.verdict = FrameVerdict::kLengthWithCrc;
     return check;
   }

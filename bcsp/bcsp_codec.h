@@ -65,15 +65,63 @@ inline constexpr std::array<std::array<std::uint8_t, 4>, 4> kLinkMessages = {{
 // matches none.
 LinkMessage BcspMatchLinkMessage(std::span<const std::uint8_t> payload);
 
+// What one received byte did to the frame under way.
+struct BcspDeframed {
+  bool frame = false;      // a delimiter ended a frame that brought at least its four header bytes
+  std::size_t stored = 0;  // of that frame: the bytes stored in the body (never more than it holds)
+  bool cutShort = false;   // of that frame: more bytes arrived than the body holds, and were dropped
+};
+
+// SLIP deframing and unescaping of received bytes, one byte at a time. The deframer keeps no
+// bytes, only its place in the frame: whether the previous byte was an escape, and how many bytes
+// have arrived since the last delimiter.
+//
+// Buffers: the caller owns both. Each byte is handed in with the four header bytes and the body
+// buffer (payload, then the CRC when present) that it may be written to; every byte of one frame
+// must come with the same buffers (start a new frame with Restart before changing them). The first
+// four bytes of a frame go to the header, later ones to the body while it has room; bytes beyond
+// its size are counted and dropped. What the buffers hold when Push reports a frame stays valid
+// until the caller's next Push with the same buffers.
+//
+// A delimiter ends a frame; an empty frame, or one shorter than its header, is reported as
+// nothing. After an escape byte, 0xDC stands for 0xC0 and 0xDD for 0xDB; a delimiter still ends
+// the frame (the stray escape is dropped), and any other byte is stored as it came, so that the
+// frame's own checks decide.
+class BcspDeframer {
+ public:
+  BcspDeframed Push(std::uint8_t byte, BcspHeaderBytes& header, std::span<std::uint8_t> body);
+  // The next byte starts a new header; a pending escape stays pending.
+  void Restart() { position_ = kHeaderStart; }
+  // Restart, and forget a pending escape.
+  void Reset() {
+    Restart();
+    escapeSeen_ = false;
+  }
+
+ private:
+  static constexpr int kHeaderStart = -4;
+  void Store(std::uint8_t byte, BcspHeaderBytes& header, std::span<std::uint8_t> body);
+  // -4..-1 while the header arrives, then the count of body bytes; stops one past the body's
+  // size, which is all that is needed to know that the frame was cut short.
+  int position_ = kHeaderStart;
+  bool escapeSeen_ = false;
+};
+
 // The checks of a received frame after its header checksum, in their order.
 enum class FrameVerdict { kGood, kLengthWithCrc, kCrcError, kLengthNoCrc };
 struct FrameCheck {
   FrameVerdict verdict = FrameVerdict::kGood;
   int headerLength = 0;
-  int count = 0;  // as printed: the payload size the frame brought
+  int count = 0;  // as printed: the payload size the frame brought, at most what the body holds
 };
 // `body` holds the bytes stored after the header (payload, then the CRC when present).
-FrameCheck BcspCheckBody(const BcspHeaderBytes& header, std::span<const std::uint8_t> body);
+// `cutShort`: more bytes arrived than the body could hold, so the frame fails its length check
+// whatever its header says.
+FrameCheck BcspCheckBody(const BcspHeaderBytes& header, std::span<const std::uint8_t> body, bool cutShort);
+// For a body that held everything the frame brought.
+inline FrameCheck BcspCheckBody(const BcspHeaderBytes& header, std::span<const std::uint8_t> body) {
+  return BcspCheckBody(header, body, false);
+}
 
 // A whole frame as it goes on the wire: delimiter, escaped header, payload and CRC, delimiter.
 // For tools and tests; the link engine builds its frames byte by byte.

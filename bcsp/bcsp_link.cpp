@@ -5,21 +5,19 @@
 #include "platform/platform.h"
 
 namespace quillon {
-namespace {
 
-// The message to send after the one being loaded, by link state and pending request.
-LinkMessage FollowingMessage(LinkState state, std::uint8_t pendingRequest) {
+// A CONF is no request while Uninitialized, and the link is not up until Active: every cell but
+// the Active row names a message, so that establishment never stops halfway.
+LinkMessage FollowingLinkMessage(LinkState state, LinkMessage pendingRequest) {
   static constexpr LinkMessage kTable[3][3] = {
       // no request   SYNC arrived    CONF arrived
-      {kLinkSync, kLinkSyncResp, kLinkNone},      // Uninitialized
+      {kLinkSync, kLinkSyncResp, kLinkSync},      // Uninitialized
       {kLinkConf, kLinkSyncResp, kLinkConfResp},  // Initialized
       {kLinkNone, kLinkNone, kLinkConfResp},      // Active
   };
   const int column = pendingRequest == kLinkSync ? 1 : pendingRequest == kLinkConf ? 2 : 0;
   return kTable[state][column];
 }
-
-}  // namespace
 
 BcspLink::BcspLink() : BcspLink(SerialPort::Process(), *platform::Native().clock, ProcessConsole()) {}
 
@@ -38,10 +36,12 @@ void BcspLink::Initialise() {
   txSeq_ = 0;
   rxAck_ = 0;
   nextLinkMessage_ = kLinkSync;
+  // A request of the link that is gone (such as a CONF that came before the peer restarted, or
+  // before an earlier run ended) means nothing to the new one.
+  pendingRequest_ = kLinkNone;
   AbandonFrame();
   // A half-received frame is of no use after a restart either.
-  rxPosition_ = -4;
-  escapeSeen_ = false;
+  deframer_.Reset();
   pause_ = 0;
   Print("Hello Link Uninitialized\n");
 }
@@ -66,7 +66,7 @@ bool BcspLink::QueueSend(BcspPacket* packet) {
 
 void BcspLink::ArmReceive(BcspPacket* packet) {
   armed_ = packet;
-  rxPosition_ = -4;
+  deframer_.Restart();
 }
 
 std::uint8_t BcspLink::Poll(std::uint8_t* activity) {
@@ -137,7 +137,7 @@ bool BcspLink::ChooseNextFrame(std::uint8_t* frameEnd) {
   if (nextLinkMessage_ != kLinkNone) {
     port_.PutByte(kSlipDelimiter);
     StartFrame(linkHeader_.data(), false, kLinkMessages[nextLinkMessage_].data(), 4);
-    nextLinkMessage_ = FollowingMessage(state_, pendingRequest_);
+    nextLinkMessage_ = FollowingLinkMessage(state_, static_cast<LinkMessage>(pendingRequest_));
     pendingRequest_ = kLinkNone;
     return true;
   }
@@ -172,39 +172,13 @@ bool BcspLink::ChooseNextFrame(std::uint8_t* frameEnd) {
 }
 
 void BcspLink::Receive(std::uint8_t byte, std::uint8_t* activity) {
-  if (escapeSeen_) {
-    escapeSeen_ = false;
-    if (byte == kSlipEscapedDelimiter) {
-      byte = kSlipDelimiter;
-    } else if (byte == kSlipEscapedEscape) {
-      byte = kSlipEscape;
-    } else if (byte == kSlipDelimiter) {
-      // A broken escape pair: the delimiter still ends the frame, so that the receiver finds the
-      // next frame; the stray escape is dropped.
-      Receive(byte, activity);
-      return;
-    }
-    // Any other byte after an escape is stored as it came; the frame's checks decide.
-  } else if (byte == kSlipDelimiter) {
-    if (rxPosition_ >= 0) {
-      *activity |= ProcessFrame();
-      if ((*activity & RxReliable) != 0) pause_ = 0;
-    }
-    rxPosition_ = -4;
-    return;
-  } else if (byte == kSlipEscape) {
-    escapeSeen_ = true;
-    return;
-  }
-  if (rxPosition_ < 0) {
-    rxHeader_[rxPosition_ + 4] = byte;
-    ++rxPosition_;
-  } else if (rxPosition_ < armed_->length) {
-    armed_->payload[rxPosition_++] = byte;
-  }
+  const BcspDeframed step = deframer_.Push(byte, rxHeader_, std::span<std::uint8_t>(armed_->payload, armed_->length));
+  if (!step.frame) return;
+  *activity |= ProcessFrame(step);
+  if ((*activity & RxReliable) != 0) pause_ = 0;
 }
 
-std::uint8_t BcspLink::ProcessFrame() {
+std::uint8_t BcspLink::ProcessFrame(const BcspDeframed& frame) {
   std::array<char, 96> line;
   if (!BcspHeaderValid(rxHeader_)) {
     Print(std::string_view(line.data(), BcspHeaderChecksumLine(rxHeader_, line)));
@@ -219,8 +193,8 @@ std::uint8_t BcspLink::ProcessFrame() {
   } else if (header.channel != kChannelLink) {
     Printf(" : %10d          Recv        ACK %d\n", Tick(), header.ack);
   }
-  const std::span<const std::uint8_t> body(armed_->payload, static_cast<std::size_t>(rxPosition_));
-  const FrameCheck check = BcspCheckBody(rxHeader_, body);
+  const std::span<const std::uint8_t> body(armed_->payload, frame.stored);
+  const FrameCheck check = BcspCheckBody(rxHeader_, body, frame.cutShort);
   if (check.verdict != FrameVerdict::kGood) {
     Print(std::string_view(line.data(), BcspCheckLine(check, line)));
     ackDue_ = true;

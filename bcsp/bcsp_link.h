@@ -44,6 +44,10 @@ enum LinkActivity : std::uint8_t {
   RxReliable = 0x08,  // the delivered packet was reliable and in sequence
 };
 
+// The link message to send after the one being loaded, by link state and the peer's pending
+// request (kLinkSync, kLinkConf or kLinkNone). kLinkNone only while Active.
+LinkMessage FollowingLinkMessage(LinkState state, LinkMessage pendingRequest);
+
 class BcspLink {
  public:
   static constexpr std::int8_t kFramePause = 25;
@@ -55,8 +59,9 @@ class BcspLink {
 
   static BcspLink& Process() { return platform::ProcessWide<BcspLink>::Get(); }
 
-  // Starts link establishment again: Uninitialized, sequence numbers 0, SYNC next; a frame being
-  // sent is abandoned. The queued packet and the armed descriptor stay.
+  // Starts link establishment again: Uninitialized, sequence numbers 0, SYNC next, no request of
+  // the peer pending; a frame being sent or received is abandoned. The queued packet and the
+  // armed descriptor stay.
   void Initialise();
   // Queues the one packet in flight; a frame being sent is cut off. False (nothing queued) for a
   // packet whose length cannot be expressed on the wire or that has no buffer.
@@ -81,7 +86,7 @@ class BcspLink {
   void EmitByte(std::uint8_t* frameEnd, std::uint8_t* activity);
   bool ChooseNextFrame(std::uint8_t* frameEnd);
   void Receive(std::uint8_t byte, std::uint8_t* activity);
-  std::uint8_t ProcessFrame();
+  std::uint8_t ProcessFrame(const BcspDeframed& frame);
   void AbandonFrame();
   void Print(std::string_view text) { console_.Write(text); }
   template <typename... Args>
@@ -102,8 +107,7 @@ class BcspLink {
   bool sendingQueued_ = false;  // the frame on the wire is the queued packet's
   BcspPacket* armed_ = nullptr;
   BcspHeaderBytes rxHeader_{};
-  int rxPosition_ = -4;
-  bool escapeSeen_ = false;
+  BcspDeframer deframer_;
   Segment current_;
   Segment next_;
   std::uint16_t crc_ = 0;

@@ -21,6 +21,9 @@ std::int32_t SerialPort::InitialiseWindows(std::wstring_view portName, std::uint
     return scope.Result();
   };
   Close();
+  // Bytes left from an earlier opening belong to a link that is gone.
+  readIndex_ = 0;
+  fillCount_ = 0;
 
   platform::ErrorCode error = platform::kSuccess;
   device_ = platform_.serial->Open(portName, &error);
@@ -38,8 +41,9 @@ std::int32_t SerialPort::InitialiseWindows(std::wstring_view portName, std::uint
     trace.Printf(KindInfo, kTraceCategory, L"Cannot Set Comm State baud=%d LastError=%d", baudRate, refused);
     return fail(kSerialLineStateRefused);
   }
-  if (const platform::ErrorCode refused = device_->SetTimeouts(platform::kReadReturnsAtOnce);
-      refused != platform::kSuccess) {
+  platform::Timeouts timeouts = platform::kReadReturnsAtOnce;
+  timeouts.writeTotalConstant = kWriteTimeoutMs;
+  if (const platform::ErrorCode refused = device_->SetTimeouts(timeouts); refused != platform::kSuccess) {
     trace.Printf(KindInfo, kTraceCategory, L"Cannot Set Comm Timeouts LastError=%d", refused);
     return fail(kSerialTimeoutsRefused);
   }

@@ -24,6 +24,9 @@ class SerialPort {
   static constexpr std::size_t kInputBufferSize = 254;
   static constexpr std::uint32_t kQueueSize = 16;
   static constexpr std::uint32_t kModemLineSettleMs = 50;
+  // A write that is not taken by then has failed, as a byte lost on the line does: a line whose
+  // other end has stopped reading must not hold the programming loop (and its stop request).
+  static constexpr std::uint32_t kWriteTimeoutMs = 100;
 
   SerialPort();  // on the native platform
   explicit SerialPort(const platform::Platform& platform);
@@ -34,10 +37,11 @@ class SerialPort {
   static SerialPort& Process() { return platform::ProcessWide<SerialPort>::Get(); }
 
   // Opens the port (such as L"COM4:") and sets it up for BCSP at `baudRate`: 8 data bits, even
-  // parity, one stop bit, no flow control, reads that return at once. Returns 0, or 201 to 204
-  // with the failed step's trace line; the port is then closed.
+  // parity, one stop bit, no flow control, reads that return at once, writes that give up after
+  // kWriteTimeoutMs. The input buffer starts empty: nothing of an earlier opening is handed out.
+  // Returns 0, or 201 to 204 with the failed step's trace line; the port is then closed.
   std::int32_t InitialiseWindows(std::wstring_view portName, std::uint32_t baudRate);
-  // Writes one byte; the outcome is not examined (BCSP re-sends what is lost).
+  // Writes one byte; the outcome is not examined (BCSP re-sends what is lost or timed out).
   void PutByte(std::uint8_t byte);
   // The next received byte, served from the input buffer; false at once when none has arrived.
   bool GetByte(std::uint8_t* byte);
@@ -51,7 +55,7 @@ class SerialPort {
   const platform::Platform& platform_;
   std::unique_ptr<platform::SerialDevice> device_;
   std::array<std::uint8_t, kInputBufferSize> input_{};
-  // Both live as long as the port object: opening the port again keeps what was not handed out.
+  // Emptied when the port opens.
   std::uint8_t readIndex_ = 0;
   std::uint8_t fillCount_ = 0;
 };

@@ -27,6 +27,17 @@ class File {
   virtual ErrorCode Write(std::span<const std::uint8_t> bytes) = 0;
 };
 
+// What a back end gives for one open file: reads of whole spans. ReadByte is served above it, by
+// BufferedFile (platform/buffered_file.h), the same on every platform.
+class FileBlocks {
+ public:
+  virtual ~FileBlocks() = default;  // closes the file
+  // Reads up to buffer.size() bytes from the position on. *got = 0 at the end.
+  virtual ErrorCode Read(std::span<std::uint8_t> buffer, std::uint32_t* got) = 0;
+  virtual ErrorCode SetPosition(std::uint64_t offset) = 0;
+  virtual ErrorCode Write(std::span<const std::uint8_t> bytes) = 0;
+};
+
 class Files {
  public:
   virtual ~Files() = default;

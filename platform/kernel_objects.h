@@ -43,7 +43,9 @@ class Event {
   virtual ~Event() = default;
   virtual void Set() = 0;
   virtual void Reset() = 0;
-  // True when the event is set, waiting at most timeoutMs (0: only test).
+  // True when the event is set, waiting at most timeoutMs (0: only test). A wait that fails
+  // also returns true: callers wait for stop requests, and a stop that cannot be seen must not
+  // leave a run that nothing can end.
   virtual bool Wait(std::uint32_t timeoutMs) = 0;
 };
 

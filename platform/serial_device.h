@@ -28,6 +28,8 @@ struct LineSettings {
   bool rtsControl = false;
 };
 
+// As on Windows, in milliseconds. A write may take writeTotalMultiplier per byte plus
+// writeTotalConstant; both 0: writes wait until every byte has been taken.
 struct Timeouts {
   std::uint32_t readInterval = 0;
   std::uint32_t readTotalMultiplier = 0;
@@ -36,7 +38,7 @@ struct Timeouts {
   std::uint32_t writeTotalConstant = 0;
 };
 
-// Reads return at once with what has arrived.
+// Reads return at once with what has arrived; writes are not timed.
 inline constexpr Timeouts kReadReturnsAtOnce{0xFFFFFFFFu, 0, 0, 0, 0};
 
 enum class ModemLine { kClearDtr, kClearRts, kSetDtr, kSetRts };
@@ -51,6 +53,7 @@ class SerialDevice {
   // Discards what waits in both directions.
   virtual ErrorCode Purge() = 0;
   virtual ErrorCode Read(std::span<std::uint8_t> buffer, std::uint32_t* got) = 0;
+  // kErrorTimeout, with *written short, when the write time-outs passed before all was taken.
   virtual ErrorCode Write(std::span<const std::uint8_t> bytes, std::uint32_t* written) = 0;
 };
 

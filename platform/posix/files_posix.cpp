@@ -6,49 +6,39 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 
+#include "platform/buffered_file.h"
+#include "platform/posix/descriptor.h"
 #include "platform/text.h"
 
 namespace quillon::platform::posix {
 namespace {
 
-class PosixFile final : public File {
+class PosixFile final : public FileBlocks {
  public:
   explicit PosixFile(int fd) : fd_(fd) {}
-  ~PosixFile() override { close(fd_); }
-  PosixFile(const PosixFile&) = delete;
-  PosixFile& operator=(const PosixFile&) = delete;
 
-  // One byte per call for the caller; one read of a block below it.
-  ErrorCode ReadByte(std::uint8_t* byte, std::uint32_t* got) override {
+  ErrorCode Read(std::span<std::uint8_t> buffer, std::uint32_t* got) override {
     *got = 0;
-    if (next_ == filled_) {
-      ssize_t count;
-      do {
-        count = read(fd_, buffer_.data(), buffer_.size());
-      } while (count < 0 && errno == EINTR);
-      if (count < 0) return ErrorFromErrno(errno);
-      next_ = 0;
-      filled_ = static_cast<std::size_t>(count);
-      if (filled_ == 0) return kSuccess;
-    }
-    *byte = buffer_[next_++];
-    *got = 1;
+    ssize_t count;
+    do {
+      count = read(fd_.get(), buffer.data(), buffer.size());
+    } while (count < 0 && errno == EINTR);
+    if (count < 0) return ErrorFromErrno(errno);
+    *got = static_cast<std::uint32_t>(count);
     return kSuccess;
   }
 
   ErrorCode SetPosition(std::uint64_t offset) override {
-    next_ = filled_ = 0;
-    if (lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) return ErrorFromErrno(errno);
+    if (lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) < 0) return ErrorFromErrno(errno);
     return kSuccess;
   }
 
   ErrorCode Write(std::span<const std::uint8_t> bytes) override {
     std::size_t done = 0;
     while (done < bytes.size()) {
-      const ssize_t count = write(fd_, bytes.data() + done, bytes.size() - done);
+      const ssize_t count = write(fd_.get(), bytes.data() + done, bytes.size() - done);
       if (count < 0) {
         if (errno == EINTR) continue;
         return ErrorFromErrno(errno);
@@ -59,10 +49,7 @@ class PosixFile final : public File {
   }
 
  private:
-  int fd_;
-  std::array<std::uint8_t, 4096> buffer_{};
-  std::size_t next_ = 0;
-  std::size_t filled_ = 0;
+  Descriptor fd_;
 };
 
 }  // namespace
@@ -91,19 +78,18 @@ bool MatchesPattern(std::wstring_view name, std::wstring_view pattern) {
 std::unique_ptr<File> PosixFiles::Open(std::wstring_view path, FileMode mode, ErrorCode* error) {
   const std::string host = root_.HostPath(path);
   const int flags = mode == FileMode::kReadExisting ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
-  const int fd = open(host.c_str(), flags | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  Descriptor fd(open(host.c_str(), flags | O_CLOEXEC, 0644));
+  if (fd.get() < 0) {
     *error = ErrorFromErrno(errno);
     return nullptr;
   }
   struct stat info {};
-  if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-    close(fd);
+  if (fstat(fd.get(), &info) == 0 && S_ISDIR(info.st_mode)) {
     *error = kErrorAccessDenied;
     return nullptr;
   }
   *error = kSuccess;
-  return std::make_unique<PosixFile>(fd);
+  return std::make_unique<BufferedFile>(std::make_unique<PosixFile>(fd.release()));
 }
 
 ErrorCode PosixFiles::Delete(std::wstring_view path) {

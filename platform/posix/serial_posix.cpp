@@ -9,8 +9,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdlib>
 
+#include "platform/posix/deadline.h"
+#include "platform/posix/descriptor.h"
 #include "platform/posix/serial_termios.h"
 
 namespace quillon::platform::posix {
@@ -18,18 +21,23 @@ namespace {
 
 ErrorCode LastErrno() { return ErrorFromErrno(errno); }
 
+// Milliseconds from now until `deadline` on the monotonic clock; 0 once it has passed.
+int MillisecondsUntil(const timespec& deadline) {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const long long left = (deadline.tv_sec - now.tv_sec) * 1000LL + (deadline.tv_nsec - now.tv_nsec) / 1000000LL;
+  return left <= 0 ? 0 : static_cast<int>(left);
+}
+
 class PosixSerialDevice final : public SerialDevice {
  public:
   explicit PosixSerialDevice(int fd) : fd_(fd) {}
-  ~PosixSerialDevice() override { close(fd_); }
-  PosixSerialDevice(const PosixSerialDevice&) = delete;
-  PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
 
   ErrorCode SetLineState(const LineSettings& settings) override {
     TermiosSettings wanted;
     if (const ErrorCode built = BuildTermios(settings, &wanted); built != kSuccess) return built;
     termios2 state{};
-    if (ioctl(fd_, TCGETS2, &state) != 0) return LastErrno();
+    if (ioctl(fd_.get(), TCGETS2, &state) != 0) return LastErrno();
     state.c_iflag = wanted.inputFlags;
     state.c_oflag = wanted.outputFlags;
     state.c_cflag = wanted.controlFlags;
@@ -38,22 +46,25 @@ class PosixSerialDevice final : public SerialDevice {
     state.c_ospeed = wanted.speed;
     state.c_cc[VMIN] = 0;
     state.c_cc[VTIME] = 0;
-    if (ioctl(fd_, TCSETS2, &state) != 0) return LastErrno();
+    if (ioctl(fd_.get(), TCSETS2, &state) != 0) return LastErrno();
     // Some drivers take any rate and quietly use the nearest they can make: a rate more than
     // 2 % away would garble every byte, so it counts as refused.
     termios2 applied{};
-    if (ioctl(fd_, TCGETS2, &applied) != 0) return LastErrno();
+    if (ioctl(fd_.get(), TCGETS2, &applied) != 0) return LastErrno();
     const long long difference = static_cast<long long>(applied.c_ospeed) - wanted.speed;
     if (std::llabs(difference) * 50 > wanted.speed) return kErrorInvalidParameter;
     return kSuccess;
   }
 
-  // Only reads that return at once are needed, and only they are offered.
+  // Only reads that return at once are needed, and only they are offered. Writes wait as long
+  // as the write time-outs say, as on Windows: multiplier per byte plus constant, both 0 for
+  // writes that wait until every byte has been taken.
   ErrorCode SetTimeouts(const Timeouts& timeouts) override {
     const bool atOnce = timeouts.readInterval == kReadReturnsAtOnce.readInterval &&
                         timeouts.readTotalMultiplier == 0 && timeouts.readTotalConstant == 0;
-    const bool untimedWrites = timeouts.writeTotalMultiplier == 0 && timeouts.writeTotalConstant == 0;
-    return atOnce && untimedWrites ? kSuccess : kErrorInvalidParameter;
+    if (!atOnce) return kErrorInvalidParameter;
+    writeTimeouts_ = timeouts;
+    return kSuccess;
   }
 
   // The kernel's queues have sizes of their own; any request is met.
@@ -64,41 +75,50 @@ class PosixSerialDevice final : public SerialDevice {
   ErrorCode Escape(ModemLine line) override {
     const int bits = (line == ModemLine::kClearDtr || line == ModemLine::kSetDtr) ? TIOCM_DTR : TIOCM_RTS;
     const bool set = line == ModemLine::kSetDtr || line == ModemLine::kSetRts;
-    return ioctl(fd_, set ? TIOCMBIS : TIOCMBIC, &bits) == 0 ? kSuccess : LastErrno();
+    return ioctl(fd_.get(), set ? TIOCMBIS : TIOCMBIC, &bits) == 0 ? kSuccess : LastErrno();
   }
 
-  ErrorCode Purge() override { return ioctl(fd_, TCFLSH, TCIOFLUSH) == 0 ? kSuccess : LastErrno(); }
+  ErrorCode Purge() override { return ioctl(fd_.get(), TCFLSH, TCIOFLUSH) == 0 ? kSuccess : LastErrno(); }
 
   ErrorCode Read(std::span<std::uint8_t> buffer, std::uint32_t* got) override {
     *got = 0;
     ssize_t count;
     do {
-      count = read(fd_, buffer.data(), buffer.size());
+      count = read(fd_.get(), buffer.data(), buffer.size());
     } while (count < 0 && errno == EINTR);
     if (count < 0) return errno == EAGAIN ? kSuccess : LastErrno();
     *got = static_cast<std::uint32_t>(count);
     return kSuccess;
   }
 
-  // Writes are not timed: the call returns when every byte has been taken.
+  // Returns when every byte has been taken, or kErrorTimeout with *written short once the write
+  // time-out has passed (a line whose other end takes nothing never drains).
   ErrorCode Write(std::span<const std::uint8_t> bytes, std::uint32_t* written) override {
     *written = 0;
+    const std::uint64_t limitMs =
+        std::uint64_t{writeTimeouts_.writeTotalMultiplier} * bytes.size() + writeTimeouts_.writeTotalConstant;
+    const bool timed = limitMs != 0;
+    const timespec deadline =
+        DeadlineAfter(CLOCK_MONOTONIC, static_cast<std::uint32_t>(std::min<std::uint64_t>(limitMs, 0x7FFFFFFF)));
     while (*written < bytes.size()) {
-      const ssize_t count = write(fd_, bytes.data() + *written, bytes.size() - *written);
+      const ssize_t count = write(fd_.get(), bytes.data() + *written, bytes.size() - *written);
       if (count >= 0) {
         *written += static_cast<std::uint32_t>(count);
         continue;
       }
       if (errno == EINTR) continue;
       if (errno != EAGAIN) return LastErrno();
-      pollfd waiting{fd_, POLLOUT, 0};
-      if (poll(&waiting, 1, -1) < 0 && errno != EINTR) return LastErrno();
+      const int waitMs = timed ? MillisecondsUntil(deadline) : -1;
+      if (waitMs == 0) return kErrorTimeout;
+      pollfd waiting{fd_.get(), POLLOUT, 0};
+      if (poll(&waiting, 1, waitMs) < 0 && errno != EINTR) return LastErrno();
     }
     return kSuccess;
   }
 
  private:
-  int fd_;
+  Descriptor fd_;
+  Timeouts writeTimeouts_{};
 };
 
 }  // namespace
@@ -109,19 +129,18 @@ std::unique_ptr<SerialDevice> PosixSerialDevices::Open(std::wstring_view name, E
     *error = kErrorFileNotFound;
     return nullptr;
   }
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  Descriptor fd(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) {
     *error = LastErrno();
     return nullptr;
   }
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
+  if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     *error = kErrorAccessDenied;  // another program has the port
     return nullptr;
   }
-  (void)ioctl(fd, TIOCEXCL);  // refused by files that are no terminal; the lock above still holds
+  (void)ioctl(fd.get(), TIOCEXCL);  // refused by files that are no terminal; the lock above still holds
   *error = kSuccess;
-  return std::make_unique<PosixSerialDevice>(fd);
+  return std::make_unique<PosixSerialDevice>(fd.release());
 }
 
 }  // namespace quillon::platform::posix

@@ -1,32 +1,23 @@
 #include "platform/win32/files_win32.h"
 
-#include <array>
-
+#include "platform/buffered_file.h"
 #include "platform/win32/win32_names.h"
 
 namespace quillon::platform::win32 {
 namespace {
 
-class Win32File final : public File {
+class Win32File final : public FileBlocks {
  public:
   explicit Win32File(HANDLE file) : file_(file) {}
 
-  ErrorCode ReadByte(std::uint8_t* byte, std::uint32_t* got) override {
-    *got = 0;
-    if (next_ == filled_) {
-      DWORD count = 0;
-      if (!ReadFile(file_.get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &count, nullptr)) return LastError();
-      next_ = 0;
-      filled_ = count;
-      if (count == 0) return kSuccess;
-    }
-    *byte = buffer_[next_++];
-    *got = 1;
-    return kSuccess;
+  ErrorCode Read(std::span<std::uint8_t> buffer, std::uint32_t* got) override {
+    DWORD count = 0;
+    const BOOL ok = ReadFile(file_.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr);
+    *got = ok ? count : 0;
+    return ok ? kSuccess : LastError();
   }
 
   ErrorCode SetPosition(std::uint64_t offset) override {
-    next_ = filled_ = 0;
     LARGE_INTEGER distance;
     distance.QuadPart = static_cast<LONGLONG>(offset);
     return SetFilePointerEx(file_.get(), distance, nullptr, FILE_BEGIN) ? kSuccess : LastError();
@@ -46,9 +37,6 @@ class Win32File final : public File {
 
  private:
   Handle file_;
-  std::array<std::uint8_t, 4096> buffer_{};
-  std::size_t next_ = 0;
-  std::size_t filled_ = 0;
 };
 
 }  // namespace
@@ -68,7 +56,7 @@ std::unique_ptr<File> Win32Files::Open(std::wstring_view path, FileMode mode, Er
     return nullptr;
   }
   *error = kSuccess;
-  return std::make_unique<Win32File>(file);
+  return std::make_unique<BufferedFile>(std::make_unique<Win32File>(file));
 }
 
 ErrorCode Win32Files::Delete(std::wstring_view path) {

@@ -48,7 +48,9 @@ class Win32Event final : public Event {
   explicit Win32Event(HANDLE event) : event_(event) {}
   void Set() override { SetEvent(event_.get()); }
   void Reset() override { ResetEvent(event_.get()); }
-  bool Wait(std::uint32_t timeoutMs) override { return WaitForSingleObject(event_.get(), timeoutMs) == WAIT_OBJECT_0; }
+  // Only a wait that timed out says "not set": a failed wait counts as set, so that a loop that
+  // waits for its stop request stops rather than running on with no way to be stopped.
+  bool Wait(std::uint32_t timeoutMs) override { return WaitForSingleObject(event_.get(), timeoutMs) != WAIT_TIMEOUT; }
 
  private:
   Handle event_;
@@ -97,6 +99,8 @@ std::unique_ptr<Event> Win32KernelObjects::CreateManualResetEvent(std::wstring_v
   *error = kSuccess;
   return std::make_unique<Win32Event>(event);
 }
+
+std::unique_ptr<Event> AdoptEvent(void* handle) { return std::make_unique<Win32Event>(static_cast<HANDLE>(handle)); }
 
 std::uint32_t Win32KernelObjects::CurrentThreadId() { return static_cast<std::uint32_t>(GetCurrentThreadId()); }
 

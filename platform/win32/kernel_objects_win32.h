@@ -22,4 +22,7 @@ class Win32KernelObjects final : public KernelObjects {
   std::wstring prefix_;
 };
 
+// An event for a handle opened elsewhere; the event owns and closes it.
+std::unique_ptr<Event> AdoptEvent(void* handle);
+
 }  // namespace quillon::platform::win32

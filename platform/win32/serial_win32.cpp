@@ -10,20 +10,7 @@ class Win32SerialDevice final : public SerialDevice {
   explicit Win32SerialDevice(HANDLE port) : port_(port) {}
 
   ErrorCode SetLineState(const LineSettings& settings) override {
-    DCB line{};  // every field zero, every flag off unless asked for
-    line.DCBlength = sizeof(DCB);
-    line.BaudRate = settings.baudRate;
-    line.ByteSize = settings.dataBits;
-    static constexpr BYTE kParity[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
-    line.Parity = kParity[static_cast<int>(settings.parity)];
-    static constexpr BYTE kStopBits[] = {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
-    line.StopBits = kStopBits[static_cast<int>(settings.stopBits)];
-    line.fOutxCtsFlow = settings.ctsFlowControl;
-    line.fOutxDsrFlow = settings.dsrFlowControl;
-    line.fOutX = line.fInX = settings.xonXoff;
-    line.fParity = settings.parityCheck;
-    line.fDtrControl = settings.dtrControl ? DTR_CONTROL_HANDSHAKE : DTR_CONTROL_DISABLE;
-    line.fRtsControl = settings.rtsControl ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_DISABLE;
+    DCB line = LineStateRecord(settings);
     return SetCommState(port_.get(), &line) ? kSuccess : LastError();
   }
 
@@ -57,11 +44,13 @@ class Win32SerialDevice final : public SerialDevice {
     return ok ? kSuccess : LastError();
   }
 
+  // With write time-outs set, a write that runs out of time succeeds with fewer bytes written.
   ErrorCode Write(std::span<const std::uint8_t> bytes, std::uint32_t* written) override {
     DWORD count = 0;
     const BOOL ok = WriteFile(port_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr);
     *written = count;
-    return ok ? kSuccess : LastError();
+    if (!ok) return LastError();
+    return count < bytes.size() ? kErrorTimeout : kSuccess;
   }
 
  private:
@@ -69,6 +58,26 @@ class Win32SerialDevice final : public SerialDevice {
 };
 
 }  // namespace
+
+DCB LineStateRecord(const LineSettings& settings) {
+  DCB line{};
+  line.DCBlength = sizeof(DCB);
+  line.BaudRate = settings.baudRate;
+  line.ByteSize = settings.dataBits;
+  static constexpr BYTE kParity[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
+  line.Parity = kParity[static_cast<int>(settings.parity)];
+  static constexpr BYTE kStopBits[] = {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
+  line.StopBits = kStopBits[static_cast<int>(settings.stopBits)];
+  line.fOutxCtsFlow = settings.ctsFlowControl;
+  line.fOutxDsrFlow = settings.dsrFlowControl;
+  line.fOutX = line.fInX = settings.xonXoff;
+  line.XonChar = 0x11;
+  line.XoffChar = 0x13;
+  line.fParity = settings.parityCheck;
+  line.fDtrControl = settings.dtrControl ? DTR_CONTROL_HANDSHAKE : DTR_CONTROL_DISABLE;
+  line.fRtsControl = settings.rtsControl ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_DISABLE;
+  return line;
+}
 
 std::wstring SystemPortName(std::wstring_view name) {
   std::wstring_view port = name;

@@ -152,6 +152,36 @@ TEST_F(SerialOnPty, BytesTravelBothWays) {
   EXPECT_EQ(got, (std::vector<std::uint8_t>{0x0D, 0x0A, 0x11, 0x13, 0xFF}));  // untranslated
 }
 
+// The other side takes nothing (a simulator that was stopped): once the line's buffer is full a
+// write gives up after its time-out instead of holding its caller for ever.
+TEST_F(SerialOnPty, AWriteThatIsNeverTakenGivesUpAfterItsTimeout) {
+  platform::ErrorCode error = platform::kSuccess;
+  {
+    auto port = devices.Open(platform::Utf8ToWide(pty.Path()), &error);
+    ASSERT_TRUE(port) << error;
+    platform::LineSettings line;
+    line.baudRate = 115200;
+    line.dataBits = 8;
+    ASSERT_EQ(port->SetLineState(line), platform::kSuccess);
+    platform::Timeouts timeouts = platform::kReadReturnsAtOnce;
+    timeouts.writeTotalConstant = 20;
+    ASSERT_EQ(port->SetTimeouts(timeouts), platform::kSuccess);
+    const std::vector<std::uint8_t> block(4096, 0x55);
+    platform::ErrorCode result = platform::kSuccess;
+    std::uint32_t written = 0;
+    for (int i = 0; i < 4096 && result == platform::kSuccess; ++i) result = port->Write(block, &written);
+    EXPECT_EQ(result, platform::kErrorTimeout);
+    EXPECT_LT(written, block.size());
+    timeouts.readTotalConstant = 5;
+    EXPECT_EQ(port->SetTimeouts(timeouts), platform::kErrorInvalidParameter);  // reads always return at once
+  }
+  // The port does the same: a byte that cannot go out is lost, and the call returns.
+  SerialPort port(roles);
+  ASSERT_EQ(port.InitialiseWindows(platform::Utf8ToWide(pty.Path()), 115200), 0);
+  port.PutByte(0xC0);
+  port.PutByte(0xC0);
+}
+
 TEST_F(SerialOnPty, PortNamesResolveThroughTheDevicesLinks) {
   LinkCom(7, pty.Path());
   for (const wchar_t* name : {L"COM7:", L"com7", L"\\\\.\\COM7"}) {

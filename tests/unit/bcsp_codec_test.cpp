@@ -152,6 +152,113 @@ TEST(BcspCodec, BodyChecksAndTheirLines) {
   EXPECT_EQ(std::string(line.data(), length), "\n######################## Header Checksum Error 01 02 AB 0C\n");
 }
 
+TEST(BcspCodec, ABodyCutShortFailsTheLengthCheckWhateverItsHeaderSays) {
+  // The body held exactly what the header names, but more arrived and was dropped.
+  const auto header = BcspEncodeHeader(0, 0, false, false, 2, 4);
+  const Bytes body(4, 0x55);
+  const FrameCheck check = BcspCheckBody(header, body, true);
+  EXPECT_EQ(check.verdict, FrameVerdict::kLengthNoCrc);
+  EXPECT_EQ(Line(BcspCheckLine, check), "\n######################## Slip Length Error (No CRC) 4,4\n");
+  const auto withCrc = BcspEncodeHeader(0, 0, true, false, 2, 2);
+  EXPECT_EQ(BcspCheckBody(withCrc, body, true).verdict, FrameVerdict::kLengthWithCrc);
+}
+
+// The deframer, one named case each. Body buffers sit inside a larger vector whose spare bytes
+// must stay untouched.
+struct Deframed {
+  std::vector<BcspDeframed> frames;
+  std::vector<Bytes> bodies;
+  std::vector<BcspHeaderBytes> headers;
+};
+
+Deframed Deframe(BcspDeframer& deframer, const Bytes& wire, std::size_t capacity) {
+  Deframed out;
+  Bytes storage(capacity + 8, 0xEE);
+  BcspHeaderBytes header{};
+  for (std::uint8_t byte : wire) {
+    const BcspDeframed step = deframer.Push(byte, header, std::span<std::uint8_t>(storage.data(), capacity));
+    if (!step.frame) continue;
+    out.frames.push_back(step);
+    out.headers.push_back(header);
+    out.bodies.emplace_back(storage.begin(), storage.begin() + static_cast<std::ptrdiff_t>(step.stored));
+  }
+  for (std::size_t i = capacity; i < storage.size(); ++i) EXPECT_EQ(storage[i], 0xEE) << "written past the body at " << i;
+  return out;
+}
+
+Deframed Deframe(const Bytes& wire, std::size_t capacity = 16) {
+  BcspDeframer deframer;
+  return Deframe(deframer, wire, capacity);
+}
+
+TEST(BcspDeframer, DecodesALinkFrame) {
+  const Deframed out = Deframe(BcspWireFrame(kLinkHeader, kLinkMessages[kLinkSync]));
+  ASSERT_EQ(out.frames.size(), 1u);
+  EXPECT_EQ(out.headers[0], kLinkHeader);
+  EXPECT_EQ(out.bodies[0], (Bytes{0xDA, 0xDC, 0xED, 0xED, 0xA9, 0x7A}));
+  EXPECT_FALSE(out.frames[0].cutShort);
+}
+
+TEST(BcspDeframer, UnescapesInHeaderAndBody) {
+  const Deframed out = Deframe({0xC0, 0xDB, 0xDC, 0x01, 0xDB, 0xDD, 0x02, 0xDB, 0xDD, 0x03, 0xDB, 0xDC, 0xC0});
+  ASSERT_EQ(out.frames.size(), 1u);
+  EXPECT_EQ(out.headers[0], (BcspHeaderBytes{0xC0, 0x01, 0xDB, 0x02}));
+  EXPECT_EQ(out.bodies[0], (Bytes{0xDB, 0x03, 0xC0}));
+}
+
+TEST(BcspDeframer, EscapeAtEndOfFrameIsDroppedAndTheDelimiterStillEndsIt) {
+  const Deframed out = Deframe({0xC0, 1, 2, 3, 4, 5, 0xDB, 0xC0, 6, 7, 8, 9, 0xC0});
+  ASSERT_EQ(out.frames.size(), 2u);
+  EXPECT_EQ(out.bodies[0], Bytes{5});
+  EXPECT_EQ(out.headers[1], (BcspHeaderBytes{6, 7, 8, 9}));
+  EXPECT_TRUE(out.bodies[1].empty());
+}
+
+TEST(BcspDeframer, BadEscapeStoresTheByteAsItCame) {
+  const Deframed out = Deframe({0xC0, 1, 2, 3, 4, 0xDB, 0x41, 0x42, 0xC0});
+  ASSERT_EQ(out.frames.size(), 1u);
+  EXPECT_EQ(out.bodies[0], (Bytes{0x41, 0x42}));
+}
+
+TEST(BcspDeframer, AdjacentDelimitersAndShortFramesAreNoFrames) {
+  EXPECT_TRUE(Deframe({0xC0, 0xC0, 0xC0}).frames.empty());
+  EXPECT_TRUE(Deframe({0xC0, 1, 2, 3, 0xC0}).frames.empty());
+  const Deframed headerOnly = Deframe({0xC0, 1, 2, 3, 4, 0xC0});
+  ASSERT_EQ(headerOnly.frames.size(), 1u);
+  EXPECT_EQ(headerOnly.frames[0].stored, 0u);
+}
+
+TEST(BcspDeframer, TooLargeForBuffer_DecodesNextFrame) {
+  const Deframed out = Deframe({0xC0, 1, 2, 3, 4, 10, 11, 12, 13, 14, 0xC0, 5, 6, 7, 8, 20, 21, 22, 23, 0xC0}, 4);
+  ASSERT_EQ(out.frames.size(), 2u);
+  EXPECT_TRUE(out.frames[0].cutShort);
+  EXPECT_EQ(out.bodies[0], (Bytes{10, 11, 12, 13}));
+  EXPECT_FALSE(out.frames[1].cutShort);  // exactly full is not cut short
+  EXPECT_EQ(out.headers[1], (BcspHeaderBytes{5, 6, 7, 8}));
+  EXPECT_EQ(out.bodies[1], (Bytes{20, 21, 22, 23}));
+}
+
+TEST(BcspDeframer, ABodyOfNoRoomCountsEveryByteAsCut) {
+  const Deframed out = Deframe({0xC0, 1, 2, 3, 4, 9, 0xC0, 1, 2, 3, 4, 0xC0}, 0);
+  ASSERT_EQ(out.frames.size(), 2u);
+  EXPECT_TRUE(out.frames[0].cutShort);
+  EXPECT_FALSE(out.frames[1].cutShort);
+}
+
+TEST(BcspDeframer, RestartKeepsAPendingEscapeResetForgetsIt) {
+  BcspDeframer deframer;
+  Deframe(deframer, {0xC0, 1, 2, 0xDB}, 8);
+  deframer.Restart();
+  Deframed out = Deframe(deframer, {0xDC, 2, 3, 4, 0xC0}, 8);
+  ASSERT_EQ(out.frames.size(), 1u);
+  EXPECT_EQ(out.headers[0], (BcspHeaderBytes{0xC0, 2, 3, 4}));
+  Deframe(deframer, {0xC0, 1, 2, 0xDB}, 8);
+  deframer.Reset();
+  out = Deframe(deframer, {0xDC, 2, 3, 4, 0xC0}, 8);
+  ASSERT_EQ(out.frames.size(), 1u);
+  EXPECT_EQ(out.headers[0], (BcspHeaderBytes{0xDC, 2, 3, 4}));
+}
+
 TEST(BcspCodec, SeededRandomFramesSurviveTheWire) {
   std::mt19937 random(20261206);
   for (int round = 0; round < 500; ++round) {
@@ -179,6 +286,11 @@ TEST(BcspCodec, SeededRandomFramesSurviveTheWire) {
     const std::span<const std::uint8_t> body(plain.data() + 4, plain.size() - 4);
     ASSERT_EQ(BcspCheckBody(back, body).verdict, FrameVerdict::kGood);
     EXPECT_EQ(Bytes(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(payload.size())), payload);
+    // And the deframer gives back the same bytes.
+    const Deframed out = Deframe(wire, payload.size() + 2);
+    ASSERT_EQ(out.frames.size(), 1u);
+    EXPECT_EQ(out.headers[0], back);
+    EXPECT_EQ(out.bodies[0], Bytes(body.begin(), body.end()));
   }
 }
 

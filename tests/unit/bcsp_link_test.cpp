@@ -20,6 +20,27 @@ Bytes DataFrame(std::uint8_t seq, std::uint8_t ack, bool reliable, std::uint8_t 
   return BcspWireFrame(BcspEncodeHeader(seq, ack, true, reliable, channel, static_cast<std::uint16_t>(payload.size())), payload);
 }
 Bytes AckFrame(std::uint8_t ack) { return DataFrame(0, ack, false, 0, {}); }
+// A frame without CRC (the engine sends none such, but accepts them).
+Bytes FrameWithoutCrc(std::uint8_t seq, std::uint8_t ack, bool reliable, std::uint8_t channel, const Bytes& payload,
+                      std::uint16_t headerLength) {
+  const auto header = BcspEncodeHeader(seq, ack, false, reliable, channel, headerLength);
+  Bytes frame{0xC0};
+  for (std::uint8_t byte : header) frame.push_back(byte);
+  for (std::uint8_t byte : payload) {
+    const EscapedByte escaped = BcspEscape(byte);
+    frame.push_back(escaped.first);
+    if (escaped.second != 0) frame.push_back(escaped.second);
+  }
+  frame.push_back(0xC0);
+  return frame;
+}
+std::size_t Count(const Bytes& haystack, const Bytes& needle) {
+  std::size_t found = 0;
+  for (auto at = haystack.begin(); (at = std::search(at, haystack.end(), needle.begin(), needle.end())) != haystack.end(); ++at) {
+    ++found;
+  }
+  return found;
+}
 
 struct PollResult {
   std::uint8_t pause;
@@ -353,10 +374,7 @@ TEST_F(LinkTest, TheReceiveBufferHoldsPayloadAndCrc) {
     if (c.crc) {
       frame = DataFrame(0, 0, false, 3, payload);
     } else {
-      const auto header = BcspEncodeHeader(0, 0, false, false, 3, static_cast<std::uint16_t>(payload.size()));
-      frame = {0xC0, header[0], header[1], header[2], header[3]};
-      frame.insert(frame.end(), payload.begin(), payload.end());
-      frame.push_back(0xC0);
+      frame = FrameWithoutCrc(0, 0, false, 3, payload, static_cast<std::uint16_t>(payload.size()));
     }
     Feed(frame);
     const bool delivered = (PollUntil(RxDone, 50) & RxDone) != 0;
@@ -457,6 +475,143 @@ TEST_F(LinkTest, InitialiseAbandonsAHalfSentEscape) {
   TakeWritten();
   PollTimes(11);
   EXPECT_EQ(TakeWritten(), LinkFrame(kLinkSync));  // no stray 0xDC before it
+}
+
+// A frame longer than the buffer whose header names exactly the buffer's capacity is refused, not
+// delivered cut short.
+TEST_F(LinkTest, AFrameLongerThanTheBufferIsRefusedWhateverItsHeaderSays) {
+  BringUp();
+  Rearm();
+  Feed(FrameWithoutCrc(0, 0, false, 3, Bytes(513, 0x42), 512));
+  EXPECT_EQ(PollUntil(RxDone, 50) & RxDone, 0);
+  EXPECT_NE(console.Take().find("\n######################## Slip Length Error (No CRC) 512,512\n"), std::string::npos);
+  Feed(DataFrame(0, 0, false, 3, {0x24}));  // the next frame is whole again
+  ASSERT_NE(PollUntil(RxDone, 50) & RxDone, 0);
+  EXPECT_EQ(receive.length, 1);
+}
+
+TEST(LinkTable, EveryStateButActiveHasAMessageToSend) {
+  for (LinkState state : {Uninitialized, Initialized}) {
+    for (LinkMessage request : {kLinkNone, kLinkSync, kLinkConf}) {
+      EXPECT_NE(FollowingLinkMessage(state, request), kLinkNone) << int{state} << " " << int{request};
+    }
+  }
+  EXPECT_EQ(FollowingLinkMessage(Uninitialized, kLinkConf), kLinkSync);  // a CONF is no request yet
+}
+
+// A CONF that was pending when the engine started again (a second run in the same process, or
+// the module restarting before our CONF RESP went out) must not stop link establishment.
+TEST_F(LinkTest, ASecondRunWithAConfPendingStartsTheLinkAgain) {
+  link.Initialise();
+  Rearm();
+  Feed(LinkFrame(kLinkSyncResp));
+  PollTimes(40);
+  ASSERT_EQ(link.State(), Initialized);
+  Feed(LinkFrame(kLinkConf));
+  while (Script().reads.size() > 0 || port.ReadIndex() != port.FillCount()) Poll();
+  link.Initialise();
+  TakeWritten();
+  PollTimes(200);
+  EXPECT_GE(Count(TakeWritten(), LinkFrame(kLinkSync)), 3u);
+}
+
+TEST_F(LinkTest, APeerResetWithAConfPendingStartsTheLinkAgain) {
+  BringUp();
+  Bytes both = LinkFrame(kLinkConf);
+  const Bytes sync = LinkFrame(kLinkSync);
+  both.insert(both.end(), sync.begin(), sync.end());
+  Feed(both);  // one read: the CONF is pending when the SYNC resets the link
+  ASSERT_NE(PollUntil(PeerReset, 40) & PeerReset, 0);
+  TakeWritten();
+  PollTimes(200);
+  EXPECT_GE(Count(TakeWritten(), LinkFrame(kLinkSync)), 3u);
+}
+
+TEST_F(LinkTest, AConfWhileUninitializedIsNoRequestEvenWhenTheLinkMovesOnAtOnce) {
+  link.Initialise();
+  Rearm();
+  Bytes both = LinkFrame(kLinkConf);
+  const Bytes syncResp = LinkFrame(kLinkSyncResp);
+  both.insert(both.end(), syncResp.begin(), syncResp.end());
+  Feed(both);  // one read: the CONF is handled while Uninitialized, the SYNC RESP right after
+  PollTimes(200);
+  ASSERT_EQ(link.State(), Initialized);
+  const Bytes written = TakeWritten();
+  EXPECT_EQ(Count(written, LinkFrame(kLinkConfResp)), 0u);
+  EXPECT_GE(Count(written, LinkFrame(kLinkConf)), 1u);
+}
+
+TEST_F(LinkTest, AReliableFrameWithoutCrcIsDelivered) {
+  BringUp();
+  Feed(FrameWithoutCrc(0, 0, true, 2, {0x01, 0xC0, 0x03}, 3));
+  EXPECT_EQ(PollUntil(RxDone, 50) & (RxDone | RxReliable), RxDone | RxReliable);
+  EXPECT_EQ(receive.length, 3);
+  EXPECT_EQ(receiveBuffer[1], 0xC0);
+  EXPECT_EQ(link.ReceiveAck(), 1);
+}
+
+TEST_F(LinkTest, AnAcknowledgementWithoutCrcReleasesTheQueuedPacket) {
+  BringUp();
+  std::array<std::uint8_t, 1> payload = {5};
+  BcspPacket packet{2, 1, 1, 1, payload.data()};
+  ASSERT_TRUE(link.QueueSend(&packet));
+  PollTimes(10);
+  Feed(FrameWithoutCrc(0, 1, false, 0, {}, 0));
+  EXPECT_NE(PollUntil(TxDone, 40) & TxDone, 0);
+  EXPECT_EQ(link.TransmitSeq(), 1);
+}
+
+TEST_F(LinkTest, BothSequenceNumbersWrapAfterSeven) {
+  BringUp();
+  Rearm();
+  std::array<std::uint8_t, 1> payload = {5};
+  BcspPacket packet{2, 1, 1, 1, payload.data()};
+  for (int n = 0; n < 9; ++n) {
+    const auto seq = static_cast<std::uint8_t>(n % 8);
+    const auto next = static_cast<std::uint8_t>((n + 1) % 8);
+    // Received: seq n is delivered and moves the expected number on.
+    Feed(DataFrame(seq, link.TransmitSeq(), true, 2, {static_cast<std::uint8_t>(n)}));
+    ASSERT_NE(PollUntil(RxDone, 60) & RxDone, 0) << n;
+    ASSERT_EQ(link.ReceiveAck(), next) << n;
+    Rearm();
+    // Sent: the frame carries seq n, and an acknowledgement of n + 1 moves the sequence number on.
+    TakeWritten();
+    ASSERT_TRUE(link.QueueSend(&packet));
+    PollTimes(40);
+    ASSERT_GE(Count(TakeWritten(), DataFrame(seq, next, true, 2, {5})), 1u) << n;
+    Feed(AckFrame(next));
+    ASSERT_NE(PollUntil(TxDone, 40) & TxDone, 0) << n;
+    ASSERT_EQ(link.TransmitSeq(), next) << n;
+  }
+}
+
+TEST_F(LinkTest, APacketOfTheLongestLengthIsFramed) {
+  BringUp();
+  Bytes payload(kBcspMaxPayload, 0x5A);
+  BcspPacket packet{4, 0, 1, kBcspMaxPayload, payload.data()};
+  ASSERT_TRUE(link.QueueSend(&packet));
+  EXPECT_NE(PollUntil(TxDone, 5000) & TxDone, 0);
+  EXPECT_EQ(TakeWritten(), DataFrame(0, 0, false, 4, payload));
+}
+
+TEST_F(LinkTest, AnAcknowledgementNeverReleasesAnUnreliablePacket) {
+  BringUp();
+  std::array<std::uint8_t, 4> payload = {1, 2, 3, 4};
+  BcspPacket packet{4, 0, 1, 4, payload.data()};
+  while (Poll().pause != 0) {
+  }
+  ASSERT_TRUE(link.QueueSend(&packet));
+  Feed(AckFrame(3));  // read in the poll that starts the packet's frame
+  const Bytes frame = DataFrame(0, 0, false, 4, {1, 2, 3, 4});
+  std::uint8_t activity = 0;
+  int polls = 0;
+  while ((activity & TxDone) == 0 && polls < 100) {
+    activity = Poll().activity;
+    ++polls;
+  }
+  EXPECT_EQ(polls, static_cast<int>(frame.size() - 1));  // done only when its frame has ended
+  EXPECT_EQ(link.TransmitSeq(), 0);
+  EXPECT_EQ(TakeWritten(), frame);
 }
 
 }  // namespace

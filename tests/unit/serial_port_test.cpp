@@ -12,6 +12,18 @@
 namespace quillon {
 namespace {
 
+// A clock whose sleeps go into the serial script's log, so that their place among the port's
+// calls shows.
+class LoggingClock final : public platform::Clock {
+ public:
+  explicit LoggingClock(testing::SerialScript& script) : script_(script) {}
+  std::uint32_t TickCount() override { return 1000; }
+  void Sleep(std::uint32_t milliseconds) override { script_.calls.push_back("sleep " + std::to_string(milliseconds)); }
+
+ private:
+  testing::SerialScript& script_;
+};
+
 class SerialPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -33,13 +45,17 @@ class SerialPortTest : public ::testing::Test {
 };
 
 TEST_F(SerialPortTest, OpensAndSetsTheLineUpForBcsp) {
-  ASSERT_EQ(port.InitialiseWindows(L"COM4:", 115200), 0);
-  EXPECT_TRUE(port.IsOpen());
+  LoggingClock clock(fake.serialScript);
+  platform::Platform roles = fake.roles;
+  roles.clock = &clock;
+  SerialPort timed(roles);
+  ASSERT_EQ(timed.InitialiseWindows(L"COM4:", 115200), 0);
+  EXPECT_TRUE(timed.IsOpen());
   EXPECT_EQ(fake.serialScript.openedName, L"COM4:");
-  const std::vector<std::string> expected = {"open",     "line",    "timeouts", "queues 16/16", "clear DTR",
-                                             "clear RTS", "purge", "set DTR",  "set RTS"};
+  // The lines settle for 50 ms between being cleared and the purge.
+  const std::vector<std::string> expected = {"open",      "line",     "timeouts", "queues 16/16", "clear DTR",
+                                             "clear RTS", "sleep 50", "purge",    "set DTR",      "set RTS"};
   EXPECT_EQ(fake.serialScript.calls, expected);
-  EXPECT_EQ(fake.clock.Sleeps(), std::vector<std::uint32_t>{50});  // between the modem lines and the purge
   const platform::LineSettings& line = fake.serialScript.line;
   EXPECT_EQ(line.baudRate, 115200u);
   EXPECT_EQ(line.dataBits, 8);
@@ -47,10 +63,12 @@ TEST_F(SerialPortTest, OpensAndSetsTheLineUpForBcsp) {
   EXPECT_EQ(line.stopBits, platform::StopBits::kOne);
   EXPECT_FALSE(line.ctsFlowControl || line.dsrFlowControl || line.xonXoff || line.parityCheck || line.dtrControl ||
                line.rtsControl);
+  // Reads return at once; a write not taken within its bound has failed.
   EXPECT_EQ(fake.serialScript.timeouts.readInterval, 0xFFFFFFFFu);
   EXPECT_EQ(fake.serialScript.timeouts.readTotalConstant + fake.serialScript.timeouts.readTotalMultiplier +
-                fake.serialScript.timeouts.writeTotalConstant + fake.serialScript.timeouts.writeTotalMultiplier,
+                fake.serialScript.timeouts.writeTotalMultiplier,
             0u);
+  EXPECT_EQ(fake.serialScript.timeouts.writeTotalConstant, SerialPort::kWriteTimeoutMs);
   EXPECT_TRUE(TraceLines().empty());
 }
 
@@ -133,6 +151,21 @@ TEST_F(SerialPortTest, CloseOnAClosedPortDoesNothing) {
   EXPECT_EQ(fake.serialScript.openDevices, 0);
   std::uint8_t byte = 0;
   EXPECT_FALSE(port.GetByte(&byte));
+}
+
+TEST_F(SerialPortTest, BytesOfAnEarlierOpeningAreNotHandedOut) {
+  ASSERT_EQ(port.InitialiseWindows(L"COM4:", 115200), 0);
+  fake.serialScript.reads.push_back({1, 2, 3, 4});
+  std::uint8_t byte = 0;
+  ASSERT_TRUE(port.GetByte(&byte));
+  ASSERT_EQ(byte, 1);
+  port.Close();
+  ASSERT_EQ(port.InitialiseWindows(L"COM4:", 115200), 0);
+  EXPECT_EQ(port.ReadIndex(), 0);
+  EXPECT_EQ(port.FillCount(), 0);
+  fake.serialScript.reads.push_back({9});
+  ASSERT_TRUE(port.GetByte(&byte));
+  EXPECT_EQ(byte, 9);
 }
 
 TEST_F(SerialPortTest, OpeningAgainClosesThePreviousHandle) {

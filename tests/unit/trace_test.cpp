@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -117,6 +118,21 @@ TEST_F(TraceTest, RecordSizesAndTextCuts) {
     const auto entries = Read();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].text, text.substr(0, c.kept)) << c.length;
+  }
+}
+
+// The last two bytes of a record's size S are reserved: the writer leaves them as they were.
+TEST_F(TraceTest, TheTwoReservedBytesOfARecordAreLeftUnwritten) {
+  AttachViewer();
+  const std::uint32_t start = Header(layout::kWritePos);
+  std::memset(Memory() + start, 0xA5, 4096);
+  for (std::size_t length : {1, 2, 114, 115, 116, 300}) {
+    const std::uint32_t before = Header(layout::kWritePos);
+    const std::uint32_t size = layout::RecordSize(length);
+    trace.Write(KindInfo, kTraceCategory, std::wstring(length, L'x'));
+    ASSERT_NE(Header(layout::kWritePos), before) << length;
+    EXPECT_EQ(Memory()[before + size - 2], std::byte{0xA5}) << length;
+    EXPECT_EQ(Memory()[before + size - 1], std::byte{0xA5}) << length;
   }
 }
 

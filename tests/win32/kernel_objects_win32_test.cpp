@@ -73,6 +73,12 @@ TEST(Win32KernelObjects, NamedEventsKeepTheirState) {
   EXPECT_FALSE(same->Wait(0));
 }
 
+// A stop request that cannot be waited for counts as made, so that the run it would stop ends.
+TEST(Win32KernelObjects, AFailedWaitCountsAsSet) {
+  auto broken = AdoptEvent(nullptr);  // no handle: every wait fails
+  EXPECT_TRUE(broken->Wait(0));
+}
+
 TEST(Win32SerialNames, HandheldPortNamesBecomeDeviceNames) {
   EXPECT_EQ(SystemPortName(L"COM4:"), L"\\\\.\\COM4");
   EXPECT_EQ(SystemPortName(L"com12"), L"\\\\.\\com12");
