@@ -1,6 +1,7 @@
-// The BCSP wire format: header, header checksum, CRC, SLIP escaping, the link-establishment
-// messages, and the checks of a received frame with their diagnostic lines. Pure functions on
-// plain bytes; no state, no I/O, no allocation.
+// The BCSP wire format: header, header checksum, CRC, SLIP escaping and deframing, the
+// link-establishment messages, and the checks of a received frame with their diagnostic lines.
+// Pure functions on plain bytes, and a deframer that keeps nothing but its place in a frame; no
+// I/O, and nothing allocates but BcspWireFrame (for tools and tests).
 #pragma once
 
 #include <array>
