@@ -137,7 +137,7 @@ bool BcspLink::ChooseNextFrame(std::uint8_t* frameEnd) {
   if (nextLinkMessage_ != kLinkNone) {
     port_.PutByte(kSlipDelimiter);
     StartFrame(linkHeader_.data(), false, kLinkMessages[nextLinkMessage_].data(), 4);
-    nextLinkMessage_ = FollowingLinkMessage(state_, static_cast<LinkMessage>(pendingRequest_));
+    nextLinkMessage_ = FollowingLinkMessage(state_, pendingRequest_);
     pendingRequest_ = kLinkNone;
     return true;
   }

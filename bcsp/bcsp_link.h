@@ -98,7 +98,7 @@ class BcspLink {
   Console& console_;
 
   LinkState state_ = Uninitialized;
-  std::uint8_t pendingRequest_ = kLinkNone;  // kLinkSync, kLinkConf or kLinkNone
+  LinkMessage pendingRequest_ = kLinkNone;  // kLinkSync, kLinkConf or kLinkNone
   std::uint8_t nextLinkMessage_ = kLinkSync;
   std::uint8_t txSeq_ = 0;
   std::uint8_t rxAck_ = 0;
