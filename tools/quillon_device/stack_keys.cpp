@@ -64,7 +64,7 @@ class TransportSearch {
       return false;
     }
     if (port.starts_with(kPortMarker)) {
-      Note("transport " + where + " names " + platform::WideToUtf8(port) + ": switched off, port left free");
+      Note("transport " + where + " names " + platform::WideToUtf8(port) + ", switched off: port left free");
       return false;
     }
     plan_->transportKey = path;
