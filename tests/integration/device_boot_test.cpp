@@ -127,6 +127,20 @@ TEST_F(DeviceBoot, ARestartCutsShortTheProgramsThatStillRun) {
                         "the device restarted 2 times; run ends"});
 }
 
+TEST_F(DeviceBoot, CtrlCStopsTheProgramsAndTheModule) {
+  PutScript("Linger", "exec sleep 30");
+  testing::ChildProcess device(QUILLON_DEVICE, {"--root", root_, "run"}, {});
+  ASSERT_TRUE(device.WaitFor("start Linger.lnk"));
+  device.Signal(SIGINT);
+  std::vector<std::string> lines;
+  std::string line;
+  while (device.ReadLine(&line, 20000)) lines.push_back(line);
+  EXPECT_EQ(device.Wait(), 130);
+  ExpectInOrder(lines, {"stopping Linger.lnk the device is switched off", "program Linger.lnk ended (exit 143)",
+                        "switched off"});
+  EXPECT_TRUE(std::filesystem::exists(root_ + "/module-store.psr")) << "the simulator ended by itself and saved";
+}
+
 TEST_F(DeviceBoot, InitRefusesAnExistingRoot) {
   std::vector<std::string> lines;
   EXPECT_EQ(Run({"init"}, {}, &lines), 1);
