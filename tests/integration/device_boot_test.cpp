@@ -141,6 +141,15 @@ TEST_F(DeviceBoot, CtrlCStopsTheProgramsAndTheModule) {
   EXPECT_TRUE(std::filesystem::exists(root_ + "/module-store.psr")) << "the simulator ended by itself and saved";
 }
 
+TEST_F(DeviceBoot, KeepsALinkToARealPortUnlessToldToUseIt) {
+  std::filesystem::create_symlink("/dev/null", root_ + "/dosdevices/com4");
+  std::vector<std::string> lines;
+  EXPECT_EQ(Run({"run"}, {}, &lines), 1);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "run: COM4: is linked to /dev/null; give --existing-link to use it");
+  EXPECT_EQ(std::filesystem::read_symlink(root_ + "/dosdevices/com4"), "/dev/null");
+}
+
 TEST_F(DeviceBoot, InitRefusesAnExistingRoot) {
   std::vector<std::string> lines;
   EXPECT_EQ(Run({"init"}, {}, &lines), 1);

@@ -148,6 +148,17 @@ int RunCommand(const std::string& rootPath, bool existingLink, unsigned port, st
       Print("run: the registry names no module port (Drivers\\BuiltIn\\Serial \"Index\"); give --port");
       return 1;
     }
+    // The simulator replaces the link and removes it when it ends: a link to a real port, which
+    // the user made, is not the simulator's to take.
+    const fs::path link = root.Path() + "/dosdevices/com" + std::to_string(port);
+    std::error_code error;
+    if (fs::is_symlink(link, error)) {
+      const std::string target = fs::read_symlink(link, error).string();
+      if (!target.starts_with("/dev/pts/")) {
+        Print("run: COM" + std::to_string(port) + ": is linked to " + target + "; give --existing-link to use it");
+        return 1;
+      }
+    }
     if (modsim.empty()) modsim = Beside("modsim");
     if (store.empty()) store = root.Path() + "/module-store.psr";
     module = quillon::device::ModuleSimulatorChild::Start({modsim, root.Path(), port, store}, Print);
