@@ -84,18 +84,21 @@ class Boot {
         program.ended = true;
         report_("program " + program.name + " ended (exit " + std::to_string(status) + ")");
       }
-      if (!restart && RestartRequests(roles_.root) > requestsBefore) {
-        restart = true;
+      // The request is recorded just before the program that asked ends: it is reported once
+      // that program's end has been, so that the lines keep the order of what happened.
+      if (!restart && RestartRequests(roles_.root) > requestsBefore) restart = true;
+      if (!running) {
+        if (!restart) return End::kRest;
         report_("restart requested");
-        continue;  // a program that asked has ended by now: report it before the others stop
+        return End::kRestart;
       }
-      if (!running) return restart ? End::kRestart : End::kRest;
       if (switchedOff()) {
         StopAll("the device is switched off");
         return End::kSwitchedOff;
       }
       // The program that asked ends at once; the others are what a restart cuts short.
       if (restart && sinceRestartMs >= kAskerEndsMs) {
+        report_("restart requested");
         StopAll("for the restart");
         return End::kRestart;
       }
@@ -144,13 +147,14 @@ class Boot {
     launch.arguments = arguments;
     launch.environment = {"QUILLON_DEVICE_ROOT=" + roles_.root.Path()};
     launch.workingFolder = fs::path(host).parent_path().string();
+    // Said before the start, so that it comes before anything the program says.
+    report_("start " + name + what);
     std::string problem;
     auto child = ChildProgram::Start(launch, &problem);
     if (child == nullptr) {
-      report_("start " + name + ": cannot start " + host + ": " + problem);
+      report_("program " + name + " cannot be started: " + problem);
       return;
     }
-    report_("start " + name + what);
     programs_.push_back(Started{name, std::move(child)});
   }
 
