@@ -150,12 +150,5 @@ TEST_F(DeviceBoot, KeepsALinkToARealPortUnlessToldToUseIt) {
   EXPECT_EQ(std::filesystem::read_symlink(root_ + "/dosdevices/com4"), "/dev/null");
 }
 
-TEST_F(DeviceBoot, InitRefusesAnExistingRoot) {
-  std::vector<std::string> lines;
-  EXPECT_EQ(Run({"init"}, {}, &lines), 1);
-  ASSERT_FALSE(lines.empty());
-  EXPECT_NE(lines.back().find("exists already; --force makes it anew"), std::string::npos) << lines.back();
-}
-
 }  // namespace
 }  // namespace quillon::device
