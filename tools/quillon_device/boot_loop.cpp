@@ -62,7 +62,12 @@ class Boot {
     std::vector<std::wstring> names;
     (void)roles_.folders.List(kStartUpPattern, &names);
     for (const std::wstring& name : names) StartShortcut(name);
-    if (names.empty() && firstBoot) StartProgram("quillon", platform::WideToUtf8(kProgramPath), {}, "");
+    // The first boot of a run stands for the user who starts the program by hand, when the
+    // start-up folder starts nothing (a refused shortcut, such as an empty one that a failed
+    // run left, included).
+    if (programs_.empty() && firstBoot) {
+      StartProgram("quillon", platform::WideToUtf8(kProgramPath), {}, " (first start)");
+    }
     return !programs_.empty();
   }
 
