@@ -119,8 +119,20 @@ TEST_F(DeviceBoot, ADamagedShortcutIsRefusedAndTheProgramStartsByHand) {
 
 TEST_F(DeviceBoot, ARestartCutsShortTheProgramsThatStillRun) {
   PutScript("Asker", "echo asker >> \"$QUILLON_DEVICE_ROOT/restart-requests\"");
-  PutScript("Linger", "exec sleep 30");
+  // The lingering program has a child of its own, which a restart ends too.
+  PutScript("Linger", "sleep 30 & echo $! > \"$QUILLON_DEVICE_ROOT/linger.pid\"; wait");
   const std::vector<std::string> lines = RunDevice({}, 2, 1);
+  std::FILE* pidFile = std::fopen((root_ + "/linger.pid").c_str(), "r");
+  ASSERT_NE(pidFile, nullptr);
+  int sleeper = 0;
+  ASSERT_EQ(std::fscanf(pidFile, "%d", &sleeper), 1);
+  std::fclose(pidFile);
+  bool gone = false;
+  for (int tries = 0; tries < 200 && !gone; ++tries) {
+    gone = kill(sleeper, 0) != 0;
+    if (!gone) usleep(10000);
+  }
+  EXPECT_TRUE(gone) << "the program's own child " << sleeper << " still runs";
   ExpectInOrder(lines, {"boot 1", "start Asker.lnk", "start Linger.lnk", "program Asker.lnk ended (exit 0)",
                         "restart requested", "stopping Linger.lnk for the restart",
                         "program Linger.lnk ended (exit 143)", "boot 2", "restart requested",

@@ -168,6 +168,8 @@ int RunCommand(const std::string& rootPath, bool existingLink, unsigned port, st
   std::signal(SIGINT, RequestSwitchOff);
   std::signal(SIGTERM, RequestSwitchOff);
   std::signal(SIGHUP, RequestSwitchOff);
+  // A reader of the report that goes away must not end the device without its clean-up.
+  std::signal(SIGPIPE, SIG_IGN);
   const quillon::device::DeviceRoles roles{root, registry, serial, clock, files, files};
   const int result = quillon::device::RunDevice(roles, {stackWaitMs, maxBoots, [] { return switchOffRequested != 0; }},
                                                 Print);
