@@ -153,6 +153,18 @@ TEST_F(DeviceBoot, CtrlCStopsTheProgramsAndTheModule) {
   EXPECT_TRUE(std::filesystem::exists(root_ + "/module-store.psr")) << "the simulator ended by itself and saved";
 }
 
+TEST_F(DeviceBoot, ShowsAShortcutOrWhyItIsRefused) {
+  PutScript("Shown", "true");
+  std::vector<std::string> lines;
+  EXPECT_EQ(Run({"shortcut", root_ + "/Windows/StartUp/Shown.lnk"}, {}, &lines), 0);
+  ExpectInOrder(lines, {"program   " + root_ + "/Program Files/Quillon/Shown.sh", "state     1", "port      COM4:",
+                        "baudrate  115200"});
+  std::filesystem::resize_file(root_ + "/Windows/StartUp/Shown.lnk", 20);
+  lines.clear();
+  EXPECT_EQ(Run({"shortcut", root_ + "/Windows/StartUp/Shown.lnk"}, {}, &lines), 1);
+  ExpectInOrder(lines, {"refused: no terminating zero byte"});
+}
+
 TEST_F(DeviceBoot, KeepsALinkToARealPortUnlessToldToUseIt) {
   std::filesystem::create_symlink("/dev/null", root_ + "/dosdevices/com4");
   std::vector<std::string> lines;
