@@ -141,7 +141,7 @@ TEST_F(PsconfigCommand, AKeyLeftOutOrRefusedIsNoSuccess) {
       {0, "&0001 = 1\n" + TooManyValues("0002") + "&0003 = 3\n",
        {"key &0002 on line 2 left out: more than 188 values", "not all keys written: 1 key lines",
         "the others were written and the module reset"}},
-      {3, "&0001 = 1\n", {"the module refused 2 of 3 requests"}},
+      {3, "&0001 = 1\n", {"the module refused 3 of 3 requests"}},
   };
   for (const Case& c : cases) {
     sim::SimulatorOptions options;
