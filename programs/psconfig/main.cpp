@@ -21,7 +21,7 @@ void RequestStop(int) { stopRequested = 1; }
 
 void Usage(std::FILE* out) {
   std::fprintf(out,
-               "usage: psconfig [--baud RATE] [--trace] PORT PSRFILE\n"
+               "usage: psconfig [--baud RATE] [--trace] [--] PORT PSRFILE\n"
                "\n"
                "Programs the PS keys of PSRFILE into the BlueCore module on PORT over BCSP: the\n"
                "module's build identifier is asked for, each key is written, then the module is\n"
@@ -30,9 +30,11 @@ void Usage(std::FILE* out) {
                "\n"
                "  --baud RATE   the rate the module talks at now (default 115200)\n"
                "  --trace       also print the program's trace lines (on standard error)\n"
+               "  --            ends the options (for a name that starts with -)\n"
                "\n"
                "While it runs, progress is shown on standard error when that is a terminal; one\n"
-               "summary line ends the run. The link's own diagnostic lines go to standard output.\n"
+               "summary line ends the run. The link's own diagnostic lines go to standard output,\n"
+               "which may close early without ending the run. PSRFILE must be a regular file.\n"
                "Ctrl-C stops the run.\n"
                "\n"
                "Exit status: 0 done; 1 a key was not written (refused by the module, or its line\n"
