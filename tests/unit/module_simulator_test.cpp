@@ -373,7 +373,9 @@ TEST(PsStore, LoadingTakesOnlyARegularFile) {
   PsStore store;
   EXPECT_EQ(store.Load((folder / "sub").string()), "it is a folder");
   EXPECT_EQ(store.Load((folder / "none.psr").string()), "not found");
-  if (std::filesystem::exists("/dev/null")) EXPECT_EQ(store.Load("/dev/null"), "not a regular file");
+  if (std::filesystem::exists("/dev/null")) {
+    EXPECT_EQ(store.Load("/dev/null"), "not a regular file");
+  }
   EXPECT_EQ(store.Load((folder / "keys.psr").string()), "");
   EXPECT_EQ(store.Keys().size(), 1u);
   std::filesystem::remove_all(folder);
