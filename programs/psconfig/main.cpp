@@ -265,8 +265,8 @@ int main(int argc, char** argv) {
                      progress.refused_, progress.total_, seconds);
       }
       if (progress.leftOut_ != 0) {
-        std::fprintf(stderr, "psconfig: not all keys written: %u key lines of %s left out (see above)%s\n",
-                     progress.leftOut_, file.c_str(),
+        std::fprintf(stderr, "psconfig: not all keys written: %u key line%s of %s left out (see above)%s\n",
+                     progress.leftOut_, progress.leftOut_ == 1 ? "" : "s", file.c_str(),
                      progress.keys_ == 0 ? "; nothing was sent"
                      : progress.resetSent_ ? "; the others were written and the module reset" : "");
       }

@@ -139,7 +139,7 @@ TEST_F(PsconfigCommand, AKeyLeftOutOrRefusedIsNoSuccess) {
   };
   const Case cases[] = {
       {0, "&0001 = 1\n" + TooManyValues("0002") + "&0003 = 3\n",
-       {"key &0002 on line 2 left out: more than 188 values", "not all keys written: 1 key lines",
+       {"key &0002 on line 2 left out: more than 188 values", "not all keys written: 1 key line of",
         "the others were written and the module reset"}},
       {3, "&0001 = 1\n", {"the module refused 3 of 3 requests"}},
   };
