@@ -48,12 +48,15 @@ class SerialPort {
   void Close();
 
   bool IsOpen() const { return device_ != nullptr; }
+  // The platform's error code of the step that failed in the last InitialiseWindows (0 if none).
+  platform::ErrorCode LastError() const { return lastError_; }
   std::uint8_t ReadIndex() const { return readIndex_; }
   std::uint8_t FillCount() const { return fillCount_; }
 
  private:
   const platform::Platform& platform_;
   std::unique_ptr<platform::SerialDevice> device_;
+  platform::ErrorCode lastError_ = platform::kSuccess;
   std::array<std::uint8_t, kInputBufferSize> input_{};
   // Emptied when the port opens.
   std::uint8_t readIndex_ = 0;

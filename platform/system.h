@@ -16,6 +16,9 @@ class System {
   virtual ErrorCode RequestRestart() = 0;
   // Whether the standard error output is a terminal (progress displays only make sense there).
   virtual bool ErrorOutputIsTerminal() = 0;
+  // From now on a standard output whose reader has gone (a closed pipe) makes writes fail
+  // instead of ending the program.
+  virtual void KeepRunningWhenOutputCloses() = 0;
 };
 
 }  // namespace quillon::platform

@@ -172,6 +172,53 @@ std::wstring Utf8ToWide(std::string_view text) {
   return out;
 }
 
+namespace {
+
+constexpr wchar_t kEscapedByteFirst = 0xDC80;
+constexpr wchar_t kEscapedByteLast = 0xDCFF;
+
+// The length of the valid UTF-8 sequence at the start of `text`, or 0.
+std::size_t Utf8SequenceLength(std::string_view text) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  if (lead < 0x80) return 1;
+  const std::size_t length = (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+  if (length == 0 || length > text.size()) return 0;
+  // One sequence that decodes to exactly one code point: anything else is not valid UTF-8.
+  const std::wstring decoded = Utf8ToWide(text.substr(0, length));
+  if (decoded.empty() || decoded.front() == kReplacement) return 0;
+  return length;
+}
+
+}  // namespace
+
+std::wstring HostNameToWide(std::string_view name) {
+  std::wstring out;
+  std::size_t i = 0;
+  while (i < name.size()) {
+    const std::size_t length = Utf8SequenceLength(name.substr(i));
+    if (length == 0) {
+      out.push_back(static_cast<wchar_t>(kEscapedByteFirst + (static_cast<unsigned char>(name[i]) - 0x80)));
+      ++i;
+      continue;
+    }
+    out += Utf8ToWide(name.substr(i, length));
+    i += length;
+  }
+  return out;
+}
+
+std::string WideToHostName(std::wstring_view name) {
+  std::string out;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= name.size(); ++i) {
+    if (i < name.size() && (name[i] < kEscapedByteFirst || name[i] > kEscapedByteLast)) continue;
+    out += WideToUtf8(name.substr(start, i - start));
+    if (i < name.size()) out.push_back(static_cast<char>(0x80 + (name[i] - kEscapedByteFirst)));
+    start = i + 1;
+  }
+  return out;
+}
+
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;

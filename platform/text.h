@@ -23,6 +23,12 @@ std::wstring Utf16leToWide(std::span<const std::uint8_t> bytes);
 std::string WideToUtf8(std::wstring_view text);
 std::wstring Utf8ToWide(std::string_view text);
 
+// Names as the host's file system gives them (command-line arguments, paths): UTF-8 where the
+// bytes are UTF-8; each other byte becomes the lone surrogate U+DC80 + byte, which no text holds,
+// so that WideToHostName gives the same bytes back and any name can be opened.
+std::wstring HostNameToWide(std::string_view name);
+std::string WideToHostName(std::wstring_view name);
+
 // The value of a hexadecimal digit (0-9, a-f, A-F), or -1 for any other byte.
 int HexDigitValue(char c);
 

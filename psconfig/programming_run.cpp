@@ -1,6 +1,6 @@
 // The programming run: the polled state machine around the link and the BCCMD steps.
 #include "platform/platform.h"
-#include "psconfig/psconfig.h"
+#include "psconfig/programming_run.h"
 #include "trace/trace.h"
 #include "trace/trace_scope.h"
 
@@ -12,43 +12,53 @@ PSConfig::PSConfig(const platform::Platform& platform, PsKeyList& list, BcspLink
                    Console& console)
     : platform_(platform), list_(list), link_(link), port_(port), console_(console) {}
 
-int PSConfig::LoadList(std::wstring_view psrPath, RunObserver* observer) {
+int PSConfig::LoadList(std::wstring_view psrPath, platform::Event* stopEvent, RunObserver* observer, bool* stopped) {
   Trace& trace = Trace::Process();
   platform::ErrorCode error = platform::kSuccess;
   std::unique_ptr<platform::File> file = platform_.files->Open(psrPath, platform::FileMode::kReadExisting, &error);
   if (!file) {
     trace.Printf(KindInfo, kTraceCategory, L"Unable to open %s error:%d", psrPath, error);
+    if (observer != nullptr) observer->FileFailed(error);
     return kPsConfigFileFailed;
   }
-  list_.Release();
-  const std::uint32_t keys = PsrReader::ParseKeys(*file, list_, false);
-  list_.count = keys;
-  if (keys == 0) {
-    trace.Printf(KindInfo, kTraceCategory, L"The file %s doesn't contain keys to be changed", psrPath);
-    return kPsConfigNoKeys;
+  const PsrLoadResult loaded = PsrReader::Load(*file, list_, stopEvent);
+  file.reset();
+  const PsrReport& report = loaded.report;
+  for (std::size_t i = 0; i < report.Listed(); ++i) {
+    trace.Printf(KindImportant, kTraceCategory, L"Key &%04x on line %u left out: more than %u values",
+                 report.leftOut[i].key, report.leftOut[i].line, static_cast<std::uint32_t>(PsKeyItem::kMaxValues));
   }
-  if (keys > PsKeyList::kMaxKeys || !list_.Allocate(keys + 2)) {
-    trace.Printf(KindImportant, kTraceCategory, L"Cannot hold the %u keys of %s", keys, psrPath);
-    return kPsConfigNotCompleted;
+  if (report.keysLeftOut > report.Listed()) {
+    trace.Printf(KindImportant, kTraceCategory, L"%u more key lines left out", report.keysLeftOut - report.Listed());
   }
-  if (file->SetPosition(0) != platform::kSuccess) {
-    trace.Printf(KindInfo, kTraceCategory, L"Unable to open %s error:%d", psrPath, platform::kErrorGenFailure);
-    return kPsConfigFileFailed;
+  keysLeftOut_ = report.keysLeftOut != 0;
+  switch (loaded.outcome) {
+    case PsrLoad::kLoaded:
+      if (observer != nullptr) observer->FileRead(loaded.keys, report);
+      return kPsConfigDone;
+    case PsrLoad::kStopped:
+      *stopped = true;
+      if (observer != nullptr) observer->Stopped();
+      return kPsConfigDone;
+    case PsrLoad::kNoKeys:
+      if (observer != nullptr) observer->FileRead(0, report);
+      // Key lines were there, but none that can be sent: that is no success either.
+      if (keysLeftOut_) return kPsConfigNotCompleted;
+      trace.Printf(KindInfo, kTraceCategory, L"The file %s doesn't contain keys to be changed", psrPath);
+      return kPsConfigNoKeys;
+    case PsrLoad::kTooManyKeys:
+      trace.Printf(KindImportant, kTraceCategory, L"Cannot hold the %u keys of %s", loaded.keys, psrPath);
+      return kPsConfigNotCompleted;
+    case PsrLoad::kRewindFailed:
+      trace.Printf(KindInfo, kTraceCategory, L"Unable to open %s error:%d", psrPath, platform::kErrorGenFailure);
+      if (observer != nullptr) observer->FileFailed(platform::kErrorGenFailure);
+      return kPsConfigFileFailed;
+    case PsrLoad::kChanged:
+      trace.Printf(KindImportant, kTraceCategory, L"The file %s changed while it was read", psrPath);
+      if (observer != nullptr) observer->FileFailed(platform::kErrorInvalidData);
+      return kPsConfigFileFailed;
   }
-  list_.count = 1;
-  list_.AddBuildIdRequest();
-  PsrReport report;
-  // The second pass must find what the first found; a file changed in between is not sent.
-  if (PsrReader::ParseKeys(*file, list_, true, &report) != keys + 1) {
-    trace.Printf(KindImportant, kTraceCategory, L"The file %s changed while it was read", psrPath);
-    return kPsConfigFileFailed;
-  }
-  if (report.keysLeftOut != 0) {
-    trace.Printf(KindImportant, kTraceCategory, L"%u key lines of more than %u values left out, the first &%04x",
-                 report.keysLeftOut, static_cast<std::uint32_t>(PsKeyItem::kMaxValues), report.firstKeyLeftOut);
-  }
-  if (observer != nullptr) observer->FileRead(keys, report);
-  return kPsConfigDone;
+  return kPsConfigFileFailed;
 }
 
 int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstring_view psrPath,
@@ -67,12 +77,15 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
   sendBuffer_.fill(0);
   receiveBuffer_.fill(0);
   errorStatusSeen_ = false;
+  keysLeftOut_ = false;
   expectedVarId_ = 0;
 
-  if (const int loaded = LoadList(psrPath, observer); loaded != kPsConfigDone) return loaded;
+  bool stopped = false;
+  if (const int loaded = LoadList(psrPath, stopEvent, observer, &stopped); loaded != kPsConfigDone || stopped) {
+    return loaded;
+  }
+  // The reader has added the warm reset after the keys.
   trace.Printf(KindInfo, kTraceCategory, L"Add a Warm reset PDU");
-  ++list_.count;
-  list_.AddWarmReset();
   list_.position = 0;
   list_.allSent = false;
 
@@ -80,6 +93,7 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
   scope.Report();
   if (scope.Result() != 0) {
     trace.Printf(KindInfo, kTraceCategory, L"Unable to open %s error:%d", portName, scope.Result());
+    if (observer_ != nullptr) observer_->PortFailed(scope.Result(), port_.LastError());
     return kPsConfigPortFailed;
   }
 
@@ -96,7 +110,6 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
   std::uint32_t resetTimerStart = 0;
   std::uint8_t lastActivity = 0;
   std::uint8_t lastPause = 0;
-  bool stopped = false;
   for (;;) {
     if (stopEvent != nullptr && stopEvent->Wait(0)) {
       if (!stopped && observer_ != nullptr) observer_->Stopped();
@@ -170,7 +183,7 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
       case EXIT_STATE:
         trace.Printf(KindInfo, kTraceCategory, L"EXIT_STATE");
         ExitRun();
-        return errorStatusSeen_ ? kPsConfigNotCompleted : kPsConfigDone;
+        return errorStatusSeen_ || keysLeftOut_ ? kPsConfigNotCompleted : kPsConfigDone;
     }
   }
 }

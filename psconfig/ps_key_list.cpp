@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include "psconfig/bccmd.h"
+
 namespace quillon {
 
 bool PsKeyList::Allocate(std::uint32_t items) {

@@ -11,14 +11,6 @@
 
 namespace quillon {
 
-inline constexpr std::uint16_t kBccmdGetRequest = 0;
-inline constexpr std::uint16_t kBccmdGetResponse = 1;
-inline constexpr std::uint16_t kBccmdSetRequest = 2;
-inline constexpr std::uint16_t kVarIdBuildId = 0x2819;
-inline constexpr std::uint16_t kVarIdPsKey = 0x7003;
-inline constexpr std::uint16_t kVarIdWarmReset = 0x4002;
-inline constexpr std::uint16_t kBccmdHeaderWords = 8;
-
 // Stored in this order and written out little-endian, the first 8 + valueCount words of an item
 // are the BCCMD message itself.
 struct PsKeyItem {

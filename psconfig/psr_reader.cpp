@@ -9,14 +9,31 @@ namespace quillon {
 namespace {
 
 bool IsWhite(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// Follows the line number across one byte read.
+void Follow(PsrLineCursor* cursor, std::uint8_t byte) {
+  if (cursor == nullptr) return;
+  if (byte == '\r') {
+    ++cursor->next;
+    cursor->afterCr = true;
+  } else if (byte == '\n') {
+    if (!cursor->afterCr) ++cursor->next;
+    cursor->afterCr = false;
+  } else {
+    cursor->afterCr = false;
+  }
+}
+
 }  // namespace
 
-bool PsrReader::ReadLine(platform::File& file, char* buffer, std::size_t capacity) {
+bool PsrReader::ReadLine(platform::File& file, char* buffer, std::size_t capacity, PsrLineCursor* cursor) {
   std::size_t stored = 0;
   while (stored < capacity) {
     std::uint8_t byte = 0;
     std::uint32_t got = 0;
     if (file.ReadByte(&byte, &got) != platform::kSuccess || got == 0) break;
+    if (stored == 0 && cursor != nullptr && byte != '\r' && byte != '\n') cursor->lastLine = cursor->next;
+    Follow(cursor, byte);
     if (byte == '\r' || byte == '\n') {
       if (stored == 0) continue;
       break;
@@ -71,19 +88,54 @@ PsrLine PsrReader::ParseLine(std::string_view line, std::span<std::uint16_t> val
   return result;
 }
 
-std::uint32_t PsrReader::ParseKeys(platform::File& file, PsKeyList& list, bool load, PsrReport* report) {
+std::uint32_t PsrReader::ParseKeys(platform::File& file, PsKeyList& list, bool load, PsrReport* report,
+                                   platform::Event* stop, bool* stopped) {
   std::array<char, kLineCapacity + 1> line{};
   std::array<std::uint16_t, kValueCapacity> values{};
-  while (ReadLine(file, line.data(), kLineCapacity)) {
+  PsrLineCursor cursor;
+  while (ReadLine(file, line.data(), kLineCapacity, &cursor)) {
+    if (stop != nullptr && stop->Wait(0)) {
+      if (stopped != nullptr) *stopped = true;
+      break;
+    }
     const PsrLine parsed = ParseLine(std::string_view(line.data(), std::strlen(line.data())), values);
     if (parsed.tooManyValues && report != nullptr) {
-      if (report->keysLeftOut++ == 0) report->firstKeyLeftOut = parsed.key;
+      if (report->keysLeftOut < PsrReport::kListed) report->leftOut[report->keysLeftOut] = {parsed.key, cursor.lastLine};
+      ++report->keysLeftOut;
     }
     if (!parsed.isKey) continue;
     ++list.count;
     if (load) list.AddKey(parsed.key, std::span<const std::uint16_t>(values.data(), parsed.valueCount));
   }
   return list.count;
+}
+
+PsrLoadResult PsrReader::Load(platform::File& file, PsKeyList& list, platform::Event* stop) {
+  PsrLoadResult result;
+  bool stopped = false;
+  list.Release();
+  const std::uint32_t keys = ParseKeys(file, list, false, &result.report, stop, &stopped);
+  list.Release();
+  result.keys = keys;
+  auto fail = [&](PsrLoad outcome) {
+    list.Release();
+    result.outcome = outcome;
+    return result;
+  };
+  if (stopped) return fail(PsrLoad::kStopped);
+  if (keys == 0) return fail(PsrLoad::kNoKeys);
+  if (keys > PsKeyList::kMaxKeys || !list.Allocate(keys + 2)) return fail(PsrLoad::kTooManyKeys);
+  if (file.SetPosition(0) != platform::kSuccess) return fail(PsrLoad::kRewindFailed);
+  list.count = 1;
+  list.AddBuildIdRequest();
+  // The second pass must find what the first found; a file changed in between is not sent.
+  const std::uint32_t loaded = ParseKeys(file, list, true, nullptr, stop, &stopped);
+  if (stopped) return fail(PsrLoad::kStopped);
+  if (loaded != keys + 1) return fail(PsrLoad::kChanged);
+  ++list.count;
+  list.AddWarmReset();
+  result.outcome = PsrLoad::kLoaded;
+  return result;
 }
 
 }  // namespace quillon

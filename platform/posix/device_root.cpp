@@ -81,7 +81,7 @@ ErrorCode DeviceRoot::Ensure() const {
 }
 
 std::string DeviceRoot::HostPath(std::wstring_view devicePath) const {
-  if (devicePath.empty() || (devicePath.front() != L'\\')) return WideToUtf8(devicePath);
+  if (devicePath.empty() || (devicePath.front() != L'\\')) return WideToHostName(devicePath);
   std::string host = path_;
   std::size_t start = 0;
   while (start < devicePath.size()) {
@@ -97,7 +97,7 @@ std::string DeviceRoot::HostPath(std::wstring_view devicePath) const {
 }
 
 std::string DeviceRoot::PortPath(std::wstring_view portName) const {
-  if (!portName.empty() && portName.front() == L'/') return WideToUtf8(portName);
+  if (!portName.empty() && portName.front() == L'/') return WideToHostName(portName);
   std::wstring_view name = portName;
   if (name.starts_with(L"\\\\.\\")) name.remove_prefix(4);
   if (name.ends_with(L':')) name.remove_suffix(1);

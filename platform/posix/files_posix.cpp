@@ -77,15 +77,27 @@ bool MatchesPattern(std::wstring_view name, std::wstring_view pattern) {
 
 std::unique_ptr<File> PosixFiles::Open(std::wstring_view path, FileMode mode, ErrorCode* error) {
   const std::string host = root_.HostPath(path);
-  const int flags = mode == FileMode::kReadExisting ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
+  const bool reading = mode == FileMode::kReadExisting;
+  // Not blocking, so that opening a FIFO without a writer returns at once and can be refused.
+  const int flags = reading ? (O_RDONLY | O_NONBLOCK) : (O_WRONLY | O_CREAT | O_TRUNC);
   Descriptor fd(open(host.c_str(), flags | O_CLOEXEC, 0644));
   if (fd.get() < 0) {
-    *error = ErrorFromErrno(errno);
+    *error = errno == EISDIR ? kErrorDirectory : ErrorFromErrno(errno);
     return nullptr;
   }
   struct stat info {};
-  if (fstat(fd.get(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    *error = kErrorAccessDenied;
+  ErrorCode refused = kSuccess;
+  if (fstat(fd.get(), &info) != 0) {
+    refused = ErrorFromErrno(errno);
+  } else if (S_ISDIR(info.st_mode)) {
+    refused = kErrorDirectory;
+  } else if (reading && !S_ISREG(info.st_mode)) {
+    refused = kErrorBadFileType;
+  } else if (reading && fcntl(fd.get(), F_SETFL, O_RDONLY) != 0) {
+    refused = ErrorFromErrno(errno);
+  }
+  if (refused != kSuccess) {
+    *error = refused;
     return nullptr;
   }
   *error = kSuccess;

@@ -1,6 +1,7 @@
 #include "platform/posix/system_posix.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,6 +34,8 @@ ErrorCode PosixSystem::RecordRestartRequest() {
 }
 
 bool PosixSystem::ErrorOutputIsTerminal() { return isatty(2) == 1; }
+
+void PosixSystem::KeepRunningWhenOutputCloses() { (void)signal(SIGPIPE, SIG_IGN); }
 
 ErrorCode PosixSystem::RequestRestart() {
   const ErrorCode recorded = RecordRestartRequest();

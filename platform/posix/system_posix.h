@@ -15,6 +15,7 @@ class PosixSystem final : public System {
   std::wstring OwnPath() override;
   ErrorCode RequestRestart() override;
   bool ErrorOutputIsTerminal() override;
+  void KeepRunningWhenOutputCloses() override;
   // Records the request without ending the program; RequestRestart's first half.
   ErrorCode RecordRestartRequest();
 

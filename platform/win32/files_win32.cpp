@@ -53,10 +53,21 @@ std::unique_ptr<File> Win32Files::Open(std::wstring_view path, FileMode mode, Er
                             reading ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     *error = LastError();
+    // A folder cannot be opened as a file; say so rather than "access denied".
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (*error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      *error = kErrorDirectory;
+    }
+    return nullptr;
+  }
+  auto opened = std::make_unique<Win32File>(file);
+  if (reading && GetFileType(file) != FILE_TYPE_DISK) {
+    *error = kErrorBadFileType;  // a pipe or a device: no end to read up to
     return nullptr;
   }
   *error = kSuccess;
-  return std::make_unique<BufferedFile>(std::make_unique<Win32File>(file));
+  return std::make_unique<BufferedFile>(std::move(opened));
 }
 
 ErrorCode Win32Files::Delete(std::wstring_view path) {

@@ -33,6 +33,9 @@ ErrorCode Win32System::RequestRestart() {
   ExitProcess(0);
 }
 
+// Writing to a pipe whose reader has gone fails with an error here; nothing ends the program.
+void Win32System::KeepRunningWhenOutputCloses() {}
+
 bool Win32System::ErrorOutputIsTerminal() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != FALSE;

@@ -16,6 +16,7 @@ class Win32System final : public System {
   std::wstring OwnPath() override;
   ErrorCode RequestRestart() override;
   bool ErrorOutputIsTerminal() override;
+  void KeepRunningWhenOutputCloses() override;
   ErrorCode RecordRestartRequest();
 
  private:

@@ -21,7 +21,7 @@ void RequestStop(int) { stopRequested = 1; }
 
 void Usage(std::FILE* out) {
   std::fprintf(out,
-               "usage: psconfig [--baud RATE] [--trace] PORT PSRFILE\n"
+               "usage: psconfig [--baud RATE] [--trace] [--] PORT PSRFILE\n"
                "\n"
                "Programs the PS keys of PSRFILE into the BlueCore module on PORT over BCSP: the\n"
                "module's build identifier is asked for, each key is written, then the module is\n"
@@ -30,16 +30,49 @@ void Usage(std::FILE* out) {
                "\n"
                "  --baud RATE   the rate the module talks at now (default 115200)\n"
                "  --trace       also print the program's trace lines (on standard error)\n"
+               "  --            ends the options (for a name that starts with -)\n"
                "\n"
                "While it runs, progress is shown on standard error when that is a terminal; one\n"
-               "summary line ends the run. The link's own diagnostic lines go to standard output.\n"
+               "summary line ends the run. The link's own diagnostic lines go to standard output,\n"
+               "which may close early without ending the run. PSRFILE must be a regular file.\n"
                "Ctrl-C stops the run.\n"
                "\n"
-               "Exit status: 0 done; 1 the module refused a key, or the file cannot be carried;\n"
-               "2 the port cannot be opened or set up; 3 the file cannot be read; 4 the file holds\n"
-               "no key lines; 130 stopped by the user.\n"
+               "Exit status: 0 done; 1 a key was not written (refused by the module, or its line\n"
+               "left out for having more than 188 values) or the file holds too many keys; 2 the\n"
+               "port cannot be opened or set up; 3 the file cannot be read; 4 the file holds no\n"
+               "key lines; 64 wrong usage; 71 the system refused a resource; 130 stopped.\n"
                "\n"
                "Example: psconfig --baud 115200 COM4: keys.psr\n");
+}
+
+// Exit codes of sysexits.h for what the run's own results do not cover.
+constexpr int kExitUsage = 64;
+constexpr int kExitSystem = 71;
+constexpr int kExitStopped = 130;
+
+// Why a file or a port could not be used, in the user's words.
+const char* Reason(quillon::platform::ErrorCode error) {
+  namespace p = quillon::platform;
+  switch (error) {
+    case p::kErrorFileNotFound:
+    case p::kErrorPathNotFound: return "not found";
+    case p::kErrorDirectory: return "it is a folder";
+    case p::kErrorBadFileType: return "not a regular file (a pipe or a device is never read)";
+    case p::kErrorAccessDenied: return "permission denied, or another program has it open";
+    case p::kErrorSharingViolation: return "busy: another program has it open";
+    case p::kErrorInvalidData: return "it changed while it was read";
+    case p::kErrorNotSupported:
+    case p::kErrorInvalidParameter: return "not a serial port, or it refuses the settings";
+    default: return nullptr;
+  }
+}
+
+void SayWhy(quillon::platform::ErrorCode error) {
+  if (const char* reason = Reason(error)) {
+    std::fprintf(stderr, ": %s\n", reason);
+  } else {
+    std::fprintf(stderr, " (error %u)\n", error);
+  }
 }
 
 double Seconds(std::chrono::steady_clock::time_point since) {
@@ -56,12 +89,17 @@ class Progress final : public quillon::RunObserver {
     std::lock_guard<std::mutex> hold(lock_);
     keys_ = keys;
     leftOut_ = report.keysLeftOut;
-    if (report.keysLeftOut != 0) {
-      std::fprintf(stderr, "psconfig: %u key lines left out: more than 188 values (the first: &%04x)\n",
-                   report.keysLeftOut, report.firstKeyLeftOut);
+    for (std::size_t i = 0; i < report.Listed(); ++i) {
+      std::fprintf(stderr, "psconfig: key &%04x on line %u left out: more than 188 values\n", report.leftOut[i].key,
+                   report.leftOut[i].line);
     }
-    Show("waiting for the module");
+    if (report.keysLeftOut > report.Listed()) {
+      std::fprintf(stderr, "psconfig: and %zu more key lines left out\n", report.keysLeftOut - report.Listed());
+    }
+    if (keys != 0) Show("waiting for the module");
   }
+  void FileFailed(quillon::platform::ErrorCode error) override { fileError_ = error; }
+  void PortFailed(std::int32_t, quillon::platform::ErrorCode error) override { portError_ = error; }
   void LinkEstablished() override {
     std::lock_guard<std::mutex> hold(lock_);
     Show("link up");
@@ -82,6 +120,7 @@ class Progress final : public quillon::RunObserver {
   void RequestCompleted(std::uint32_t, std::uint16_t status) override {
     std::lock_guard<std::mutex> hold(lock_);
     if (status != 0) ++refused_;
+    ++completed_;
   }
   void Stopped() override { stopped_ = true; }
 
@@ -95,7 +134,9 @@ class Progress final : public quillon::RunObserver {
     if (terminal_ && shown_) std::fprintf(stderr, "\r%-78s\r", "");
   }
 
-  std::uint32_t keys_ = 0, sent_ = 0, total_ = 0, refused_ = 0, leftOut_ = 0;
+  std::uint32_t keys_ = 0, sent_ = 0, total_ = 0, refused_ = 0, leftOut_ = 0, completed_ = 0;
+  quillon::platform::ErrorCode fileError_ = quillon::platform::kSuccess;
+  quillon::platform::ErrorCode portError_ = quillon::platform::kSuccess;
   std::atomic<bool> stopped_{false};
   bool resetSent_ = false;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
@@ -128,42 +169,47 @@ class EchoToStandardError final : public quillon::TraceEcho {
 int main(int argc, char** argv) {
   std::uint32_t baud = 115200;
   bool echo = false;
+  bool optionsEnded = false;
   std::string port, file;
+  auto usageError = [](const char* what, const char* argument) {
+    std::fprintf(stderr, "psconfig: %s%s%s\n\n", what, argument == nullptr ? "" : " ", argument == nullptr ? "" : argument);
+    Usage(stderr);
+    return kExitUsage;
+  };
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
+    const bool isOption = !optionsEnded && arg.size() > 1 && arg[0] == '-';
+    if (isOption && (arg == "--help" || arg == "-h")) {
       Usage(stdout);
       return 0;
-    } else if (arg == "--trace") {
+    } else if (isOption && arg == "--") {
+      optionsEnded = true;
+    } else if (isOption && arg == "--trace") {
       echo = true;
-    } else if (arg == "--baud" && i + 1 < argc) {
+    } else if (isOption && arg == "--baud" && i + 1 < argc) {
       char* end = nullptr;
-      const unsigned long value = std::strtoul(argv[++i], &end, 10);
-      if (*end != 0 || value == 0 || value > 0xFFFFFFFFul) {
-        std::fprintf(stderr, "psconfig: \"%s\" is not a baud rate\n", argv[i]);
-        return 2;
+      const char* text = argv[++i];
+      const unsigned long long value = std::strtoull(text, &end, 10);
+      if (*text < '0' || *text > '9' || *end != 0 || value == 0 || value > 0xFFFFFFFFull) {
+        return usageError("not a baud rate:", text);
       }
       baud = static_cast<std::uint32_t>(value);
-    } else if (arg.starts_with("--")) {
-      std::fprintf(stderr, "psconfig: unknown or incomplete option \"%s\"\n\n", arg.c_str());
-      Usage(stderr);
-      return 2;
+    } else if (isOption) {
+      return usageError("unknown or incomplete option", argv[i]);
     } else if (port.empty()) {
       port = arg;
     } else if (file.empty()) {
       file = arg;
     } else {
-      std::fprintf(stderr, "psconfig: one port and one file, please\n\n");
-      Usage(stderr);
-      return 2;
+      return usageError("one port and one file, please", nullptr);
     }
   }
-  if (port.empty() || file.empty()) {
-    Usage(stderr);
-    return 2;
-  }
+  if (port.empty() || file.empty()) return usageError("a port and a file, please", nullptr);
 
   const quillon::platform::Platform& platform = quillon::platform::Current();
+  // Standard output may be a pipe that closes early: programming goes on, and the summary goes
+  // to standard error.
+  platform.system->KeepRunningWhenOutputCloses();
   quillon::Trace& trace = quillon::Trace::Process();
   trace.Initialise();
   EchoToStandardError echoer;
@@ -172,8 +218,8 @@ int main(int argc, char** argv) {
   quillon::platform::ErrorCode error = quillon::platform::kSuccess;
   auto stop = platform.kernel->CreateManualResetEvent(L"", false, &error);
   if (!stop) {
-    std::fprintf(stderr, "psconfig: cannot create the stop event (error %u)\n", error);
-    return 1;
+    std::fprintf(stderr, "psconfig: cannot create the stop event (error %u); nothing was sent\n", error);
+    return kExitSystem;
   }
   std::signal(SIGINT, RequestStop);
   std::signal(SIGTERM, RequestStop);
@@ -181,8 +227,8 @@ int main(int argc, char** argv) {
   Progress progress(platform.system->ErrorOutputIsTerminal());
   std::atomic<int> result{-1};
   std::thread run([&] {
-    result = quillon::PSConfig::Process().Run(quillon::platform::Utf8ToWide(port), baud,
-                                              quillon::platform::Utf8ToWide(file), stop.get(), &progress);
+    result = quillon::PSConfig::Process().Run(quillon::platform::HostNameToWide(port), baud,
+                                              quillon::platform::HostNameToWide(file), stop.get(), &progress);
   });
   // The run polls the stop event; this thread turns Ctrl-C into it.
   while (result.load() < 0) {
@@ -196,13 +242,19 @@ int main(int argc, char** argv) {
   trace.Shutdown();
 
   const double seconds = Seconds(progress.start_);
+  if (progress.stopped_) {
+    if (progress.sent_ == 0) {
+      std::fprintf(stderr, "psconfig: stopped by the user before anything was sent (%.1f s); the module is unchanged\n",
+                   seconds);
+    } else {
+      std::fprintf(stderr,
+                   "psconfig: stopped by the user after %u of %u requests (%.1f s); the module may hold some of the keys\n",
+                   progress.sent_, progress.total_, seconds);
+    }
+    return kExitStopped;
+  }
   switch (result.load()) {
     case quillon::kPsConfigDone:
-      if (progress.stopped_) {
-        std::fprintf(stderr, "psconfig: stopped by the user after %u of %u requests (%.1f s); the module may hold some of the keys\n",
-                     progress.sent_, progress.total_, seconds);
-        return 130;
-      }
       std::fprintf(stderr, "psconfig: done: %u keys written to %s, %s (%.1f s)\n", progress.keys_, port.c_str(),
                    progress.resetSent_ ? "module reset" : "the module said all commands were in, no reset sent",
                    seconds);
@@ -211,20 +263,27 @@ int main(int argc, char** argv) {
       if (progress.refused_ != 0) {
         std::fprintf(stderr, "psconfig: programming not terminated correctly: the module refused %u of %u requests (%.1f s)\n",
                      progress.refused_, progress.total_, seconds);
-      } else {
-        std::fprintf(stderr, "psconfig: %s cannot be programmed: it holds too many keys or changed while it was read\n",
-                     file.c_str());
       }
-      return 1;
+      if (progress.leftOut_ != 0) {
+        std::fprintf(stderr, "psconfig: not all keys written: %u key line%s of %s left out (see above)%s\n",
+                     progress.leftOut_, progress.leftOut_ == 1 ? "" : "s", file.c_str(),
+                     progress.keys_ == 0 ? "; nothing was sent"
+                     : progress.resetSent_ ? "; the others were written and the module reset" : "");
+      }
+      if (progress.refused_ == 0 && progress.leftOut_ == 0) {
+        std::fprintf(stderr, "psconfig: %s cannot be programmed: it holds more keys than a run can carry\n", file.c_str());
+      }
+      return quillon::kPsConfigNotCompleted;
     case quillon::kPsConfigPortFailed:
-      std::fprintf(stderr, "psconfig: cannot open or set up the port %s at %u baud; check its name and that no other program uses it\n",
-                   port.c_str(), baud);
-      return 2;
+      std::fprintf(stderr, "psconfig: cannot open or set up the port %s at %u baud", port.c_str(), baud);
+      SayWhy(progress.portError_);
+      return quillon::kPsConfigPortFailed;
     case quillon::kPsConfigFileFailed:
-      std::fprintf(stderr, "psconfig: cannot read %s\n", file.c_str());
-      return 3;
+      std::fprintf(stderr, "psconfig: cannot read %s", file.c_str());
+      SayWhy(progress.fileError_);
+      return quillon::kPsConfigFileFailed;
     default:
       std::fprintf(stderr, "psconfig: %s holds no key lines (such as \"&01be = 0ebf\")\n", file.c_str());
-      return 4;
+      return quillon::kPsConfigNoKeys;
   }
 }

@@ -1,6 +1,7 @@
 // The psconfig command run as a user runs it, against the module simulator on a pseudo-terminal.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -80,21 +81,38 @@ TEST_F(PsconfigCommand, TraceLinesOnRequest) {
   EXPECT_TRUE(Contains(lines, "trace : BCCMD COMMAND SENT:"));
 }
 
-TEST_F(PsconfigCommand, FailuresSayWhatFailed) {
+std::string TooManyValues(const char* key) {
+  std::string line = std::string("&") + key + " =";
+  for (int i = 0; i < 189; ++i) line += " 1";
+  return line + "\n";
+}
+
+TEST_F(PsconfigCommand, FailuresSayWhatFailedAndWhy) {
   struct Case {
     std::vector<std::string> arguments;
     int status;
-    const char* says;
+    std::string says;
   };
   const std::string comments = File("comments.psr", "// nothing\n");
   const std::string keys = File("keys.psr", "&0001 = 1\n");
+  const std::string fifo = device.Path() + "/fifo.psr";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::filesystem::create_directories(device.Path() + "/folder.psr");
   const Case cases[] = {
-      {{"COM4:", device.Path() + "/missing.psr"}, 3, "cannot read"},
+      {{"COM4:", device.Path() + "/missing.psr"}, 3, "cannot read " + device.Path() + "/missing.psr: not found"},
+      {{"COM4:", device.Path() + "/folder.psr"}, 3, "folder.psr: it is a folder"},
+      {{"COM4:", fifo}, 3, "fifo.psr: not a regular file"},
+      {{"COM4:", "/dev/zero"}, 3, "/dev/zero: not a regular file"},
       {{"COM4:", comments}, 4, "holds no key lines"},
-      {{"COM9:", keys}, 2, "cannot open or set up the port COM9:"},
-      {{"--baud", "fast", "COM4:", keys}, 2, "is not a baud rate"},
-      {{"--bogus", "COM4:", keys}, 2, "unknown or incomplete option"},
-      {{"COM4:"}, 2, "usage:"},
+      {{"COM4:", File("long.psr", "// one key\n" + TooManyValues("0009"))}, 1, "key &0009 on line 2 left out"},
+      {{"COM9:", keys}, 2, "cannot open or set up the port COM9: at 115200 baud: not found"},
+      {{keys, keys}, 2, "at 115200 baud: not a serial port"},
+      {{"--baud", "fast", "COM4:", keys}, 64, "not a baud rate: fast"},
+      {{"--baud", "-1", "COM4:", keys}, 64, "not a baud rate: -1"},
+      {{"--bogus", "COM4:", keys}, 64, "unknown or incomplete option --bogus"},
+      {{"-v", "COM4:", keys}, 64, "unknown or incomplete option -v"},
+      {{"COM4:"}, 64, "usage:"},
+      {{"COM4:", keys, keys}, 64, "one port and one file"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> lines;
@@ -104,6 +122,58 @@ TEST_F(PsconfigCommand, FailuresSayWhatFailed) {
   std::vector<std::string> help;
   EXPECT_EQ(Run({"--help"}, &help), 0);
   EXPECT_TRUE(Contains(help, "Example: psconfig"));
+}
+
+TEST_F(PsconfigCommand, AFileNameThatIsNotUtf8IsOpened) {
+  const std::string name = File("k\xff\xfe.psr", "// nothing\n");
+  std::vector<std::string> lines;
+  EXPECT_EQ(Run({"COM4:", name}, &lines), 4) << ::testing::PrintToString(lines);
+  EXPECT_TRUE(Contains(lines, "holds no key lines"));
+}
+
+TEST_F(PsconfigCommand, AKeyLeftOutOrRefusedIsNoSuccess) {
+  struct Case {
+    std::uint16_t answerStatus;
+    std::string psr;
+    std::vector<const char*> says;
+  };
+  const Case cases[] = {
+      {0, "&0001 = 1\n" + TooManyValues("0002") + "&0003 = 3\n",
+       {"key &0002 on line 2 left out: more than 188 values", "not all keys written: 1 key line of",
+        "the others were written and the module reset"}},
+      {3, "&0001 = 1\n", {"the module refused 3 of 3 requests"}},
+  };
+  for (const Case& c : cases) {
+    sim::SimulatorOptions options;
+    options.answerStatus = c.answerStatus;
+    sim::PtySimulator module(options);
+    ASSERT_EQ(module.LinkAs(device.Path(), 4), "");
+    module.Start();
+    std::vector<std::string> lines;
+    EXPECT_EQ(Run({"COM4:", File("k.psr", c.psr)}, &lines), 1);
+    module.Stop();
+    for (const char* text : c.says) EXPECT_TRUE(Contains(lines, text)) << text << ": " << ::testing::PrintToString(lines);
+    EXPECT_FALSE(Contains(lines, "psconfig: done"));
+  }
+}
+
+TEST_F(PsconfigCommand, AClosedOutputPipeDoesNotStopProgramming) {
+  sim::PtySimulator module(sim::SimulatorOptions{});
+  ASSERT_EQ(module.LinkAs(device.Path(), 4), "");
+  module.Start();
+  // Standard output into a pipe whose reader leaves after one line; standard error to the test.
+  testing::ChildProcess command(
+      "/bin/bash",
+      {"-c", "exec 3>&2; \"$0\" \"$@\" 2>&3 | head -n 1 >/dev/null; exit ${PIPESTATUS[0]}", QUILLON_PSCONFIG, "COM4:",
+       File("k.psr", "&0001 = 1\n&0002 = 2\n&0003 = 3\n")},
+      {device.Environment()});
+  std::vector<std::string> lines;
+  std::string line;
+  while (command.ReadLine(&line, 20000)) lines.push_back(line);
+  EXPECT_EQ(command.Wait(20000), 0);
+  module.Stop();
+  EXPECT_TRUE(Contains(lines, "psconfig: done: 3 keys written to COM4:, module reset")) << ::testing::PrintToString(lines);
+  EXPECT_EQ(module.Module().Store().Keys().size(), 3u);
 }
 
 TEST_F(PsconfigCommand, CtrlCStopsARunThatWaitsForTheModule) {
@@ -116,7 +186,21 @@ TEST_F(PsconfigCommand, CtrlCStopsARunThatWaitsForTheModule) {
   ASSERT_TRUE(command.WaitFor("Send 0 Ack 0"));  // the build-identifier request went out
   command.Signal(SIGINT);
   std::vector<std::string> lines;
-  EXPECT_TRUE(command.WaitFor("stopped by the user", &lines));
+  EXPECT_TRUE(command.WaitFor("stopped by the user after 1 of 3 requests", &lines));
+  EXPECT_EQ(command.Wait(), 130);
+}
+
+TEST_F(PsconfigCommand, CtrlCBeforeTheLinkIsUpSaysThatNothingWasSent) {
+  sim::SimulatorOptions deaf;
+  deaf.toModule.byteLoss = 1.0;
+  sim::PtySimulator module(deaf);
+  ASSERT_EQ(module.LinkAs(device.Path(), 4), "");
+  module.Start();
+  testing::ChildProcess command(QUILLON_PSCONFIG, {"COM4:", File("k.psr", "&0001 = 1\n")}, {device.Environment()});
+  ASSERT_TRUE(command.WaitFor("Hello Link Uninitialized"));
+  command.Signal(SIGTERM);
+  std::vector<std::string> lines;
+  EXPECT_TRUE(command.WaitFor("stopped by the user before anything was sent", &lines)) << ::testing::PrintToString(lines);
   EXPECT_EQ(command.Wait(), 130);
 }
 

@@ -152,6 +152,38 @@ TEST_F(ResponseTest, TheAllSentEventEndsTheRunOnlyBeforeTheWarmReset) {
   Deliver(5, {0x0F, 0x04, 0x00, 0x01, 0x00, 0x00});
   EXPECT_EQ(run.State(), EXIT_STATE);
   EXPECT_TRUE(echo.Has(L"...All the commands are sent"));
+  run.SendNextItem(&packet);  // the warm reset is out: the event no longer ends anything
+  Deliver(5, {0x0F, 0x04, 0x00, 0x01, 0x00, 0x00});
+  EXPECT_EQ(run.State(), RECEIVED_STATE);
+}
+
+TEST(BccmdDecode, WhatAMessageSaysAsFarAsItCameIn) {
+  struct Case {
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t firstByte;
+    bool hasVarId;
+    std::uint16_t varId, status, psKey;
+    std::size_t valueBytes;
+  };
+  const Case cases[] = {
+      {{}, 0, false, 0, 0, 0, 0},
+      {{0x0F, 0x04}, 0x0F, false, 0, 0, 0, 0},
+      {{0x01, 0x00, 0x09, 0x00, 0x00, 0x00, 0x19, 0x28}, 1, true, 0x2819, 0, 0, 0},
+      {{0x01, 0x00, 0x09, 0x00, 0x02, 0x00, 0x03, 0x70, 0x02, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x05, 0x00},
+       1, true, 0x7003, 2, 1, 2},
+      // Two values announced, one came: only the one is handed out.
+      {{0x01, 0x00, 0x0A, 0x00, 0x02, 0x00, 0x03, 0x70, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x05, 0x00, 0x06},
+       1, true, 0x7003, 0, 1, 2},
+  };
+  for (const Case& c : cases) {
+    const BccmdMessage message = DecodeBccmdMessage(c.bytes);
+    EXPECT_EQ(message.firstByte, c.firstByte) << c.bytes.size();
+    EXPECT_EQ(message.hasVarId, c.hasVarId) << c.bytes.size();
+    EXPECT_EQ(message.varId, c.varId) << c.bytes.size();
+    EXPECT_EQ(message.status, c.status) << c.bytes.size();
+    EXPECT_EQ(message.psKey, c.psKey) << c.bytes.size();
+    EXPECT_EQ(message.values.size(), c.valueBytes) << c.bytes.size();
+  }
 }
 
 TEST_F(ResponseTest, TheReceivedHexLineShowsAtMost87Bytes) {

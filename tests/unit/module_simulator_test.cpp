@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <vector>
 
 #include "bcsp/bcsp_codec.h"
+#include "tools/module_simulator/simulator_arguments.h"
 
 namespace quillon::sim {
 namespace {
@@ -264,6 +268,117 @@ TEST(PsStore, PsrRoundTripAndBaudKeys) {
   EXPECT_FALSE(store.UartBaudRate().has_value());
   EXPECT_FALSE(copy.FromPsr("&zz = 1\n", &error));
   EXPECT_NE(error.find("line 1"), std::string::npos);
+}
+
+TEST(ModuleSimulator, ExaminesWhatAModuleMustReadToAct) {
+  struct Case {
+    const char* what;
+    Bytes request;
+    std::uint16_t status;
+  };
+  auto with = [](Bytes bytes, std::size_t at, std::uint8_t value) {
+    bytes[at] = value;
+    return bytes;
+  };
+  const Bytes key = KeyRequest(2, 0x0001, {0x0005, 0x0006});
+  Bytes missing = key;
+  missing.resize(18);  // one value of the two announced
+  const Case cases[] = {
+      {"a key set", key, kStatusOk},
+      {"a key get", with(key, 0, 0), kStatusOk},
+      {"a response as a request", with(key, 0, 1), kStatusBadRequest},
+      {"an unknown type", with(key, 0, 7), kStatusBadRequest},
+      {"a length word that does not match", with(key, 2, 11), kStatusBadRequest},
+      {"a value-length word that does not match", with(key, 12, 1), kStatusBadRequest},
+      {"values missing", with(missing, 2, 9), kStatusBadRequest},
+      {"an odd byte", [&] { Bytes b = key; b.push_back(0); return b; }(), kStatusBadRequest},
+      {"the build identifier, 9 in 16 bytes", kBuildIdRequest, kStatusOk},
+      {"the build identifier set", with(kBuildIdRequest, 0, 2), kStatusBadRequest},
+      {"the warm reset, 9 in 16 bytes", kWarmReset, kStatusOk},
+      {"the warm reset as a get", with(kWarmReset, 0, 0), kStatusBadRequest},
+      {"the warm reset saying 12 words", with(kWarmReset, 2, 12), kStatusBadRequest},
+      {"an unknown variable", with(kWarmReset, 7, 0x41), kStatusNoSuchVariable},
+      {"a header cut short", Bytes(kWarmReset.begin(), kWarmReset.begin() + 14), kStatusBadRequest},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ExamineBccmdRequest(c.request), c.status) << c.what;
+}
+
+TEST(ModuleSimulator, NothingRefusedIsStoredOrActedOn) {
+  struct Case {
+    const char* what;
+    std::uint16_t injected;
+    Bytes request;
+    std::uint16_t answered;
+  };
+  const Case cases[] = {
+      {"an injected error status", 3, KeyRequest(2, 0x0001, {0x0005}), 3},
+      {"a value-length word that does not match", 0, [] { Bytes b = KeyRequest(2, 0x0001, {0x0005}); b[12] = 2; return b; }(),
+       kStatusBadRequest},
+  };
+  for (const Case& c : cases) {
+    SimulatorOptions options;
+    options.answerStatus = c.injected;
+    ModuleSimulator module(options);
+    Host host(module);
+    host.BringUp();
+    host.SendReliable(c.request);
+    host.SendReliable(kWarmReset);
+    host.Wait(50);
+    EXPECT_TRUE(module.Store().Keys().empty()) << c.what;
+    ASSERT_GE(host.packets.size(), 1u) << c.what;
+    const Bytes& answer = host.packets[0].second;
+    EXPECT_EQ(answer[8] | answer[9] << 8, c.answered) << c.what;
+    EXPECT_EQ(module.Restarts(), c.injected != 0 ? 0u : 1u) << c.what;  // a refused warm reset restarts nothing
+  }
+}
+
+TEST(SimulatorArguments, NumbersAreTakenOnlyWholeAndInRange) {
+  struct Case {
+    std::vector<std::string> arguments;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {{"--link", "4", "--error-status", "65535", "--loss-in", "0.5", "--seed", "18446744073709551615"}, true},
+      {{"--link", "1e12"}, false},
+      {{"--link", "0"}, false},
+      {{"--link", "256"}, false},
+      {{"--error-status", "70000"}, false},
+      {{"--error-status", "-1"}, false},
+      {{"--answer-delay", "1.5"}, false},
+      {{"--loss-out", "2"}, false},
+      {{"--loss-out", "nan"}, false},
+      {{"--baud", "0"}, false},
+      {{"--seed", "18446744073709551616"}, false},
+      {{"--restart-after"}, false},
+      {{"--bogus"}, false},
+  };
+  for (const Case& c : cases) {
+    SimulatorCommand command;
+    const std::string problem = ReadSimulatorArguments(c.arguments, &command);
+    EXPECT_EQ(problem.empty(), c.accepted) << c.arguments[0] << " " << problem;
+    if (!c.accepted) {
+      EXPECT_NE(problem.find(c.arguments[0]), std::string::npos) << problem;
+    }
+  }
+  SimulatorCommand command;
+  ASSERT_EQ(ReadSimulatorArguments(cases[0].arguments, &command), "");
+  EXPECT_EQ(command.link, 4);
+  EXPECT_EQ(command.options.answerStatus, 0xFFFF);
+}
+
+TEST(PsStore, LoadingTakesOnlyARegularFile) {
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("modsim-store-" + std::to_string(std::random_device{}()));
+  std::filesystem::create_directories(folder / "sub");
+  std::ofstream(folder / "keys.psr") << "&0001 = 0005\n";
+  PsStore store;
+  EXPECT_EQ(store.Load((folder / "sub").string()), "it is a folder");
+  EXPECT_EQ(store.Load((folder / "none.psr").string()), "not found");
+  if (std::filesystem::exists("/dev/null")) {
+    EXPECT_EQ(store.Load("/dev/null"), "not a regular file");
+  }
+  EXPECT_EQ(store.Load((folder / "keys.psr").string()), "");
+  EXPECT_EQ(store.Keys().size(), 1u);
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

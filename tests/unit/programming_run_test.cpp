@@ -61,10 +61,15 @@ std::string Keys(int count) {
 
 class RunTest : public ::testing::Test {
  protected:
-  void Start(const sim::SimulatorOptions& options) {
+  // A new module on the line; the program's side (port, link, run) stays.
+  void ReplaceModule(const sim::SimulatorOptions& options) {
+    devices.reset();
     module = std::make_unique<sim::ModuleSimulator>(options);
     devices = std::make_unique<sim::InProcessSerialDevices>(*module, fake.clock);
     roles.serial = devices.get();
+  }
+  void Start(const sim::SimulatorOptions& options) {
+    ReplaceModule(options);
     roles.clock = &clock;
     port = std::make_unique<SerialPort>(roles);
     link = std::make_unique<BcspLink>(*port, clock, console);
@@ -122,6 +127,8 @@ TEST_F(RunTest, ThreeKeysAreFiveRequestsEndedByTheModulesRestart) {
   EXPECT_FALSE(port->IsOpen());
   EXPECT_EQ(list.Capacity(), 0u);  // released
   EXPECT_EQ(module->Store().Keys().size(), 3u);
+  // The module's restart ends the run at once: its two seconds are not waited out.
+  EXPECT_LT(fake.clock.TickCount() - recorder.warmResetAt, PSConfig::kResetWaitMs / 4);
 }
 
 TEST_F(RunTest, WithoutARestartTheRunEndsTwoSecondsAfterTheWarmReset) {
@@ -228,6 +235,40 @@ TEST_F(RunTest, ARefusedKeyIsReportedAndTheRunDoesNotSucceed) {
   EXPECT_TRUE(echo.Has(L"Key &0001 refused by the module, status 2"));
   EXPECT_TRUE(echo.Has(L"Request 0x2819 refused by the module, status 2"));
   EXPECT_EQ(recorder.sent.size(), 4u);  // everything is still sent, the reset included
+}
+
+TEST_F(RunTest, ARefusalIsForgottenByTheNextRun) {
+  sim::SimulatorOptions refusing;
+  refusing.answerStatus = 2;
+  Start(refusing);
+  EXPECT_EQ(Run(Keys(1)), kPsConfigNotCompleted);
+  ReplaceModule(sim::SimulatorOptions{});
+  EXPECT_EQ(Run(Keys(1)), kPsConfigDone);
+  EXPECT_FALSE(run->ErrorStatusSeen());
+}
+
+TEST_F(RunTest, AKeyLineLeftOutIsNamedAndTheRunDoesNotSucceed) {
+  Start(sim::SimulatorOptions{});
+  std::string many = "&0009 =";
+  for (int i = 0; i < 189; ++i) many += " 1";
+  EXPECT_EQ(Run("&0001 = 1\n" + many + "\n&0002 = 2\n"), kPsConfigNotCompleted);
+  EXPECT_TRUE(echo.Has(L"Key &0009 on line 2 left out: more than 188 values"));
+  EXPECT_EQ(KeysTaken(), (std::vector<std::uint16_t>{1, 2}));  // the others are still written
+  // A file whose only key line is left out sends nothing, and says why rather than "no keys".
+  EXPECT_EQ(Run(many + "\n"), kPsConfigNotCompleted);
+  EXPECT_FALSE(echo.Has(L"The file keys.psr doesn't contain keys to be changed"));
+  EXPECT_EQ(KeysTaken().size(), 2u);
+  // And the next run, without such a line, succeeds again.
+  EXPECT_EQ(Run("&0003 = 3\n"), kPsConfigDone);
+}
+
+TEST_F(RunTest, AStopWhileTheFileIsReadEndsTheRunBeforeThePort) {
+  Start(sim::SimulatorOptions{});
+  stop->Set();
+  EXPECT_EQ(Run(Keys(3)), kPsConfigDone);
+  EXPECT_FALSE(devices->InUse());
+  EXPECT_TRUE(module->Requests().empty());
+  EXPECT_EQ(list.Capacity(), 0u);
 }
 
 TEST_F(RunTest, AnAnsweredWarmResetSendsNothingMore) {

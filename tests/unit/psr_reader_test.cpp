@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "psconfig/bccmd.h"
+#include "tests/fakes/fake_kernel_objects.h"
 #include "tests/fakes/memory_files.h"
 
 namespace quillon {
@@ -99,16 +101,13 @@ class PsrFiles : public ::testing::Test {
   }
   // Both passes, as a run does them.
   std::uint32_t Load(const std::string& content, PsrReport* report = nullptr) {
-    const std::uint32_t keys = Count(content);
+    files.Put(L"f.psr", content);
     platform::ErrorCode error = platform::kSuccess;
     auto file = files.Open(L"f.psr", platform::FileMode::kReadExisting, &error);
-    EXPECT_TRUE(list.Allocate(keys + 2));
-    list.count = 1;
-    list.AddBuildIdRequest();
-    PsrReader::ParseKeys(*file, list, true, report);
-    ++list.count;
-    list.AddWarmReset();
-    return keys;
+    const PsrLoadResult result = PsrReader::Load(*file, list);
+    if (report != nullptr) *report = result.report;
+    EXPECT_EQ(result.outcome == PsrLoad::kLoaded, result.keys != 0);
+    return result.keys;
   }
   testing::MemoryFiles files;
   PsKeyList list;
@@ -148,6 +147,18 @@ TEST_F(PsrFiles, NoKeysInCommentsOrAnEmptyFile) {
   EXPECT_EQ(Count(std::string("\0\0\0&0001 = 1", 13)), 0u);  // the line ends at its NUL
 }
 
+TEST_F(PsrFiles, APieceEndsAfterItsByte2000AndTheParserKeeps1999) {
+  // Byte 2000 is a non-blank: it ends the first piece (and is cut by the parser), so the
+  // second piece starts with the key line at byte 2001.
+  std::string line = "&0001 = 1";
+  line += std::string(1990, ' ');
+  line += "9";  // byte 2000
+  line += "&0002 = 2";
+  EXPECT_EQ(Load(line + "\n"), 2u);
+  EXPECT_EQ(list.Item(1).valueCount, 1);
+  EXPECT_EQ(list.Item(2).psKey, 2);
+}
+
 TEST_F(PsrFiles, ALongLineComesInPiecesOf2000Bytes) {
   // 2500 characters: the first 1999 are a key line; characters 2001 to 2500 are a line of their own.
   std::string line = "&0001 = 1";
@@ -159,15 +170,72 @@ TEST_F(PsrFiles, ALongLineComesInPiecesOf2000Bytes) {
   EXPECT_EQ(list.Item(2).psKey, 2);
 }
 
-TEST_F(PsrFiles, KeyLinesWithTooManyValuesAreLeftOutInBothPasses) {
-  std::string many = "&0009 =";
-  for (int i = 0; i < 200; ++i) many += " 1";
+std::string TooMany(const char* key) {
+  std::string line = std::string("&") + key + " =";
+  for (int i = 0; i < 200; ++i) line += " 1";
+  return line;
+}
+
+TEST_F(PsrFiles, KeyLinesWithTooManyValuesAreLeftOutInBothPassesAndNamedWithTheirLine) {
   PsrReport report;
-  EXPECT_EQ(Load("&0001 = 1\n" + many + "\n&0002 = 2\n", &report), 2u);
+  // Line numbers count CR LF, CR and LF alike, and blank lines too.
+  EXPECT_EQ(Load("&0001 = 1\r\n\r\n" + TooMany("0009") + "\r&0002 = 2\n" + TooMany("000a") + "\n", &report), 2u);
   EXPECT_EQ(list.Item(2).psKey, 2);
   EXPECT_EQ(list.Item(3).varId, kVarIdWarmReset);
-  EXPECT_EQ(report.keysLeftOut, 1u);
-  EXPECT_EQ(report.firstKeyLeftOut, 9);
+  ASSERT_EQ(report.keysLeftOut, 2u);
+  EXPECT_EQ(report.leftOut[0].key, 9);
+  EXPECT_EQ(report.leftOut[0].line, 3u);
+  EXPECT_EQ(report.leftOut[1].key, 10);
+  EXPECT_EQ(report.leftOut[1].line, 5u);
+}
+
+TEST_F(PsrFiles, AFileWhoseOnlyKeyLineIsTooLongHasNoKeysButSaysSo) {
+  PsrReport report;
+  EXPECT_EQ(Load("// one key\n" + TooMany("0009") + "\n", &report), 0u);
+  ASSERT_EQ(report.keysLeftOut, 1u);
+  EXPECT_EQ(report.leftOut[0].line, 2u);
+  EXPECT_EQ(list.Capacity(), 0u);
+}
+
+TEST_F(PsrFiles, TheReportListsTheFirstEightLeftOutAndCountsTheRest) {
+  std::string content;
+  for (int i = 0; i < 9; ++i) content += TooMany("0001") + "\n";
+  PsrReport report;
+  Load(content, &report);
+  EXPECT_EQ(report.keysLeftOut, 9u);
+  EXPECT_EQ(report.Listed(), PsrReport::kListed);
+  EXPECT_EQ(report.leftOut[PsrReport::kListed - 1].line, 8u);
+}
+
+TEST_F(PsrFiles, LoadOutcomes) {
+  platform::ErrorCode error = platform::kSuccess;
+  testing::FakeKernelObjects kernel;
+  auto stop = kernel.CreateManualResetEvent(L"", false, &error);
+  struct Case {
+    const char* name;
+    std::string content;
+    std::string afterRewind;
+    bool stopped;
+    std::uint32_t limit;
+    PsrLoad outcome;
+  };
+  const Case cases[] = {
+      {"loaded", "&0001 = 1\n", "", false, 100, PsrLoad::kLoaded},
+      {"no keys", "// none\n", "", false, 100, PsrLoad::kNoKeys},
+      {"changed", "&0001 = 1\n", "&0001 = 1\n&0002 = 2\n", false, 100, PsrLoad::kChanged},
+      {"stopped", "&0001 = 1\n", "", true, 100, PsrLoad::kStopped},
+      {"too many", "&0001 = 1\n&0002 = 2\n", "", false, 3, PsrLoad::kTooManyKeys},
+  };
+  for (const Case& c : cases) {
+    files.Put(L"f.psr", c.content);
+    files.At(L"f.psr").afterRewind = c.afterRewind;
+    if (c.stopped) stop->Set(); else stop->Reset();
+    list.SetLimit(c.limit);
+    auto file = files.Open(L"f.psr", platform::FileMode::kReadExisting, &error);
+    const PsrLoadResult result = PsrReader::Load(*file, list, stop.get());
+    EXPECT_EQ(result.outcome, c.outcome) << c.name;
+    EXPECT_EQ(list.Capacity(), c.outcome == PsrLoad::kLoaded ? 3u : 0u) << c.name;
+  }
 }
 
 TEST_F(PsrFiles, AFailedReadEndsTheFile) {
@@ -198,13 +266,10 @@ TEST(PsrRealFiles, PublishedFilesLoadWithTheirKeysAndValues) {
     platform::ErrorCode error = platform::kSuccess;
     auto file = files.Open(L"real.psr", platform::FileMode::kReadExisting, &error);
     PsKeyList list;
-    const std::uint32_t keys = PsrReader::ParseKeys(*file, list, false);
+    const PsrLoadResult loaded = PsrReader::Load(*file, list);
+    ASSERT_EQ(loaded.outcome, PsrLoad::kLoaded) << c.name;
+    const std::uint32_t keys = loaded.keys;
     ASSERT_EQ(keys, c.keys) << c.name;
-    ASSERT_TRUE(list.Allocate(keys + 2));
-    file->SetPosition(0);
-    list.count = 1;
-    list.AddBuildIdRequest();
-    ASSERT_EQ(PsrReader::ParseKeys(*file, list, true), keys + 1);
     std::size_t values = 0;
     for (std::uint32_t i = 1; i <= keys; ++i) values += list.Item(i).valueCount;
     EXPECT_EQ(values, c.values) << c.name;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # psconfig.exe under Wine programs a PSR file into the Linux module simulator through a Wine COM
 # port linked to the simulator's pseudo-terminal; the module's store must be what the Linux
-# psconfig leaves in it.
+# psconfig leaves in it, and both must end the same way: at once on the module's restart after
+# the warm reset, not by waiting out the reset time.
 #   psconfig_com_port.sh PSCONFIG.EXE LINUX-MODSIM LINUX-PSCONFIG PSRFILE
 set -euo pipefail
 psconfig_exe=$1
@@ -35,15 +36,24 @@ stop_module() {
 run_module "$work/windows.psr"
 ln -sf "$port" "$WINEPREFIX/dosdevices/com5"
 status=0
-wine "$psconfig_exe" COM5: "Z:$(realpath "$psr")" </dev/null >"$work/windows.out" 2>&1 || status=$?
+wine "$psconfig_exe" --trace COM5: "Z:$(realpath "$psr")" </dev/null >"$work/windows.out" 2>&1 || status=$?
 stop_module
 tr -d '\r' <"$work/windows.out" | grep "psconfig:" || true
 [ "$status" -eq 0 ] || { echo "psconfig.exe ended with $status"; cat "$work/windows.out"; exit 1; }
 
 # Linux: the same file through the Linux build.
 run_module "$work/linux.psr"
-QUILLON_DEVICE_ROOT=$work "$psconfig_linux" "$port" "$psr" >/dev/null 2>&1
+QUILLON_DEVICE_ROOT=$work "$psconfig_linux" --trace "$port" "$psr" >"$work/linux.out" 2>&1
 stop_module
+
+for build in windows linux; do
+  if ! tr -d '\r' <"$work/$build.out" | grep -q "trace : BCSP PEER RESET RECEIVED" ||
+     tr -d '\r' <"$work/$build.out" | grep -q "Timeout waiting for the Reset response"; then
+    echo "the $build build did not end on the module's restart"
+    tr -d '\r' <"$work/$build.out" | grep -v "_STATE" | tail -20
+    exit 1
+  fi
+done
 
 diff "$work/linux.psr" "$work/windows.psr" || { echo "the stores differ"; exit 1; }
 echo "psconfig.exe left the same PS store as the Linux psconfig: $(grep -c '^&' "$work/windows.psr") keys"

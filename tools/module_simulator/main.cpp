@@ -4,12 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/posix/device_root.h"
 #include "tools/module_simulator/pty_simulator.h"
+#include "tools/module_simulator/simulator_arguments.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ void Usage(std::FILE* out) {
                "Runs a simulated BlueCore module behind a pseudo-terminal and prints the terminal's path.\n"
                "The module speaks BCSP, answers BCCMD requests and keeps the PS keys it is given.\n"
                "\n"
-               "  --link N               also make COMN: of the emulated device point at the terminal\n"
+               "  --link N               also make COMN: of the emulated device point at the terminal (1..255)\n"
                "  --baud RATE            the module's UART rate (default 115200)\n"
                "  --pace                 bytes take 11 bit times each, as on a real line\n"
                "  --store FILE.psr       start with the PS keys of this file\n"
@@ -35,87 +36,32 @@ void Usage(std::FILE* out) {
                "  --answer-delay MS      wait before each answer\n"
                "  --no-build-id          never answer the build-identifier request\n"
                "  --wrong-varid          answer with another variable identifier\n"
-               "  --error-status N       answer with this status word\n"
+               "  --error-status N       answer with this status word (0..65535) and refuse what it asks\n"
                "  --command-status-after N   send an HCI Command Status event after the Nth key\n"
                "  --restart-after N      restart without answering at the Nth request\n"
                "\n"
                "Ends on Ctrl-C. Example: modsim --link 4 --save /tmp/store.psr\n");
 }
 
-bool ReadFile(const std::string& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::stringstream content;
-  content << in.rdbuf();
-  *text = content.str();
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  quillon::sim::SimulatorOptions options;
-  int link = -1;
-  std::string storeFile, saveFile, logFile;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    auto number = [&](auto* out) {
-      char* end = nullptr;
-      const double value = std::strtod(argv[++i], &end);
-      if (*end != 0 || value < 0) return false;
-      *out = static_cast<std::remove_reference_t<decltype(*out)>>(value);
-      return true;
-    };
-    bool ok = true;
-    if (arg == "--help" || arg == "-h") {
-      Usage(stdout);
-      return 0;
-    } else if (arg == "--pace") {
-      options.paceLine = true;
-    } else if (arg == "--no-build-id") {
-      options.neverAnswerBuildId = true;
-    } else if (arg == "--wrong-varid") {
-      options.answerWithOtherVarId = true;
-    } else if (!hasValue) {
-      ok = false;
-    } else if (arg == "--link") {
-      ok = number(&link);
-    } else if (arg == "--baud") {
-      ok = number(&options.baudRate) && options.baudRate > 0;
-    } else if (arg == "--store") {
-      storeFile = argv[++i];
-    } else if (arg == "--save") {
-      saveFile = argv[++i];
-    } else if (arg == "--log") {
-      logFile = argv[++i];
-    } else if (arg == "--seed") {
-      ok = number(&options.seed);
-    } else if (arg == "--loss-in") {
-      ok = number(&options.toModule.byteLoss);
-    } else if (arg == "--loss-out") {
-      ok = number(&options.fromModule.byteLoss);
-    } else if (arg == "--corrupt-in") {
-      ok = number(&options.toModule.bitCorruption);
-    } else if (arg == "--corrupt-out") {
-      ok = number(&options.fromModule.bitCorruption);
-    } else if (arg == "--answer-delay") {
-      ok = number(&options.answerDelayMs);
-    } else if (arg == "--error-status") {
-      ok = number(&options.answerStatus);
-    } else if (arg == "--command-status-after") {
-      ok = number(&options.commandStatusAfterKeys);
-    } else if (arg == "--restart-after") {
-      ok = number(&options.restartAfterRequests);
-    } else {
-      ok = false;
-    }
-    if (!ok) {
-      std::fprintf(stderr, "modsim: unknown or incomplete option \"%s\"\n\n", arg.c_str());
-      Usage(stderr);
-      return 2;
-    }
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  quillon::sim::SimulatorCommand command;
+  if (const std::string problem = quillon::sim::ReadSimulatorArguments(arguments, &command); !problem.empty()) {
+    std::fprintf(stderr, "modsim: %s\n\n", problem.c_str());
+    Usage(stderr);
+    return 64;
   }
+  if (command.help) {
+    Usage(stdout);
+    return 0;
+  }
+  const quillon::sim::SimulatorOptions& options = command.options;
+  const int link = command.link;
+  const std::string& storeFile = command.storeFile;
+  const std::string& saveFile = command.saveFile;
+  const std::string& logFile = command.logFile;
 
   quillon::sim::PtySimulator simulator(options);
   if (!simulator.Opened()) {
@@ -123,9 +69,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!storeFile.empty()) {
-    std::string text, error;
-    if (!ReadFile(storeFile, &text) || !simulator.Module().Store().FromPsr(text, &error)) {
-      std::fprintf(stderr, "modsim: cannot load the PS store from %s %s\n", storeFile.c_str(), error.c_str());
+    if (const std::string problem = simulator.Module().Store().Load(storeFile); !problem.empty()) {
+      std::fprintf(stderr, "modsim: cannot load the PS store from %s: %s\n", storeFile.c_str(), problem.c_str());
       return 1;
     }
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "bcsp/bcsp_codec.h"
 
@@ -22,7 +23,36 @@ void PutWord(std::vector<std::uint8_t>* bytes, std::size_t offset, std::uint16_t
 // An HCI Command Status event (code 0x0F): status 0, one command allowed, no opcode.
 const std::vector<std::uint8_t> kCommandStatusEvent = {0x0F, 0x04, 0x00, 0x01, 0x00, 0x00};
 
+constexpr std::size_t kHeaderBytes = 16;
+
 }  // namespace
+
+std::uint16_t ExamineBccmdRequest(std::span<const std::uint8_t> payload) {
+  if (payload.size() < kHeaderBytes || payload.size() % 2 != 0) return kStatusBadRequest;
+  const std::uint16_t type = Word(payload, 0);
+  const std::uint16_t length = Word(payload, 2);
+  const std::uint16_t varId = Word(payload, 6);
+  const std::size_t words = payload.size() / 2;
+  switch (varId) {
+    case ModuleSimulator::kVarPsKey: {
+      if (type != ModuleSimulator::kGetRequest && type != ModuleSimulator::kSetRequest) return kStatusBadRequest;
+      const std::size_t valueWords = Word(payload, 12);
+      if (length != words || valueWords != words - kHeaderBytes / 2) return kStatusBadRequest;
+      return kStatusOk;
+    }
+    case ModuleSimulator::kVarBuildId:
+    case ModuleSimulator::kVarWarmReset: {
+      const std::uint16_t wanted =
+          varId == ModuleSimulator::kVarBuildId ? ModuleSimulator::kGetRequest : ModuleSimulator::kSetRequest;
+      if (type != wanted) return kStatusBadRequest;
+      // Nine words said, eight sent: the form every host uses, and modules accept it.
+      if (length != words && !(length == 9 && words == 8)) return kStatusBadRequest;
+      return kStatusOk;
+    }
+    default:
+      return kStatusNoSuchVariable;
+  }
+}
 
 ModuleSimulator::ModuleSimulator(SimulatorOptions options)
     : options_(options),
@@ -116,24 +146,32 @@ void ModuleSimulator::Restart(const char* why) {
 }
 
 void ModuleSimulator::Deliver(std::uint8_t channel, bool reliable, std::span<const std::uint8_t> payload) {
-  if (channel != kChannelBccmd || payload.size() < 10) return;
+  if (channel != kChannelBccmd) return;
+  if (payload.size() < 8) {
+    Log("BCCMD message of " + std::to_string(payload.size()) + " bytes: too short to answer, dropped");
+    return;
+  }
   BccmdRequest request;
   request.timeUs = nowUs_;
+  request.status = ExamineBccmdRequest(payload);
   request.type = Word(payload, 0);
   request.sequence = Word(payload, 4);
   request.varId = Word(payload, 6);
   request.psKey = Word(payload, 10);
-  const std::size_t declared = Word(payload, 12);
-  for (std::size_t i = 0; i < declared && 16 + 2 * i + 1 < payload.size(); ++i) request.values.push_back(Word(payload, 16 + 2 * i));
+  if (request.status == kStatusOk) {
+    for (std::size_t at = kHeaderBytes; at + 1 < payload.size(); at += 2) request.values.push_back(Word(payload, at));
+  }
   std::size_t taken = 0;
   {
     std::lock_guard<std::mutex> hold(logLock_);
     requests_.push_back(request);
     taken = requests_.size();
   }
-  char line[128];
-  std::snprintf(line, sizeof line, "BCCMD request %zu: type %u seq %u varid 0x%04x key 0x%04x values %zu", taken,
-                request.type, request.sequence, request.varId, request.psKey, request.values.size());
+  char line[160];
+  std::snprintf(line, sizeof line, "BCCMD request %zu: type %u seq %u varid 0x%04x key 0x%04x values %zu%s", taken,
+                request.type, request.sequence, request.varId, request.psKey, request.values.size(),
+                request.status == kStatusOk ? "" : request.status == kStatusNoSuchVariable ? ": no such variable"
+                                                                                            : ": bad request, refused");
   Log(line);
 
   if (options_.restartAfterRequests != 0 && taken == options_.restartAfterRequests) {
@@ -141,10 +179,13 @@ void ModuleSimulator::Deliver(std::uint8_t channel, bool reliable, std::span<con
     restartReason_ = "spontaneous";
     return;
   }
+  // An injected error status stands for a refusal too: nothing refused is acted on.
+  const std::uint16_t status = request.status != kStatusOk ? request.status : options_.answerStatus;
   std::vector<std::uint8_t> answer(payload.begin(), payload.end());
-  PutWord(&answer, 0, 1);  // get response
-  PutWord(&answer, 8, options_.answerStatus);
-  switch (request.varId) {
+  answer.resize(std::max<std::size_t>(answer.size(), kHeaderBytes), 0);
+  PutWord(&answer, 0, kGetResponse);
+  PutWord(&answer, 8, status);
+  switch (status == kStatusOk ? request.varId : 0) {
     case kVarWarmReset:
       restartAtUs_ = nowUs_ + std::uint64_t{options_.restartMs} * 1000;
       restartReason_ = "warm reset";
@@ -155,17 +196,18 @@ void ModuleSimulator::Deliver(std::uint8_t channel, bool reliable, std::span<con
       PutWord(&answer, 10, options_.buildId);
       break;
     case kVarPsKey:
-      if (request.type == 2) {
+      if (request.type == kSetRequest) {
         store_.Set(request.psKey, request.values);
       } else if (const auto* stored = store_.Get(request.psKey)) {
         for (std::size_t i = 0; i < stored->size(); ++i) PutWord(&answer, 16 + 2 * i, (*stored)[i]);
       }
-      if (options_.commandStatusAfterKeys != 0 && ++keyRequests_ == options_.commandStatusAfterKeys) {
-        answers_.push_back(Answer{nowUs_ + std::uint64_t{options_.answerDelayMs} * 1000, kChannelHci, false, kCommandStatusEvent});
-      }
       break;
     default:
       break;
+  }
+  if (request.varId == kVarPsKey && options_.commandStatusAfterKeys != 0 &&
+      ++keyRequests_ == options_.commandStatusAfterKeys) {
+    answers_.push_back(Answer{nowUs_ + std::uint64_t{options_.answerDelayMs} * 1000, kChannelHci, false, kCommandStatusEvent});
   }
   if (options_.answerWithOtherVarId) PutWord(&answer, 6, static_cast<std::uint16_t>(request.varId + 1));
   answers_.push_back(Answer{nowUs_ + std::uint64_t{options_.answerDelayMs} * 1000, kChannelBccmd, reliable, std::move(answer)});

@@ -25,6 +25,7 @@ namespace quillon::sim {
 
 struct BccmdRequest {
   std::uint64_t timeUs = 0;
+  std::uint16_t status = 0;  // what the module answered: 0, or why it refused
   std::uint16_t type = 0;
   std::uint16_t sequence = 0;
   std::uint16_t varId = 0;
@@ -32,11 +33,25 @@ struct BccmdRequest {
   std::vector<std::uint16_t> values;
 };
 
+// Status words of the module's answers.
+inline constexpr std::uint16_t kStatusOk = 0;
+inline constexpr std::uint16_t kStatusNoSuchVariable = 1;
+inline constexpr std::uint16_t kStatusBadRequest = 4;  // a wrong type or length word, or values missing
+
+// What a module must read in a request before it can act on it: the message type, the
+// variable identifier, and for a key request a length and a value-length word that match the
+// values that came. The build-identifier and warm-reset requests are accepted with their
+// length word of 9 in 16 bytes. Returns the status of the answer.
+std::uint16_t ExamineBccmdRequest(std::span<const std::uint8_t> payload);
+
 class ModuleSimulator {
  public:
   static constexpr std::uint16_t kVarBuildId = 0x2819;
   static constexpr std::uint16_t kVarPsKey = 0x7003;
   static constexpr std::uint16_t kVarWarmReset = 0x4002;
+  static constexpr std::uint16_t kGetRequest = 0;
+  static constexpr std::uint16_t kGetResponse = 1;
+  static constexpr std::uint16_t kSetRequest = 2;
 
   explicit ModuleSimulator(SimulatorOptions options);
 

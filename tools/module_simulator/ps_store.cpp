@@ -1,6 +1,8 @@
 #include "tools/module_simulator/ps_store.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "platform/text.h"
@@ -90,6 +92,21 @@ bool PsStore::FromPsr(const std::string& text, std::string* error) {
     keys_[static_cast<std::uint16_t>(key)] = std::move(values);
   }
   return true;
+}
+
+std::string PsStore::Load(const std::string& path) {
+  std::error_code failure;
+  const auto status = std::filesystem::status(path, failure);
+  if (!std::filesystem::exists(status)) return "not found";
+  if (std::filesystem::is_directory(status)) return "it is a folder";
+  if (!std::filesystem::is_regular_file(status)) return "not a regular file";
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  if (!in) return "cannot be read";
+  std::string error;
+  if (!FromPsr(content.str(), &error)) return error;
+  return {};
 }
 
 }  // namespace quillon::sim

@@ -25,6 +25,8 @@ class PsStore {
   // Reads "&kkkk = vvvv ..." lines ("?" for "&" too; "//" comments and other lines are skipped).
   // False with *error naming the first line that starts like a key but cannot be read.
   bool FromPsr(const std::string& text, std::string* error);
+  // FromPsr over a regular file. Returns an empty text, or what is wrong ("it is a folder", ...).
+  std::string Load(const std::string& path);
 
  private:
   std::map<std::uint16_t, std::vector<std::uint16_t>> keys_;

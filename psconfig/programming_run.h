@@ -1,0 +1,102 @@
+// The programming engine: reads a PSR file into the programming list, opens the module's port,
+// brings the BCSP link up and sends the list's BCCMD requests one at a time, each after the
+// previous one has been answered, then waits for the module's warm reset.
+//
+// Single-threaded: Run executes on the calling thread with the link and the port. The stop event
+// is the only input from other threads; it is tested with a zero time-out on every pass.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "bcsp/bcsp_link.h"
+#include "bcsp/console.h"
+#include "bcsp/serial_port.h"
+#include "platform/platform.h"
+#include "platform/process_wide.h"
+#include "psconfig/bccmd.h"
+#include "psconfig/ps_key_list.h"
+#include "psconfig/psr_reader.h"
+
+namespace quillon {
+
+// Results of a run.
+inline constexpr int kPsConfigDone = 0;
+inline constexpr int kPsConfigNotCompleted = 1;  // a key refused or left out, or the file cannot be held
+inline constexpr int kPsConfigPortFailed = 2;
+inline constexpr int kPsConfigFileFailed = 3;
+inline constexpr int kPsConfigNoKeys = 4;
+
+enum RunState : std::uint8_t {
+  POLL_STATE = 0,
+  SENT_STATE = 1,
+  RECEIVED_STATE = 2,
+  PEER_RESET_STATE = 3,
+  SLEEP_STATE = 4,
+  EXIT_STATE = 5,
+};
+
+// What a run reports as it goes, for progress displays. Called on the run's thread.
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  virtual void FileRead(std::uint32_t /*keys*/, const PsrReport& /*report*/) {}
+  virtual void FileFailed(platform::ErrorCode /*error*/) {}
+  virtual void PortFailed(std::int32_t /*result*/, platform::ErrorCode /*error*/) {}
+  virtual void PortOpened() {}
+  virtual void LinkEstablished() {}
+  virtual void RequestSent(std::uint32_t /*index*/, std::uint32_t /*count*/, const PsKeyItem& /*item*/) {}
+  virtual void RequestCompleted(std::uint32_t /*index*/, std::uint16_t /*status*/) {}
+  virtual void Stopped() {}
+};
+
+class PSConfig {
+ public:
+  static constexpr std::size_t kBufferSize = 512;
+  static constexpr std::uint32_t kResetWaitMs = 2000;
+
+  PSConfig();  // the process's list, link, port and trace on the native platform
+  PSConfig(const platform::Platform& platform, PsKeyList& list, BcspLink& link, SerialPort& port, Console& console);
+  PSConfig(const PSConfig&) = delete;
+  PSConfig& operator=(const PSConfig&) = delete;
+
+  static PSConfig& Process() { return platform::ProcessWide<PSConfig>::Get(); }
+
+  // Programs `psrPath` into the module on `portName` at `baudRate`. Returns 0 (done, or stopped),
+  // 1 (the module answered a request with an error status, a key line was left out for having
+  // too many values, or the file holds more keys than a run can carry), 2 (port), 3 (file:
+  // missing, not a regular file, unreadable, or changed while it was read), 4 (no key lines).
+  int Run(std::wstring_view portName, std::uint32_t baudRate, std::wstring_view psrPath, platform::Event* stopEvent,
+          RunObserver* observer = nullptr);
+
+  // The steps of the loop, for tests of single steps.
+  void SendNextItem(BcspPacket* sendPacket);
+  void HandleReceived(BcspPacket* receivePacket, std::uint8_t* buffer);
+  void TraceHex(const std::uint8_t* bytes, std::size_t count);
+  void ExitRun();
+
+  RunState State() const { return state_; }
+  std::uint16_t ExpectedVarId() const { return expectedVarId_; }
+  bool ErrorStatusSeen() const { return errorStatusSeen_; }
+
+ private:
+  int LoadList(std::wstring_view psrPath, platform::Event* stopEvent, RunObserver* observer, bool* stopped);
+  void CompleteRequest(std::uint16_t status);
+
+  const platform::Platform& platform_;
+  PsKeyList& list_;
+  BcspLink& link_;
+  SerialPort& port_;
+  Console& console_;
+  RunObserver* observer_ = nullptr;
+
+  RunState state_ = POLL_STATE;
+  std::uint16_t expectedVarId_ = 0;
+  bool errorStatusSeen_ = false;
+  bool keysLeftOut_ = false;
+  std::array<std::uint8_t, kBufferSize> sendBuffer_{};
+  std::array<std::uint8_t, kBufferSize> receiveBuffer_{};
+};
+
+}  // namespace quillon
