@@ -110,11 +110,12 @@ TEST_F(StackRegistryTest, ActivationRestoresTheTransportKeyTwiceAndDeletesTheBac
 
 TEST_F(StackRegistryTest, AFailedCopyBackKeepsTheBackup) {
   ASSERT_EQ(stack.DeactivateMsStack(L"COM4:"), 0);
-  // The power goes after the copy's first change: the copy fails, so the backup must stay.
-  world.power.cutAfter = world.power.changes + 1;
-  stack.ActivateMsStack(L"COM4:", true);
-  world.power.cutAfter = 0;
+  // The copy opens the backup, then creates the transport key: that call fails.
+  world.power.failCall = world.power.calls + 2;
+  EXPECT_EQ(stack.ActivateMsStack(L"COM4:", true), 0);
+  EXPECT_TRUE(world.echo.Has(L"Error :120 in CQuillonDlg::CopyRegistryKeys"));
   EXPECT_TRUE(KeyExists(world.registry, kBackup));
+  EXPECT_EQ(StringValue(world.registry, testing::kTransportKey, L"Name"), L"COM4:");
 }
 
 TEST_F(StackRegistryTest, AnEmptyOrForeignTransportPathIsRefused) {
