@@ -305,5 +305,43 @@ TEST(SetupInterrupted, APowerCutAfterAnyChangeEndsInAWorkingStackAtTheNextStart)
   }
 }
 
+TEST(SetupInterrupted, TheFirstStartRestoresTheTransportKeyFromTheBackupThenDeletesIt) {
+  testing::SetupWorld w;
+  ProgramRun first(w, L"");
+  ASSERT_EQ(first.setup->WorkingThread(), 0);
+  PutString(w.registry, testing::kTransportKey, L"Driver", L"changed while the stack was off");
+  ProgramRun byHand(w, L"");
+  EXPECT_EQ(byHand.setup->Recovery().RecoverInterruptedSetup(), 0);
+  ExpectWorkingStack(w, 115200);
+  EXPECT_EQ(w.Shortcut(), "<none>");
+  EXPECT_EQ(byHand.record.Status(), L"The Bluetooth stack of an interrupted setup has been restored.");
+  // Nothing is left for a second start.
+  ProgramRun again(w, L"");
+  EXPECT_EQ(again.setup->Recovery().RecoverInterruptedSetup(), 0);
+  EXPECT_EQ(again.host.posts, 0);
+}
+
+TEST(SetupInterrupted, ABackupThatCannotBeCopiedBackIsKept) {
+  // Each call of the restore fails in turn, until it is the one that creates the transport key.
+  for (std::uint32_t call = 1; call < 200; ++call) {
+    testing::SetupWorld w;
+    ProgramRun first(w, L"");
+    ASSERT_EQ(first.setup->WorkingThread(), 0);
+    ProgramRun byHand(w, L"");
+    w.power.failCall = w.power.calls + call;
+    if (byHand.setup->Recovery().RecoverInterruptedSetup() != 120) continue;
+    EXPECT_TRUE(KeyExists(w.registry, kBackup));
+    EXPECT_EQ(byHand.record.Status(), L"Unable to restore the Bluetooth stack of an interrupted setup (120).");
+    EXPECT_EQ(StringValue(w.registry, kHci, L"Name"), L"COM4:");
+    // The next start finishes the restore.
+    w.power.failCall = 0;
+    ProgramRun later(w, L"");
+    EXPECT_EQ(later.setup->Recovery().RecoverInterruptedSetup(), 0);
+    ExpectWorkingStack(w, 115200);
+    return;
+  }
+  FAIL() << "no failed call made the copy back fail";
+}
+
 }  // namespace
 }  // namespace quillon
