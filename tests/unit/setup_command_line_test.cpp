@@ -1,6 +1,8 @@
 // The command line's options and the resume shortcut that carries them over a restart.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "setup/command_line.h"
 #include "setup/startup_shortcut.h"
 #include "tests/unit/setup_test_support.h"
@@ -166,6 +168,26 @@ TEST(SetupDialogRecord, ReportingChannels) {
   ASSERT_EQ(host.shown.size(), 1u);
   EXPECT_EQ(host.shown[0].comPort, L"???");
   EXPECT_EQ(host.shown[0].psrFile, L"no psr file found");
+}
+
+// Run under the thread sanitizer, this shows the four shared members are never read while
+// another thread replaces them.
+TEST(SetupDialogRecord, TheWorkingThreadReportsWhileTheDialogTakesItsControls) {
+  testing::ScriptedHost host;
+  DialogRecord record{host};
+  std::thread working([&] {
+    for (int i = 0; i < 2000; ++i) {
+      record.SetStatus(i % 2 == 0 ? L"Start programming BT Radio" : L"Please Reset your device to proceed.");
+      if (record.ComPort().empty() || record.DirectProgramming()) break;
+    }
+  });
+  for (int i = 0; i < 2000; ++i) {
+    record.SetComPort(i % 2 == 0 ? L"COM4:" : L"COM5:");
+    record.SetPsrFile(L"radio.psr");
+    EXPECT_FALSE(record.Texts().comPort.empty());
+  }
+  working.join();
+  EXPECT_EQ(record.Status(), L"Please Reset your device to proceed.");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // can fail or lose power at a chosen step, and the registry of a handheld whose stack uses COM4:.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -32,7 +33,7 @@ class ScriptedHost final : public DialogHost {
     errorIcons += icon == MessageBoxIcon::kError ? 1 : 0;
     return MessageBoxAnswer::kOk;
   }
-  int posts = 0;
+  std::atomic<int> posts{0};
   std::vector<DialogTexts> shown;
   std::wstring button;
   std::vector<std::wstring> boxes;
