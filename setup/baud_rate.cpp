@@ -1,0 +1,115 @@
+#include "setup/baud_rate.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "platform/text.h"
+#include "psconfig/psr_reader.h"
+#include "setup/registry_values.h"
+#include "setup/setup_results.h"
+#include "trace/trace.h"
+#include "trace/trace_scope.h"
+
+namespace quillon {
+namespace {
+
+Trace& T() { return Trace::Process(); }
+
+// Writes "baud" into one fixed key, if it opens.
+void WriteBackupBaud(platform::Registry& registry, std::wstring_view path, std::int32_t newBaud) {
+  std::unique_ptr<platform::RegistryKey> key;
+  if (registry.OpenKey(path, platform::RegistryAccess::kAll, &key) != platform::kSuccess) return;
+  const platform::ErrorCode error = WriteDword(*key, L"baud", static_cast<std::uint32_t>(newBaud));
+  if (error != platform::kSuccess) {
+    T().Printf(KindImportant, kTraceCategory, L"Error updating Backup Baudrate to %d: %d", newBaud, error);
+  } else {
+    T().Printf(KindInfo, kTraceCategory, L"Backup Baudrate updated to %d", newBaud);
+  }
+  key->Flush();
+}
+
+}  // namespace
+
+std::int32_t BaudRateOfValue(std::uint32_t value) {
+  const auto entry = std::find_if(kBaudTable.begin(), kBaudTable.end(), [&](const BaudValue& e) { return e.value == value; });
+  return entry != kBaudTable.end() ? entry->rate : 0;
+}
+
+int BaudRate::ReadBaudrateIfAnyFromPsr(std::wstring_view path, std::int32_t* newBaud) {
+  TraceScope scope(L"CQuillonDlg::ReadBaudrateIfAnyFromPsr");
+  *newBaud = record_.m_baudrate;
+  platform::ErrorCode error = platform::kSuccess;
+  std::unique_ptr<platform::File> file = files_.Open(path, platform::FileMode::kReadExisting, &error);
+  if (!file) {
+    scope.Store(kPsrFileNotOpened);
+    scope.Report();
+    return scope.Result();
+  }
+  // The lines are read with the programming run's own reader, so that the rate found is the one
+  // the run sends: the last key line of the four keys, in any letter case, "&" or "?".
+  std::unique_ptr<char[]> line(new (std::nothrow) char[PsrReader::kLineCapacity + 1]);
+  std::unique_ptr<std::uint16_t[]> values(new (std::nothrow) std::uint16_t[PsrReader::kValueCapacity]);
+  if (!line || !values) {
+    scope.Store(kNoMemoryForLines);
+    scope.Report();
+    return scope.Result();
+  }
+  bool found = false;
+  std::uint16_t value = 0;
+  while (PsrReader::ReadLine(*file, line.get(), PsrReader::kLineCapacity)) {
+    const std::string_view text(line.get(), std::strlen(line.get()));
+    T().Printf(KindInfo, kTraceCategory, L"Line read from PSR file: %s", platform::Utf8ToWide(text));
+    const PsrLine parsed =
+        PsrReader::ParseLine(text, std::span<std::uint16_t>(values.get(), PsrReader::kValueCapacity));
+    if (!parsed.isKey || parsed.valueCount == 0) continue;
+    if (std::find(kBaudKeys.begin(), kBaudKeys.end(), parsed.key) == kBaudKeys.end()) continue;
+    found = true;
+    value = values[0];
+  }
+  if (found) {
+    std::array<wchar_t, 8> valueText{};
+    FormatTo(std::span<wchar_t>(valueText), L"%04x", value);
+    T().Printf(KindInfo, kTraceCategory, L"The Baudrate (%s) needs to be updated", valueText.data());
+    if (const std::int32_t rate = BaudRateOfValue(value); rate != 0) {
+      *newBaud = rate;
+    } else {
+      T().Printf(KindInfo, kTraceCategory, L"Unrecognized baudrate:%d (0x%x)", value, value);
+    }
+    T().Printf(KindInfo, kTraceCategory, L"New Baudrate:%d", *newBaud);
+  } else {
+    T().Printf(KindInfo, kTraceCategory, L"Baudrate %d doesn't need to be updated", record_.m_baudrate);
+  }
+  return scope.Result();
+}
+
+int BaudRate::UpdateBaudrateIfNecessary(std::int32_t newBaud) {
+  TraceScope scope(L"CQuillonDlg::UpdateBaudrateIfNecessary");
+  const std::wstring marked = MarkedPortName(record_.ComPort());
+  std::unique_ptr<platform::RegistryKey> transports;
+  if (registry_.OpenKey(kTransportsPath, platform::RegistryAccess::kRead, &transports) != platform::kSuccess) {
+    scope.Store(kTransportsKeyUnavailable);
+    scope.Report();
+  } else {
+    StackRegistry::Found found;
+    stack_.FindRegistry(kTransportsPath, platform::kRegSz, L"Name", marked, &found);
+    std::unique_ptr<platform::RegistryKey> key;
+    if (found.found && registry_.OpenKey(found.keyPath, platform::RegistryAccess::kAll, &key) == platform::kSuccess) {
+      const platform::ErrorCode error = WriteDword(*key, L"baud", static_cast<std::uint32_t>(newBaud));
+      if (error != platform::kSuccess) {
+        T().Printf(KindImportant, kTraceCategory, L"Error updating Baudrate to %d: %d", newBaud, error);
+      } else {
+        T().Printf(KindInfo, kTraceCategory, L"Baudrate updated to %d", newBaud);
+      }
+      key->Flush();
+    }
+    transports->Flush();
+  }
+  WriteBackupBaud(registry_, kHciBackupPath, newBaud);
+  WriteBackupBaud(registry_, kBackupPath, newBaud);
+  return scope.Result();
+}
+
+}  // namespace quillon

@@ -1,0 +1,277 @@
+// What the setup's tests share: a scripted dialog host, a fake system, files and registry that
+// can fail or lose power at a chosen step, and the registry of a handheld whose stack uses COM4:.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/system.h"
+#include "platform/text.h"
+#include "setup/dialog_record.h"
+#include "setup/quillon_setup.h"
+#include "setup/registry_values.h"
+#include "tests/fakes/memory_files.h"
+#include "tests/fakes/memory_registry.h"
+#include "tests/fakes/recording_echo.h"
+#include "trace/trace.h"
+
+namespace quillon::testing {
+
+// Records what the setup shows and answers every message box with OK.
+class ScriptedHost final : public DialogHost {
+ public:
+  void PostUpdateControls() override { ++posts; }
+  void ShowTexts(const DialogTexts& texts) override { shown.push_back(texts); }
+  void SetButtonText(std::wstring_view text) override { button = text; }
+  MessageBoxAnswer ShowMessageBox(std::wstring_view text, std::wstring_view caption, MessageBoxButtons,
+                                  MessageBoxIcon icon) override {
+    boxes.push_back(std::wstring(caption) + L": " + std::wstring(text));
+    errorIcons += icon == MessageBoxIcon::kError ? 1 : 0;
+    return MessageBoxAnswer::kOk;
+  }
+  std::atomic<int> posts{0};
+  std::vector<DialogTexts> shown;
+  std::wstring button;
+  std::vector<std::wstring> boxes;
+  int errorIcons = 0;
+};
+
+class FakeSystem final : public platform::System {
+ public:
+  std::wstring OwnPath() override { return ownPath; }
+  platform::ErrorCode RequestRestart() override {
+    ++restarts;
+    return platform::kSuccess;
+  }
+  bool ErrorOutputIsTerminal() override { return false; }
+  std::wstring ownPath = L"\\Program Files\\Quillon\\Quillon.exe";
+  int restarts = 0;
+};
+
+// Counts the changes that reach storage (registry writes, file creations and writes). Once
+// `cutAfter` changes have been made, the power is off: every later call fails and changes nothing.
+// Independently, the `failCall`th registry call (counting every call) fails without effect.
+struct Power {
+  std::uint32_t cutAfter = 0;  // 0: never
+  std::uint32_t changes = 0;
+  std::uint32_t failCall = 0;  // 0: none
+  std::uint32_t calls = 0;
+  bool IsOff() const { return cutAfter != 0 && changes >= cutAfter; }
+  bool Change() {
+    if (IsOff()) return false;
+    ++changes;
+    return true;
+  }
+  // True when a registry call must fail: the chosen one, or any once the power is off.
+  bool Refuses(bool changing) {
+    if (++calls == failCall) return true;
+    return changing ? !Change() : IsOff();
+  }
+};
+
+class PowerRegistryKey final : public platform::RegistryKey {
+ public:
+  PowerRegistryKey(std::unique_ptr<platform::RegistryKey> inner, Power& power) : inner_(std::move(inner)), power_(power) {}
+  platform::ErrorCode EnumKey(std::uint32_t index, std::span<wchar_t> name, std::size_t* length) override {
+    return power_.Refuses(false) ? platform::kErrorGenFailure : inner_->EnumKey(index, name, length);
+  }
+  platform::ErrorCode EnumValue(std::uint32_t index, std::span<wchar_t> name, std::size_t* nameLength, std::uint32_t* type,
+                                std::span<std::uint8_t> data, std::size_t* dataLength) override {
+    return power_.Refuses(false) ? platform::kErrorGenFailure : inner_->EnumValue(index, name, nameLength, type, data, dataLength);
+  }
+  platform::ErrorCode QueryValue(std::wstring_view name, std::uint32_t* type, std::span<std::uint8_t> data,
+                                 std::size_t* dataLength) override {
+    return power_.Refuses(false) ? platform::kErrorGenFailure : inner_->QueryValue(name, type, data, dataLength);
+  }
+  platform::ErrorCode SetValue(std::wstring_view name, std::uint32_t type, std::span<const std::uint8_t> data) override {
+    return power_.Refuses(true) ? platform::kErrorGenFailure : inner_->SetValue(name, type, data);
+  }
+  platform::ErrorCode DeleteValue(std::wstring_view name) override {
+    return power_.Refuses(true) ? platform::kErrorGenFailure : inner_->DeleteValue(name);
+  }
+  platform::ErrorCode Flush() override { return power_.Refuses(false) ? platform::kErrorGenFailure : inner_->Flush(); }
+
+ private:
+  std::unique_ptr<platform::RegistryKey> inner_;
+  Power& power_;
+};
+
+class PowerRegistry final : public platform::Registry {
+ public:
+  PowerRegistry(platform::Registry& inner, Power& power) : inner_(inner), power_(power) {}
+  platform::ErrorCode OpenKey(std::wstring_view path, platform::RegistryAccess access,
+                              std::unique_ptr<platform::RegistryKey>* key) override {
+    if (power_.Refuses(false)) return platform::kErrorGenFailure;
+    std::unique_ptr<platform::RegistryKey> inner;
+    const platform::ErrorCode error = inner_.OpenKey(path, access, &inner);
+    if (error == platform::kSuccess) *key = std::make_unique<PowerRegistryKey>(std::move(inner), power_);
+    return error;
+  }
+  platform::ErrorCode CreateKey(std::wstring_view path, std::unique_ptr<platform::RegistryKey>* key) override {
+    if (power_.Refuses(true)) return platform::kErrorGenFailure;
+    std::unique_ptr<platform::RegistryKey> inner;
+    const platform::ErrorCode error = inner_.CreateKey(path, &inner);
+    if (error == platform::kSuccess) *key = std::make_unique<PowerRegistryKey>(std::move(inner), power_);
+    return error;
+  }
+  platform::ErrorCode DeleteKey(std::wstring_view path) override {
+    return power_.Refuses(true) ? platform::kErrorGenFailure : inner_.DeleteKey(path);
+  }
+  platform::ErrorCode DeleteTree(std::wstring_view path) override {
+    return power_.Refuses(true) ? platform::kErrorGenFailure : inner_.DeleteTree(path);
+  }
+
+ private:
+  platform::Registry& inner_;
+  Power& power_;
+};
+
+class PowerFile final : public platform::File {
+ public:
+  PowerFile(std::unique_ptr<platform::File> inner, Power& power, bool failWrites)
+      : inner_(std::move(inner)), power_(power), failWrites_(failWrites) {}
+  platform::ErrorCode ReadByte(std::uint8_t* byte, std::uint32_t* got) override {
+    *got = 0;
+    return power_.IsOff() ? platform::kErrorGenFailure : inner_->ReadByte(byte, got);
+  }
+  platform::ErrorCode SetPosition(std::uint64_t offset) override { return inner_->SetPosition(offset); }
+  platform::ErrorCode Write(std::span<const std::uint8_t> bytes) override {
+    if (failWrites_ || !power_.Change()) return platform::kErrorGenFailure;
+    return inner_->Write(bytes);
+  }
+
+ private:
+  std::unique_ptr<platform::File> inner_;
+  Power& power_;
+  bool failWrites_;
+};
+
+// Files that lose power with the registry, and whose creation or writing can be made to fail.
+class PowerFiles final : public platform::Files {
+ public:
+  PowerFiles(MemoryFiles& inner, Power& power) : inner_(inner), power_(power) {}
+  std::unique_ptr<platform::File> Open(std::wstring_view path, platform::FileMode mode, platform::ErrorCode* error) override {
+    const bool writing = mode == platform::FileMode::kWriteTruncate;
+    if ((writing && (failCreate || !power_.Change())) || power_.IsOff()) {
+      *error = platform::kErrorAccessDenied;
+      return nullptr;
+    }
+    std::unique_ptr<platform::File> inner = inner_.Open(path, mode, error);
+    if (!inner) return nullptr;
+    return std::make_unique<PowerFile>(std::move(inner), power_, failWrite);
+  }
+  platform::ErrorCode Delete(std::wstring_view path) override {
+    return power_.Change() ? inner_.Delete(path) : platform::kErrorGenFailure;
+  }
+  bool failCreate = false;
+  bool failWrite = false;
+
+ private:
+  MemoryFiles& inner_;
+  Power& power_;
+};
+
+// A registry value as a test writes and reads it.
+inline std::wstring StringValue(platform::Registry& registry, std::wstring_view path, std::wstring_view name,
+                                std::size_t* bytes = nullptr) {
+  std::unique_ptr<platform::RegistryKey> key;
+  if (registry.OpenKey(path, platform::RegistryAccess::kRead, &key) != platform::kSuccess) return L"<no key>";
+  std::vector<std::uint8_t> data(1024);
+  std::uint32_t type = 0;
+  std::size_t length = 0;
+  if (key->QueryValue(name, &type, data, &length) != platform::kSuccess) return L"<no value>";
+  if (bytes != nullptr) *bytes = length;
+  return TextOfStringData(std::span<const std::uint8_t>(data.data(), length));
+}
+
+inline std::int64_t DwordValue(platform::Registry& registry, std::wstring_view path, std::wstring_view name) {
+  std::unique_ptr<platform::RegistryKey> key;
+  if (registry.OpenKey(path, platform::RegistryAccess::kRead, &key) != platform::kSuccess) return -1;
+  std::uint32_t value = 0;
+  return ReadDword(*key, name, &value) == platform::kSuccess ? value : -1;
+}
+
+inline bool KeyExists(platform::Registry& registry, std::wstring_view path) {
+  std::unique_ptr<platform::RegistryKey> key;
+  return registry.OpenKey(path, platform::RegistryAccess::kRead, &key) == platform::kSuccess;
+}
+
+inline void PutString(platform::Registry& registry, std::wstring_view path, std::wstring_view name, std::wstring_view text) {
+  std::unique_ptr<platform::RegistryKey> key;
+  registry.CreateKey(path, &key);
+  WriteString(*key, name, text);
+}
+
+inline void PutDword(platform::Registry& registry, std::wstring_view path, std::wstring_view name, std::uint32_t value) {
+  std::unique_ptr<platform::RegistryKey> key;
+  registry.CreateKey(path, &key);
+  WriteDword(*key, name, value);
+}
+
+inline constexpr wchar_t kTransportKey[] = L"Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1";
+
+// The registry of a handheld whose stack talks to the module on COM4: at 115200.
+inline void PutHandheldRegistry(platform::Registry& registry) {
+  PutString(registry, kTransportKey, L"Name", L"COM4:");
+  PutDword(registry, kTransportKey, L"baud", 115200);
+  PutString(registry, kTransportKey, L"Driver", L"bthuart.dll");
+  PutDword(registry, std::wstring(kTransportKey) + L"\\Settings", L"flow", 1);
+  PutString(registry, L"Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn", L"Version", L"2");
+  PutString(registry, L"Software\\Microsoft\\Bluetooth\\Hci", L"Name", L"COM4:");
+  PutDword(registry, L"Software\\Microsoft\\Bluetooth\\Hci", L"baud", 115200);
+  PutDword(registry, L"Software\\Microsoft\\HCI", L"baud", 115200);
+  PutString(registry, L"Drivers\\Active\\01", L"Name", L"COM1:");
+  PutString(registry, L"Drivers\\Active\\01", L"Key", L"Drivers\\BuiltIn\\Serial1");
+  PutString(registry, L"Drivers\\Active\\07", L"Name", L"COM4:");
+  PutString(registry, L"Drivers\\Active\\07", L"Key", L"Drivers\\BuiltIn\\Serial4");
+}
+
+// Everything one test needs to run the setup on fakes; the trace's lines are recorded.
+struct SetupWorld {
+  SetupWorld() {
+    trace.SetEcho(&echo);
+    PutHandheldRegistry(memoryRegistry);
+  }
+  ~SetupWorld() { trace.SetEcho(nullptr); }
+
+  // A setup for one run of the program, reading `commandLine` as the dialog does.
+  std::unique_ptr<QuillonSetup> Start(DialogRecord& record, std::wstring commandLine = {}) {
+    record.m_commandLine = std::move(commandLine);
+    return std::make_unique<QuillonSetup>(SetupRoles{registry, files, system}, record,
+                                          [this](std::wstring_view port, std::uint32_t baud, std::wstring_view path,
+                                                 platform::Event*) {
+                                            runs.push_back(std::wstring(port) + L"@" + std::to_wstring(baud) + L" " +
+                                                           std::wstring(path));
+                                            return programmingResult;
+                                          });
+  }
+  std::string Shortcut() {
+    platform::ErrorCode error = 0;
+    auto file = memoryFiles.Open(L"\\Windows\\StartUp\\Quillon.lnk", platform::FileMode::kReadExisting, &error);
+    if (!file) return "<none>";
+    std::string content;
+    std::uint8_t byte = 0;
+    std::uint32_t got = 0;
+    while (file->ReadByte(&byte, &got) == platform::kSuccess && got == 1) content.push_back(static_cast<char>(byte));
+    return content;
+  }
+
+  MemoryRegistry memoryRegistry;
+  MemoryFiles memoryFiles;
+  Power power;
+  PowerRegistry registry{memoryRegistry, power};
+  PowerFiles files{memoryFiles, power};
+  FakeSystem system;
+  platform::Platform roles{};
+  Trace trace{roles};
+  platform::ProcessWide<Trace>::Scoped useTrace{trace};
+  RecordingEcho echo;
+  int programmingResult = 0;
+  std::vector<std::wstring> runs;
+};
+
+}  // namespace quillon::testing
