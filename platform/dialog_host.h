@@ -41,7 +41,7 @@ class DialogWindow {
   // Selects the first item that begins with `prefix` (without regard to case), searching after
   // the selected item and wrapping around. False when no item matches.
   virtual bool SelectListItem(int id, std::wstring_view prefix) = 0;
-  virtual MessageBoxAnswer MessageBox(std::wstring_view text, std::wstring_view caption, MessageBoxButtons buttons,
+  virtual MessageBoxAnswer ShowMessageBox(std::wstring_view text, std::wstring_view caption, MessageBoxButtons buttons,
                                       MessageBoxIcon icon) = 0;
   // Queues a message for this dialog's procedure; any thread may call it. False when the
   // window is gone or the queue is full.
@@ -84,7 +84,7 @@ class DialogHost {
   // The shell's extra controls; harmless to call more than once.
   virtual void InitCommonControls() = 0;
   // String resource `id` into `text` (terminated, cut to fit); returns its length, 0 when missing.
-  virtual std::size_t LoadString(int id, std::span<wchar_t> text) = 0;
+  virtual std::size_t LoadResourceString(int id, std::span<wchar_t> text) = 0;
   // Looks for a running window of the class (on this device); when found, brings it and the
   // windows it owns to the front and returns true.
   virtual bool FindAndActivate(std::wstring_view className) = 0;

@@ -10,8 +10,8 @@ bool CorvinApp::StartUp() {
   host_.InitCommonControls();
   wchar_t title[kMaxResourceString + 1] = {};
   wchar_t className[kMaxResourceString + 1] = {};
-  host_.LoadString(CORVIN_TITLE_STRING, title);
-  const std::size_t classLength = host_.LoadString(CORVIN_CLASS_STRING, className);
+  host_.LoadResourceString(CORVIN_TITLE_STRING, title);
+  const std::size_t classLength = host_.LoadResourceString(CORVIN_CLASS_STRING, className);
   const std::wstring_view windowClass(className, classLength);
 
   // The dialog is made of the class loaded here (its template names it) and keeps the template's

@@ -166,9 +166,9 @@ class TerminalDialogHost::Window final : public DialogWindow {
   void SetControlUnsigned(int id, std::uint32_t value) override { dialog.SetText(id, std::to_wstring(value)); }
   void AddListItem(int id, std::wstring_view text) override { dialog.AddItem(id, text); }
   bool SelectListItem(int id, std::wstring_view prefix) override { return dialog.SelectItem(id, prefix); }
-  MessageBoxAnswer MessageBox(std::wstring_view text, std::wstring_view caption, MessageBoxButtons buttons,
+  MessageBoxAnswer ShowMessageBox(std::wstring_view text, std::wstring_view caption, MessageBoxButtons buttons,
                               MessageBoxIcon icon) override {
-    return host_.ShowMessageBox(terminal::TerminalMessageBox(text, caption, buttons, icon));
+    return host_.RunMessageBox(terminal::TerminalMessageBox(text, caption, buttons, icon));
   }
   bool Post(std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam) override {
     return alive.load() && host_.Post(number_, message, wParam, lParam);
@@ -214,7 +214,7 @@ TerminalDialogHost::~TerminalDialogHost() {
 
 bool TerminalDialogHost::HasTerminal() { return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1; }
 
-std::size_t TerminalDialogHost::LoadString(int id, std::span<wchar_t> text) {
+std::size_t TerminalDialogHost::LoadResourceString(int id, std::span<wchar_t> text) {
   const StringResource* string = resources_.FindString(id);
   if (string == nullptr) return CopyTerminated({}, text);
   return CopyTerminated(string->text, text);
@@ -381,7 +381,7 @@ void TerminalDialogHost::Activate() {
   clearok(curscr, TRUE);  // the whole screen again, whatever was drawn over it meanwhile
 }
 
-MessageBoxAnswer TerminalDialogHost::ShowMessageBox(terminal::TerminalMessageBox box) {
+MessageBoxAnswer TerminalDialogHost::RunMessageBox(terminal::TerminalMessageBox box) {
   if (!StartScreen()) return MessageBoxAnswer::kFailed;
   OpenBox open{std::move(box), std::nullopt};
   boxes_.push_back(&open);

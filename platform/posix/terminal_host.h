@@ -33,7 +33,7 @@ class TerminalDialogHost final : public DialogHost {
   static bool HasTerminal();
 
   void InitCommonControls() override {}
-  std::size_t LoadString(int id, std::span<wchar_t> text) override;
+  std::size_t LoadResourceString(int id, std::span<wchar_t> text) override;
   bool FindAndActivate(std::wstring_view className) override;
   ErrorCode RegisterWindowClass(const WindowClass& windowClass) override;
   DialogWindow* CreateModeless(int templateId, DialogProcedure& procedure) override;
@@ -62,7 +62,7 @@ class TerminalDialogHost final : public DialogHost {
   void DeliverPosted();
   void Activate();
   bool Post(int window, std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam);
-  MessageBoxAnswer ShowMessageBox(terminal::TerminalMessageBox box);
+  MessageBoxAnswer RunMessageBox(terminal::TerminalMessageBox box);
   std::string ClassFile(std::wstring_view className) const;
 
   const DialogResources& resources_;
