@@ -29,7 +29,7 @@ baud() { registry "[$key]"$'\n'"\"baud\"=$1"$'\n'; }
 
 screen() { tmux_ capture-pane -p -t corvin:0; }
 # The field's text: the line below the label, without the frame.
-field() { screen | grep -A1 'Rate:' | tail -1 | sed 's/│//g; s/^ *//; s/ *$//'; }
+field() { screen | grep -A1 'Rate:' | tail -1 | sed 's/│//g; s/^ *//; s/ *$//; s/_*$//'; }
 wait_for() {  # wait_for DESCRIPTION COMMAND...: until the command succeeds, 10 s at most
   local what=$1
   shift
