@@ -113,4 +113,5 @@ tmux_ capture-pane -p -t corvin:1 | grep -q 'Get Baud Rate' && { echo "the secon
 tmux_ send-keys -t corvin:0 Tab Tab Enter
 wait_for "corvin to end" test -s "$root/first"
 [ "$(cat "$root/first")" = 0 ] || { echo "corvin ended with $(cat "$root/first")"; exit 1; }
+[ ! -e "$class_file" ] || { echo "corvin left its window class's lock behind"; exit 1; }
 echo "corvin showed what the registry held, also while it was rewritten, and a second start found the first"
