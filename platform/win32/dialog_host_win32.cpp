@@ -166,9 +166,10 @@ int Win32DialogHost::RunMessageLoop() {
 }
 
 int Win32DialogHost::RunModal(int templateId, DialogProcedure& procedure) {
-  Window window(procedure, true);
+  // Kept until the host ends, as a modeless one: another thread may still post to it.
+  windows_.push_back(std::make_unique<Window>(procedure, true));
   const INT_PTR result = DialogBoxParamW(instance_, MAKEINTRESOURCEW(templateId), nullptr, DialogProc,
-                                         reinterpret_cast<LPARAM>(&window));
+                                         reinterpret_cast<LPARAM>(windows_.back().get()));
   return static_cast<int>(result);
 }
 
