@@ -162,6 +162,7 @@ class TerminalDialogHost::Window final : public DialogWindow {
       : host_(host), number_(number), dialog(dialogTemplate), procedure(owner) {}
 
   void Show() override { visible = true; }
+  void SetIcon(int /*iconId*/) override {}
   void SetControlText(int id, std::wstring_view text) override { dialog.SetText(id, text); }
   std::size_t ControlText(int id, std::span<wchar_t> text) override { return CopyTerminated(dialog.Text(id), text); }
   void SetControlUnsigned(int id, std::uint32_t value) override { dialog.SetText(id, std::to_wstring(value)); }
@@ -434,7 +435,12 @@ void TerminalDialogHost::DeliverPosted() {
   }
   for (const PostedMessage& posted : taken) {
     Window& window = *windows_[static_cast<std::size_t>(posted.window - 1)];
-    if (window.alive.load()) window.procedure.OnMessage(window, posted.message, posted.wParam, posted.lParam);
+    if (!window.alive.load()) continue;
+    if (posted.message == kCloseMessage) {
+      if (!window.procedure.OnClose(window)) Command(window, kCommandCancel);
+    } else if (posted.message >= kFirstUserMessage) {
+      window.procedure.OnMessage(window, posted.message, posted.wParam, posted.lParam);
+    }
   }
 }
 

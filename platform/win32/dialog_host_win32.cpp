@@ -13,6 +13,14 @@ class Win32DialogHost::Window final : public DialogWindow {
   Window(DialogProcedure& owner, bool isModal) : procedure(owner), modal(isModal) {}
 
   void Show() override { ShowWindow(Handle(), SW_SHOW); }
+  void SetIcon(int iconId) override {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    const auto icon = [&](int size) {
+      return reinterpret_cast<LPARAM>(LoadImageW(instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON, size, size, LR_SHARED));
+    };
+    SendMessageW(Handle(), WM_SETICON, ICON_BIG, icon(GetSystemMetrics(SM_CXICON)));
+    SendMessageW(Handle(), WM_SETICON, ICON_SMALL, icon(GetSystemMetrics(SM_CXSMICON)));
+  }
   void SetControlText(int id, std::wstring_view text) override {
     SetDlgItemTextW(Handle(), id, std::wstring(text).c_str());
   }
@@ -86,6 +94,9 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
       }
       return FALSE;
     }
+    case WM_CLOSE:
+      // Unhandled, the dialog manager turns it into the cancel command.
+      return window->procedure.OnClose(*window) ? TRUE : FALSE;
     case WM_NCDESTROY:
       window->Attach(nullptr);
       return FALSE;

@@ -35,11 +35,18 @@ class ScriptedDialogWindow final : public platform::DialogWindow {
       taken.swap(posted_);
     }
     int handled = 0;
-    for (const auto& message : taken) handled += procedure_.OnMessage(*this, message.message, message.wParam, message.lParam);
+    for (const auto& message : taken) {
+      if (message.message == platform::kCloseMessage) {
+        handled += procedure_.OnClose(*this) || procedure_.OnCommand(*this, platform::kCommandCancel);
+      } else {
+        handled += procedure_.OnMessage(*this, message.message, message.wParam, message.lParam);
+      }
+    }
     return handled;
   }
 
   void Show() override { shown = true; }
+  void SetIcon(int iconId) override { icon = iconId; }
   void SetControlText(int id, std::wstring_view text) override {
     if (texts.count(id) != 0) texts[id] = std::wstring(text);
   }
@@ -85,6 +92,7 @@ class ScriptedDialogWindow final : public platform::DialogWindow {
   std::deque<platform::MessageBoxAnswer> answers;
   std::vector<std::wstring> boxes;
   bool shown = false;
+  int icon = 0;
   bool destroyed = false;
   int endResult = -1;
   int quitCode = -1;
