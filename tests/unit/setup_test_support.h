@@ -48,6 +48,7 @@ class FakeSystem final : public platform::System {
     return platform::kSuccess;
   }
   bool ErrorOutputIsTerminal() override { return false; }
+  void KeepRunningWhenOutputCloses() override {}
   std::wstring ownPath = L"\\Program Files\\Quillon\\Quillon.exe";
   int restarts = 0;
 };
