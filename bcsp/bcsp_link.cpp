@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/platform.h"
-
 namespace quillon {
 namespace {
 
@@ -20,8 +18,6 @@ LinkMessage FollowingMessage(LinkState state, std::uint8_t pendingRequest) {
 }
 
 }  // namespace
-
-BcspLink::BcspLink() : BcspLink(SerialPort::Process(), *platform::Native().clock, ProcessConsole()) {}
 
 BcspLink::BcspLink(SerialPort& port, platform::Clock& clock, Console& console)
     : port_(port), clock_(clock), console_(console) {}

@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <string_view>
 
-#include "platform/process_wide.h"
-
 namespace quillon {
 
 class Console {
@@ -22,11 +20,4 @@ class StandardOutput final : public Console {
     if (!text.empty() && text.back() == '\n') std::fflush(stdout);
   }
 };
-
-// The process's standard output, shared by everything that writes console lines.
-inline StandardOutput& ProcessConsole() {
-  static StandardOutput console;
-  return console;
-}
-
 }  // namespace quillon

@@ -14,7 +14,6 @@
 #include "bcsp/console.h"
 #include "bcsp/serial_port.h"
 #include "platform/platform.h"
-#include "platform/process_wide.h"
 #include "psconfig/ps_key_list.h"
 #include "psconfig/psr_reader.h"
 
@@ -53,12 +52,11 @@ class PSConfig {
   static constexpr std::size_t kBufferSize = 512;
   static constexpr std::uint32_t kResetWaitMs = 2000;
 
-  PSConfig();  // the process's list, link, port and trace on the native platform
+  // Reads the file and keeps time through `platform`'s file and clock roles; `link` runs over
+  // `port`. All outlive the run.
   PSConfig(const platform::Platform& platform, PsKeyList& list, BcspLink& link, SerialPort& port, Console& console);
   PSConfig(const PSConfig&) = delete;
   PSConfig& operator=(const PSConfig&) = delete;
-
-  static PSConfig& Process() { return platform::ProcessWide<PSConfig>::Get(); }
 
   // Programs `psrPath` into the module on `portName` at `baudRate`. Returns 0 (done, or stopped),
   // 1 (the module answered a request with an error status, or the file holds more keys than a

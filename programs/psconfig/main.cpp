@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/platform.h"
+#include "platform/native_platform.h"
 #include "platform/text.h"
 #include "psconfig/psconfig.h"
 #include "trace/trace.h"
@@ -163,9 +163,17 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  const quillon::platform::Platform& platform = quillon::platform::Current();
-  quillon::Trace& trace = quillon::Trace::Process();
+  // The program's objects, wired as one: port -> link -> run, all on the back end's roles.
+  const quillon::platform::NativePlatform native;
+  const quillon::platform::Platform& platform = native.Roles();
+  quillon::Trace trace(platform);
+  const quillon::platform::ProcessWide<quillon::Trace>::Scoped asProcessTrace(trace);
   trace.Initialise();
+  quillon::StandardOutput console;
+  quillon::SerialPort serialPort(platform);
+  quillon::BcspLink link(serialPort, *platform.clock, console);
+  quillon::PsKeyList keys;
+  quillon::PSConfig engine(platform, keys, link, serialPort, console);
   EchoToStandardError echoer;
   if (echo) trace.SetEcho(&echoer);
 
@@ -181,8 +189,8 @@ int main(int argc, char** argv) {
   Progress progress(platform.system->ErrorOutputIsTerminal());
   std::atomic<int> result{-1};
   std::thread run([&] {
-    result = quillon::PSConfig::Process().Run(quillon::platform::Utf8ToWide(port), baud,
-                                              quillon::platform::Utf8ToWide(file), stop.get(), &progress);
+    result = engine.Run(quillon::platform::Utf8ToWide(port), baud, quillon::platform::Utf8ToWide(file), stop.get(),
+                        &progress);
   });
   // The run polls the stop event; this thread turns Ctrl-C into it.
   while (result.load() < 0) {
