@@ -1,4 +1,4 @@
-// The process's console: where the link engine's diagnostic lines go (standard output).
+// The console: where the link engine's and the BCCMD handling's diagnostic lines go (standard output).
 #pragma once
 
 #include <cstdio>
