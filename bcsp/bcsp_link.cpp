@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/platform.h"
-
 namespace quillon {
 
 // A CONF is no request while Uninitialized, and the link is not up until Active: every cell but
@@ -19,7 +17,6 @@ LinkMessage FollowingLinkMessage(LinkState state, LinkMessage pendingRequest) {
   return kTable[state][column];
 }
 
-BcspLink::BcspLink() : BcspLink(SerialPort::Process(), *platform::Native().clock, ProcessConsole()) {}
 
 BcspLink::BcspLink(SerialPort& port, platform::Clock& clock, Console& console)
     : port_(port), clock_(clock), console_(console) {}

@@ -20,7 +20,6 @@
 #include "bcsp/console.h"
 #include "bcsp/serial_port.h"
 #include "platform/clock.h"
-#include "platform/process_wide.h"
 #include "trace/format.h"
 
 namespace quillon {
@@ -52,12 +51,10 @@ class BcspLink {
  public:
   static constexpr std::int8_t kFramePause = 25;
 
-  BcspLink();  // on the process's serial port, the native clock and standard output
+  // All three outlive the engine.
   BcspLink(SerialPort& port, platform::Clock& clock, Console& console);
   BcspLink(const BcspLink&) = delete;
   BcspLink& operator=(const BcspLink&) = delete;
-
-  static BcspLink& Process() { return platform::ProcessWide<BcspLink>::Get(); }
 
   // Starts link establishment again: Uninitialized, sequence numbers 0, SYNC next, no request of
   // the peer pending; a frame being sent or received is abandoned. The queued packet and the

@@ -1,10 +1,8 @@
-// The process's console: where the link engine's diagnostic lines go (standard output).
+// The console: where the link engine's and the BCCMD handling's diagnostic lines go (standard output).
 #pragma once
 
 #include <cstdio>
 #include <string_view>
-
-#include "platform/process_wide.h"
 
 namespace quillon {
 
@@ -22,11 +20,4 @@ class StandardOutput final : public Console {
     if (!text.empty() && text.back() == '\n') std::fflush(stdout);
   }
 };
-
-// The process's standard output, shared by everything that writes console lines.
-inline StandardOutput& ProcessConsole() {
-  static StandardOutput console;
-  return console;
-}
-
 }  // namespace quillon

@@ -7,8 +7,6 @@
 
 namespace quillon {
 
-SerialPort::SerialPort() : SerialPort(platform::Native()) {}
-
 SerialPort::SerialPort(const platform::Platform& platform) : platform_(platform) {}
 
 std::int32_t SerialPort::InitialiseWindows(std::wstring_view portName, std::uint32_t baudRate) {

@@ -1,5 +1,5 @@
 // The module's serial port: opened and configured for BCSP, then read and written one byte at a
-// time by the link engine. One port per process (SerialPort::Process()).
+// time by the link engine.
 //
 // Single-threaded: the thread that runs the programming loop opens, polls and closes the port.
 #pragma once
@@ -10,7 +10,6 @@
 #include <string_view>
 
 #include "platform/platform.h"
-#include "platform/process_wide.h"
 
 namespace quillon {
 
@@ -28,13 +27,11 @@ class SerialPort {
   // other end has stopped reading must not hold the programming loop (and its stop request).
   static constexpr std::uint32_t kWriteTimeoutMs = 100;
 
-  SerialPort();  // on the native platform
+  // Opens devices through `platform`'s serial role, which outlives the port.
   explicit SerialPort(const platform::Platform& platform);
   ~SerialPort() { Close(); }
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
-
-  static SerialPort& Process() { return platform::ProcessWide<SerialPort>::Get(); }
 
   // Opens the port (such as L"COM4:") and sets it up for BCSP at `baudRate`: 8 data bits, even
   // parity, one stop bit, no flow control, reads that return at once, writes that give up after

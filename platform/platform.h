@@ -1,7 +1,5 @@
-// The platform: one object per role, chosen once when the program starts.
-//
-// The system's code reaches the operating system only through Current(). Tests install their own
-// set of roles with ScopedPlatform, which restores the previous set when it ends.
+// The platform: one object per role. Code that needs the operating system is handed the roles it
+// uses; each program's main builds them (NativePlatform) and tests build fakes.
 #pragma once
 
 #include "platform/clock.h"
@@ -15,6 +13,7 @@
 
 namespace quillon::platform {
 
+// Borrowed roles; a role a program does not use may stay null.
 struct Platform {
   Clock* clock = nullptr;
   KernelObjects* kernel = nullptr;
@@ -24,23 +23,6 @@ struct Platform {
   SerialDevices* serial = nullptr;
   System* system = nullptr;
   WindowMessages* messages = nullptr;
-};
-
-// The roles in force: the test's set when one is installed, otherwise the back end's.
-const Platform& Current();
-
-// The back end's own roles, built on first use.
-const Platform& Native();
-
-class ScopedPlatform {
- public:
-  explicit ScopedPlatform(const Platform& replacement);
-  ~ScopedPlatform();
-  ScopedPlatform(const ScopedPlatform&) = delete;
-  ScopedPlatform& operator=(const ScopedPlatform&) = delete;
-
- private:
-  const Platform* previous_;
 };
 
 }  // namespace quillon::platform

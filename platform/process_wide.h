@@ -1,7 +1,8 @@
-// The seam for the system's process-wide objects (the trace, the serial port, ...).
+// The seam for the one object that every layer reaches without being handed it: the trace.
 //
-// Get() returns the process's object: a default-constructed one, or the replacement that a test
-// installed with Scoped for as long as the Scoped object lives.
+// Get() returns the object that a program (or a test) installed with Scoped, for as long as the
+// Scoped object lives; with none installed, a default-constructed one, which must need nothing
+// from the operating system.
 #pragma once
 
 #include <atomic>
@@ -16,6 +17,8 @@ class ProcessWide {
     return replacement != nullptr ? *replacement : Default();
   }
 
+  // Installs `replacement` until the end of this object, then puts back what was there before.
+  // Scoped objects end in the reverse order of their start.
   class Scoped {
    public:
     explicit Scoped(T& replacement) : previous_(replacement_.exchange(&replacement, std::memory_order_acq_rel)) {}

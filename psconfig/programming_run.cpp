@@ -5,9 +5,6 @@
 #include "trace/trace_scope.h"
 
 namespace quillon {
-PSConfig::PSConfig()
-    : PSConfig(platform::Native(), PsKeyList::Process(), BcspLink::Process(), SerialPort::Process(), ProcessConsole()) {}
-
 PSConfig::PSConfig(const platform::Platform& platform, PsKeyList& list, BcspLink& link, SerialPort& port,
                    Console& console)
     : platform_(platform), list_(list), link_(link), port_(port), console_(console) {}

@@ -56,12 +56,9 @@ class PSConfig {
   static constexpr std::size_t kBufferSize = 512;
   static constexpr std::uint32_t kResetWaitMs = 2000;
 
-  PSConfig();  // the process's list, link, port and trace on the native platform
   PSConfig(const platform::Platform& platform, PsKeyList& list, BcspLink& link, SerialPort& port, Console& console);
   PSConfig(const PSConfig&) = delete;
   PSConfig& operator=(const PSConfig&) = delete;
-
-  static PSConfig& Process() { return platform::ProcessWide<PSConfig>::Get(); }
 
   // Programs `psrPath` into the module on `portName` at `baudRate`. Returns 0 (done, or stopped),
   // 1 (the module answered a request with an error status, a key line was left out for having

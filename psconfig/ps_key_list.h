@@ -7,8 +7,6 @@
 #include <memory>
 #include <span>
 
-#include "platform/process_wide.h"
-
 namespace quillon {
 
 // Stored in this order and written out little-endian, the first 8 + valueCount words of an item
@@ -30,8 +28,6 @@ class PsKeyList {
  public:
   // Sequence numbers are 16-bit and count from 2: more keys than this cannot be told apart.
   static constexpr std::uint32_t kMaxKeys = 65533;
-
-  static PsKeyList& Process() { return platform::ProcessWide<PsKeyList>::Get(); }
 
   // Room for `items` zero-filled items; count, position and allSent start at 0. False when the
   // memory cannot be had or `items` exceeds `Limit()`; the list is then empty.

@@ -18,6 +18,8 @@ struct ThreadKeyPath {
   std::size_t length = 0;
 };
 
+const platform::Platform kNoPlatform{};
+
 std::size_t Utf16Units(std::wstring_view text) {
   if constexpr (sizeof(wchar_t) == 2) {
     return text.size();
@@ -33,14 +35,14 @@ std::size_t Utf16Units(std::wstring_view text) {
 
 }  // namespace
 
-Trace::Trace() : Trace(platform::Native()) {}
+Trace::Trace() : Trace(kNoPlatform) {}
 
 Trace::Trace(const platform::Platform& platform) : platform_(platform) {}
 
 Trace::~Trace() { Shutdown(); }
 
 void Trace::Initialise() {
-  if (memory_) return;
+  if (memory_ || platform_.kernel == nullptr) return;
   platform::ErrorCode error = platform::kSuccess;
   memory_ = platform_.kernel->CreateSharedMemory(layout::kMemoryName, layout::kMemorySize, &error);
   if (memory_) {
@@ -60,6 +62,7 @@ void Trace::Shutdown() {
 }
 
 void Trace::Write(TraceKind kind, std::uint32_t category, std::wstring_view text) {
+  if (platform_.kernel == nullptr) return;
   const std::uint32_t threadId = platform_.kernel->CurrentThreadId();
   if (kind == KindThreadEnd) ForgetThreadName(threadId);
   // Without the started event nobody can say whether a viewer has set up the header, so the

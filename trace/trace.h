@@ -35,14 +35,18 @@ class Trace {
   static constexpr std::size_t kFormatBufferChars = 1024;
   static constexpr std::uint32_t kMutexWaitMs = 300;
 
-  // The native platform's trace; nothing is opened before Initialise.
+  // A trace on no platform: it writes nowhere but to its echo. The process's trace until a
+  // program installs its own.
   Trace();
+  // Writes through `platform`'s kernel objects, registry, clock and window messages, which
+  // outlive it; nothing is opened before Initialise.
   explicit Trace(const platform::Platform& platform);
   ~Trace();
   Trace(const Trace&) = delete;
   Trace& operator=(const Trace&) = delete;
 
-  // The process's trace (replaceable in tests through ProcessWide<Trace>::Scoped).
+  // The process's trace: the one that the program's main (or a test) installed with
+  // ProcessWide<Trace>::Scoped, else one that writes nowhere.
   static Trace& Process() { return platform::ProcessWide<Trace>::Get(); }
 
   void Initialise();

@@ -1,5 +1,5 @@
-// The Linux back end's roles, built once for the process.
-#include "platform/platform.h"
+// The Linux back end's roles, owned by the program that builds them.
+#include "platform/native_platform.h"
 #include "platform/posix/clock_posix.h"
 #include "platform/posix/device_root.h"
 #include "platform/posix/files_posix.h"
@@ -10,9 +10,8 @@
 #include "platform/posix/system_posix.h"
 
 namespace quillon::platform {
-namespace {
 
-struct PosixBackEnd {
+struct NativePlatform::BackEnd {
   posix::DeviceRoot root = posix::DeviceRoot::FromEnvironment();
   posix::PosixClock clock;
   posix::PosixKernelObjects kernel{root.ObjectPrefix()};
@@ -24,11 +23,10 @@ struct PosixBackEnd {
   Platform roles{&clock, &kernel, &files, &files, &registry, &serial, &system, &messages};
 };
 
-}  // namespace
+NativePlatform::NativePlatform() : backEnd_(std::make_unique<BackEnd>()) {}
 
-const Platform& Native() {
-  static PosixBackEnd backEnd;
-  return backEnd.roles;
-}
+NativePlatform::~NativePlatform() = default;
+
+const Platform& NativePlatform::Roles() const { return backEnd_->roles; }
 
 }  // namespace quillon::platform

@@ -1,7 +1,7 @@
-// The Windows back end's roles, built once for the process.
+// The Windows back end's roles, owned by the program that builds them.
 #include <cstdlib>
 
-#include "platform/platform.h"
+#include "platform/native_platform.h"
 #include "platform/win32/clock_win32.h"
 #include "platform/win32/files_win32.h"
 #include "platform/win32/kernel_objects_win32.h"
@@ -29,7 +29,9 @@ std::wstring RecordFolder(const std::wstring& deviceRoot) {
   return folder;
 }
 
-struct Win32BackEnd {
+}  // namespace
+
+struct NativePlatform::BackEnd {
   std::wstring deviceRoot = DeviceRoot();
   win32::Win32Clock clock;
   win32::Win32KernelObjects kernel;
@@ -41,11 +43,10 @@ struct Win32BackEnd {
   Platform roles{&clock, &kernel, &files, &files, &registry, &serial, &system, &messages};
 };
 
-}  // namespace
+NativePlatform::NativePlatform() : backEnd_(std::make_unique<BackEnd>()) {}
 
-const Platform& Native() {
-  static Win32BackEnd backEnd;
-  return backEnd.roles;
-}
+NativePlatform::~NativePlatform() = default;
+
+const Platform& NativePlatform::Roles() const { return backEnd_->roles; }
 
 }  // namespace quillon::platform

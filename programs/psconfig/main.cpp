@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/platform.h"
+#include "platform/native_platform.h"
 #include "platform/text.h"
 #include "psconfig/psconfig.h"
 #include "trace/trace.h"
@@ -206,12 +206,20 @@ int main(int argc, char** argv) {
   }
   if (port.empty() || file.empty()) return usageError("a port and a file, please", nullptr);
 
-  const quillon::platform::Platform& platform = quillon::platform::Current();
+  // The program's objects, wired as one: port -> link -> run, all on the back end's roles.
+  const quillon::platform::NativePlatform native;
+  const quillon::platform::Platform& platform = native.Roles();
   // Standard output may be a pipe that closes early: programming goes on, and the summary goes
   // to standard error.
   platform.system->KeepRunningWhenOutputCloses();
-  quillon::Trace& trace = quillon::Trace::Process();
+  quillon::Trace trace(platform);
+  const quillon::platform::ProcessWide<quillon::Trace>::Scoped asProcessTrace(trace);
   trace.Initialise();
+  quillon::StandardOutput console;
+  quillon::SerialPort serialPort(platform);
+  quillon::BcspLink link(serialPort, *platform.clock, console);
+  quillon::PsKeyList keys;
+  quillon::PSConfig engine(platform, keys, link, serialPort, console);
   EchoToStandardError echoer;
   if (echo) trace.SetEcho(&echoer);
 
@@ -227,8 +235,8 @@ int main(int argc, char** argv) {
   Progress progress(platform.system->ErrorOutputIsTerminal());
   std::atomic<int> result{-1};
   std::thread run([&] {
-    result = quillon::PSConfig::Process().Run(quillon::platform::HostNameToWide(port), baud,
-                                              quillon::platform::HostNameToWide(file), stop.get(), &progress);
+    result = engine.Run(quillon::platform::HostNameToWide(port), baud, quillon::platform::HostNameToWide(file),
+                        stop.get(), &progress);
   });
   // The run polls the stop event; this thread turns Ctrl-C into it.
   while (result.load() < 0) {

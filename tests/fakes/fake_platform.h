@@ -1,4 +1,4 @@
-// A whole platform of fakes, one per test fixture. Install() makes it the platform in force.
+// A whole platform of fakes, one per test fixture; hand `roles` to the objects under test.
 #pragma once
 
 #include "platform/platform.h"

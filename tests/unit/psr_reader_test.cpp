@@ -257,8 +257,9 @@ TEST(PsrRealFiles, PublishedFilesLoadWithTheirKeysAndValues) {
   };
   const Case cases[] = {{"ps-default.psr", 16, 31, 0x01AB, 0x20D5}, {"source_usb.psr", 36, 155, 0x25E8, 0x04FD}};
   for (const Case& c : cases) {
-    std::ifstream in(std::string(QUILLON_TESTDATA) + "/" + c.name, std::ios::binary);
-    if (!in) GTEST_SKIP() << "the shared test data is not beside the checkout";
+    const std::string path = std::string(QUILLON_TESTDATA) + "/" + c.name;
+    std::ifstream in(path, std::ios::binary);
+    ASSERT_TRUE(in) << "missing test data: " << path;
     std::stringstream content;
     content << in.rdbuf();
     testing::MemoryFiles files;

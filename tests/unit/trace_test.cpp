@@ -386,5 +386,38 @@ TEST_F(TraceTest, ThreadsWriteConcurrentlyWithoutLosingOrder) {
   }
 }
 
+// The process's trace before any program installs one: no platform behind it, so it opens
+// nothing and writes nowhere, yet its echo still sees every message.
+TEST(ProcessTrace, WithNoneInstalledWritesNowhereButToItsEcho) {
+  Trace& fallback = Trace::Process();
+  LastText echo;
+  fallback.SetEcho(&echo);
+  fallback.Initialise();
+  {
+    ThreadTraceScope scope(L"Probe::Run", L"Probe");
+    fallback.Printf(KindInfo, kTraceCategory, L"seen %d", 1);
+    EXPECT_EQ(echo.last, L"seen 1");
+    fallback.Write(KindThreadName, kTraceCategory, L"Probe");
+  }
+  fallback.SetEcho(nullptr);
+  fallback.Shutdown();
+}
+
+TEST(ProcessTrace, AnInstalledTraceServesUntilItsScopeEnds) {
+  FakePlatform outerPlatform, innerPlatform;
+  Trace outer(outerPlatform.roles), inner(innerPlatform.roles);
+  Trace* const fallback = &Trace::Process();
+  {
+    platform::ProcessWide<Trace>::Scoped useOuter(outer);
+    EXPECT_EQ(&Trace::Process(), &outer);
+    {
+      platform::ProcessWide<Trace>::Scoped useInner(inner);
+      EXPECT_EQ(&Trace::Process(), &inner);
+    }
+    EXPECT_EQ(&Trace::Process(), &outer);
+  }
+  EXPECT_EQ(&Trace::Process(), fallback);
+}
+
 }  // namespace
 }  // namespace quillon

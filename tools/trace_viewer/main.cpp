@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/native_platform.h"
 #include "platform/text.h"
 #include "tools/trace_viewer/trace_reader.h"
 #include "trace/trace_layout.h"
@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, RequestStop);
   std::signal(SIGTERM, RequestStop);
 
-  const quillon::platform::Platform& platform = quillon::platform::Current();
+  const quillon::platform::NativePlatform native;
+  const quillon::platform::Platform& platform = native.Roles();
   quillon::platform::ErrorCode error = kSuccess;
   auto queue = notify ? platform.messages->CreateQueue(&error) : nullptr;
   if (notify && !queue) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/native_platform.h"
 #include "platform/text.h"
 #include "trace/trace.h"
 #include "trace/trace_scope.h"
@@ -54,7 +55,10 @@ int main(int argc, char** argv) {
     Usage(stderr);
     return 2;
   }
-  quillon::Trace& trace = quillon::Trace::Process();
+  const quillon::platform::NativePlatform native;
+  const quillon::platform::Platform& platform = native.Roles();
+  quillon::Trace trace(platform);
+  const quillon::platform::ProcessWide<quillon::Trace>::Scoped asProcessTrace(trace);  // for the thread scope
   trace.Initialise();
   {
     std::unique_ptr<quillon::ThreadTraceScope> scope;
@@ -63,7 +67,7 @@ int main(int argc, char** argv) {
       for (int i = first; i < argc; ++i) {
         trace.Printf(kind, quillon::kTraceCategory, L"%s", quillon::platform::Utf8ToWide(argv[i]));
       }
-      if (pauseMs > 0) quillon::platform::Current().clock->Sleep(static_cast<std::uint32_t>(pauseMs));
+      if (pauseMs > 0) platform.clock->Sleep(static_cast<std::uint32_t>(pauseMs));
     }
   }
   trace.Shutdown();
