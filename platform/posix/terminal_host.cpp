@@ -1,0 +1,393 @@
+#include "platform/posix/terminal_host.h"
+
+#define NCURSES_WIDECHAR 1
+#include <fcntl.h>
+#include <ncursesw/curses.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <clocale>
+#include <cstdlib>
+#include <string>
+
+#include "platform/posix/device_root.h"
+#include "platform/text.h"
+
+extern char** environ;
+
+namespace quillon::platform::posix {
+namespace {
+
+using terminal::CellStyle;
+using terminal::Key;
+using terminal::KeyCode;
+
+constexpr ErrorCode kErrorClassAlreadyExists = 1410;
+// The message a second start posts to the running program's queue.
+constexpr std::uint32_t kActivateMessage = 0x0006;
+constexpr int kKeyWaitMs = 50;
+constexpr std::size_t kMaxPostedMessages = 10000;  // as a Windows message queue
+
+std::size_t CopyTerminated(std::wstring_view text, std::span<wchar_t> out) {
+  if (out.empty()) return 0;
+  const std::size_t length = std::min(text.size(), out.size() - 1);
+  text.copy(out.data(), length);
+  out[length] = L'\0';
+  return length;
+}
+
+attr_t Attributes(CellStyle style) {
+  switch (style) {
+    case CellStyle::kFocused:
+      return A_REVERSE;
+    case CellStyle::kField:
+      return A_UNDERLINE;
+    case CellStyle::kFocusedField:
+      return A_UNDERLINE | A_BOLD;
+    default:
+      return A_NORMAL;
+  }
+}
+
+class CursesCanvas final : public terminal::TerminalCanvas {
+ public:
+  int Rows() const override { return LINES; }
+  int Columns() const override { return COLS; }
+  void Put(int row, int column, std::wstring_view text, CellStyle style) override {
+    if (row < 0 || row >= LINES || column >= COLS) return;
+    if (column < 0) {
+      if (static_cast<std::size_t>(-column) >= text.size()) return;
+      text.remove_prefix(static_cast<std::size_t>(-column));
+      column = 0;
+    }
+    const std::wstring cut(text.substr(0, static_cast<std::size_t>(COLS - column)));
+    attrset(Attributes(style));
+    mvaddnwstr(row, column, cut.c_str(), static_cast<int>(cut.size()));
+    attrset(A_NORMAL);
+  }
+  void Frame(int row, int column, int rows, int columns) override {
+    if (rows < 2 || columns < 2) return;
+    for (int r = row; r < row + rows; ++r) Put(r, column, std::wstring(static_cast<std::size_t>(columns), L' '), CellStyle::kNormal);
+    mvhline(row, column + 1, ACS_HLINE, columns - 2);
+    mvhline(row + rows - 1, column + 1, ACS_HLINE, columns - 2);
+    mvvline(row + 1, column, ACS_VLINE, rows - 2);
+    mvvline(row + 1, column + columns - 1, ACS_VLINE, rows - 2);
+    mvaddch(row, column, ACS_ULCORNER);
+    mvaddch(row, column + columns - 1, ACS_URCORNER);
+    mvaddch(row + rows - 1, column, ACS_LLCORNER);
+    mvaddch(row + rows - 1, column + columns - 1, ACS_LRCORNER);
+  }
+  void PlaceCursor(int row, int column) override {
+    cursorRow_ = row;
+    cursorColumn_ = column;
+  }
+  void Finish() {
+    if (cursorRow_ >= 0) {
+      curs_set(1);
+      move(cursorRow_, cursorColumn_);
+    } else {
+      curs_set(0);
+    }
+  }
+
+ private:
+  int cursorRow_ = -1;
+  int cursorColumn_ = -1;
+};
+
+Key ReadKey() {
+  wint_t input = 0;
+  const int kind = get_wch(&input);
+  if (kind == ERR) return {};
+  if (kind == KEY_CODE_YES) {
+    switch (input) {
+      case KEY_BTAB: return terminal::Press(KeyCode::kBackTab);
+      case KEY_ENTER: return terminal::Press(KeyCode::kEnter);
+      case KEY_LEFT: return terminal::Press(KeyCode::kLeft);
+      case KEY_RIGHT: return terminal::Press(KeyCode::kRight);
+      case KEY_UP: return terminal::Press(KeyCode::kUp);
+      case KEY_DOWN: return terminal::Press(KeyCode::kDown);
+      case KEY_HOME: return terminal::Press(KeyCode::kHome);
+      case KEY_END: return terminal::Press(KeyCode::kEnd);
+      case KEY_BACKSPACE: return terminal::Press(KeyCode::kBackspace);
+      case KEY_DC: return terminal::Press(KeyCode::kDelete);
+      default: return {};  // KEY_RESIZE among others: the next round redraws
+    }
+  }
+  switch (input) {
+    case L'\t': return terminal::Press(KeyCode::kTab);
+    case L'\n':
+    case L'\r': return terminal::Press(KeyCode::kEnter);
+    case 27: return terminal::Press(KeyCode::kEscape);
+    case 8:
+    case 127: return terminal::Press(KeyCode::kBackspace);
+    default: break;
+  }
+  if (input < 32) return {};
+  return terminal::Character(static_cast<wchar_t>(input));
+}
+
+// Inside tmux, selects the window and pane this program runs in.
+void SelectTmuxPane() {
+  const char* pane = std::getenv("TMUX_PANE");
+  if (pane == nullptr || std::getenv("TMUX") == nullptr) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  std::string target(pane);
+  char tmux[] = "tmux", selectWindow[] = "select-window", selectPane[] = "select-pane", option[] = "-t",
+       separator[] = ";";
+  char* arguments[] = {tmux, selectWindow, option, target.data(), separator, selectPane, option, target.data(), nullptr};
+  pid_t child = 0;
+  if (posix_spawnp(&child, "tmux", &actions, nullptr, arguments, environ) == 0) {
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+}  // namespace
+
+class TerminalDialogHost::Window final : public DialogWindow {
+ public:
+  Window(TerminalDialogHost& host, int number, const DialogTemplate& dialogTemplate, DialogProcedure& owner)
+      : host_(host), number_(number), dialog(dialogTemplate), procedure(owner) {}
+
+  void Show() override { visible = true; }
+  void SetControlText(int id, std::wstring_view text) override { dialog.SetText(id, text); }
+  std::size_t ControlText(int id, std::span<wchar_t> text) override { return CopyTerminated(dialog.Text(id), text); }
+  void SetControlUnsigned(int id, std::uint32_t value) override { dialog.SetText(id, std::to_wstring(value)); }
+  void AddListItem(int id, std::wstring_view text) override { dialog.AddItem(id, text); }
+  bool SelectListItem(int id, std::wstring_view prefix) override { return dialog.SelectItem(id, prefix); }
+  MessageBoxAnswer ShowMessageBox(std::wstring_view text, std::wstring_view caption, MessageBoxButtons buttons,
+                              MessageBoxIcon icon) override {
+    return host_.RunMessageBox(terminal::TerminalMessageBox(text, caption, buttons, icon));
+  }
+  bool Post(std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam) override {
+    return alive.load() && host_.Post(number_, message, wParam, lParam);
+  }
+  void End(int value) override {
+    ended = true;
+    result = value;
+  }
+  void Destroy() override {
+    alive.store(false);
+    visible = false;
+  }
+  void PostQuit(int exitCode) override {
+    host_.quit_ = true;
+    host_.exitCode_ = exitCode;
+  }
+
+  int Number() const { return number_; }
+
+ private:
+  TerminalDialogHost& host_;
+  int number_;
+
+ public:
+  terminal::TerminalDialog dialog;
+  DialogProcedure& procedure;
+  std::atomic<bool> alive{true};
+  bool visible = false;
+  bool modal = false;
+  bool ended = false;
+  int result = 0;
+};
+
+TerminalDialogHost::TerminalDialogHost(const DialogResources& resources, std::string objectPrefix,
+                                       WindowMessages& messages)
+    : resources_(resources), prefix_(std::move(objectPrefix)), messages_(messages) {}
+
+TerminalDialogHost::~TerminalDialogHost() {
+  StopScreen();
+  activation_.reset();
+  if (classLock_ >= 0) close(classLock_);  // releases the class for the next start
+}
+
+bool TerminalDialogHost::HasTerminal() { return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1; }
+
+std::size_t TerminalDialogHost::LoadResourceString(int id, std::span<wchar_t> text) {
+  const StringResource* string = resources_.FindString(id);
+  if (string == nullptr) return CopyTerminated({}, text);
+  return CopyTerminated(string->text, text);
+}
+
+std::string TerminalDialogHost::ClassFile(std::wstring_view className) const {
+  std::string name = WideToUtf8(className);
+  std::replace(name.begin(), name.end(), '/', '_');
+  return "/dev/shm/" + prefix_ + ".class." + name;
+}
+
+bool TerminalDialogHost::FindAndActivate(std::wstring_view className) {
+  const int file = open(ClassFile(className).c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return false;
+  // The running program holds the lock for its whole life; a lock we can take means nobody runs.
+  if (flock(file, LOCK_SH | LOCK_NB) == 0) {
+    close(file);
+    return false;
+  }
+  char text[16] = {};
+  const ssize_t got = pread(file, text, sizeof text - 1, 0);
+  close(file);
+  const unsigned long window = got > 0 ? std::strtoul(text, nullptr, 10) : 0;
+  if (window != 0) messages_.Post(static_cast<std::uint32_t>(window), WindowMessage{kActivateMessage, 0, 0});
+  return true;
+}
+
+ErrorCode TerminalDialogHost::RegisterWindowClass(const WindowClass& windowClass) {
+  if (classLock_ >= 0) return kErrorClassAlreadyExists;
+  const int file = open(ClassFile(windowClass.name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (file < 0) return ErrorFromErrno(errno);
+  if (flock(file, LOCK_EX | LOCK_NB) != 0) {
+    close(file);
+    return kErrorClassAlreadyExists;
+  }
+  classLock_ = file;
+  ErrorCode error = kSuccess;
+  activation_ = messages_.CreateQueue(&error);
+  if (activation_ != nullptr) {
+    const std::string window = std::to_string(activation_->WindowId());
+    if (ftruncate(file, 0) != 0 || pwrite(file, window.data(), window.size(), 0) != static_cast<ssize_t>(window.size())) {
+      activation_.reset();  // the class stays ours; a second start then only finds it
+    }
+  }
+  return kSuccess;
+}
+
+bool TerminalDialogHost::StartScreen() {
+  if (screen_) return true;
+  if (!HasTerminal()) return false;
+  std::setlocale(LC_ALL, "");
+  if (initscr() == nullptr) return false;
+  screen_ = true;
+  cbreak();
+  noecho();
+  nonl();
+  keypad(stdscr, TRUE);
+  set_escdelay(25);
+  timeout(kKeyWaitMs);
+  return true;
+}
+
+void TerminalDialogHost::StopScreen() {
+  if (!screen_) return;
+  endwin();
+  screen_ = false;
+}
+
+TerminalDialogHost::Window* TerminalDialogHost::Create(int templateId, DialogProcedure& procedure) {
+  const DialogTemplate* dialogTemplate = resources_.FindDialog(templateId);
+  if (dialogTemplate == nullptr || !StartScreen()) return nullptr;
+  windows_.push_back(std::make_unique<Window>(*this, static_cast<int>(windows_.size()) + 1, *dialogTemplate, procedure));
+  Window* window = windows_.back().get();
+  procedure.OnInitDialog(*window);
+  return window;
+}
+
+DialogWindow* TerminalDialogHost::CreateModeless(int templateId, DialogProcedure& procedure) {
+  return Create(templateId, procedure);
+}
+
+int TerminalDialogHost::RunMessageLoop() {
+  while (!quit_) Pump();
+  quit_ = false;
+  StopScreen();
+  return exitCode_;
+}
+
+int TerminalDialogHost::RunModal(int templateId, DialogProcedure& procedure) {
+  Window* window = Create(templateId, procedure);
+  if (window == nullptr) return -1;
+  window->modal = true;
+  window->Show();
+  while (!window->ended && window->alive.load()) Pump();
+  window->Destroy();
+  if (std::none_of(windows_.begin(), windows_.end(), [](const auto& w) { return w->visible; })) StopScreen();
+  return window->result;
+}
+
+bool TerminalDialogHost::Post(int window, std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam) {
+  std::lock_guard<std::mutex> hold(postedLock_);
+  if (posted_.size() >= kMaxPostedMessages) return false;
+  posted_.push_back(PostedMessage{window, message, wParam, lParam});
+  return true;
+}
+
+void TerminalDialogHost::Draw() {
+  CursesCanvas canvas;
+  erase();
+  for (const auto& window : windows_) {
+    if (window->visible) window->dialog.Draw(canvas);
+  }
+  for (const OpenBox* open : boxes_) open->box.Draw(canvas);
+  canvas.Finish();
+  refresh();
+}
+
+void TerminalDialogHost::Pump() {
+  Draw();
+  const Key key = ReadKey();
+  if (key.code != KeyCode::kNone) HandleKey(key);
+  DeliverPosted();
+  WindowMessage message;
+  while (activation_ != nullptr && activation_->Wait(0, &message)) {
+    if (message.message == kActivateMessage) Activate();
+  }
+}
+
+void TerminalDialogHost::HandleKey(const Key& key) {
+  if (!boxes_.empty()) {
+    OpenBox& top = *boxes_.back();
+    if (!top.answer) top.answer = top.box.HandleKey(key);
+    return;
+  }
+  // The keyboard belongs to the window shown last.
+  for (auto window = windows_.rbegin(); window != windows_.rend(); ++window) {
+    if (!(*window)->visible) continue;
+    if (const std::optional<int> id = (*window)->dialog.HandleKey(key)) Command(**window, *id);
+    return;
+  }
+}
+
+void TerminalDialogHost::Command(Window& window, int id) {
+  if (window.procedure.OnCommand(window, id)) return;
+  // A modal dialog's default handling of OK and cancel ends it.
+  if (window.modal && (id == kCommandOk || id == kCommandCancel)) window.End(id);
+}
+
+void TerminalDialogHost::DeliverPosted() {
+  std::deque<PostedMessage> taken;
+  {
+    std::lock_guard<std::mutex> hold(postedLock_);
+    taken.swap(posted_);
+  }
+  for (const PostedMessage& posted : taken) {
+    Window& window = *windows_[static_cast<std::size_t>(posted.window - 1)];
+    if (window.alive.load()) window.procedure.OnMessage(window, posted.message, posted.wParam, posted.lParam);
+  }
+}
+
+void TerminalDialogHost::Activate() {
+  beep();
+  SelectTmuxPane();
+  clearok(curscr, TRUE);  // the whole screen again, whatever was drawn over it meanwhile
+}
+
+MessageBoxAnswer TerminalDialogHost::RunMessageBox(terminal::TerminalMessageBox box) {
+  if (!StartScreen()) return MessageBoxAnswer::kFailed;
+  OpenBox open{std::move(box), std::nullopt};
+  boxes_.push_back(&open);
+  while (!open.answer) Pump();
+  boxes_.pop_back();
+  return *open.answer;
+}
+
+}  // namespace quillon::platform::posix

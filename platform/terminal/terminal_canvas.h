@@ -1,0 +1,54 @@
+// What the terminal dialogs draw on and the keys they understand: the screen in character cells.
+// The ncurses front end implements the canvas; tests draw into a grid of characters.
+#pragma once
+
+#include <string_view>
+
+namespace quillon::platform::terminal {
+
+enum class CellStyle {
+  kNormal,
+  kFocused,       // the control that has the keyboard
+  kField,         // an edit field or a list's box
+  kFocusedField,
+};
+
+class TerminalCanvas {
+ public:
+  virtual ~TerminalCanvas() = default;
+  virtual int Rows() const = 0;
+  virtual int Columns() const = 0;
+  // Text at (row, column), cut at the screen's edge; nothing outside the screen.
+  virtual void Put(int row, int column, std::wstring_view text, CellStyle style) = 0;
+  // Fills the rectangle with blanks and draws a frame around its edge.
+  virtual void Frame(int row, int column, int rows, int columns) = 0;
+  // Where the terminal's cursor shows; a negative row hides it.
+  virtual void PlaceCursor(int row, int column) = 0;
+};
+
+enum class KeyCode {
+  kNone,
+  kCharacter,  // a printable character in Key::character
+  kTab,
+  kBackTab,
+  kEnter,
+  kEscape,
+  kLeft,
+  kRight,
+  kUp,
+  kDown,
+  kHome,
+  kEnd,
+  kBackspace,
+  kDelete,
+};
+
+struct Key {
+  KeyCode code = KeyCode::kNone;
+  wchar_t character = 0;
+};
+
+inline Key Character(wchar_t c) { return Key{KeyCode::kCharacter, c}; }
+inline Key Press(KeyCode code) { return Key{code, 0}; }
+
+}  // namespace quillon::platform::terminal

@@ -1,0 +1,281 @@
+#include "platform/terminal/terminal_dialog.h"
+
+#include <algorithm>
+
+#include "platform/dialog_host.h"
+#include "platform/text.h"
+
+namespace quillon::platform::terminal {
+namespace {
+
+bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix) {
+  return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+// A control kind that shows one line whatever its height in dialog units (a list's height holds
+// its opened list, which the terminal does not draw).
+bool IsSingleLine(ControlKind kind) { return kind != ControlKind::kLabel; }
+
+}  // namespace
+
+CellRect ToCells(int x, int y, int width, int height) {
+  CellRect cells;
+  cells.column = (x + 2) / 4;
+  cells.row = (y + 4) / 8;
+  cells.columns = std::max(1, (x + width + 2) / 4 - cells.column);
+  cells.rows = std::max(1, (y + height + 4) / 8 - cells.row);
+  return cells;
+}
+
+std::vector<std::wstring> WrapText(std::wstring_view text, int width, int maxLines) {
+  std::vector<std::wstring> lines;
+  if (width <= 0) return lines;
+  const auto limit = static_cast<std::size_t>(width);
+  while (!text.empty() && static_cast<int>(lines.size()) < maxLines) {
+    const std::size_t newline = text.find(L'\n');
+    std::wstring_view line = text.substr(0, newline);
+    std::size_t taken = line.size();
+    if (line.size() > limit) {
+      const std::size_t blank = line.substr(0, limit + 1).find_last_of(L' ');
+      taken = (blank != std::wstring_view::npos && blank > 0) ? blank : limit;
+      line = line.substr(0, taken);
+    }
+    while (!line.empty() && line.back() == L' ') line.remove_suffix(1);
+    lines.emplace_back(line);
+    text.remove_prefix(taken);
+    if (!text.empty() && (text.front() == L' ' || text.front() == L'\n')) text.remove_prefix(1);
+  }
+  return lines;
+}
+
+TerminalDialog::TerminalDialog(const DialogTemplate& dialogTemplate) : template_(dialogTemplate) {
+  controls_.reserve(dialogTemplate.controls.size());
+  for (const ControlTemplate& source : dialogTemplate.controls) {
+    Control control{&source, ToCells(source.x, source.y, source.width, source.height), std::wstring(source.text),
+                    {}, -1, 0, 0};
+    if (IsSingleLine(source.kind)) control.cells.rows = 1;
+    if (source.kind == ControlKind::kDropList) control.text.clear();
+    if (control.text.size() > kMaxFieldLength && source.kind == ControlKind::kEdit) control.text.resize(kMaxFieldLength);
+    controls_.push_back(std::move(control));
+  }
+  // As a Windows dialog: the keyboard starts on the first control that takes it.
+  for (std::size_t i = 0; i < controls_.size(); ++i) {
+    if (TakesFocus(controls_[i])) {
+      focus_ = static_cast<int>(i);
+      break;
+    }
+  }
+}
+
+TerminalDialog::Control* TerminalDialog::Find(int id) {
+  if (id == kNoControlId) return nullptr;
+  for (Control& control : controls_) {
+    if (control.source->id == id) return &control;
+  }
+  return nullptr;
+}
+
+const TerminalDialog::Control* TerminalDialog::Find(int id) const {
+  return const_cast<TerminalDialog*>(this)->Find(id);
+}
+
+bool TerminalDialog::TakesFocus(const Control& control) { return control.source->kind != ControlKind::kLabel; }
+
+bool TerminalDialog::IsButton(const Control& control) {
+  return control.source->kind == ControlKind::kButton || control.source->kind == ControlKind::kDefaultButton;
+}
+
+void TerminalDialog::SetText(int id, std::wstring_view text) {
+  Control* control = Find(id);
+  if (control == nullptr || control->source->kind == ControlKind::kDropList) return;
+  control->text.assign(text.substr(0, control->source->kind == ControlKind::kEdit ? kMaxFieldLength : text.size()));
+  control->cursor = control->text.size();
+  control->scroll = 0;
+  KeepCaretVisible(*control);
+}
+
+std::wstring_view TerminalDialog::Text(int id) const {
+  const Control* control = Find(id);
+  if (control == nullptr) return {};
+  if (control->source->kind == ControlKind::kDropList) {
+    return control->selected >= 0 ? std::wstring_view(control->items[control->selected]) : std::wstring_view();
+  }
+  return control->text;
+}
+
+void TerminalDialog::AddItem(int id, std::wstring_view text) {
+  Control* list = Find(id);
+  if (list == nullptr || list->source->kind != ControlKind::kDropList) return;
+  // Sorted as the list's style asks; a new item moves the selection with its item.
+  const auto place = std::upper_bound(list->items.begin(), list->items.end(), text,
+                                      [](std::wstring_view a, const std::wstring& b) { return CompareIgnoringCase(a, b) < 0; });
+  const int index = static_cast<int>(place - list->items.begin());
+  list->items.insert(place, std::wstring(text));
+  if (list->selected >= index) ++list->selected;
+}
+
+bool TerminalDialog::SelectItem(int id, std::wstring_view prefix) {
+  Control* list = Find(id);
+  if (list == nullptr || list->source->kind != ControlKind::kDropList || list->items.empty()) return false;
+  const int count = static_cast<int>(list->items.size());
+  for (int step = 1; step <= count; ++step) {
+    const int index = (list->selected + step + count) % count;
+    if (StartsWithIgnoringCase(list->items[index], prefix)) {
+      list->selected = index;
+      return true;
+    }
+  }
+  return false;
+}
+
+int TerminalDialog::FocusedId() const { return focus_ >= 0 ? controls_[focus_].source->id : kNoControlId; }
+
+void TerminalDialog::MoveFocus(int step) {
+  if (focus_ < 0) return;
+  const int count = static_cast<int>(controls_.size());
+  for (int i = 1; i <= count; ++i) {
+    const int index = ((focus_ + step * i) % count + count) % count;
+    if (TakesFocus(controls_[index])) {
+      focus_ = index;
+      return;
+    }
+  }
+}
+
+void TerminalDialog::KeepCaretVisible(Control& field) {
+  const auto width = static_cast<std::size_t>(std::max(1, field.cells.columns - 1));
+  if (field.cursor < field.scroll) field.scroll = field.cursor;
+  if (field.cursor >= field.scroll + width) field.scroll = field.cursor - width + 1;
+}
+
+bool TerminalDialog::EditKey(Control& field, const Key& key) {
+  switch (key.code) {
+    case KeyCode::kCharacter:
+      if (field.text.size() >= kMaxFieldLength || key.character < L' ') return true;
+      field.text.insert(field.cursor++, 1, key.character);
+      break;
+    case KeyCode::kBackspace:
+      if (field.cursor > 0) field.text.erase(--field.cursor, 1);
+      break;
+    case KeyCode::kDelete:
+      if (field.cursor < field.text.size()) field.text.erase(field.cursor, 1);
+      break;
+    case KeyCode::kLeft:
+      if (field.cursor > 0) --field.cursor;
+      break;
+    case KeyCode::kRight:
+      if (field.cursor < field.text.size()) ++field.cursor;
+      break;
+    case KeyCode::kHome:
+      field.cursor = 0;
+      break;
+    case KeyCode::kEnd:
+      field.cursor = field.text.size();
+      break;
+    default:
+      return false;
+  }
+  KeepCaretVisible(field);
+  return true;
+}
+
+std::optional<int> TerminalDialog::HandleKey(const Key& key) {
+  Control* focused = focus_ >= 0 ? &controls_[focus_] : nullptr;
+  switch (key.code) {
+    case KeyCode::kTab:
+      MoveFocus(1);
+      return std::nullopt;
+    case KeyCode::kBackTab:
+      MoveFocus(-1);
+      return std::nullopt;
+    case KeyCode::kEscape:
+      return kCommandCancel;
+    case KeyCode::kEnter:
+      if (focused != nullptr && IsButton(*focused)) return focused->source->id;
+      for (const Control& control : controls_) {
+        if (control.source->kind == ControlKind::kDefaultButton) return control.source->id;
+      }
+      return kCommandOk;
+    default:
+      break;
+  }
+  if (focused == nullptr) return std::nullopt;
+  if (focused->source->kind == ControlKind::kEdit) {
+    EditKey(*focused, key);
+    return std::nullopt;
+  }
+  if (IsButton(*focused) && key.code == KeyCode::kCharacter && key.character == L' ') return focused->source->id;
+  if (focused->source->kind == ControlKind::kDropList && !focused->items.empty()) {
+    const int last = static_cast<int>(focused->items.size()) - 1;
+    if (key.code == KeyCode::kDown || key.code == KeyCode::kRight) focused->selected = std::min(last, focused->selected + 1);
+    if (key.code == KeyCode::kUp || key.code == KeyCode::kLeft) focused->selected = std::max(0, focused->selected - 1);
+    if (key.code == KeyCode::kHome) focused->selected = 0;
+    if (key.code == KeyCode::kEnd) focused->selected = last;
+    if (key.code == KeyCode::kCharacter) SelectItem(focused->source->id, std::wstring_view(&key.character, 1));
+  } else if (IsButton(*focused)) {
+    if (key.code == KeyCode::kRight || key.code == KeyCode::kDown) MoveFocus(1);
+    if (key.code == KeyCode::kLeft || key.code == KeyCode::kUp) MoveFocus(-1);
+  }
+  return std::nullopt;
+}
+
+int TerminalDialog::FrameRows() const { return ToCells(0, 0, template_.width, template_.height).rows + 2; }
+int TerminalDialog::FrameColumns() const { return ToCells(0, 0, template_.width, template_.height).columns + 2; }
+
+void TerminalDialog::Draw(TerminalCanvas& canvas) const {
+  const int rows = FrameRows();
+  const int columns = FrameColumns();
+  const int top = std::max(0, (canvas.Rows() - rows) / 2);
+  const int left = std::max(0, (canvas.Columns() - columns) / 2);
+  canvas.Frame(top, left, rows, columns);
+  std::wstring title = L" " + std::wstring(template_.title) + L" ";
+  if (static_cast<int>(title.size()) > columns - 2) title.resize(static_cast<std::size_t>(std::max(0, columns - 2)));
+  canvas.Put(top, left + (columns - static_cast<int>(title.size())) / 2, title, CellStyle::kNormal);
+  canvas.PlaceCursor(-1, -1);
+  for (std::size_t i = 0; i < controls_.size(); ++i) {
+    DrawControl(canvas, controls_[i], top + 1, left + 1, static_cast<int>(i) == focus_);
+  }
+}
+
+void TerminalDialog::DrawControl(TerminalCanvas& canvas, const Control& control, int top, int left,
+                                 bool focused) const {
+  const CellRect& cells = control.cells;
+  const int row = top + cells.row;
+  const int column = left + cells.column;
+  const auto width = static_cast<std::size_t>(cells.columns);
+  switch (control.source->kind) {
+    case ControlKind::kDefaultButton:
+    case ControlKind::kButton: {
+      std::wstring face(width, L' ');
+      const std::wstring_view text = std::wstring_view(control.text).substr(0, width >= 2 ? width - 2 : 0);
+      text.copy(face.data() + (width - text.size()) / 2, text.size());
+      face.front() = control.source->kind == ControlKind::kDefaultButton ? L'<' : L'[';
+      face.back() = control.source->kind == ControlKind::kDefaultButton ? L'>' : L']';
+      canvas.Put(row, column, face, focused ? CellStyle::kFocused : CellStyle::kNormal);
+      break;
+    }
+    case ControlKind::kLabel: {
+      const std::vector<std::wstring> lines = WrapText(control.text, cells.columns, cells.rows);
+      for (std::size_t line = 0; line < lines.size(); ++line) {
+        canvas.Put(row + static_cast<int>(line), column, lines[line], CellStyle::kNormal);
+      }
+      break;
+    }
+    case ControlKind::kEdit: {
+      std::wstring shown = control.text.substr(std::min(control.scroll, control.text.size()), width);
+      shown.resize(width, L' ');
+      canvas.Put(row, column, shown, focused ? CellStyle::kFocusedField : CellStyle::kField);
+      if (focused) canvas.PlaceCursor(row, column + static_cast<int>(control.cursor - control.scroll));
+      break;
+    }
+    case ControlKind::kDropList: {
+      std::wstring shown(Text(control.source->id).substr(0, width >= 2 ? width - 2 : 0));
+      shown.resize(width >= 2 ? width - 2 : 0, L' ');
+      shown += width >= 2 ? L" v" : L"";
+      canvas.Put(row, column, shown, focused ? CellStyle::kFocusedField : CellStyle::kField);
+      break;
+    }
+  }
+}
+
+}  // namespace quillon::platform::terminal
