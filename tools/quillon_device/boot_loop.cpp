@@ -1,0 +1,174 @@
+#include "tools/quillon_device/boot_loop.h"
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "platform/text.h"
+#include "tools/quillon_device/child_program.h"
+#include "tools/quillon_device/shortcut_reader.h"
+
+namespace quillon::device {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr wchar_t kStartUpPattern[] = L"\\Windows\\StartUp\\*.lnk";
+constexpr wchar_t kProgramPath[] = L"\\Program Files\\Quillon\\quillon";
+constexpr int kStopGraceMs = 2000;
+constexpr int kAskerEndsMs = 500;
+
+struct Started {
+  std::string name;
+  std::unique_ptr<ChildProgram> child;
+  bool ended = false;
+};
+
+// Reads at most one byte more than a shortcut may hold, so that an over-long file is seen.
+bool ReadShortcutFile(platform::Files& files, const std::wstring& path, std::vector<std::uint8_t>* bytes,
+                      std::string* problem) {
+  platform::ErrorCode error = platform::kSuccess;
+  auto file = files.Open(path, platform::FileMode::kReadExisting, &error);
+  if (file == nullptr) {
+    *problem = "cannot be opened (error " + std::to_string(error) + ")";
+    return false;
+  }
+  while (bytes->size() <= kShortcutMaxBytes) {
+    std::uint8_t byte = 0;
+    std::uint32_t got = 0;
+    if (const platform::ErrorCode read = file->ReadByte(&byte, &got); read != platform::kSuccess) {
+      *problem = "cannot be read (error " + std::to_string(read) + ")";
+      return false;
+    }
+    if (got == 0) break;
+    bytes->push_back(byte);
+  }
+  return true;
+}
+
+std::uintmax_t RestartRequests(const platform::posix::DeviceRoot& root) {
+  std::error_code error;
+  const std::uintmax_t size = fs::file_size(root.Path() + "/restart-requests", error);
+  return error ? 0 : size;
+}
+
+class Boot {
+ public:
+  Boot(const DeviceRoles& roles, const ReportLine& report) : roles_(roles), report_(report) {}
+
+  // Starts what the boot starts; false when nothing started.
+  bool StartPrograms(bool firstBoot) {
+    std::vector<std::wstring> names;
+    (void)roles_.folders.List(kStartUpPattern, &names);
+    for (const std::wstring& name : names) StartShortcut(name);
+    if (names.empty() && firstBoot) StartProgram("quillon", platform::WideToUtf8(kProgramPath), {}, "");
+    return !programs_.empty();
+  }
+
+  // Waits until every program has ended; true when one of them asked for a restart.
+  bool WaitForPrograms(std::uintmax_t requestsBefore) {
+    bool restart = false;
+    int sinceRestartMs = 0;
+    for (;;) {
+      bool running = false;
+      for (Started& program : programs_) {
+        int status = 0;
+        if (program.ended) continue;
+        if (!program.child->Ended(&status)) {
+          running = true;
+          continue;
+        }
+        program.ended = true;
+        report_("program " + program.name + " ended (exit " + std::to_string(status) + ")");
+      }
+      if (!restart && RestartRequests(roles_.root) > requestsBefore) {
+        restart = true;
+        report_("restart requested");
+        continue;  // a program that asked has ended by now: report it before the others stop
+      }
+      if (!running) return restart;
+      // The program that asked ends at once; the others are what a restart cuts short.
+      if (restart && sinceRestartMs >= kAskerEndsMs) {
+        for (Started& program : programs_) {
+          if (program.ended) continue;
+          report_("stopping " + program.name + " for the restart");
+          const int status = program.child->Stop(false, kStopGraceMs);
+          program.ended = true;
+          report_("program " + program.name + " ended (exit " + std::to_string(status) + ")");
+        }
+        return true;
+      }
+      if (restart) sinceRestartMs += 10;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+
+ private:
+  void StartShortcut(const std::wstring& name) {
+    const std::string shown = platform::WideToUtf8(name);
+    std::vector<std::uint8_t> bytes;
+    std::string problem;
+    Shortcut shortcut;
+    if (!ReadShortcutFile(roles_.files, L"\\Windows\\StartUp\\" + name, &bytes, &problem) ||
+        !ReadShortcut(bytes, &shortcut, &problem)) {
+      report_("startup: " + shown + " refused: " + problem);
+      return;
+    }
+    report_("startup: " + shown + ": \"" + shortcut.programPath + "\" " + shortcut.commandLine);
+    StartProgram(shown, shortcut.programPath, {shortcut.commandLine}, " (state " + std::to_string(shortcut.state) + ")");
+  }
+
+  void StartProgram(const std::string& name, const std::string& path, const std::vector<std::string>& arguments,
+                    const std::string& what) {
+    // The program path may be a device path ("\Program Files\...") or, as a Linux program
+    // writes its own path, a path of the host.
+    const std::string host = roles_.root.HostPath(platform::Utf8ToWide(path));
+    std::error_code error;
+    if (!fs::is_regular_file(host, error)) {
+      report_("start " + name + ": no program " + path);
+      return;
+    }
+    ChildProgram::Launch launch;
+    launch.path = host;
+    launch.arguments = arguments;
+    launch.environment = {"QUILLON_DEVICE_ROOT=" + roles_.root.Path()};
+    launch.workingFolder = fs::path(host).parent_path().string();
+    std::string problem;
+    auto child = ChildProgram::Start(launch, &problem);
+    if (child == nullptr) {
+      report_("start " + name + ": cannot start " + host + ": " + problem);
+      return;
+    }
+    report_("start " + name + what);
+    programs_.push_back(Started{name, std::move(child)});
+  }
+
+  const DeviceRoles& roles_;
+  const ReportLine& report_;
+  std::vector<Started> programs_;
+};
+
+}  // namespace
+
+int RunDevice(const DeviceRoles& roles, const BootLoopOptions& options, const ReportLine& report) {
+  for (int boot = 1; boot <= options.maxBoots; ++boot) {
+    report("boot " + std::to_string(boot));
+    const auto stack =
+        BluetoothStack::Boot(StackRoles{roles.registry, roles.serial, roles.clock}, options.stackWaitMs, report);
+    Boot programs(roles, report);
+    const std::uintmax_t requestsBefore = RestartRequests(roles.root);
+    if (!programs.StartPrograms(boot == 1)) {
+      report("nothing to start; the device stays idle; run ends");
+      return 0;
+    }
+    if (!programs.WaitForPrograms(requestsBefore)) {
+      report("no restart asked; run ends");
+      return 0;
+    }
+  }
+  report("the device restarted " + std::to_string(options.maxBoots) + " times; run ends");
+  return 1;
+}
+
+}  // namespace quillon::device
