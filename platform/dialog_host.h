@@ -32,6 +32,8 @@ class DialogWindow {
  public:
   virtual ~DialogWindow() = default;
   virtual void Show() = 0;
+  // The window's big and small icon: icon resource `iconId` (nothing where windows have none).
+  virtual void SetIcon(int iconId) = 0;
   virtual void SetControlText(int id, std::wstring_view text) = 0;
   // The control's text into `text` (terminated, cut to fit); returns its length in characters.
   virtual std::size_t ControlText(int id, std::span<wchar_t> text) = 0;

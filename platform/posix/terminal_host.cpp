@@ -3,6 +3,8 @@
 #define NCURSES_WIDECHAR 1
 #include <fcntl.h>
 #include <ncursesw/curses.h>
+#include <signal.h>
+#include <termios.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -153,6 +155,18 @@ void SelectTmuxPane() {
   posix_spawn_file_actions_destroy(&actions);
 }
 
+// Makes `group` the terminal's foreground process group. A program started in a process group of
+// its own (as the device emulator starts its programs) would otherwise be stopped by the terminal
+// as soon as it draws or reads a key.
+void SetForegroundGroup(pid_t group) {
+  sigset_t blocked, previous;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGTTOU);
+  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+  (void)tcsetpgrp(STDIN_FILENO, group);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
 }  // namespace
 
 class TerminalDialogHost::Window final : public DialogWindow {
@@ -161,6 +175,7 @@ class TerminalDialogHost::Window final : public DialogWindow {
       : host_(host), number_(number), dialog(dialogTemplate), procedure(owner) {}
 
   void Show() override { visible = true; }
+  void SetIcon(int /*iconId*/) override {}
   void SetControlText(int id, std::wstring_view text) override { dialog.SetText(id, text); }
   std::size_t ControlText(int id, std::span<wchar_t> text) override { return CopyTerminated(dialog.Text(id), text); }
   void SetControlUnsigned(int id, std::uint32_t value) override { dialog.SetText(id, std::to_wstring(value)); }
@@ -266,6 +281,11 @@ bool TerminalDialogHost::StartScreen() {
   if (screen_) return true;
   if (!HasTerminal()) return false;
   std::setlocale(LC_ALL, "");
+  const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+  if (foreground > 0 && foreground != getpgrp() && getsid(0) == tcgetsid(STDIN_FILENO)) {
+    SetForegroundGroup(getpgrp());
+    previousForeground_ = foreground;
+  }
   if (initscr() == nullptr) return false;
   screen_ = true;
   cbreak();
@@ -281,6 +301,8 @@ void TerminalDialogHost::StopScreen() {
   if (!screen_) return;
   endwin();
   screen_ = false;
+  if (previousForeground_ > 0) SetForegroundGroup(previousForeground_);
+  previousForeground_ = -1;
 }
 
 TerminalDialogHost::Window* TerminalDialogHost::Create(int templateId, DialogProcedure& procedure) {

@@ -76,6 +76,7 @@ class TerminalDialogHost final : public DialogHost {
   std::mutex postedLock_;
   std::deque<PostedMessage> posted_;
   bool screen_ = false;
+  int previousForeground_ = -1;  // the terminal's foreground group before the screen started
   bool quit_ = false;
   int exitCode_ = 0;
 };

@@ -195,6 +195,9 @@ std::optional<int> TerminalDialog::HandleKey(const Key& key) {
       for (const Control& control : controls_) {
         if (control.source->kind == ControlKind::kDefaultButton) return control.source->id;
       }
+      // A dialog with one button and no default one: Enter presses that button, so that a
+      // keyboard user never ends the dialog by pressing Enter in a field.
+      if (const Control* only = OnlyButton()) return only->source->id;
       return kCommandOk;
     default:
       break;
@@ -222,9 +225,31 @@ std::optional<int> TerminalDialog::HandleKey(const Key& key) {
 int TerminalDialog::FrameRows() const { return ToCells(0, 0, template_.width, template_.height).rows + 2; }
 int TerminalDialog::FrameColumns() const { return ToCells(0, 0, template_.width, template_.height).columns + 2; }
 
+const TerminalDialog::Control* TerminalDialog::OnlyButton() const {
+  const Control* found = nullptr;
+  for (const Control& control : controls_) {
+    if (!IsButton(control)) continue;
+    if (found != nullptr) return nullptr;
+    found = &control;
+  }
+  return found;
+}
+
 void TerminalDialog::Draw(TerminalCanvas& canvas) const {
   const int rows = FrameRows();
   const int columns = FrameColumns();
+  if (canvas.Rows() < rows || canvas.Columns() < columns) {
+    // Drawn cut, the dialog would hide its controls: say what it needs instead.
+    const std::wstring text = L"The terminal is too small for the " + std::wstring(template_.title) + L" dialog: it needs " +
+                              std::to_wstring(columns) + L" x " + std::to_wstring(rows) + L" characters, it has " +
+                              std::to_wstring(canvas.Columns()) + L" x " + std::to_wstring(canvas.Rows()) + L".";
+    const std::vector<std::wstring> lines = WrapText(text, canvas.Columns(), canvas.Rows());
+    for (std::size_t line = 0; line < lines.size(); ++line) {
+      canvas.Put(static_cast<int>(line), 0, lines[line], CellStyle::kNormal);
+    }
+    canvas.PlaceCursor(-1, -1);
+    return;
+  }
   const int top = std::max(0, (canvas.Rows() - rows) / 2);
   const int left = std::max(0, (canvas.Columns() - columns) / 2);
   canvas.Frame(top, left, rows, columns);

@@ -1,8 +1,9 @@
 // A dialog drawn in a terminal: the template's controls in the same places, dialog units mapped
 // to character cells (a quarter of a cell across, an eighth of a cell down), operated from the
 // keyboard as a Windows dialog is: Tab and Shift-Tab move between the buttons, fields and lists,
-// arrows choose in a list, Enter presses the focused button (else the default button), Space
-// presses the focused button, Esc is the cancel command.
+// arrows choose in a list, Enter presses the focused button (else the default button, or the
+// dialog's only button), Space presses the focused button, Esc is the cancel command. A terminal
+// too small for the dialog shows what size it needs instead.
 //
 // The dialog holds its controls' state only; the front end draws it and sends its commands.
 #pragma once
@@ -71,6 +72,7 @@ class TerminalDialog {
   const Control* Find(int id) const;
   static bool TakesFocus(const Control& control);
   static bool IsButton(const Control& control);
+  const Control* OnlyButton() const;
   void MoveFocus(int step);
   bool EditKey(Control& field, const Key& key);
   static void KeepCaretVisible(Control& field);

@@ -13,6 +13,16 @@ class Win32DialogHost::Window final : public DialogWindow {
   Window(DialogProcedure& owner, bool isModal) : procedure(owner), modal(isModal) {}
 
   void Show() override { ShowWindow(Handle(), SW_SHOW); }
+  void SetIcon(int iconId) override {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    const auto big = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                                   GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR | LR_SHARED));
+    const auto small = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
+                                                     GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                                     LR_DEFAULTCOLOR | LR_SHARED));
+    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+    SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+  }
   void SetControlText(int id, std::wstring_view text) override {
     SetDlgItemTextW(Handle(), id, std::wstring(text).c_str());
   }
