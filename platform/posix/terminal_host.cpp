@@ -286,7 +286,19 @@ bool TerminalDialogHost::StartScreen() {
     SetForegroundGroup(getpgrp());
     previousForeground_ = foreground;
   }
-  if (initscr() == nullptr) return false;
+  std::fflush(stderr);
+  char name[] = "/tmp/quillon-diagnostics-XXXXXX";
+  diagnostics_ = mkostemp(name, O_CLOEXEC);
+  if (diagnostics_ >= 0) {
+    unlink(name);
+    savedErrorOutput_ = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    dup2(diagnostics_, STDERR_FILENO);
+    diagnosticsRead_ = 0;
+  }
+  if (initscr() == nullptr) {
+    StopScreen();
+    return false;
+  }
   screen_ = true;
   cbreak();
   noecho();
@@ -298,11 +310,48 @@ bool TerminalDialogHost::StartScreen() {
 }
 
 void TerminalDialogHost::StopScreen() {
-  if (!screen_) return;
-  endwin();
+  if (screen_) endwin();
   screen_ = false;
+  if (diagnostics_ >= 0) RestoreErrorOutput();
   if (previousForeground_ > 0) SetForegroundGroup(previousForeground_);
   previousForeground_ = -1;
+}
+
+void TerminalDialogHost::RestoreErrorOutput() {
+  std::fflush(stderr);
+  if (savedErrorOutput_ >= 0) {
+    dup2(savedErrorOutput_, STDERR_FILENO);
+    close(savedErrorOutput_);
+    savedErrorOutput_ = -1;
+  }
+  // Everything said while the screen was up, now where it belongs.
+  char buffer[4096];
+  ssize_t got;
+  off_t at = 0;
+  while ((got = pread(diagnostics_, buffer, sizeof buffer, at)) > 0) {
+    if (write(STDERR_FILENO, buffer, static_cast<std::size_t>(got)) != got) break;
+    at += got;
+  }
+  close(diagnostics_);
+  diagnostics_ = -1;
+}
+
+void TerminalDialogHost::ReadDiagnostics() {
+  if (previousForeground_ > 0) SetForegroundGroup(previousForeground_);
+  previousForeground_ = -1;
+  if (diagnostics_ < 0) return;
+  std::fflush(stderr);
+  char buffer[1024];
+  ssize_t got;
+  std::string added;
+  while ((got = pread(diagnostics_, buffer, sizeof buffer, diagnosticsRead_)) > 0) {
+    added.append(buffer, static_cast<std::size_t>(got));
+    diagnosticsRead_ += got;
+  }
+  if (added.empty()) return;
+  while (!added.empty() && added.back() == '\n') added.pop_back();
+  const std::size_t lineStart = added.rfind('\n');
+  lastDiagnostic_ = lineStart == std::string::npos ? added : added.substr(lineStart + 1);
 }
 
 TerminalDialogHost::Window* TerminalDialogHost::Create(int templateId, DialogProcedure& procedure) {
@@ -350,6 +399,8 @@ void TerminalDialogHost::Draw() {
     if (window->visible) window->dialog.Draw(canvas);
   }
   for (const OpenBox* open : boxes_) open->box.Draw(canvas);
+  ReadDiagnostics();
+  if (!lastDiagnostic_.empty()) canvas.Put(LINES - 1, 0, Utf8ToWide(lastDiagnostic_), CellStyle::kNormal);
   canvas.Finish();
   refresh();
 }

@@ -4,7 +4,13 @@
 // while the program that registered the class runs); the lock file names the running program's
 // message queue, through which a second start asks the first one to come to the front. Coming to
 // the front means: the terminal beeps, and inside tmux the program's window and pane are selected.
+//
+// While the dialogs are on the screen, what the program writes to standard error would land in
+// the middle of them: it is kept aside instead, its last line shows at the bottom of the screen,
+// and all of it goes to standard error when the screen is given back.
 #pragma once
+
+#include <sys/types.h>
 
 #include <deque>
 #include <memory>
@@ -54,6 +60,8 @@ class TerminalDialogHost final : public DialogHost {
   Window* Create(int templateId, DialogProcedure& procedure);
   bool StartScreen();
   void StopScreen();
+  void RestoreErrorOutput();
+  void ReadDiagnostics();
   // One round of the loop: draw, wait briefly for a key and handle it, deliver posted messages.
   void Pump();
   void Draw();
@@ -77,6 +85,10 @@ class TerminalDialogHost final : public DialogHost {
   std::deque<PostedMessage> posted_;
   bool screen_ = false;
   int previousForeground_ = -1;  // the terminal's foreground group before the screen started
+  int savedErrorOutput_ = -1;  // standard error while the screen is up
+  int diagnostics_ = -1;       // the file that takes its place
+  off_t diagnosticsRead_ = 0;
+  std::string lastDiagnostic_;
   bool quit_ = false;
   int exitCode_ = 0;
 };

@@ -16,6 +16,9 @@ bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix) {
 // its opened list, which the terminal does not draw).
 bool IsSingleLine(ControlKind kind) { return kind != ControlKind::kLabel; }
 
+// A closed drop-down list's height in dialog units.
+constexpr int kClosedListHeight = 14;
+
 }  // namespace
 
 CellRect ToCells(int x, int y, int width, int height) {
@@ -54,9 +57,16 @@ TerminalDialog::TerminalDialog(const DialogTemplate& dialogTemplate) : template_
     Control control{&source, ToCells(source.x, source.y, source.width, source.height), std::wstring(source.text),
                     {}, -1, 0, 0};
     if (IsSingleLine(source.kind)) control.cells.rows = 1;
-    if (source.kind == ControlKind::kDropList) control.text.clear();
+    if (source.kind == ControlKind::kDropList) {
+      // Its height holds the opened list: the closed box stands in the middle of a field's height.
+      control.cells.row = (source.y + kClosedListHeight / 2) / 8;
+      control.text.clear();
+    }
     if (control.text.size() > kMaxFieldLength && source.kind == ControlKind::kEdit) control.text.resize(kMaxFieldLength);
     controls_.push_back(std::move(control));
+  }
+  for (Control& control : controls_) {
+    if (control.source->kind == ControlKind::kLabel) GiveLabelRoom(control);
   }
   // As a Windows dialog: the keyboard starts on the first control that takes it.
   for (std::size_t i = 0; i < controls_.size(); ++i) {
@@ -64,6 +74,38 @@ TerminalDialog::TerminalDialog(const DialogTemplate& dialogTemplate) : template_
       focus_ = static_cast<int>(i);
       break;
     }
+  }
+}
+
+bool TerminalDialog::CellTaken(const Control& except, int row, int column) const {
+  for (const Control& other : controls_) {
+    if (&other == &except) continue;
+    const CellRect& cells = other.cells;
+    if (row >= cells.row && row < cells.row + cells.rows && column >= cells.column && column < cells.column + cells.columns) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void TerminalDialog::GiveLabelRoom(Control& label) {
+  // A terminal's characters are wider than the dialog font's average: a label may use the free
+  // cells to its right and the free rows below it, so that its text is not cut.
+  const CellRect client = ToCells(0, 0, template_.width, template_.height);
+  CellRect& cells = label.cells;
+  int right = cells.column + cells.columns;
+  while (right < client.columns) {
+    bool free = true;
+    for (int row = cells.row; row < cells.row + cells.rows && free; ++row) free = !CellTaken(label, row, right);
+    if (!free) break;
+    ++right;
+  }
+  cells.columns = right - cells.column;
+  while (cells.row + cells.rows < client.rows) {
+    bool free = true;
+    for (int column = cells.column; column < right && free; ++column) free = !CellTaken(label, cells.row + cells.rows, column);
+    if (!free) break;
+    ++cells.rows;
   }
 }
 

@@ -73,6 +73,8 @@ class TerminalDialog {
   static bool TakesFocus(const Control& control);
   static bool IsButton(const Control& control);
   const Control* OnlyButton() const;
+  bool CellTaken(const Control& except, int row, int column) const;
+  void GiveLabelRoom(Control& label);
   void MoveFocus(int step);
   bool EditKey(Control& field, const Key& key);
   static void KeepCaretVisible(Control& field);
