@@ -337,8 +337,6 @@ void TerminalDialogHost::RestoreErrorOutput() {
 }
 
 void TerminalDialogHost::ReadDiagnostics() {
-  if (previousForeground_ > 0) SetForegroundGroup(previousForeground_);
-  previousForeground_ = -1;
   if (diagnostics_ < 0) return;
   std::fflush(stderr);
   char buffer[1024];
