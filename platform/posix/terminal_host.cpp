@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -224,7 +225,10 @@ TerminalDialogHost::TerminalDialogHost(const DialogResources& resources, std::st
 TerminalDialogHost::~TerminalDialogHost() {
   StopScreen();
   activation_.reset();
-  if (classLock_ >= 0) close(classLock_);  // releases the class for the next start
+  if (classLock_ >= 0) {
+    unlink(classPath_.c_str());  // under the lock, so that no later start holds a lock on it
+    close(classLock_);
+  }
 }
 
 bool TerminalDialogHost::HasTerminal() { return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1; }
@@ -259,13 +263,26 @@ bool TerminalDialogHost::FindAndActivate(std::wstring_view className) {
 
 ErrorCode TerminalDialogHost::RegisterWindowClass(const WindowClass& windowClass) {
   if (classLock_ >= 0) return kErrorClassAlreadyExists;
-  const int file = open(ClassFile(windowClass.name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (file < 0) return ErrorFromErrno(errno);
-  if (flock(file, LOCK_EX | LOCK_NB) != 0) {
+  const std::string path = ClassFile(windowClass.name);
+  int file = -1;
+  // The owner removes the file when it ends: a lock taken on a file that was removed meanwhile
+  // stands for nothing, so take it again on the file that the name now gives.
+  for (;;) {
+    file = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (file < 0) return ErrorFromErrno(errno);
+    if (flock(file, LOCK_EX | LOCK_NB) != 0) {
+      close(file);
+      return kErrorClassAlreadyExists;
+    }
+    struct stat locked {}, named {};
+    if (fstat(file, &locked) == 0 && stat(path.c_str(), &named) == 0 && locked.st_ino == named.st_ino &&
+        locked.st_dev == named.st_dev) {
+      break;
+    }
     close(file);
-    return kErrorClassAlreadyExists;
   }
   classLock_ = file;
+  classPath_ = path;
   ErrorCode error = kSuccess;
   activation_ = messages_.CreateQueue(&error);
   if (activation_ != nullptr) {

@@ -1,7 +1,7 @@
 // The dialog host on Linux: dialogs drawn with ncurses in the terminal the program runs in.
 //
 // A window class is a lock of the emulated device ("<objects>.class.<name>" in /dev/shm, locked
-// while the program that registered the class runs); the lock file names the running program's
+// while the program that registered the class runs, removed when it ends); the lock file names the running program's
 // message queue, through which a second start asks the first one to come to the front. Coming to
 // the front means: the terminal beeps, and inside tmux the program's window and pane are selected.
 //
@@ -77,6 +77,7 @@ class TerminalDialogHost final : public DialogHost {
   std::string prefix_;
   WindowMessages& messages_;
   int classLock_ = -1;
+  std::string classPath_;
   std::unique_ptr<MessageQueue> activation_;
   std::vector<std::unique_ptr<Window>> windows_;  // kept until the host ends, so that posting to a
                                                   // destroyed window fails safely

@@ -329,8 +329,9 @@ void TerminalDialog::DrawControl(TerminalCanvas& canvas, const Control& control,
       break;
     }
     case ControlKind::kEdit: {
+      // The field's empty cells show as a line to write on: a terminal may draw no underline.
       std::wstring shown = control.text.substr(std::min(control.scroll, control.text.size()), width);
-      shown.resize(width, L' ');
+      shown.resize(width, L'_');
       canvas.Put(row, column, shown, focused ? CellStyle::kFocusedField : CellStyle::kField);
       if (focused) canvas.PlaceCursor(row, column + static_cast<int>(control.cursor - control.scroll));
       break;

@@ -29,7 +29,7 @@ baud() { registry "[$key]"$'\n'"\"baud\"=$1"$'\n'; }
 
 screen() { tmux_ capture-pane -p -t corvin:0; }
 # The field's text: the line below the label, without the frame.
-field() { screen | grep -A1 'Rate:' | tail -1 | sed 's/│//g; s/^ *//; s/ *$//'; }
+field() { screen | grep -A1 'Rate:' | tail -1 | sed 's/│//g; s/^ *//; s/ *$//; s/_*$//'; }
 wait_for() {  # wait_for DESCRIPTION COMMAND...: until the command succeeds, 10 s at most
   local what=$1
   shift
@@ -113,4 +113,5 @@ tmux_ capture-pane -p -t corvin:1 | grep -q 'Get Baud Rate' && { echo "the secon
 tmux_ send-keys -t corvin:0 Tab Tab Enter
 wait_for "corvin to end" test -s "$root/first"
 [ "$(cat "$root/first")" = 0 ] || { echo "corvin ended with $(cat "$root/first")"; exit 1; }
+[ ! -e "$class_file" ] || { echo "corvin left its window class's lock behind"; exit 1; }
 echo "corvin showed what the registry held, also while it was rewritten, and a second start found the first"

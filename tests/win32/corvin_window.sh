@@ -56,7 +56,7 @@ drive press 1
 expect_field "No Bluetooth detected" "the key removed"
 
 # A second start finds the first, brings it to the front and ends.
-wine "$corvin" </dev/null >/dev/null 2>&1 || { echo "the second start ended with status $?"; exit 1; }
+timeout 20 wine "$corvin" </dev/null >/dev/null 2>&1 || { echo "the second start ended with status $? (124: it did not end)"; exit 1; }
 [ "$(drive count)" = 1 ] || { echo "a second start left $(drive count) windows"; exit 1; }
 
 drive press 2
