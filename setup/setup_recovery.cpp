@@ -48,12 +48,15 @@ int SetupRecovery::RecoverInterruptedSetup() {
   trace.Printf(KindImportant, kTraceCategory, L"An interrupted setup left the stack of %s de-activated: restoring it", port);
   record_.SetStatus(L"Restoring the Bluetooth stack after an interrupted setup");
   if (backup) {
+    // The transport key still marked; else the one already unmarked; else the path the command
+    // line named.
+    StackRegistry::Found transport = marked;
+    if (!transport.found && !port.empty()) {
+      stack_.FindRegistry(kTransportsPath, platform::kRegSz, L"Name", port, &transport);
+    }
     std::wstring target;
-    if (marked.found) {
-      target = std::wstring(kTransportsPath) + marked.relative;
-    } else if (StackRegistry::Found plain; !port.empty() &&
-               (stack_.FindRegistry(kTransportsPath, platform::kRegSz, L"Name", port, &plain), plain.found)) {
-      target = std::wstring(kTransportsPath) + plain.relative;
+    if (transport.found) {
+      target = std::wstring(kTransportsPath) + transport.relative;
     } else if (IsTransportKeyPath(record_.m_transportReg)) {
       target = record_.m_transportReg;
     }

@@ -6,6 +6,10 @@
 // A first run started by hand finds these traces and undoes them before anything else: it copies
 // the backup back over the transport key, deletes the backup only once that copy succeeded,
 // unmarks the port's name and removes a leftover shortcut.
+//
+// The working thread does this at the start of every StateInitial run. The dialog's start-up
+// calls it too, in StateInitial and before it looks up the stack's port, so that a device is
+// given its stack back by merely starting the program.
 #pragma once
 
 #include "platform/registry.h"

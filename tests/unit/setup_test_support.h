@@ -2,6 +2,7 @@
 // can fail or lose power at a chosen step, and the registry of a handheld whose stack uses COM4:.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -32,7 +33,7 @@ class ScriptedHost final : public DialogHost {
     errorIcons += icon == MessageBoxIcon::kError ? 1 : 0;
     return MessageBoxAnswer::kOk;
   }
-  int posts = 0;
+  std::atomic<int> posts{0};
   std::vector<DialogTexts> shown;
   std::wstring button;
   std::vector<std::wstring> boxes;
@@ -53,14 +54,22 @@ class FakeSystem final : public platform::System {
 
 // Counts the changes that reach storage (registry writes, file creations and writes). Once
 // `cutAfter` changes have been made, the power is off: every later call fails and changes nothing.
+// Independently, the `failCall`th registry call (counting every call) fails without effect.
 struct Power {
   std::uint32_t cutAfter = 0;  // 0: never
   std::uint32_t changes = 0;
+  std::uint32_t failCall = 0;  // 0: none
+  std::uint32_t calls = 0;
   bool IsOff() const { return cutAfter != 0 && changes >= cutAfter; }
   bool Change() {
     if (IsOff()) return false;
     ++changes;
     return true;
+  }
+  // True when a registry call must fail: the chosen one, or any once the power is off.
+  bool Refuses(bool changing) {
+    if (++calls == failCall) return true;
+    return changing ? !Change() : IsOff();
   }
 };
 
@@ -68,23 +77,23 @@ class PowerRegistryKey final : public platform::RegistryKey {
  public:
   PowerRegistryKey(std::unique_ptr<platform::RegistryKey> inner, Power& power) : inner_(std::move(inner)), power_(power) {}
   platform::ErrorCode EnumKey(std::uint32_t index, std::span<wchar_t> name, std::size_t* length) override {
-    return power_.IsOff() ? platform::kErrorGenFailure : inner_->EnumKey(index, name, length);
+    return power_.Refuses(false) ? platform::kErrorGenFailure : inner_->EnumKey(index, name, length);
   }
   platform::ErrorCode EnumValue(std::uint32_t index, std::span<wchar_t> name, std::size_t* nameLength, std::uint32_t* type,
                                 std::span<std::uint8_t> data, std::size_t* dataLength) override {
-    return power_.IsOff() ? platform::kErrorGenFailure : inner_->EnumValue(index, name, nameLength, type, data, dataLength);
+    return power_.Refuses(false) ? platform::kErrorGenFailure : inner_->EnumValue(index, name, nameLength, type, data, dataLength);
   }
   platform::ErrorCode QueryValue(std::wstring_view name, std::uint32_t* type, std::span<std::uint8_t> data,
                                  std::size_t* dataLength) override {
-    return power_.IsOff() ? platform::kErrorGenFailure : inner_->QueryValue(name, type, data, dataLength);
+    return power_.Refuses(false) ? platform::kErrorGenFailure : inner_->QueryValue(name, type, data, dataLength);
   }
   platform::ErrorCode SetValue(std::wstring_view name, std::uint32_t type, std::span<const std::uint8_t> data) override {
-    return power_.Change() ? inner_->SetValue(name, type, data) : platform::kErrorGenFailure;
+    return power_.Refuses(true) ? platform::kErrorGenFailure : inner_->SetValue(name, type, data);
   }
   platform::ErrorCode DeleteValue(std::wstring_view name) override {
-    return power_.Change() ? inner_->DeleteValue(name) : platform::kErrorGenFailure;
+    return power_.Refuses(true) ? platform::kErrorGenFailure : inner_->DeleteValue(name);
   }
-  platform::ErrorCode Flush() override { return power_.IsOff() ? platform::kErrorGenFailure : inner_->Flush(); }
+  platform::ErrorCode Flush() override { return power_.Refuses(false) ? platform::kErrorGenFailure : inner_->Flush(); }
 
  private:
   std::unique_ptr<platform::RegistryKey> inner_;
@@ -96,24 +105,24 @@ class PowerRegistry final : public platform::Registry {
   PowerRegistry(platform::Registry& inner, Power& power) : inner_(inner), power_(power) {}
   platform::ErrorCode OpenKey(std::wstring_view path, platform::RegistryAccess access,
                               std::unique_ptr<platform::RegistryKey>* key) override {
-    if (power_.IsOff()) return platform::kErrorGenFailure;
+    if (power_.Refuses(false)) return platform::kErrorGenFailure;
     std::unique_ptr<platform::RegistryKey> inner;
     const platform::ErrorCode error = inner_.OpenKey(path, access, &inner);
     if (error == platform::kSuccess) *key = std::make_unique<PowerRegistryKey>(std::move(inner), power_);
     return error;
   }
   platform::ErrorCode CreateKey(std::wstring_view path, std::unique_ptr<platform::RegistryKey>* key) override {
-    if (!power_.Change()) return platform::kErrorGenFailure;
+    if (power_.Refuses(true)) return platform::kErrorGenFailure;
     std::unique_ptr<platform::RegistryKey> inner;
     const platform::ErrorCode error = inner_.CreateKey(path, &inner);
     if (error == platform::kSuccess) *key = std::make_unique<PowerRegistryKey>(std::move(inner), power_);
     return error;
   }
   platform::ErrorCode DeleteKey(std::wstring_view path) override {
-    return power_.Change() ? inner_.DeleteKey(path) : platform::kErrorGenFailure;
+    return power_.Refuses(true) ? platform::kErrorGenFailure : inner_.DeleteKey(path);
   }
   platform::ErrorCode DeleteTree(std::wstring_view path) override {
-    return power_.Change() ? inner_.DeleteTree(path) : platform::kErrorGenFailure;
+    return power_.Refuses(true) ? platform::kErrorGenFailure : inner_.DeleteTree(path);
   }
 
  private:

@@ -1,0 +1,347 @@
+// The setup's three runs on one emulated handheld: the registry after each run, failures at each
+// step, and power cuts at each change, after which the next start leaves a working stack.
+#include <gtest/gtest.h>
+
+#include "setup/command_line.h"
+#include "setup/setup_results.h"
+#include "tests/unit/setup_test_support.h"
+
+namespace quillon {
+namespace {
+
+using testing::DwordValue;
+using testing::KeyExists;
+using testing::PutString;
+using testing::StringValue;
+
+constexpr wchar_t kHci[] = L"Software\\Microsoft\\Bluetooth\\Hci";
+constexpr wchar_t kBackup[] = L"Software\\Norvale\\Quillon";
+constexpr wchar_t kPsrPath[] = L"\\Program Files\\Quillon\\radio.psr";
+constexpr char kShortcutStart[] = "151#\"\\Program Files\\Quillon\\Quillon.exe\" ";
+constexpr char kOptions[] =
+    " /port:COM4: /psr:radio.psr /baudrate:115200 /TransportReg:Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1";
+
+// One start of the program: its host, record and setup.
+struct ProgramRun {
+  ProgramRun(testing::SetupWorld& world, std::wstring commandLine) {
+    record.SetComPort(L"COM4:");  // what RetrieveBluetoothPort finds on this handheld
+    record.SetPsrFile(L"radio.psr");
+    setup = world.Start(record, std::move(commandLine));
+    ReadCommandLineOptions(record);
+  }
+  testing::ScriptedHost host;
+  DialogRecord record{host};
+  std::unique_ptr<QuillonSetup> setup;
+};
+
+// The command line that the platform starts from the shortcut: what follows the quoted path.
+bool ShortcutCommandLine(const std::string& shortcut, std::wstring* commandLine) {
+  const std::size_t hash = shortcut.find("#\"");
+  if (hash == std::string::npos) return false;
+  const std::size_t quote = shortcut.find('"', hash + 2);
+  if (quote == std::string::npos || quote + 1 >= shortcut.size()) return false;
+  std::string rest = shortcut.substr(quote + 2);
+  if (const std::size_t zero = rest.find('\0'); zero != std::string::npos) rest.resize(zero);
+  *commandLine = platform::Utf8ToWide(rest);
+  return true;
+}
+
+// The stack talks to its module on COM4: and every value of its transport key is there.
+void ExpectWorkingStack(testing::SetupWorld& world, std::int64_t baud) {
+    EXPECT_EQ(StringValue(world.registry, testing::kTransportKey, L"Name"), L"COM4:");
+    EXPECT_EQ(StringValue(world.registry, kHci, L"Name"), L"COM4:");
+    EXPECT_EQ(StringValue(world.registry, testing::kTransportKey, L"Driver"), L"bthuart.dll");
+    EXPECT_EQ(DwordValue(world.registry, std::wstring(testing::kTransportKey) + L"\\Settings", L"flow"), 1);
+    if (baud != 0) {
+      EXPECT_EQ(DwordValue(world.registry, testing::kTransportKey, L"baud"), baud);
+    }
+    EXPECT_FALSE(KeyExists(world.registry, kBackup));
+  }
+
+  // Restarts the device until no run is left: each boot starts the shortcut's run; without one
+  // the user starts the program by hand, whose start-up restores what an interrupted setup left.
+void FinishDeviceLife(testing::SetupWorld& world) {
+    for (int boot = 0; boot < 5; ++boot) {
+      std::wstring commandLine;
+      if (ShortcutCommandLine(world.Shortcut(), &commandLine)) {
+        ProgramRun run(world, commandLine);
+        run.setup->WorkingThread();
+        continue;
+      }
+      ProgramRun byHand(world, L"");
+      byHand.setup->Recovery().RecoverInterruptedSetup();
+      return;
+    }
+    FAIL() << "the device kept restarting";
+}
+
+class SetupRunsTest : public ::testing::Test {
+ protected:
+  SetupRunsTest() { world.memoryFiles.Put(kPsrPath, "// radio\n&01be = 0ebf\n&0300 = 0001\n"); }
+  testing::SetupWorld world;
+};
+
+TEST_F(SetupRunsTest, ThreeRunsAndTwoResets) {
+  ProgramRun first(world, L"");
+  ASSERT_EQ(first.setup->WorkingThread(), 0);
+  EXPECT_EQ(StringValue(world.registry, testing::kTransportKey, L"Name"), L"XXXCOM4:");
+  EXPECT_EQ(StringValue(world.registry, kHci, L"Name"), L"XXXCOM4:");
+  EXPECT_EQ(StringValue(world.registry, kBackup, L"Name"), L"XXXCOM4:");
+  EXPECT_EQ(world.Shortcut(), std::string(kShortcutStart) + "/state:1" + kOptions + std::string(1, '\0'));
+  EXPECT_EQ(first.host.button, L"Reset");
+  EXPECT_EQ(first.record.Status(), L"Please Reset your device to proceed.");
+  first.setup->SoftResetDevice();
+  EXPECT_EQ(world.system.restarts, 1);
+
+  std::wstring commandLine;
+  ASSERT_TRUE(ShortcutCommandLine(world.Shortcut(), &commandLine));
+  ProgramRun second(world, commandLine);
+  ASSERT_EQ(second.record.m_state, StateStackInactive);
+  ASSERT_EQ(second.setup->WorkingThread(), 0);
+  ASSERT_EQ(world.runs.size(), 1u);
+  EXPECT_EQ(world.runs[0], std::wstring(L"COM4:@115200 ") + kPsrPath);
+  EXPECT_EQ(StringValue(world.registry, testing::kTransportKey, L"Name"), L"COM4:");
+  EXPECT_EQ(StringValue(world.registry, kHci, L"Name"), L"COM4:");
+  EXPECT_EQ(DwordValue(world.registry, testing::kTransportKey, L"baud"), 921600);
+  EXPECT_EQ(DwordValue(world.registry, L"Software\\Microsoft\\HCI", L"baud"), 921600);
+  EXPECT_EQ(DwordValue(world.registry, kBackup, L"baud"), 921600);
+  EXPECT_EQ(world.Shortcut(), std::string(kShortcutStart) + "/state:2" + kOptions + std::string(1, '\0'));
+  EXPECT_EQ(second.host.button, L"Reset");
+  EXPECT_EQ(second.record.Status(), L"Please Reset your device to proceed.");
+  EXPECT_TRUE(world.echo.Has(L"New Baudrate 921600 (before 115200) so no Reset during programmation"));
+
+  ASSERT_TRUE(ShortcutCommandLine(world.Shortcut(), &commandLine));
+  ProgramRun third(world, commandLine);
+  ASSERT_EQ(third.setup->WorkingThread(), 0);
+  ExpectWorkingStack(world, 921600);
+  EXPECT_EQ(world.Shortcut(), "<none>");
+  EXPECT_EQ(third.host.button, L"Close");
+  EXPECT_EQ(third.record.Status(), L"Quillon done. Please suspend and resume your device.");
+  EXPECT_EQ(third.record.m_state, StateInitial);
+  EXPECT_TRUE(world.echo.Has(L"the thread has been finished-----"));
+}
+
+TEST_F(SetupRunsTest, DirectProgramming) {
+  ProgramRun run(world, L"/port:COM7:");
+  run.record.SetDirectProgramming(true);
+  ASSERT_EQ(run.setup->WorkingThread(), 0);
+  EXPECT_EQ(world.runs.at(0), std::wstring(L"COM7:@115200 ") + kPsrPath);
+  EXPECT_EQ(run.host.button, L"Close");
+  EXPECT_EQ(run.record.Status(), L"Quillon done. Please suspend and resume your device.");
+  EXPECT_EQ(world.Shortcut(), "<none>");
+  // The new rate goes only where it can: the HCI key (the port's transport is not marked).
+  EXPECT_EQ(DwordValue(world.registry, L"Software\\Microsoft\\HCI", L"baud"), 921600);
+  EXPECT_EQ(DwordValue(world.registry, testing::kTransportKey, L"baud"), 115200);
+
+  world.programmingResult = 2;
+  ProgramRun failing(world, L"/port:COM7:");
+  failing.record.SetDirectProgramming(true);
+  EXPECT_EQ(failing.setup->WorkingThread(), 113);
+  EXPECT_EQ(failing.host.boxes, std::vector<std::wstring>{L"Error: Unable to change the PS Keys"});
+  EXPECT_EQ(failing.host.errorIcons, 1);
+  EXPECT_EQ(failing.host.button, L"Start");
+  EXPECT_EQ(failing.record.Status(), L"");
+  EXPECT_TRUE(world.echo.Has(L"Error unable to open or config the COM port COM7:during programming the radio module"));
+}
+
+TEST_F(SetupRunsTest, FirstRunFailures) {
+  struct Case {
+    const char* what;
+    std::function<void(testing::SetupWorld&, DialogRecord&)> arrange;
+    int expected;
+    const wchar_t* status;
+  };
+  const Case cases[] = {
+      {"de-activation", [](testing::SetupWorld& w, DialogRecord&) { PutString(w.registry, kHci, L"Name", L"COM1:"); },
+       108, L"Unable to Deactivate the Stack (108)."},
+      {"shortcut not created", [](testing::SetupWorld& w, DialogRecord&) { w.files.failCreate = true; }, 109,
+       L"Unable to create Shortcut in StartUp folder(109)."},
+      {"shortcut not written", [](testing::SetupWorld& w, DialogRecord&) { w.files.failWrite = true; }, 110,
+       L"Unable to create Shortcut in StartUp folder(110)."},
+      {"own path unknown", [](testing::SetupWorld& w, DialogRecord&) { w.system.ownPath.clear(); }, 115,
+       L"Unable to create Shortcut in StartUp folder(115)."},
+      {"PSR name with a blank", [](testing::SetupWorld&, DialogRecord& r) { r.SetPsrFile(L"my file.psr"); }, 127,
+       L"The PSR file name \"my file.psr\" cannot be carried over a reset (a blank, a \"/\" or too long)."},
+      {"port with a slash", [](testing::SetupWorld& w, DialogRecord& r) {
+         r.SetComPort(L"COM4/");
+         PutString(w.registry, testing::kTransportKey, L"Name", L"COM4/");
+       }, 127, L"The port name \"COM4/\" cannot be carried over a reset (a blank, a \"/\" or too long)."},
+      {"transport key with a blank", [](testing::SetupWorld& w, DialogRecord&) {
+         PutString(w.registry, testing::kTransportKey, L"Name", L"COM9:");
+         PutString(w.registry, L"Software\\Microsoft\\Bluetooth\\Transports\\Built In", L"Name", L"COM4:");
+       }, 127, L"The transport key \"Software\\Microsoft\\Bluetooth\\Transports\\Built In\" cannot be carried over a reset (a blank, a \"/\" or too long)."},
+      {"shortcut too long", [](testing::SetupWorld& w, DialogRecord&) { w.system.ownPath = L"\\" + std::wstring(150, L'q'); },
+       127, L"The resume command would be longer than 259 bytes: the program's path, port, PSR file and transport key are too long."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::SetupWorld w;
+    ProgramRun run(w, L"");
+    c.arrange(w, run.record);
+    const std::wstring transportName = StringValue(w.registry, testing::kTransportKey, L"Name");
+    EXPECT_EQ(run.setup->WorkingThread(), c.expected);
+    EXPECT_EQ(run.host.button, L"Start");
+    EXPECT_EQ(run.record.Status(), c.status);
+    EXPECT_EQ(StringValue(w.registry, testing::kTransportKey, L"Name"), transportName);
+    EXPECT_NE(StringValue(w.registry, kHci, L"Name").substr(0, 3), L"XXX");
+    EXPECT_TRUE(w.runs.empty());
+  }
+}
+
+TEST_F(SetupRunsTest, SecondRunProgrammingFailuresStillRestoreTheStack) {
+  struct Case {
+    int result;
+    const wchar_t* status;
+  };
+  const Case cases[] = {
+      {1, L"Error programming not terminated correctly during programming the radio module"},
+      {2, L"Error unable to open or config the COM port COM4:during programming the radio module"},
+      {3, L"Error unable to open the PSR file during programming the radio module"},
+      {4, L"Error PSR file invalid during programming the radio module"},
+      {7, L"Unknown Error 7 during programming the radio module"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.result);
+    testing::SetupWorld w;
+    w.memoryFiles.Put(kPsrPath, "&01be = 0ebf\n");
+    ProgramRun first(w, L"");
+    ASSERT_EQ(first.setup->WorkingThread(), 0);
+    w.programmingResult = c.result;
+    std::wstring commandLine;
+    ASSERT_TRUE(ShortcutCommandLine(w.Shortcut(), &commandLine));
+    ProgramRun second(w, commandLine);
+    EXPECT_EQ(second.setup->WorkingThread(), 0);
+    EXPECT_EQ(second.record.Status(), c.status);
+    EXPECT_EQ(second.host.button, L"Reset");
+    EXPECT_EQ(second.host.boxes.size(), 1u);
+    EXPECT_EQ(StringValue(w.registry, testing::kTransportKey, L"Name"), L"COM4:");
+    EXPECT_EQ(DwordValue(w.registry, testing::kTransportKey, L"baud"), 115200);  // no new rate
+    EXPECT_NE(w.Shortcut().find("/state:2"), std::string::npos);
+  }
+}
+
+TEST_F(SetupRunsTest, LaterRunFailures) {
+  ProgramRun first(world, L"");
+  ASSERT_EQ(first.setup->WorkingThread(), 0);
+  std::wstring commandLine;
+  ASSERT_TRUE(ShortcutCommandLine(world.Shortcut(), &commandLine));
+  world.files.failWrite = true;
+  ProgramRun second(world, commandLine);
+  EXPECT_EQ(second.setup->WorkingThread(), 110);
+  EXPECT_EQ(second.host.button, L"Start");
+  EXPECT_EQ(second.record.Status(), L"");
+
+  world.files.failWrite = false;
+  world.memoryRegistry.DeleteTree(kHci);
+  ProgramRun third(world, L"/state:2 /port:COM4: /TransportReg:Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1");
+  EXPECT_EQ(third.setup->WorkingThread(), 106);
+  EXPECT_EQ(third.host.button, L"Start");
+  EXPECT_EQ(third.record.Status(), L"");
+  EXPECT_FALSE(KeyExists(world.registry, kBackup));
+}
+
+// The setup from the user's "Start" on, until it ends or the power goes.
+void LiveUntilThePowerGoes(testing::SetupWorld& w) {
+  ProgramRun first(w, L"");
+  first.setup->WorkingThread();
+  for (int boot = 0; boot < 3 && !w.power.IsOff(); ++boot) {
+    std::wstring commandLine;
+    if (!ShortcutCommandLine(w.Shortcut(), &commandLine)) return;
+    ProgramRun run(w, commandLine);
+    run.setup->WorkingThread();
+  }
+}
+
+TEST(SetupInterrupted, AFailureAtAnyRegistryCallEndsInAWorkingStack) {
+  std::uint32_t calls = 0;
+  {
+    testing::SetupWorld w;
+    w.memoryFiles.Put(kPsrPath, "&01be = 0ebf\n");
+    LiveUntilThePowerGoes(w);
+    calls = w.power.calls;
+  }
+  ASSERT_GT(calls, 50u);
+  for (std::uint32_t call = 1; call <= calls; ++call) {
+    SCOPED_TRACE(call);
+    testing::SetupWorld w;
+    w.memoryFiles.Put(kPsrPath, "&01be = 0ebf\n");
+    ProgramRun first(w, L"");
+    w.power.failCall = w.power.calls + call;
+    const int result = first.setup->WorkingThread();
+    EXPECT_EQ(first.host.button, result == 0 ? L"Reset" : L"Start");
+    if (result != 0) {
+      EXPECT_NE(first.record.Status(), L"");
+    }
+    FinishDeviceLife(w);
+    w.power.failCall = 0;
+    FinishDeviceLife(w);
+    ExpectWorkingStack(w, 0);
+  }
+}
+
+TEST(SetupInterrupted, APowerCutAfterAnyChangeEndsInAWorkingStackAtTheNextStart) {
+  std::uint32_t changes = 0;
+  {
+    testing::SetupWorld w;
+    w.memoryFiles.Put(kPsrPath, "&01be = 0ebf\n");
+    LiveUntilThePowerGoes(w);
+    ExpectWorkingStack(w, 921600);
+    changes = w.power.changes;
+  }
+  ASSERT_GT(changes, 20u);
+  for (std::uint32_t cut = 1; cut <= changes; ++cut) {
+    SCOPED_TRACE(cut);
+    testing::SetupWorld w;
+    w.memoryFiles.Put(kPsrPath, "&01be = 0ebf\n");
+    w.power.cutAfter = w.power.changes + cut;
+    LiveUntilThePowerGoes(w);
+    w.power.cutAfter = 0;
+    FinishDeviceLife(w);
+    ExpectWorkingStack(w, 0);
+    // And the setup can be done again from there.
+    LiveUntilThePowerGoes(w);
+    ExpectWorkingStack(w, 921600);
+    EXPECT_EQ(w.Shortcut(), "<none>");
+  }
+}
+
+TEST(SetupInterrupted, TheFirstStartRestoresTheTransportKeyFromTheBackupThenDeletesIt) {
+  testing::SetupWorld w;
+  ProgramRun first(w, L"");
+  ASSERT_EQ(first.setup->WorkingThread(), 0);
+  PutString(w.registry, testing::kTransportKey, L"Driver", L"changed while the stack was off");
+  ProgramRun byHand(w, L"");
+  EXPECT_EQ(byHand.setup->Recovery().RecoverInterruptedSetup(), 0);
+  ExpectWorkingStack(w, 115200);
+  EXPECT_EQ(w.Shortcut(), "<none>");
+  EXPECT_EQ(byHand.record.Status(), L"The Bluetooth stack of an interrupted setup has been restored.");
+  // Nothing is left for a second start.
+  ProgramRun again(w, L"");
+  EXPECT_EQ(again.setup->Recovery().RecoverInterruptedSetup(), 0);
+  EXPECT_EQ(again.host.posts, 0);
+}
+
+TEST(SetupInterrupted, ABackupThatCannotBeCopiedBackIsKept) {
+  // Each call of the restore fails in turn, until it is the one that creates the transport key.
+  for (std::uint32_t call = 1; call < 200; ++call) {
+    testing::SetupWorld w;
+    ProgramRun first(w, L"");
+    ASSERT_EQ(first.setup->WorkingThread(), 0);
+    ProgramRun byHand(w, L"");
+    w.power.failCall = w.power.calls + call;
+    if (byHand.setup->Recovery().RecoverInterruptedSetup() != 120) continue;
+    EXPECT_TRUE(KeyExists(w.registry, kBackup));
+    EXPECT_EQ(byHand.record.Status(), L"Unable to restore the Bluetooth stack of an interrupted setup (120).");
+    EXPECT_EQ(StringValue(w.registry, kHci, L"Name"), L"COM4:");
+    // The next start finishes the restore.
+    w.power.failCall = 0;
+    ProgramRun later(w, L"");
+    EXPECT_EQ(later.setup->Recovery().RecoverInterruptedSetup(), 0);
+    ExpectWorkingStack(w, 115200);
+    return;
+  }
+  FAIL() << "no failed call made the copy back fail";
+}
+
+}  // namespace
+}  // namespace quillon
