@@ -57,6 +57,8 @@ TEST(LinkEstablishment, AnswersSyncAndConfAndTakesOnlyGoodFrames) {
   link.OnBytes(damaged);
   EXPECT_EQ(link.Poll(2 * LinkEstablishment::kRepeatMs), LinkFrame(kLinkSync));
 
+  link.OnBytes(LinkFrame(kLinkConfResp));
+  EXPECT_FALSE(link.Up()) << "CONF RESP counts only after SYNC RESP";
   link.OnBytes(LinkFrame(kLinkSync));
   link.OnBytes(LinkFrame(kLinkSyncResp));
   std::vector<std::uint8_t> expected = LinkFrame(kLinkSyncResp);

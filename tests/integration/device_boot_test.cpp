@@ -27,10 +27,27 @@ class DeviceBoot : public ::testing::Test {
     return device.Wait(20000);
   }
 
-  std::vector<std::string> RunDevice(std::vector<std::string> environment) {
+  std::vector<std::string> RunDevice(std::vector<std::string> environment, int maxBoots = 5, int status = 0) {
     std::vector<std::string> lines;
-    EXPECT_EQ(Run({"run", "--stack-wait", "1500", "--max-boots", "5"}, std::move(environment), &lines), 0);
+    EXPECT_EQ(Run({"run", "--stack-wait", "1500", "--max-boots", std::to_string(maxBoots)}, std::move(environment), &lines),
+              status);
     return lines;
+  }
+
+  // A start-up shortcut that starts a shell script of the program folder.
+  void PutScript(const std::string& name, const std::string& script) {
+    const std::string path = root_ + "/Program Files/Quillon/" + name + ".sh";
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fprintf(file, "#!/bin/sh\n%s\n", script.c_str());
+    std::fclose(file);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    const std::string rest = "\"" + path + "\" /state:1 /port:COM4: /psr:a.psr /baudrate:115200 /TransportReg:";
+    const std::string text = std::to_string(rest.size() - 2) + "#" + rest + '\0';
+    file = std::fopen((root_ + "/Windows/StartUp/" + name + ".lnk").c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
   }
 
   // Each expected text is found in a line after the line of the text before it.
@@ -98,6 +115,39 @@ TEST_F(DeviceBoot, ADamagedShortcutIsRefusedAndNotStarted) {
   ExpectInOrder(lines, {"boot 1", "startup: Other.lnk refused: no terminating zero byte",
                         "nothing to start; the device stays idle; run ends"});
   EXPECT_FALSE(Has(lines, "start quillon")) << "a device with shortcuts is no first start";
+}
+
+TEST_F(DeviceBoot, ARestartCutsShortTheProgramsThatStillRun) {
+  PutScript("Asker", "echo asker >> \"$QUILLON_DEVICE_ROOT/restart-requests\"");
+  PutScript("Linger", "exec sleep 30");
+  const std::vector<std::string> lines = RunDevice({}, 2, 1);
+  ExpectInOrder(lines, {"boot 1", "start Asker.lnk", "start Linger.lnk", "program Asker.lnk ended (exit 0)",
+                        "restart requested", "stopping Linger.lnk for the restart",
+                        "program Linger.lnk ended (exit 143)", "boot 2", "restart requested",
+                        "the device restarted 2 times; run ends"});
+}
+
+TEST_F(DeviceBoot, CtrlCStopsTheProgramsAndTheModule) {
+  PutScript("Linger", "exec sleep 30");
+  testing::ChildProcess device(QUILLON_DEVICE, {"--root", root_, "run"}, {});
+  ASSERT_TRUE(device.WaitFor("start Linger.lnk"));
+  device.Signal(SIGINT);
+  std::vector<std::string> lines;
+  std::string line;
+  while (device.ReadLine(&line, 20000)) lines.push_back(line);
+  EXPECT_EQ(device.Wait(), 130);
+  ExpectInOrder(lines, {"stopping Linger.lnk the device is switched off", "program Linger.lnk ended (exit 143)",
+                        "switched off"});
+  EXPECT_TRUE(std::filesystem::exists(root_ + "/module-store.psr")) << "the simulator ended by itself and saved";
+}
+
+TEST_F(DeviceBoot, KeepsALinkToARealPortUnlessToldToUseIt) {
+  std::filesystem::create_symlink("/dev/null", root_ + "/dosdevices/com4");
+  std::vector<std::string> lines;
+  EXPECT_EQ(Run({"run"}, {}, &lines), 1);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "run: COM4: is linked to /dev/null; give --existing-link to use it");
+  EXPECT_EQ(std::filesystem::read_symlink(root_ + "/dosdevices/com4"), "/dev/null");
 }
 
 TEST_F(DeviceBoot, InitRefusesAnExistingRoot) {

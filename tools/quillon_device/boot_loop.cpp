@@ -66,8 +66,10 @@ class Boot {
     return !programs_.empty();
   }
 
-  // Waits until every program has ended; true when one of them asked for a restart.
-  bool WaitForPrograms(std::uintmax_t requestsBefore) {
+  enum class End { kRest, kRestart, kSwitchedOff };
+
+  // Waits until every program has ended, or stops them when the device is switched off.
+  End WaitForPrograms(std::uintmax_t requestsBefore, const std::function<bool()>& switchedOff) {
     bool restart = false;
     int sinceRestartMs = 0;
     for (;;) {
@@ -87,17 +89,15 @@ class Boot {
         report_("restart requested");
         continue;  // a program that asked has ended by now: report it before the others stop
       }
-      if (!running) return restart;
+      if (!running) return restart ? End::kRestart : End::kRest;
+      if (switchedOff()) {
+        StopAll("the device is switched off");
+        return End::kSwitchedOff;
+      }
       // The program that asked ends at once; the others are what a restart cuts short.
       if (restart && sinceRestartMs >= kAskerEndsMs) {
-        for (Started& program : programs_) {
-          if (program.ended) continue;
-          report_("stopping " + program.name + " for the restart");
-          const int status = program.child->Stop(false, kStopGraceMs);
-          program.ended = true;
-          report_("program " + program.name + " ended (exit " + std::to_string(status) + ")");
-        }
-        return true;
+        StopAll("for the restart");
+        return End::kRestart;
       }
       if (restart) sinceRestartMs += 10;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -105,6 +105,16 @@ class Boot {
   }
 
  private:
+  void StopAll(const std::string& why) {
+    for (Started& program : programs_) {
+      if (program.ended) continue;
+      report_("stopping " + program.name + " " + why);
+      const int status = program.child->Stop(false, kStopGraceMs);
+      program.ended = true;
+      report_("program " + program.name + " ended (exit " + std::to_string(status) + ")");
+    }
+  }
+
   void StartShortcut(const std::wstring& name) {
     const std::string shown = platform::WideToUtf8(name);
     std::vector<std::uint8_t> bytes;
@@ -153,6 +163,10 @@ class Boot {
 
 int RunDevice(const DeviceRoles& roles, const BootLoopOptions& options, const ReportLine& report) {
   for (int boot = 1; boot <= options.maxBoots; ++boot) {
+    if (options.switchedOff()) {
+      report("switched off");
+      return kDeviceSwitchedOff;
+    }
     report("boot " + std::to_string(boot));
     const auto stack =
         BluetoothStack::Boot(StackRoles{roles.registry, roles.serial, roles.clock}, options.stackWaitMs, report);
@@ -162,9 +176,15 @@ int RunDevice(const DeviceRoles& roles, const BootLoopOptions& options, const Re
       report("nothing to start; the device stays idle; run ends");
       return 0;
     }
-    if (!programs.WaitForPrograms(requestsBefore)) {
-      report("no restart asked; run ends");
-      return 0;
+    switch (programs.WaitForPrograms(requestsBefore, options.switchedOff)) {
+      case Boot::End::kRest:
+        report("no restart asked; run ends");
+        return 0;
+      case Boot::End::kSwitchedOff:
+        report("switched off");
+        return kDeviceSwitchedOff;
+      case Boot::End::kRestart:
+        break;
     }
   }
   report("the device restarted " + std::to_string(options.maxBoots) + " times; run ends");

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/files.h"
@@ -28,9 +29,13 @@ struct DeviceRoles {
 struct BootLoopOptions {
   std::uint32_t stackWaitMs = BluetoothStack::kDefaultWaitMs;
   int maxBoots = 20;  // a device that restarts without end is stopped after this many boots
+  std::function<bool()> switchedOff = [] { return false; };  // asked between steps (Ctrl-C)
 };
 
-// 0 when the life ended by itself, 1 when it was stopped after maxBoots.
+inline constexpr int kDeviceSwitchedOff = 130;
+
+// 0 when the life ended by itself, 1 when it was stopped after maxBoots, kDeviceSwitchedOff when
+// switchedOff() said so (the programs that ran are stopped first).
 int RunDevice(const DeviceRoles& roles, const BootLoopOptions& options, const ReportLine& report);
 
 }  // namespace quillon::device

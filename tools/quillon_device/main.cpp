@@ -1,4 +1,5 @@
 // quillon-device: the handheld on which Quillon runs, emulated on Linux.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -24,6 +25,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using quillon::device::ReportLine;
+
+// Set by Ctrl-C or a shutdown of the terminal; the boot loop then stops the device's programs
+// and the module simulator before the emulator ends.
+volatile std::sig_atomic_t switchOffRequested = 0;
+void RequestSwitchOff(int) { switchOffRequested = 1; }
 
 void Usage(std::FILE* out) {
   std::fprintf(out,
@@ -62,7 +68,8 @@ void Usage(std::FILE* out) {
                "\n"
                "shortcut: reads a start-up shortcut and shows what it starts, or why it is refused.\n"
                "\n"
-               "Exit status: 0 done; 1 the command failed; 2 bad arguments.\n");
+               "Exit status: 0 done; 1 the command failed (or run stopped a device that kept restarting);\n"
+               "2 bad arguments; 130 run was stopped by Ctrl-C.\n");
 }
 
 void Print(const std::string& line) {
@@ -126,6 +133,10 @@ int RunCommand(const std::string& rootPath, bool existingLink, unsigned port, st
   posix::PosixFiles files(root);
   posix::RegistryFile registry(root);
   posix::PosixSerialDevices serial(root);
+  if (!fs::exists(registry.FilePath())) {
+    Print("run: " + root.Path() + " holds no device; make one with quillon-device init");
+    return 1;
+  }
   if (port == 0) port = quillon::device::ModulePortNumber(registry);
   if (!registry.Problem().empty()) {
     Print("registry: " + registry.Problem());
@@ -137,13 +148,28 @@ int RunCommand(const std::string& rootPath, bool existingLink, unsigned port, st
       Print("run: the registry names no module port (Drivers\\BuiltIn\\Serial \"Index\"); give --port");
       return 1;
     }
+    // The simulator replaces the link and removes it when it ends: a link to a real port, which
+    // the user made, is not the simulator's to take.
+    const fs::path link = root.Path() + "/dosdevices/com" + std::to_string(port);
+    std::error_code error;
+    if (fs::is_symlink(link, error)) {
+      const std::string target = fs::read_symlink(link, error).string();
+      if (!target.starts_with("/dev/pts/")) {
+        Print("run: COM" + std::to_string(port) + ": is linked to " + target + "; give --existing-link to use it");
+        return 1;
+      }
+    }
     if (modsim.empty()) modsim = Beside("modsim");
     if (store.empty()) store = root.Path() + "/module-store.psr";
     module = quillon::device::ModuleSimulatorChild::Start({modsim, root.Path(), port, store}, Print);
     if (module == nullptr) return 1;
   }
+  std::signal(SIGINT, RequestSwitchOff);
+  std::signal(SIGTERM, RequestSwitchOff);
+  std::signal(SIGHUP, RequestSwitchOff);
   const quillon::device::DeviceRoles roles{root, registry, serial, clock, files, files};
-  const int result = quillon::device::RunDevice(roles, {stackWaitMs, maxBoots}, Print);
+  const int result = quillon::device::RunDevice(roles, {stackWaitMs, maxBoots, [] { return switchOffRequested != 0; }},
+                                                Print);
   if (!registry.Problem().empty()) Print("registry: " + registry.Problem());
   return result;
 }
