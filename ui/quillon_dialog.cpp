@@ -118,6 +118,12 @@ bool QuillonDialog::InitDialog() {
   ShowNow(record_.Texts());
   window.SetIcon(m_icon);
 
+  // A first start by hand gives the device its stack back after a setup that was cut short, so
+  // that the port is looked up where the stack really has it.
+  std::int32_t state = StateInitial;
+  ExtractCommandLineInteger(record_.m_commandLine, kOptionState, &state);
+  if (state == StateInitial) setup_.Recovery().RecoverInterruptedSetup();
+
   std::wstring port;
   std::wstring driverKey;
   scope.Store(setup_.Stack().RetrieveBluetoothPort(&port, &driverKey));
@@ -356,6 +362,10 @@ bool QuillonDialog::WaitForWorkingThreadEnd(std::uint32_t timeoutMs) {
   return true;
 }
 
+bool QuillonDialog::WorkingThreadRunning() {
+  return (m_workingThread != nullptr && m_workingThread->Running()) || (lingering_ != nullptr && lingering_->Running());
+}
+
 // --- The record's reporting --------------------------------------------------------------------
 
 bool QuillonDialog::PostToDialog(std::uint32_t message) {
@@ -394,6 +404,11 @@ void QuillonDialog::TakeTexts() {
 
 void QuillonDialog::SetButtonText(std::wstring_view text) {
   if (OnDialogThread() && window_ != nullptr) {
+    // The latest change wins: one the working thread made before this one is dropped.
+    {
+      std::lock_guard<std::mutex> hold(buttonLock_);
+      pendingButton_.reset();
+    }
     window_->SetControlText(QUILLON_COMMAND_BUTTON, text);
     return;
   }

@@ -89,6 +89,8 @@ class QuillonDialog final : public platform::DialogProcedure, public DialogHost 
   // After the window has ended: waits up to `timeoutMs` for a working thread that still runs.
   // True when none runs any more.
   bool WaitForWorkingThreadEnd(std::uint32_t timeoutMs);
+  // Whether a working thread, tracked or left behind by a stop, still runs.
+  bool WorkingThreadRunning();
 
   // The record's reporting, from either thread.
   void PostUpdateControls() override;
