@@ -403,12 +403,9 @@ void QuillonDialog::TakeTexts() {
 }
 
 void QuillonDialog::SetButtonText(std::wstring_view text) {
+  // The dialog's own changes are made at once; the working thread's reach the button after them,
+  // so that a run that ends while the dialog starts or stops it has the last word.
   if (OnDialogThread() && window_ != nullptr) {
-    // The latest change wins: one the working thread made before this one is dropped.
-    {
-      std::lock_guard<std::mutex> hold(buttonLock_);
-      pendingButton_.reset();
-    }
     window_->SetControlText(QUILLON_COMMAND_BUTTON, text);
     return;
   }

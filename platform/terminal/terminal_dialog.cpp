@@ -92,7 +92,8 @@ void TerminalDialog::GiveLabelRoom(Control& label) {
   // A terminal's characters are wider than the dialog font's average: a label may use the free
   // cells to its right and the free rows below it, so that its text is not cut.
   const CellRect client = ToCells(0, 0, template_.width, template_.height);
-  CellRect& cells = label.cells;
+  label.room = label.cells;
+  CellRect& cells = label.room;
   int right = cells.column + cells.columns;
   while (right < client.columns) {
     bool free = true;
@@ -322,7 +323,9 @@ void TerminalDialog::DrawControl(TerminalCanvas& canvas, const Control& control,
       break;
     }
     case ControlKind::kLabel: {
-      const std::vector<std::wstring> lines = WrapText(control.text, cells.columns, cells.rows);
+      // A text that fits its own cells stays there; a longer one takes the label's room.
+      std::vector<std::wstring> lines = WrapText(control.text, cells.columns, cells.rows + 1);
+      if (static_cast<int>(lines.size()) > cells.rows) lines = WrapText(control.text, control.room.columns, control.room.rows);
       for (std::size_t line = 0; line < lines.size(); ++line) {
         canvas.Put(row + static_cast<int>(line), column, lines[line], CellStyle::kNormal);
       }

@@ -67,6 +67,7 @@ class TerminalDialog {
     int selected = -1;
     std::size_t cursor = 0;  // an edit field's caret
     std::size_t scroll = 0;  // an edit field's first shown character
+    CellRect room{};         // a label's cells and the free ones beside and below it
   };
   Control* Find(int id);
   const Control* Find(int id) const;

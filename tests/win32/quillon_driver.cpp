@@ -7,6 +7,7 @@
 //   quillon_driver press ID                 clicks button ID (does not wait: the click may open a box)
 //   quillon_driver box CAPTION yes|no|ok    waits (10 s) for the message box, prints its text, answers it
 //   quillon_driver list ID                  prints the drop-down list's items, one a line
+//   quillon_driver close                    asks the dialog to close, as its close box does
 //   quillon_driver gone                     waits (20 s) until the dialog has ended
 // Exit status 0 on success, 1 when the window, control or box is not there.
 #include <windows.h>
@@ -76,6 +77,7 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   if (command == L"wait") return 0;
+  if (command == L"close") return PostMessageW(dialog, WM_CLOSE, 0, 0) != FALSE ? 0 : 1;
   if (argc < 3) return 2;
   const int id = _wtoi(argv[2]);
   HWND control = GetDlgItem(dialog, id);
