@@ -82,5 +82,5 @@ program=
 kill -INT "$module"
 wait "$module" || true
 module=
-grep -q '^&01be = 0ebf' "$work/store.psr" || { echo "the module's store lacks the file's keys:"; cat "$work/store.psr"; exit 1; }
+grep -q "^&01be = 01d8" "$work/store.psr" || { echo "the module's store lacks the file's keys:"; cat "$work/store.psr"; exit 1; }
 echo "quillon.exe programmed $(grep -c '^&' "$work/store.psr") keys through its window and closed"
