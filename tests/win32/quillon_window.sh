@@ -60,7 +60,7 @@ wine "$work/quillon.exe" </dev/null >/dev/null 2>&1 &
 program=$!
 drive wait || { echo "quillon.exe showed no dialog"; exit 1; }
 
-expect 1000 "Unable to retrieve the Bluetooth Serial port (101)." 10 "start-up without a stack"
+expect 1000 "Unable to retrieve the Bluetooth Serial port (101)." 30 "start-up without a stack"
 expect 1001 "???" 1 "start-up"
 expect 1002 "module.psr" 1 "start-up"
 expect 1003 "Start" 1 "start-up"
