@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <string>
 
@@ -155,6 +156,13 @@ void SelectTmuxPane() {
   }
   posix_spawn_file_actions_destroy(&actions);
 }
+
+// Ctrl-C, a hang-up and a request to end arrive as signals: while the screen is up they become the
+// window's close request (as its close box), so that the program ends its own way and hands the
+// terminal back. The flag is the one thing a signal handler may touch.
+volatile std::sig_atomic_t closeSignalled = 0;
+void NoteCloseSignal(int) { closeSignalled = 1; }
+constexpr int kCloseSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // Makes `group` the terminal's foreground process group. A program started in a process group of
 // its own (as the device emulator starts its programs) would otherwise be stopped by the terminal
@@ -303,6 +311,13 @@ bool TerminalDialogHost::StartScreen() {
     SetForegroundGroup(getpgrp());
     previousForeground_ = foreground;
   }
+  closeSignalled = 0;
+  for (std::size_t i = 0; i < std::size(kCloseSignals); ++i) {
+    struct sigaction action {};
+    action.sa_handler = NoteCloseSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(kCloseSignals[i], &action, &previousSignals_[i]);
+  }
   std::fflush(stderr);
   char name[] = "/tmp/quillon-diagnostics-XXXXXX";
   diagnostics_ = mkostemp(name, O_CLOEXEC);
@@ -329,6 +344,7 @@ bool TerminalDialogHost::StartScreen() {
 void TerminalDialogHost::StopScreen() {
   if (screen_) endwin();
   screen_ = false;
+  for (std::size_t i = 0; i < std::size(kCloseSignals); ++i) sigaction(kCloseSignals[i], &previousSignals_[i], nullptr);
   if (diagnostics_ >= 0) RestoreErrorOutput();
   if (previousForeground_ > 0) SetForegroundGroup(previousForeground_);
   previousForeground_ = -1;
@@ -425,9 +441,25 @@ void TerminalDialogHost::Pump() {
   const Key key = ReadKey();
   if (key.code != KeyCode::kNone) HandleKey(key);
   DeliverPosted();
+  if (closeSignalled != 0) DeliverCloseSignal();
   WindowMessage message;
   while (activation_ != nullptr && activation_->Wait(0, &message)) {
     if (message.message == kActivateMessage) Activate();
+  }
+}
+
+void TerminalDialogHost::DeliverCloseSignal() {
+  // An open message box is answered as Esc answers it first; the window's turn comes after.
+  if (!boxes_.empty()) {
+    OpenBox& top = *boxes_.back();
+    if (!top.answer) top.answer = top.box.HandleKey(terminal::Press(KeyCode::kEscape));
+    return;
+  }
+  closeSignalled = 0;
+  for (auto window = windows_.rbegin(); window != windows_.rend(); ++window) {
+    if (!(*window)->visible) continue;
+    Command(**window, kCommandCancel);
+    return;
   }
 }
 

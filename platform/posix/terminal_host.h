@@ -12,6 +12,8 @@
 
 #include <sys/types.h>
 
+#include <signal.h>
+
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -66,6 +68,7 @@ class TerminalDialogHost final : public DialogHost {
   void Pump();
   void Draw();
   void HandleKey(const terminal::Key& key);
+  void DeliverCloseSignal();
   void Command(Window& window, int id);
   void DeliverPosted();
   void Activate();
@@ -85,7 +88,8 @@ class TerminalDialogHost final : public DialogHost {
   std::mutex postedLock_;
   std::deque<PostedMessage> posted_;
   bool screen_ = false;
-  int previousForeground_ = -1;  // the terminal's foreground group before the screen started
+  int previousForeground_ = -1;
+  struct sigaction previousSignals_[3] = {};  // SIGINT, SIGTERM, SIGHUP before the screen started  // the terminal's foreground group before the screen started
   int savedErrorOutput_ = -1;  // standard error while the screen is up
   int diagnostics_ = -1;       // the file that takes its place
   off_t diagnosticsRead_ = 0;
