@@ -73,6 +73,7 @@ void QuillonDialog::OnInitDialog(platform::DialogWindow& window) {
 }
 
 bool QuillonDialog::OnCommand(platform::DialogWindow& /*window*/, int id) {
+  if (window_ == nullptr) return true;  // the dialog has ended; what still comes in is dropped
   switch (id) {
     case QUILLON_COMMAND_BUTTON:
       OnBnClickedStartStop();
@@ -92,6 +93,7 @@ bool QuillonDialog::OnCommand(platform::DialogWindow& /*window*/, int id) {
 
 bool QuillonDialog::OnMessage(platform::DialogWindow& /*window*/, std::uint32_t message, std::uint32_t /*wParam*/,
                               std::uint32_t /*lParam*/) {
+  if (window_ == nullptr) return true;
   switch (message) {
     case WM_UPDATE_CONTROLS:
       OnUpdateControls();

@@ -178,6 +178,10 @@ TEST(QuillonDialogStartUp, TheEmptyFolderCloses) {
   world.Settle();
   EXPECT_EQ(world.window->endResult, platform::kCommandCancel);
   EXPECT_TRUE(world.runs.empty());
+  // What was posted on the way out, and keys still pressed, find no window to act on.
+  world.window->Press(platform::kCommandCancel);
+  world.Press();
+  world.Settle();
 }
 
 TEST(QuillonDialogPsrFiles, NamesAreListedWholeOrLeftOut) {
