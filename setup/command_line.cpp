@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "trace/trace_scope.h"
+
 namespace quillon {
 namespace {
 
@@ -24,19 +26,21 @@ std::int32_t DecimalValue(std::wstring_view text) {
 }  // namespace
 
 int ExtractCommandLineInteger(std::wstring_view commandLine, std::wstring_view option, std::int32_t* member) {
+  TraceScope scope(L"CQuillonDlg::ExtractCommandLineInteger");
   const std::size_t at = commandLine.find(option);
   if (option.empty() || at == std::wstring_view::npos) return 0;
   *member = DecimalValue(commandLine.substr(at + option.size()));
-  return 0;
+  return scope.Result();
 }
 
 int ExtractCommandLineString(std::wstring_view commandLine, std::wstring_view option, std::wstring* member) {
+  TraceScope scope(L"CQuillonDlg::ExtractCommandLineString");
   const std::size_t at = commandLine.find(option);
   if (option.empty() || at == std::wstring_view::npos) return 0;
   std::wstring_view value = commandLine.substr(at + option.size());
   value = value.substr(0, value.find_first_of(L" /"));
   member->assign(value.substr(0, kOptionTextChars - 1));
-  return 0;
+  return scope.Result();
 }
 
 void ReadCommandLineOptions(DialogRecord& record) {

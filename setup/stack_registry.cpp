@@ -203,7 +203,7 @@ int StackRegistry::RegDelnodeRecurse(std::wstring* path) {
   }
   path->resize(end);
   key.reset();
-  if (registry_.DeleteKey(*path) != platform::kSuccess && scope.Result() == 0) {
+  if (registry_.DeleteKey(*path) != platform::kSuccess) {
     scope.Store(kKeyNotDeleted);
     scope.Report();
   }

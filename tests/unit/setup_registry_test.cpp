@@ -149,7 +149,8 @@ TEST_F(StackRegistryTest, DeletingANestedTreeAndAMissingKey) {
 TEST_F(StackRegistryTest, ADeletionPathLongerThanItsBufferIsRefused) {
   const std::wstring deep = std::wstring(kBackup) + L"\\" + std::wstring(250, L'a') + L"\\" + std::wstring(250, L'b');
   PutString(world.registry, deep, L"x", L"1");
-  EXPECT_EQ(stack.RegDeleteNode(kBackup), 122);
+  EXPECT_EQ(stack.RegDeleteNode(kBackup), 124);
+  EXPECT_TRUE(world.echo.Has(L"Error :122 in CQuillonDlg::RegDelnodeRecurse"));
   EXPECT_TRUE(KeyExists(world.registry, deep));
 }
 
