@@ -77,7 +77,7 @@ class DeviceBoot : public ::testing::Test {
 
 TEST_F(DeviceBoot, ThreeRunsAcrossTwoRestarts) {
   const std::vector<std::string> lines = RunDevice({});
-  ExpectInOrder(lines, {"boot 1", "stack up on COM4: at 115200", "start quillon", "standin: run 1",
+  ExpectInOrder(lines, {"boot 1", "stack up on COM4: at 115200", "start quillon (first start)", "standin: run 1",
                         "program quillon ended (exit 0)", "restart requested",
                         "boot 2", "names XXXCOM4:, switched off: port left free", "stack not started",
                         "startup: Quillon.lnk: \"" + root_ + "/Program Files/Quillon/quillon\" /state:1 /port:COM4: "
@@ -103,7 +103,7 @@ TEST_F(DeviceBoot, AWrongBaudRateIsCaughtAtTheNextBoot) {
                         "start Quillon.lnk (state 2)"});
 }
 
-TEST_F(DeviceBoot, ADamagedShortcutIsRefusedAndNotStarted) {
+TEST_F(DeviceBoot, ADamagedShortcutIsRefusedAndTheProgramStartsByHand) {
   const std::string shortcut = root_ + "/Windows/StartUp/Other.lnk";
   {
     std::FILE* file = std::fopen(shortcut.c_str(), "wb");
@@ -113,14 +113,26 @@ TEST_F(DeviceBoot, ADamagedShortcutIsRefusedAndNotStarted) {
   }
   const std::vector<std::string> lines = RunDevice({});
   ExpectInOrder(lines, {"boot 1", "startup: Other.lnk refused: no terminating zero byte",
-                        "nothing to start; the device stays idle; run ends"});
-  EXPECT_FALSE(Has(lines, "start quillon")) << "a device with shortcuts is no first start";
+                        "start quillon (first start)", "standin: run 1"});
+  EXPECT_FALSE(Has(lines, "start Other.lnk"));
 }
 
 TEST_F(DeviceBoot, ARestartCutsShortTheProgramsThatStillRun) {
   PutScript("Asker", "echo asker >> \"$QUILLON_DEVICE_ROOT/restart-requests\"");
-  PutScript("Linger", "exec sleep 30");
+  // The lingering program has a child of its own, which a restart ends too.
+  PutScript("Linger", "sleep 30 & echo $! > \"$QUILLON_DEVICE_ROOT/linger.pid\"; wait");
   const std::vector<std::string> lines = RunDevice({}, 2, 1);
+  std::FILE* pidFile = std::fopen((root_ + "/linger.pid").c_str(), "r");
+  ASSERT_NE(pidFile, nullptr);
+  int sleeper = 0;
+  ASSERT_EQ(std::fscanf(pidFile, "%d", &sleeper), 1);
+  std::fclose(pidFile);
+  bool gone = false;
+  for (int tries = 0; tries < 200 && !gone; ++tries) {
+    gone = kill(sleeper, 0) != 0;
+    if (!gone) usleep(10000);
+  }
+  EXPECT_TRUE(gone) << "the program's own child " << sleeper << " still runs";
   ExpectInOrder(lines, {"boot 1", "start Asker.lnk", "start Linger.lnk", "program Asker.lnk ended (exit 0)",
                         "restart requested", "stopping Linger.lnk for the restart",
                         "program Linger.lnk ended (exit 143)", "boot 2", "restart requested",
@@ -141,6 +153,18 @@ TEST_F(DeviceBoot, CtrlCStopsTheProgramsAndTheModule) {
   EXPECT_TRUE(std::filesystem::exists(root_ + "/module-store.psr")) << "the simulator ended by itself and saved";
 }
 
+TEST_F(DeviceBoot, ShowsAShortcutOrWhyItIsRefused) {
+  PutScript("Shown", "true");
+  std::vector<std::string> lines;
+  EXPECT_EQ(Run({"shortcut", root_ + "/Windows/StartUp/Shown.lnk"}, {}, &lines), 0);
+  ExpectInOrder(lines, {"program   " + root_ + "/Program Files/Quillon/Shown.sh", "state     1", "port      COM4:",
+                        "baudrate  115200"});
+  std::filesystem::resize_file(root_ + "/Windows/StartUp/Shown.lnk", 20);
+  lines.clear();
+  EXPECT_EQ(Run({"shortcut", root_ + "/Windows/StartUp/Shown.lnk"}, {}, &lines), 1);
+  ExpectInOrder(lines, {"refused: no terminating zero byte"});
+}
+
 TEST_F(DeviceBoot, KeepsALinkToARealPortUnlessToldToUseIt) {
   std::filesystem::create_symlink("/dev/null", root_ + "/dosdevices/com4");
   std::vector<std::string> lines;
@@ -148,13 +172,6 @@ TEST_F(DeviceBoot, KeepsALinkToARealPortUnlessToldToUseIt) {
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "run: COM4: is linked to /dev/null; give --existing-link to use it");
   EXPECT_EQ(std::filesystem::read_symlink(root_ + "/dosdevices/com4"), "/dev/null");
-}
-
-TEST_F(DeviceBoot, InitRefusesAnExistingRoot) {
-  std::vector<std::string> lines;
-  EXPECT_EQ(Run({"init"}, {}, &lines), 1);
-  ASSERT_FALSE(lines.empty());
-  EXPECT_NE(lines.back().find("exists already; --force makes it anew"), std::string::npos) << lines.back();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "platform/text.h"
 #include "tools/quillon_device/link_establishment.h"
+#include "tools/quillon_device/registry_values.h"
 #include "tools/quillon_device/stack_keys.h"
 
 namespace quillon::device {
@@ -41,33 +42,22 @@ void NoteInHciCache(platform::Registry& registry, const StackPlan& plan, const R
     report("stack: cannot write its HCI cache key");
     return;
   }
-  const std::string name = platform::WideToUtf16le(plan.port) + std::string(2, '\0');
-  const std::array<std::uint8_t, 4> baud = {static_cast<std::uint8_t>(plan.baudRate),
-                                            static_cast<std::uint8_t>(plan.baudRate >> 8),
-                                            static_cast<std::uint8_t>(plan.baudRate >> 16),
-                                            static_cast<std::uint8_t>(plan.baudRate >> 24)};
   // Only what differs is written, so that a registry the stack agrees with stays untouched.
   std::array<std::uint8_t, 260> data{};
   std::uint32_t type = 0;
   std::size_t length = 0;
   const bool sameName = cache->QueryValue(L"Name", &type, data, &length) == platform::kSuccess &&
-                        type == platform::kRegSz && platform::EqualsIgnoringCase(
-                            [&] {
-                              std::wstring text = platform::Utf16leToWide(std::span(data.data(), length));
-                              while (!text.empty() && text.back() == L'\0') text.pop_back();
-                              return text;
-                            }(),
-                            plan.port);
+                        type == platform::kRegSz &&
+                        platform::EqualsIgnoringCase(TextOfValueData(std::span(data.data(), length)), plan.port);
   if (!sameName) {
-    (void)cache->SetValue(L"Name", platform::kRegSz,
-                          std::span(reinterpret_cast<const std::uint8_t*>(name.data()), name.size()));
+    (void)cache->SetValue(L"Name", platform::kRegSz, StringValueData(plan.port));
     report("stack: HCI cache now names " + Utf8(plan.port));
   }
   const bool sameBaud = cache->QueryValue(L"baud", &type, data, &length) == platform::kSuccess &&
-                        type == platform::kRegDword && length == 4 &&
-                        std::equal(baud.begin(), baud.end(), data.begin());
+                        type == platform::kRegDword &&
+                        DwordOfValueData(std::span(data.data(), length)) == plan.baudRate;
   if (!sameBaud) {
-    (void)cache->SetValue(L"baud", platform::kRegDword, baud);
+    (void)cache->SetValue(L"baud", platform::kRegDword, DwordValueData(plan.baudRate));
     report("stack: HCI cache baud now " + std::to_string(plan.baudRate));
   }
   (void)cache->Flush();

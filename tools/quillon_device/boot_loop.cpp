@@ -62,7 +62,12 @@ class Boot {
     std::vector<std::wstring> names;
     (void)roles_.folders.List(kStartUpPattern, &names);
     for (const std::wstring& name : names) StartShortcut(name);
-    if (names.empty() && firstBoot) StartProgram("quillon", platform::WideToUtf8(kProgramPath), {}, "");
+    // The first boot of a run stands for the user who starts the program by hand, when the
+    // start-up folder starts nothing (a refused shortcut, such as an empty one that a failed
+    // run left, included).
+    if (programs_.empty() && firstBoot) {
+      StartProgram("quillon", platform::WideToUtf8(kProgramPath), {}, " (first start)");
+    }
     return !programs_.empty();
   }
 
@@ -84,18 +89,21 @@ class Boot {
         program.ended = true;
         report_("program " + program.name + " ended (exit " + std::to_string(status) + ")");
       }
-      if (!restart && RestartRequests(roles_.root) > requestsBefore) {
-        restart = true;
+      // The request is recorded just before the program that asked ends: it is reported once
+      // that program's end has been, so that the lines keep the order of what happened.
+      if (!restart && RestartRequests(roles_.root) > requestsBefore) restart = true;
+      if (!running) {
+        if (!restart) return End::kRest;
         report_("restart requested");
-        continue;  // a program that asked has ended by now: report it before the others stop
+        return End::kRestart;
       }
-      if (!running) return restart ? End::kRestart : End::kRest;
       if (switchedOff()) {
         StopAll("the device is switched off");
         return End::kSwitchedOff;
       }
       // The program that asked ends at once; the others are what a restart cuts short.
       if (restart && sinceRestartMs >= kAskerEndsMs) {
+        report_("restart requested");
         StopAll("for the restart");
         return End::kRestart;
       }
@@ -144,13 +152,14 @@ class Boot {
     launch.arguments = arguments;
     launch.environment = {"QUILLON_DEVICE_ROOT=" + roles_.root.Path()};
     launch.workingFolder = fs::path(host).parent_path().string();
+    // Said before the start, so that it comes before anything the program says.
+    report_("start " + name + what);
     std::string problem;
     auto child = ChildProgram::Start(launch, &problem);
     if (child == nullptr) {
-      report_("start " + name + ": cannot start " + host + ": " + problem);
+      report_("program " + name + " cannot be started: " + problem);
       return;
     }
-    report_("start " + name + what);
     programs_.push_back(Started{name, std::move(child)});
   }
 

@@ -1,6 +1,6 @@
 // `quillon-device run`: the device's life. Each boot starts the Bluetooth stack, then the
-// shortcuts of "\Windows\StartUp" with the command lines they hold (or, on the first boot of a
-// device without shortcuts, the program "\Program Files\Quillon\quillon" itself). A program that
+// shortcuts of "\Windows\StartUp" with the command lines they hold (or, on the first boot when
+// no shortcut starts, the program "\Program Files\Quillon\quillon" itself). A program that
 // asks for a restart (a line appended to <root>/restart-requests) ends the boot: the other
 // programs are stopped, the stack lets go of its port, and the device boots again. The life
 // ends when the programs of a boot end without asking for a restart, or when nothing starts.

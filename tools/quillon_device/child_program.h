@@ -26,8 +26,8 @@ class ChildProgram {
 
   // True once it has ended; *status is its exit code, or 128 + the signal that ended it.
   bool Ended(int* status);
-  // Asks it to end (`interrupt`: as Ctrl-C does, else as a shutdown does), waits at most
-  // `graceMs`, then kills it. Returns its status as Ended does.
+  // Asks it and the programs it started to end (`interrupt`: as Ctrl-C does, else as a shutdown
+  // does), waits at most `graceMs` for it, then kills them. Returns its status as Ended does.
   int Stop(bool interrupt, int graceMs);
 
  private:

@@ -54,7 +54,12 @@ std::unique_ptr<ChildProgram> ChildProgram::Start(const Launch& launch, std::str
   // A process group of its own: Ctrl-C at the terminal reaches the device emulator, which then
   // ends its programs itself, in order.
   SpawnAttributes attributes;
-  posix_spawnattr_setflags(attributes.Get(), POSIX_SPAWN_SETPGROUP);
+  // Signals the emulator ignores are the programs' own again.
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(attributes.Get(), &defaults);
+  posix_spawnattr_setflags(attributes.Get(), POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
   posix_spawnattr_setpgroup(attributes.Get(), 0);
 
   std::vector<std::string> argumentTexts = {launch.path};
@@ -109,13 +114,14 @@ bool ChildProgram::Ended(int* status) {
 int ChildProgram::Stop(bool interrupt, int graceMs) {
   int status = 0;
   if (Ended(&status)) return status;
-  kill(pid_, interrupt ? SIGINT : SIGTERM);
+  // The whole group: a program's own children end with it, as on a restart.
+  kill(-pid_, interrupt ? SIGINT : SIGTERM);
   for (int waited = 0; waited < graceMs; waited += 10) {
     if (Ended(&status)) return status;
     const timespec pause{0, 10'000'000};
     nanosleep(&pause, nullptr);
   }
-  kill(pid_, SIGKILL);
+  kill(-pid_, SIGKILL);
   int raw = 0;
   if (waitpid(pid_, &raw, 0) == pid_) status_ = StatusOf(raw);
   ended_ = true;

@@ -3,22 +3,8 @@
 #include <array>
 #include <memory>
 
-#include "platform/text.h"
 
 namespace quillon::device {
-
-std::vector<std::uint8_t> StringValueData(std::wstring_view text) {
-  const std::string bytes = platform::WideToUtf16le(text);
-  std::vector<std::uint8_t> data(bytes.begin(), bytes.end());
-  data.push_back(0);
-  data.push_back(0);
-  return data;
-}
-
-std::vector<std::uint8_t> DwordValueData(std::uint32_t value) {
-  return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-          static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-}
 
 std::vector<LayoutValue> FreshDeviceRegistry(unsigned portNumber) {
   const std::wstring port = L"COM" + std::to_wstring(portNumber) + L":";
@@ -70,11 +56,8 @@ unsigned ModulePortNumber(platform::Registry& registry) {
   std::array<std::uint8_t, 4> data{};
   std::uint32_t type = 0;
   std::size_t length = 0;
-  if (key->QueryValue(L"Index", &type, data, &length) != platform::kSuccess || type != platform::kRegDword ||
-      length != 4) {
-    return 0;
-  }
-  return data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<unsigned>(data[3]) << 24);
+  if (key->QueryValue(L"Index", &type, data, &length) != platform::kSuccess || type != platform::kRegDword) return 0;
+  return DwordOfValueData(std::span(data.data(), length)).value_or(0);
 }
 
 }  // namespace quillon::device

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "tools/quillon_device/registry_values.h"
 
 namespace quillon::device {
 
@@ -24,10 +25,6 @@ struct LayoutValue {
   std::uint32_t type = 0;
   std::vector<std::uint8_t> data;
 };
-
-// String data as the registry holds it: UTF-16LE with its terminating zero.
-std::vector<std::uint8_t> StringValueData(std::wstring_view text);
-std::vector<std::uint8_t> DwordValueData(std::uint32_t value);
 
 // Every value of a fresh device whose module is on COM<portNumber>:.
 std::vector<LayoutValue> FreshDeviceRegistry(unsigned portNumber);

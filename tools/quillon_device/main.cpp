@@ -57,8 +57,9 @@ void Usage(std::FILE* out) {
                "\n"
                "run: boots the device, and boots it again each time a program asks for a restart.\n"
                "At every boot the stack starts (\"stack up on COM4: at 115200\", or why not), then the\n"
-               "shortcuts of \\Windows\\StartUp with their command lines (on a first start without\n"
-               "shortcuts: the program itself). Ends when the programs end without asking for a restart.\n"
+               "shortcuts of \\Windows\\StartUp with their command lines (on the first boot, when no\n"
+               "shortcut starts: the program itself). Ends when the programs end without asking for a\n"
+               "restart.\n"
                "  --existing-link   use COMn: as it is linked; start no module simulator\n"
                "  --port COMn:      the module's port (default: the one init wired)\n"
                "  --modsim FILE     the module simulator (default: modsim beside quillon-device)\n"
@@ -167,6 +168,8 @@ int RunCommand(const std::string& rootPath, bool existingLink, unsigned port, st
   std::signal(SIGINT, RequestSwitchOff);
   std::signal(SIGTERM, RequestSwitchOff);
   std::signal(SIGHUP, RequestSwitchOff);
+  // A reader of the report that goes away must not end the device without its clean-up.
+  std::signal(SIGPIPE, SIG_IGN);
   const quillon::device::DeviceRoles roles{root, registry, serial, clock, files, files};
   const int result = quillon::device::RunDevice(roles, {stackWaitMs, maxBoots, [] { return switchOffRequested != 0; }},
                                                 Print);

@@ -34,39 +34,45 @@ std::string Describe(const char* format, std::size_t a, std::size_t b = 0, std::
   return line;
 }
 
-// Takes "<name><text>" up to the blank that starts `next` (or to the end when `next` is empty).
-bool TakeText(std::string_view* text, std::string_view name, std::string_view next, std::string* value) {
+// Takes `name` from the start of *text.
+bool TakeName(std::string_view* text, std::string_view name) {
   if (!text->starts_with(name)) return false;
   text->remove_prefix(name.size());
-  const std::size_t end = next.empty() ? text->size() : text->find(next);
-  if (end == std::string_view::npos) return false;
-  *value = std::string(text->substr(0, end));
-  text->remove_prefix(end);
   return true;
 }
 
-bool ReadOptions(std::string_view options, Shortcut* shortcut, std::string* problem) {
-  std::string_view rest = options;
+// Takes the text up to the blank before `next` (the next option's name), and that blank; or the
+// whole rest when `next` is empty.
+bool TakeTextBefore(std::string_view* text, std::string_view next, std::string* value) {
+  std::size_t end = text->size();
+  if (!next.empty()) {
+    end = text->find(" " + std::string(next));
+    if (end == std::string_view::npos) return false;
+  }
+  *value = std::string(text->substr(0, end));
+  text->remove_prefix(end == text->size() ? end : end + 1);
+  return true;
+}
+
+// The options in the order the program writes them. A text value ends where the next option's
+// name follows a blank, so a value may hold blanks ("/psr:my file.psr").
+bool ReadOptions(std::string_view rest, Shortcut* shortcut, std::string* problem) {
   auto refuse = [problem](const char* what) {
     *problem = what;
     return false;
   };
-  if (!rest.starts_with("/state:")) return refuse("the options do not start with \"/state:\"");
-  rest.remove_prefix(7);
+  if (!TakeName(&rest, "/state:")) return refuse("the options do not start with \"/state:\"");
   if (!TakeDecimal(&rest, &shortcut->state)) return refuse("\"/state:\" is not followed by a decimal number");
-  if (!rest.starts_with(" ")) return refuse("\"/state:\" is not followed by a blank and \"/port:\"");
-  rest.remove_prefix(1);
-  if (!TakeText(&rest, "/port:", " /psr:", &shortcut->port)) return refuse("\"/port:\" or \"/psr:\" is missing");
-  rest.remove_prefix(1);
-  if (!TakeText(&rest, "/psr:", " /baudrate:", &shortcut->psrFile)) {
+  if (!TakeName(&rest, " /port:")) return refuse("\"/state:\" is not followed by a blank and \"/port:\"");
+  if (!TakeTextBefore(&rest, "/psr:", &shortcut->port)) return refuse("\"/psr:\" is missing");
+  if (!TakeName(&rest, "/psr:") || !TakeTextBefore(&rest, "/baudrate:", &shortcut->psrFile)) {
     return refuse("\"/baudrate:\" is missing");
   }
-  rest.remove_prefix(1 + 10);
-  if (!TakeDecimal(&rest, &shortcut->baudRate)) return refuse("\"/baudrate:\" is not followed by a decimal number");
-  if (!rest.starts_with(" /TransportReg:")) return refuse("\"/baudrate:\" is not followed by \"/TransportReg:\"");
-  rest.remove_prefix(1);
-  (void)TakeText(&rest, "/TransportReg:", {}, &shortcut->transportKey);
-  return true;
+  if (!TakeName(&rest, "/baudrate:") || !TakeDecimal(&rest, &shortcut->baudRate)) {
+    return refuse("\"/baudrate:\" is not followed by a decimal number");
+  }
+  if (!TakeName(&rest, " /TransportReg:")) return refuse("\"/baudrate:\" is not followed by \"/TransportReg:\"");
+  return TakeTextBefore(&rest, {}, &shortcut->transportKey);
 }
 
 }  // namespace

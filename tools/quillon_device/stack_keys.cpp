@@ -5,18 +5,13 @@
 #include <memory>
 
 #include "platform/text.h"
+#include "tools/quillon_device/registry_values.h"
 
 namespace quillon::device {
 namespace {
 
 constexpr std::size_t kNameChars = 260;
 constexpr std::size_t kDataBytes = 260;
-
-std::wstring StringData(std::span<const std::uint8_t> data) {
-  std::wstring text = platform::Utf16leToWide(data);
-  while (!text.empty() && text.back() == L'\0') text.pop_back();
-  return text;
-}
 
 class TransportSearch {
  public:
@@ -58,7 +53,7 @@ class TransportSearch {
       Note("transport " + where + ": \"Name\" is of type " + std::to_string(type) + ", not a string; skipped");
       return false;
     }
-    const std::wstring port = StringData(std::span(data.data(), length));
+    const std::wstring port = TextOfValueData(std::span(data.data(), length));
     if (port.empty()) {
       Note("transport " + where + ": \"Name\" is empty; skipped");
       return false;
@@ -84,7 +79,10 @@ class TransportSearch {
       plan_->start = true;
       return true;
     }
-    if (read != platform::kSuccess || type != platform::kRegDword || length != 4) {
+    const auto number = read == platform::kSuccess && type == platform::kRegDword
+                            ? DwordOfValueData(std::span(data.data(), length))
+                            : std::nullopt;
+    if (!number) {
       char line[160];
       std::snprintf(line, sizeof line, "\"baud\" is of type %u and %zu bytes long, not a 32-bit number",
                     static_cast<unsigned>(type), read == platform::kSuccess ? length : std::size_t{0});
@@ -92,7 +90,7 @@ class TransportSearch {
       plan_->refusal = std::string("transport ") + where + ": " + line;
       return true;
     }
-    const std::uint32_t baud = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<std::uint32_t>(data[3]) << 24);
+    const std::uint32_t baud = *number;
     Note(named + " at " + std::to_string(baud));
     if (baud == 0) {
       plan_->refusal = "transport " + where + ": \"baud\" is 0";
