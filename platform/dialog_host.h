@@ -23,6 +23,9 @@ inline constexpr int kCommandCancel = 2;
 
 // The first message number free for a program's own posted messages.
 inline constexpr std::uint32_t kFirstUserMessage = 0x400;
+// The close request (the window's close box, or posted by the program): DialogProcedure::OnClose,
+// whose default sends kCommandCancel.
+inline constexpr std::uint32_t kCloseMessage = 0x0010;
 
 enum class MessageBoxButtons { kOk, kYesNo };
 enum class MessageBoxIcon { kNone, kError, kQuestion };
@@ -32,7 +35,7 @@ class DialogWindow {
  public:
   virtual ~DialogWindow() = default;
   virtual void Show() = 0;
-  // The window's big and small icon: icon resource `iconId` (nothing where windows have none).
+  // The icon resource as the window's big and small icon (a terminal shows none).
   virtual void SetIcon(int iconId) = 0;
   virtual void SetControlText(int id, std::wstring_view text) = 0;
   // The control's text into `text` (terminated, cut to fit); returns its length in characters.
@@ -66,7 +69,9 @@ class DialogProcedure {
   // (kCommandCancel). True when handled. An unhandled kCommandOk or kCommandCancel ends a modal
   // dialog with that result.
   virtual bool OnCommand(DialogWindow& window, int id) = 0;
-  // A posted message. True when handled.
+  // The close request. False hands it to the default handling: the command kCommandCancel.
+  virtual bool OnClose(DialogWindow& /*window*/) { return false; }
+  // A posted message of the program's own (kFirstUserMessage and above). True when handled.
   virtual bool OnMessage(DialogWindow& /*window*/, std::uint32_t /*message*/, std::uint32_t /*wParam*/,
                          std::uint32_t /*lParam*/) {
     return false;

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/posix/curses_screen.h"
 #include "platform/posix/device_root.h"
 #include "platform/text.h"
 
@@ -26,7 +27,6 @@ extern char** environ;
 namespace quillon::platform::posix {
 namespace {
 
-using terminal::CellStyle;
 using terminal::Key;
 using terminal::KeyCode;
 
@@ -42,97 +42,6 @@ std::size_t CopyTerminated(std::wstring_view text, std::span<wchar_t> out) {
   text.copy(out.data(), length);
   out[length] = L'\0';
   return length;
-}
-
-attr_t Attributes(CellStyle style) {
-  switch (style) {
-    case CellStyle::kFocused:
-      return A_REVERSE;
-    case CellStyle::kField:
-      return A_UNDERLINE;
-    case CellStyle::kFocusedField:
-      return A_UNDERLINE | A_BOLD;
-    default:
-      return A_NORMAL;
-  }
-}
-
-class CursesCanvas final : public terminal::TerminalCanvas {
- public:
-  int Rows() const override { return LINES; }
-  int Columns() const override { return COLS; }
-  void Put(int row, int column, std::wstring_view text, CellStyle style) override {
-    if (row < 0 || row >= LINES || column >= COLS) return;
-    if (column < 0) {
-      if (static_cast<std::size_t>(-column) >= text.size()) return;
-      text.remove_prefix(static_cast<std::size_t>(-column));
-      column = 0;
-    }
-    const std::wstring cut(text.substr(0, static_cast<std::size_t>(COLS - column)));
-    attrset(Attributes(style));
-    mvaddnwstr(row, column, cut.c_str(), static_cast<int>(cut.size()));
-    attrset(A_NORMAL);
-  }
-  void Frame(int row, int column, int rows, int columns) override {
-    if (rows < 2 || columns < 2) return;
-    for (int r = row; r < row + rows; ++r) Put(r, column, std::wstring(static_cast<std::size_t>(columns), L' '), CellStyle::kNormal);
-    mvhline(row, column + 1, ACS_HLINE, columns - 2);
-    mvhline(row + rows - 1, column + 1, ACS_HLINE, columns - 2);
-    mvvline(row + 1, column, ACS_VLINE, rows - 2);
-    mvvline(row + 1, column + columns - 1, ACS_VLINE, rows - 2);
-    mvaddch(row, column, ACS_ULCORNER);
-    mvaddch(row, column + columns - 1, ACS_URCORNER);
-    mvaddch(row + rows - 1, column, ACS_LLCORNER);
-    mvaddch(row + rows - 1, column + columns - 1, ACS_LRCORNER);
-  }
-  void PlaceCursor(int row, int column) override {
-    cursorRow_ = row;
-    cursorColumn_ = column;
-  }
-  void Finish() {
-    if (cursorRow_ >= 0) {
-      curs_set(1);
-      move(cursorRow_, cursorColumn_);
-    } else {
-      curs_set(0);
-    }
-  }
-
- private:
-  int cursorRow_ = -1;
-  int cursorColumn_ = -1;
-};
-
-Key ReadKey() {
-  wint_t input = 0;
-  const int kind = get_wch(&input);
-  if (kind == ERR) return {};
-  if (kind == KEY_CODE_YES) {
-    switch (input) {
-      case KEY_BTAB: return terminal::Press(KeyCode::kBackTab);
-      case KEY_ENTER: return terminal::Press(KeyCode::kEnter);
-      case KEY_LEFT: return terminal::Press(KeyCode::kLeft);
-      case KEY_RIGHT: return terminal::Press(KeyCode::kRight);
-      case KEY_UP: return terminal::Press(KeyCode::kUp);
-      case KEY_DOWN: return terminal::Press(KeyCode::kDown);
-      case KEY_HOME: return terminal::Press(KeyCode::kHome);
-      case KEY_END: return terminal::Press(KeyCode::kEnd);
-      case KEY_BACKSPACE: return terminal::Press(KeyCode::kBackspace);
-      case KEY_DC: return terminal::Press(KeyCode::kDelete);
-      default: return {};  // KEY_RESIZE among others: the next round redraws
-    }
-  }
-  switch (input) {
-    case L'\t': return terminal::Press(KeyCode::kTab);
-    case L'\n':
-    case L'\r': return terminal::Press(KeyCode::kEnter);
-    case 27: return terminal::Press(KeyCode::kEscape);
-    case 8:
-    case 127: return terminal::Press(KeyCode::kBackspace);
-    default: break;
-  }
-  if (input < 32) return {};
-  return terminal::Character(static_cast<wchar_t>(input));
 }
 
 // Inside tmux, selects the window and pane this program runs in.
@@ -431,7 +340,7 @@ void TerminalDialogHost::Draw() {
   }
   for (const OpenBox* open : boxes_) open->box.Draw(canvas);
   ReadDiagnostics();
-  if (!lastDiagnostic_.empty()) canvas.Put(LINES - 1, 0, Utf8ToWide(lastDiagnostic_), CellStyle::kNormal);
+  if (!lastDiagnostic_.empty()) canvas.Put(LINES - 1, 0, Utf8ToWide(lastDiagnostic_), terminal::CellStyle::kNormal);
   canvas.Finish();
   refresh();
 }
@@ -491,7 +400,12 @@ void TerminalDialogHost::DeliverPosted() {
   }
   for (const PostedMessage& posted : taken) {
     Window& window = *windows_[static_cast<std::size_t>(posted.window - 1)];
-    if (window.alive.load()) window.procedure.OnMessage(window, posted.message, posted.wParam, posted.lParam);
+    if (!window.alive.load()) continue;
+    if (posted.message == kCloseMessage) {
+      if (!window.procedure.OnClose(window)) Command(window, kCommandCancel);
+    } else if (posted.message >= kFirstUserMessage) {
+      window.procedure.OnMessage(window, posted.message, posted.wParam, posted.lParam);
+    }
   }
 }
 

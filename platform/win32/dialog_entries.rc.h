@@ -1,6 +1,8 @@
 // The resource compiler's reading of a dialog description's macro entries (platform/dialog_entries.h
-// is the C++ reading). Include it in a resource script after <windows.h>.
+// is the C++ reading), with the system's names of the styles. Include it first in a resource script.
 #pragma once
+
+#include <windows.h>
 
 #define QUILLON_CONTROL_ENTRY(kind, id, text, x, y, width, height) QUILLON_RC_##kind(id, text, x, y, width, height)
 

@@ -15,13 +15,11 @@ class Win32DialogHost::Window final : public DialogWindow {
   void Show() override { ShowWindow(Handle(), SW_SHOW); }
   void SetIcon(int iconId) override {
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    const auto big = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
-                                                   GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR | LR_SHARED));
-    const auto small = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
-                                                     GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                                                     LR_DEFAULTCOLOR | LR_SHARED));
-    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
-    SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+    const auto icon = [&](int size) {
+      return reinterpret_cast<LPARAM>(LoadImageW(instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON, size, size, LR_SHARED));
+    };
+    SendMessageW(Handle(), WM_SETICON, ICON_BIG, icon(GetSystemMetrics(SM_CXICON)));
+    SendMessageW(Handle(), WM_SETICON, ICON_SMALL, icon(GetSystemMetrics(SM_CXSMICON)));
   }
   void SetControlText(int id, std::wstring_view text) override {
     SetDlgItemTextW(Handle(), id, std::wstring(text).c_str());
@@ -96,6 +94,9 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
       }
       return FALSE;
     }
+    case WM_CLOSE:
+      // Unhandled, the dialog manager turns it into the cancel command.
+      return window->procedure.OnClose(*window) ? TRUE : FALSE;
     case WM_NCDESTROY:
       window->Attach(nullptr);
       return FALSE;
@@ -176,9 +177,10 @@ int Win32DialogHost::RunMessageLoop() {
 }
 
 int Win32DialogHost::RunModal(int templateId, DialogProcedure& procedure) {
-  Window window(procedure, true);
+  // Kept until the host ends, as a modeless one: another thread may still post to it.
+  windows_.push_back(std::make_unique<Window>(procedure, true));
   const INT_PTR result = DialogBoxParamW(instance_, MAKEINTRESOURCEW(templateId), nullptr, DialogProc,
-                                         reinterpret_cast<LPARAM>(&window));
+                                         reinterpret_cast<LPARAM>(windows_.back().get()));
   return static_cast<int>(result);
 }
 

@@ -35,7 +35,13 @@ class ScriptedDialogWindow final : public platform::DialogWindow {
       taken.swap(posted_);
     }
     int handled = 0;
-    for (const auto& message : taken) handled += procedure_.OnMessage(*this, message.message, message.wParam, message.lParam);
+    for (const auto& message : taken) {
+      if (message.message == platform::kCloseMessage) {
+        handled += procedure_.OnClose(*this) || procedure_.OnCommand(*this, platform::kCommandCancel);
+      } else {
+        handled += procedure_.OnMessage(*this, message.message, message.wParam, message.lParam);
+      }
+    }
     return handled;
   }
 

@@ -62,6 +62,11 @@ screen | grep -q ' Dialog ' || { echo "no title"; screen; exit 1; }
 pane=$(tmux_ display-message -p -t corvin:0 '#{pane_pid}')
 class_file=$(for fd in /proc/$(pgrep -P "$pane" | head -1)/fd/*; do readlink "$fd"; done | grep 'class\.Corvin$' || true)
 [ -n "$class_file" ] || { echo "corvin holds no lock for its window class"; exit 1; }
+# A larger terminal: the dialog is drawn again in its middle.
+title_row() { screen | grep -n ' Dialog ' | cut -d: -f1; }
+[ "$(title_row)" = 6 ] || { echo "the title is on line $(title_row) of 24"; screen; exit 1; }
+tmux_ resize-window -t corvin:0 -x 100 -y 30
+wait_for "the dialog in the middle of 30 lines" sh -c "[ \"\$(tmux -L $socket capture-pane -p -t corvin:0 | grep -n ' Dialog ' | cut -d: -f1)\" = 9 ]"
 tmux_ send-keys -t corvin:0 Enter  # the default button has the keyboard at first
 wait_for "921600" field_is 921600
 tmux_ send-keys -t corvin:0 BTab   # into the field: Enter there presses the default button

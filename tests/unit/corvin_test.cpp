@@ -163,6 +163,14 @@ TEST_F(CorvinTest, QuitDestroysTheWindowAndEndsTheLoopWithZero) {
   EXPECT_TRUE(host.windows.at(0)->destroyed);
 }
 
+TEST_F(CorvinTest, TheCloseRequestQuitsAsTheQuitButtonDoes) {
+  testing::ScriptedDialogWindow& window = Start();
+  ASSERT_TRUE(window.Post(platform::kCloseMessage, 0, 0));
+  EXPECT_EQ(window.DeliverPosted(), 1);
+  EXPECT_TRUE(window.destroyed);
+  EXPECT_EQ(window.quitCode, 0);
+}
+
 TEST_F(CorvinTest, OtherCommandsAreNotHandled) {
   testing::ScriptedDialogWindow& window = Start();
   EXPECT_FALSE(window.Press(CORVIN_BAUD_RATE_FIELD));
