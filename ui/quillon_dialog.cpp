@@ -91,6 +91,11 @@ bool QuillonDialog::OnCommand(platform::DialogWindow& /*window*/, int id) {
   }
 }
 
+bool QuillonDialog::OnClose(platform::DialogWindow& /*window*/) {
+  OnClose();
+  return true;
+}
+
 bool QuillonDialog::OnMessage(platform::DialogWindow& /*window*/, std::uint32_t message, std::uint32_t /*wParam*/,
                               std::uint32_t /*lParam*/) {
   if (window_ == nullptr) return true;

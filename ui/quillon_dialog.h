@@ -69,6 +69,8 @@ class QuillonDialog final : public platform::DialogProcedure, public DialogHost 
   // The window's messages.
   void OnInitDialog(platform::DialogWindow& window) override;
   bool OnCommand(platform::DialogWindow& window, int id) override;
+  // The platform's close request (the window's close box, Ctrl-C in the terminal).
+  bool OnClose(platform::DialogWindow& window) override;
   bool OnMessage(platform::DialogWindow& window, std::uint32_t message, std::uint32_t wParam,
                  std::uint32_t lParam) override;
 

@@ -367,7 +367,8 @@ void TerminalDialogHost::DeliverCloseSignal() {
   closeSignalled = 0;
   for (auto window = windows_.rbegin(); window != windows_.rend(); ++window) {
     if (!(*window)->visible) continue;
-    Command(**window, kCommandCancel);
+    // As the window's close box: the close request, whose default is the cancel command.
+    if (!(*window)->procedure.OnClose(**window)) Command(**window, kCommandCancel);
     return;
   }
 }

@@ -317,7 +317,8 @@ TEST(QuillonDialogThread, AThreadThatOutlivesItsStopIsNeverJoinedByASecond) {
 }
 
 TEST(QuillonDialogThread, ClosingInTheMiddleOfProgrammingFinishesTheRunFirst) {
-  for (const int command : {platform::kCommandCancel, platform::kCommandOk}) {
+  constexpr int kCloseBox = -1;  // the platform's close request
+  for (const int command : {platform::kCommandCancel, platform::kCommandOk, kCloseBox}) {
     DialogWorld world;
     world.Open();
     world.Press();
@@ -328,8 +329,13 @@ TEST(QuillonDialogThread, ClosingInTheMiddleOfProgrammingFinishesTheRunFirst) {
     world.gate.open = false;
     world.Open(resume);
     world.WaitUntilEntered(1);
-    world.window->Press(command);
-    EXPECT_EQ(world.window->endResult, command);
+    if (command == kCloseBox) {
+      world.window->Post(platform::kCloseMessage, 0, 0);
+      world.window->DeliverPosted();
+    } else {
+      world.window->Press(command);
+    }
+    EXPECT_EQ(world.window->endResult, command == kCloseBox ? platform::kCommandCancel : command);
     EXPECT_FALSE(world.dialog->WorkingThreadRunning());
     EXPECT_TRUE(world.gate.sawStop);
     // The stack has its port back and the third run is ready: nothing is left half done.
