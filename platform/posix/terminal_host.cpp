@@ -3,6 +3,8 @@
 #define NCURSES_WIDECHAR 1
 #include <fcntl.h>
 #include <ncursesw/curses.h>
+#include <signal.h>
+#include <termios.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <string>
 
@@ -61,6 +64,25 @@ void SelectTmuxPane() {
     }
   }
   posix_spawn_file_actions_destroy(&actions);
+}
+
+// Ctrl-C, a hang-up and a request to end arrive as signals: while the screen is up they become the
+// window's close request (as its close box), so that the program ends its own way and hands the
+// terminal back. The flag is the one thing a signal handler may touch.
+volatile std::sig_atomic_t closeSignalled = 0;
+void NoteCloseSignal(int) { closeSignalled = 1; }
+constexpr int kCloseSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Makes `group` the terminal's foreground process group. A program started in a process group of
+// its own (as the device emulator starts its programs) would otherwise be stopped by the terminal
+// as soon as it draws or reads a key.
+void SetForegroundGroup(pid_t group) {
+  sigset_t blocked, previous;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGTTOU);
+  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+  (void)tcsetpgrp(STDIN_FILENO, group);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 }  // namespace
@@ -193,6 +215,18 @@ bool TerminalDialogHost::StartScreen() {
   if (screen_) return true;
   if (!HasTerminal()) return false;
   std::setlocale(LC_ALL, "");
+  const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+  if (foreground > 0 && foreground != getpgrp() && getsid(0) == tcgetsid(STDIN_FILENO)) {
+    SetForegroundGroup(getpgrp());
+    previousForeground_ = foreground;
+  }
+  closeSignalled = 0;
+  for (std::size_t i = 0; i < std::size(kCloseSignals); ++i) {
+    struct sigaction action {};
+    action.sa_handler = NoteCloseSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(kCloseSignals[i], &action, &previousSignals_[i]);
+  }
   std::fflush(stderr);
   char name[] = "/tmp/quillon-diagnostics-XXXXXX";
   diagnostics_ = mkostemp(name, O_CLOEXEC);
@@ -219,7 +253,13 @@ bool TerminalDialogHost::StartScreen() {
 void TerminalDialogHost::StopScreen() {
   if (screen_) endwin();
   screen_ = false;
-  if (diagnostics_ < 0) return;
+  for (std::size_t i = 0; i < std::size(kCloseSignals); ++i) sigaction(kCloseSignals[i], &previousSignals_[i], nullptr);
+  if (diagnostics_ >= 0) RestoreErrorOutput();
+  if (previousForeground_ > 0) SetForegroundGroup(previousForeground_);
+  previousForeground_ = -1;
+}
+
+void TerminalDialogHost::RestoreErrorOutput() {
   std::fflush(stderr);
   if (savedErrorOutput_ >= 0) {
     dup2(savedErrorOutput_, STDERR_FILENO);
@@ -310,9 +350,26 @@ void TerminalDialogHost::Pump() {
   const Key key = ReadKey();
   if (key.code != KeyCode::kNone) HandleKey(key);
   DeliverPosted();
+  if (closeSignalled != 0) DeliverCloseSignal();
   WindowMessage message;
   while (activation_ != nullptr && activation_->Wait(0, &message)) {
     if (message.message == kActivateMessage) Activate();
+  }
+}
+
+void TerminalDialogHost::DeliverCloseSignal() {
+  // An open message box is answered as Esc answers it first; the window's turn comes after.
+  if (!boxes_.empty()) {
+    OpenBox& top = *boxes_.back();
+    if (!top.answer) top.answer = top.box.HandleKey(terminal::Press(KeyCode::kEscape));
+    return;
+  }
+  closeSignalled = 0;
+  for (auto window = windows_.rbegin(); window != windows_.rend(); ++window) {
+    if (!(*window)->visible) continue;
+    // As the window's close box: the close request, whose default is the cancel command.
+    if (!(*window)->procedure.OnClose(**window)) Command(**window, kCommandCancel);
+    return;
   }
 }
 

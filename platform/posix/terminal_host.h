@@ -12,6 +12,8 @@
 
 #include <sys/types.h>
 
+#include <signal.h>
+
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -60,11 +62,13 @@ class TerminalDialogHost final : public DialogHost {
   Window* Create(int templateId, DialogProcedure& procedure);
   bool StartScreen();
   void StopScreen();
+  void RestoreErrorOutput();
   void ReadDiagnostics();
   // One round of the loop: draw, wait briefly for a key and handle it, deliver posted messages.
   void Pump();
   void Draw();
   void HandleKey(const terminal::Key& key);
+  void DeliverCloseSignal();
   void Command(Window& window, int id);
   void DeliverPosted();
   void Activate();
@@ -84,6 +88,8 @@ class TerminalDialogHost final : public DialogHost {
   std::mutex postedLock_;
   std::deque<PostedMessage> posted_;
   bool screen_ = false;
+  int previousForeground_ = -1;
+  struct sigaction previousSignals_[3] = {};  // SIGINT, SIGTERM, SIGHUP before the screen started  // the terminal's foreground group before the screen started
   int savedErrorOutput_ = -1;  // standard error while the screen is up
   int diagnostics_ = -1;       // the file that takes its place
   off_t diagnosticsRead_ = 0;

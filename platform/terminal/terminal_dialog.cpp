@@ -16,6 +16,9 @@ bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix) {
 // its opened list, which the terminal does not draw).
 bool IsSingleLine(ControlKind kind) { return kind != ControlKind::kLabel; }
 
+// A closed drop-down list's height in dialog units.
+constexpr int kClosedListHeight = 14;
+
 }  // namespace
 
 CellRect ToCells(int x, int y, int width, int height) {
@@ -54,9 +57,16 @@ TerminalDialog::TerminalDialog(const DialogTemplate& dialogTemplate) : template_
     Control control{&source, ToCells(source.x, source.y, source.width, source.height), std::wstring(source.text),
                     {}, -1, 0, 0};
     if (IsSingleLine(source.kind)) control.cells.rows = 1;
-    if (source.kind == ControlKind::kDropList) control.text.clear();
+    if (source.kind == ControlKind::kDropList) {
+      // Its height holds the opened list: the closed box stands in the middle of a field's height.
+      control.cells.row = (source.y + kClosedListHeight / 2) / 8;
+      control.text.clear();
+    }
     if (control.text.size() > kMaxFieldLength && source.kind == ControlKind::kEdit) control.text.resize(kMaxFieldLength);
     controls_.push_back(std::move(control));
+  }
+  for (Control& control : controls_) {
+    if (control.source->kind == ControlKind::kLabel) GiveLabelRoom(control);
   }
   // As a Windows dialog: the keyboard starts on the first control that takes it.
   for (std::size_t i = 0; i < controls_.size(); ++i) {
@@ -64,6 +74,39 @@ TerminalDialog::TerminalDialog(const DialogTemplate& dialogTemplate) : template_
       focus_ = static_cast<int>(i);
       break;
     }
+  }
+}
+
+bool TerminalDialog::CellTaken(const Control& except, int row, int column) const {
+  for (const Control& other : controls_) {
+    if (&other == &except) continue;
+    const CellRect& cells = other.cells;
+    if (row >= cells.row && row < cells.row + cells.rows && column >= cells.column && column < cells.column + cells.columns) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void TerminalDialog::GiveLabelRoom(Control& label) {
+  // A terminal's characters are wider than the dialog font's average: a label may use the free
+  // cells to its right and the free rows below it, so that its text is not cut.
+  const CellRect client = ToCells(0, 0, template_.width, template_.height);
+  label.room = label.cells;
+  CellRect& cells = label.room;
+  int right = cells.column + cells.columns;
+  while (right < client.columns) {
+    bool free = true;
+    for (int row = cells.row; row < cells.row + cells.rows && free; ++row) free = !CellTaken(label, row, right);
+    if (!free) break;
+    ++right;
+  }
+  cells.columns = right - cells.column;
+  while (cells.row + cells.rows < client.rows) {
+    bool free = true;
+    for (int column = cells.column; column < right && free; ++column) free = !CellTaken(label, cells.row + cells.rows, column);
+    if (!free) break;
+    ++cells.rows;
   }
 }
 
@@ -195,6 +238,9 @@ std::optional<int> TerminalDialog::HandleKey(const Key& key) {
       for (const Control& control : controls_) {
         if (control.source->kind == ControlKind::kDefaultButton) return control.source->id;
       }
+      // A dialog with one button and no default one: Enter presses that button, so that a
+      // keyboard user never ends the dialog by pressing Enter in a field.
+      if (const Control* only = OnlyButton()) return only->source->id;
       return kCommandOk;
     default:
       break;
@@ -222,9 +268,31 @@ std::optional<int> TerminalDialog::HandleKey(const Key& key) {
 int TerminalDialog::FrameRows() const { return ToCells(0, 0, template_.width, template_.height).rows + 2; }
 int TerminalDialog::FrameColumns() const { return ToCells(0, 0, template_.width, template_.height).columns + 2; }
 
+const TerminalDialog::Control* TerminalDialog::OnlyButton() const {
+  const Control* found = nullptr;
+  for (const Control& control : controls_) {
+    if (!IsButton(control)) continue;
+    if (found != nullptr) return nullptr;
+    found = &control;
+  }
+  return found;
+}
+
 void TerminalDialog::Draw(TerminalCanvas& canvas) const {
   const int rows = FrameRows();
   const int columns = FrameColumns();
+  if (canvas.Rows() < rows || canvas.Columns() < columns) {
+    // Drawn cut, the dialog would hide its controls: say what it needs instead.
+    const std::wstring text = L"The terminal is too small for the " + std::wstring(template_.title) + L" dialog: it needs " +
+                              std::to_wstring(columns) + L" x " + std::to_wstring(rows) + L" characters, it has " +
+                              std::to_wstring(canvas.Columns()) + L" x " + std::to_wstring(canvas.Rows()) + L".";
+    const std::vector<std::wstring> lines = WrapText(text, canvas.Columns(), canvas.Rows());
+    for (std::size_t line = 0; line < lines.size(); ++line) {
+      canvas.Put(static_cast<int>(line), 0, lines[line], CellStyle::kNormal);
+    }
+    canvas.PlaceCursor(-1, -1);
+    return;
+  }
   const int top = std::max(0, (canvas.Rows() - rows) / 2);
   const int left = std::max(0, (canvas.Columns() - columns) / 2);
   canvas.Frame(top, left, rows, columns);
@@ -255,7 +323,9 @@ void TerminalDialog::DrawControl(TerminalCanvas& canvas, const Control& control,
       break;
     }
     case ControlKind::kLabel: {
-      const std::vector<std::wstring> lines = WrapText(control.text, cells.columns, cells.rows);
+      // A text that fits its own cells stays there; a longer one takes the label's room.
+      std::vector<std::wstring> lines = WrapText(control.text, cells.columns, cells.rows + 1);
+      if (static_cast<int>(lines.size()) > cells.rows) lines = WrapText(control.text, control.room.columns, control.room.rows);
       for (std::size_t line = 0; line < lines.size(); ++line) {
         canvas.Put(row + static_cast<int>(line), column, lines[line], CellStyle::kNormal);
       }

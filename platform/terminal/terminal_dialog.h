@@ -1,8 +1,9 @@
 // A dialog drawn in a terminal: the template's controls in the same places, dialog units mapped
 // to character cells (a quarter of a cell across, an eighth of a cell down), operated from the
 // keyboard as a Windows dialog is: Tab and Shift-Tab move between the buttons, fields and lists,
-// arrows choose in a list, Enter presses the focused button (else the default button), Space
-// presses the focused button, Esc is the cancel command.
+// arrows choose in a list, Enter presses the focused button (else the default button, or the
+// dialog's only button), Space presses the focused button, Esc is the cancel command. A terminal
+// too small for the dialog shows what size it needs instead.
 //
 // The dialog holds its controls' state only; the front end draws it and sends its commands.
 #pragma once
@@ -66,11 +67,15 @@ class TerminalDialog {
     int selected = -1;
     std::size_t cursor = 0;  // an edit field's caret
     std::size_t scroll = 0;  // an edit field's first shown character
+    CellRect room{};         // a label's cells and the free ones beside and below it
   };
   Control* Find(int id);
   const Control* Find(int id) const;
   static bool TakesFocus(const Control& control);
   static bool IsButton(const Control& control);
+  const Control* OnlyButton() const;
+  bool CellTaken(const Control& except, int row, int column) const;
+  void GiveLabelRoom(Control& label);
   void MoveFocus(int step);
   bool EditKey(Control& field, const Key& key);
   static void KeepCaretVisible(Control& field);

@@ -107,11 +107,21 @@ TEST(TerminalDialogDrawing, CorvinsControlsStandWhereTheTemplatePutsThem) {
   EXPECT_EQ(canvas.Line(14), std::wstring(51, L'.'));
 }
 
-TEST(TerminalDialogDrawing, ASmallScreenCutsTheDialogWithoutWritingOutside) {
+TEST(TerminalDialogDrawing, ASmallScreenSaysWhatSizeTheDialogNeeds) {
   TerminalDialog dialog(Corvin());
-  GridCanvas canvas(5, 10);
+  GridCanvas canvas(6, 30);
   dialog.Draw(canvas);
-  EXPECT_EQ(canvas.Line(0), L"##########");
+  std::wstring shown;
+  for (int row = 0; row < 6; ++row) shown += canvas.Line(row);
+  EXPECT_EQ(canvas.Line(1), L"the Dialog dialog: it needs 49") << shown;
+  EXPECT_EQ(canvas.Line(2).substr(0, 16), L"x 13 characters,") << shown;
+  EXPECT_EQ(shown.find(L'#'), std::wstring::npos);  // no frame cut at the edge
+  EXPECT_LT(canvas.cursorRow, 0);
+
+  TerminalDialog quillon(kListDialog);
+  GridCanvas exact(quillon.FrameRows(), quillon.FrameColumns());
+  quillon.Draw(exact);
+  EXPECT_EQ(exact.Line(0).front(), L'#');  // just big enough: the dialog itself
 }
 
 TEST(TerminalDialogKeys, TabVisitsButtonsAndFieldsButNotLabels) {
@@ -137,8 +147,12 @@ TEST(TerminalDialogKeys, EnterSpaceAndEscGiveTheCommandsAWindowsDialogGives) {
   EXPECT_EQ(dialog.HandleKey(Character(L' ')), std::nullopt);                 // a blank typed into the field
   EXPECT_EQ(dialog.HandleKey(Press(KeyCode::kEscape)), kCommandCancel);
 
+  // Without a default button Enter presses the only button, from wherever the keyboard is.
   TerminalDialog withoutDefault(kListDialog);
-  EXPECT_EQ(withoutDefault.HandleKey(Press(KeyCode::kEnter)), kCommandOk);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(withoutDefault.HandleKey(Press(KeyCode::kEnter)), 1003) << withoutDefault.FocusedId();
+    withoutDefault.HandleKey(Press(KeyCode::kTab));
+  }
 }
 
 TEST(TerminalDialogKeys, TheFieldTakesTypingAndEditingKeys) {

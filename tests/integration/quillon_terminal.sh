@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# quillon's terminal dialog in tmux, started by hand on an emulated device: a terminal too small
+# for the dialog says so, the dialog appears when the terminal grows; Esc on the port field asks
+# nothing and closes; Ctrl-C closes the dialog its own way (exit status 0, the terminal handed back).
+#   quillon_terminal.sh QUILLON QUILLON-DEVICE SAMPLES
+set -euo pipefail
+quillon=$1
+device_tool=$2
+samples=$3
+command -v tmux >/dev/null || { echo "tmux is missing: SKIPPED"; exit 77; }
+work=$(mktemp -d)
+socket="quillon-test-$$"
+tmux_() { tmux -L "$socket" -f /dev/null "$@"; }
+cleanup() {
+  tmux_ kill-server 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+"$device_tool" --root "$work/device" init --program "$quillon" --samples "$samples" >/dev/null
+program="$work/device/Program Files/Quillon/quillon"
+
+words() { tmux_ capture-pane -p -t t | sed 's/[│┌┐└┘─]/ /g' | tr -s ' \n' '  '; }
+wait_for() {
+  for _ in $(seq 200); do words | grep -qF -- "$1" && return 0; sleep 0.05; done
+  echo "timed out waiting for \"$1\"; the screen shows:"
+  tmux_ capture-pane -p -t t
+  exit 1
+}
+start() {  # start COLUMNS ROWS: the program in a new tmux session; its exit status lands in $work/status
+  rm -f "$work/status"
+  tmux_ new-session -d -s t -x "$1" -y "$2" \
+    "QUILLON_DEVICE_ROOT='$work/device' '$program'; echo \$? >'$work/status'; echo PROGRAM-ENDED; sleep 30"
+}
+ended_with() {
+  wait_for "PROGRAM-ENDED"
+  [ "$(cat "$work/status")" = "$1" ] || { echo "$2: the program ended with $(cat "$work/status")"; exit 1; }
+  tmux_ kill-session -t t
+}
+
+start 30 10
+wait_for "too small for the Quillon dialog: it needs 41 x 15 characters, it has 30 x 10."
+tmux_ resize-window -t t -x 60 -y 20
+wait_for "PSR File: module.psr"
+wait_for "[ Start ]"
+tmux_ send-keys -t t Escape
+ended_with 0 "Esc"
+
+start 60 20
+wait_for "[ Start ]"
+tmux_ send-keys -t t C-c
+ended_with 0 "Ctrl-C"
+echo "the terminal dialog asked for room, drew itself when it had it, and closed on Esc and Ctrl-C"

@@ -1,0 +1,390 @@
+// The setup program's dialog against a scripted window: start-up, the button cycle over the three
+// runs, the confirmations, the working thread's start and stop, and the edge cases of bad input.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+
+#include "tests/fakes/fake_kernel_objects.h"
+#include "tests/fakes/scripted_dialog_host.h"
+#include "tests/unit/setup_test_support.h"
+#include "ui/deferred_restart.h"
+#include "ui/quillon_dialog.h"
+#include "ui/quillon_resource_table.h"
+#include "ui/quillon_resources.h"
+
+namespace quillon::testing {
+namespace {
+
+using platform::MessageBoxAnswer;
+using ui::QuillonDialog;
+
+constexpr wchar_t kProgramFolder[] = L"\\Program Files\\Quillon\\";
+constexpr wchar_t kDone[] = L"Quillon done. Please suspend and resume your device.";
+constexpr wchar_t kResetAsked[] = L"Please Reset your device to proceed.";
+
+class FakeFolder final : public platform::FolderListing {
+ public:
+  platform::ErrorCode List(std::wstring_view pattern, std::vector<std::wstring>* out) override {
+    patterns.emplace_back(pattern);
+    *out = names;
+    return names.empty() ? platform::kErrorFileNotFound : platform::kSuccess;
+  }
+  std::vector<std::wstring> names;
+  std::vector<std::wstring> patterns;
+};
+
+// A programming run that holds until the test opens the gate, or until the stop event is set.
+struct Gate {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool open = true;
+  bool heedStop = true;
+  int entered = 0;
+  bool sawStop = false;
+};
+
+struct DialogWorld : SetupWorld {
+  DialogWorld() {
+    folders.names = {L"demo.psr"};
+    memoryFiles.Put(std::wstring(kProgramFolder) + L"demo.psr", "&01be = 01d8\n");
+  }
+  ~DialogWorld() {
+    Release();
+    if (dialog) dialog->WaitForWorkingThreadEnd(5000);
+  }
+
+  ProgrammingRun Run() {
+    return [this](std::wstring_view port, std::uint32_t baud, std::wstring_view path, platform::Event* stop) {
+      std::unique_lock<std::mutex> hold(gate.lock);
+      runs.push_back(std::wstring(port) + L"@" + std::to_wstring(baud) + L" " + std::wstring(path));
+      ++gate.entered;
+      gate.changed.notify_all();
+      for (;;) {
+        // The event is looked at even when the run does not heed it: it must outlive the wait.
+        const bool stopped = stop != nullptr && stop->Wait(0);
+        gate.sawStop = gate.sawStop || stopped;
+        if (gate.open || (stopped && gate.heedStop)) break;
+        gate.changed.wait_for(hold, std::chrono::milliseconds(1));
+      }
+      return programmingResult;
+    };
+  }
+
+  void Open(std::wstring commandLine = {}) {
+    dialog = std::make_unique<QuillonDialog>(ui::DialogRoles{kernel, folders, system}, SetupRoles{registry, files, system},
+                                             Run());
+    window = std::make_unique<ScriptedDialogWindow>(*ui::QuillonResources().FindDialog(QUILLON_DIALOG), *dialog);
+    dialog->Record().m_commandLine = std::move(commandLine);
+    dialog->OnInitDialog(*window);
+    if (gate.open) Settle();
+  }
+  // Handles what is posted, as the message loop does, until no working thread runs.
+  void Settle() {
+    for (int i = 0; i < 10000 && dialog->WorkingThreadRunning(); ++i) {
+      window->DeliverPosted();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    window->DeliverPosted();
+  }
+  void WaitUntilEntered(int runsEntered) {
+    std::unique_lock<std::mutex> hold(gate.lock);
+    gate.changed.wait_for(hold, std::chrono::seconds(10), [&] { return gate.entered >= runsEntered; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> hold(gate.lock);
+    gate.open = true;
+    gate.changed.notify_all();
+  }
+  void Press() { window->Press(QUILLON_COMMAND_BUTTON); }
+  std::wstring& Button() { return window->texts[QUILLON_COMMAND_BUTTON]; }
+  std::wstring& Status() { return window->texts[QUILLON_STATUS_LINE]; }
+  std::wstring& Port() { return window->texts[QUILLON_COM_PORT]; }
+  std::wstring& Selected() { return window->texts[QUILLON_PSR_LIST]; }
+  // The command line that the resume shortcut holds.
+  std::wstring ShortcutCommand() {
+    const std::string text = Shortcut();
+    const std::size_t quote = text.find("\" ");
+    if (quote == std::string::npos) return L"<none>";
+    return platform::Utf8ToWide(text.substr(quote + 2, text.find('\0') - quote - 2));
+  }
+
+  FakeFolder folders;
+  FakeKernelObjects kernel;
+  Gate gate;
+  std::unique_ptr<QuillonDialog> dialog;
+  std::unique_ptr<ScriptedDialogWindow> window;
+};
+
+TEST(QuillonDialogStartUp, WhatTheWindowShowsForEachStart) {
+  struct Case {
+    const char* what;
+    std::vector<std::wstring> files;
+    bool stackPort;
+    std::wstring commandLine;
+    std::wstring button, status, port, selected, psrFile;
+    std::size_t items;
+    std::size_t runs;
+  } const cases[] = {
+      {"stack found", {L"b.psr", L"a.psr"}, true, L"", L"Start", L"", L"COM4:", L"b.psr", L"b.psr", 2, 0},
+      {"empty folder", {}, true, L"", L"Close", L"There is no PSR file at the same location than Quillon", L"COM4:",
+       L"", L"no psr file found", 0, 0},
+      {"eleven files", {L"f00.psr", L"f01.psr", L"f02.psr", L"f03.psr", L"f04.psr", L"f05.psr", L"f06.psr", L"f07.psr",
+                        L"f08.psr", L"f09.psr", L"f10.psr"},
+       true, L"", L"Start", L"", L"COM4:", L"f00.psr", L"f00.psr", 10, 0},
+      {"/psr: names a file not listed", {L"demo.psr"}, true, L"/psr:other.psr", L"Start", L"", L"COM4:", L"demo.psr",
+       L"other.psr", 1, 0},
+      {"no stack port", {L"demo.psr"}, false, L"", L"Start", L"Unable to retrieve the Bluetooth Serial port (101).",
+       L"???", L"demo.psr", L"demo.psr", 1, 0},
+      {"no stack port, /port:", {L"demo.psr"}, false, L"/port:COM7:", L"Start",
+       L"Unable to retrieve the Bluetooth Serial port (101).", L"COM7:", L"demo.psr", L"demo.psr", 1, 0},
+      {"/state:3", {L"demo.psr"}, true, L"/state:3", L"", L"", L"COM4:", L"demo.psr", L"demo.psr", 1, 0},
+      {"/state:1 starts by itself", {L"demo.psr"}, true, L"/state:1 /port:COM4: /psr:demo.psr /baudrate:115200",
+       L"Reset", kResetAsked, L"COM4:", L"demo.psr", L"demo.psr", 1, 1},
+  };
+  for (const Case& c : cases) {
+    DialogWorld world;
+    world.folders.names = c.files;
+    if (!c.stackPort) world.memoryRegistry.DeleteTree(L"Software\\Microsoft\\Bluetooth\\Hci");
+    world.Open(c.commandLine);
+    EXPECT_EQ(world.Button(), c.button) << c.what;
+    EXPECT_EQ(world.Status(), c.status) << c.what;
+    EXPECT_EQ(world.Port(), c.port) << c.what;
+    EXPECT_EQ(world.Selected(), c.selected) << c.what;
+    EXPECT_EQ(world.dialog->Record().PsrFile(), c.psrFile) << c.what;
+    EXPECT_EQ(world.window->lists[QUILLON_PSR_LIST].size(), c.items) << c.what;
+    EXPECT_EQ(world.runs.size(), c.runs) << c.what;
+    EXPECT_EQ(world.dialog->Record().DirectProgramming(), !c.stackPort) << c.what;
+    EXPECT_EQ(world.window->icon, QUILLON_ICON) << c.what;
+    EXPECT_TRUE(world.window->boxes.empty()) << c.what;
+  }
+}
+
+TEST(QuillonDialogStartUp, AStopEventThatCannotBeMadeEndsTheAutomaticStartWithTheInitBox) {
+  DialogWorld world;
+  world.kernel.eventFailures.FailOnCall(1);
+  world.Open(L"/state:1 /port:COM4: /psr:demo.psr");
+  EXPECT_EQ(world.window->boxes, (std::vector<std::wstring>{L"Error: Error 114 occured during init."}));
+  EXPECT_EQ(world.Status(), L"Unable to create an event, please reset your device and try again.");
+  EXPECT_TRUE(world.runs.empty());
+}
+
+TEST(QuillonDialogStartUp, TheEmptyFolderCloses) {
+  DialogWorld world;
+  world.folders.names.clear();
+  world.Open();
+  world.Press();
+  world.Settle();
+  EXPECT_EQ(world.window->endResult, platform::kCommandCancel);
+  EXPECT_TRUE(world.runs.empty());
+  // What was posted on the way out, and keys still pressed, find no window to act on.
+  world.window->Press(platform::kCommandCancel);
+  world.Press();
+  world.Settle();
+}
+
+TEST(QuillonDialogPsrFiles, NamesAreListedWholeOrLeftOut) {
+  DialogWorld world;
+  const std::wstring longest(ui::kNameChars - 1, L'a');
+  world.folders.names = {longest, std::wstring(ui::kNameChars, L'b'), L"c.psr"};
+  world.Open();
+  std::array<ui::NameSlot, 2> slots{};
+  std::size_t count = slots.size();
+  EXPECT_EQ(world.dialog->ListPsrFiles(slots, &count), 0);
+  ASSERT_EQ(count, 2u);
+  EXPECT_EQ(std::wstring(slots[0].data()), longest);
+  EXPECT_EQ(std::wstring(slots[1].data()), L"c.psr");
+  EXPECT_EQ(world.folders.patterns.back(), std::wstring(kProgramFolder) + L"*.psr");
+}
+
+TEST(QuillonDialogPort, AChangedPortIsConfirmedOnce) {
+  struct Case {
+    MessageBoxAnswer answer;
+    std::wstring portShown;
+    std::wstring button;
+    std::size_t runs;
+  } const cases[] = {
+      {MessageBoxAnswer::kNo, L"COM4:", L"Start", 0},
+      {MessageBoxAnswer::kYes, L"COM9:", L"Close", 1},
+  };
+  for (const Case& c : cases) {
+    DialogWorld world;
+    world.Open();
+    world.Port() = L"COM9:";
+    world.window->answers = {c.answer};
+    world.Press();
+    world.Settle();
+    EXPECT_EQ(world.window->boxes, (std::vector<std::wstring>{L"Confirmation: Are you sure about using COM9: port?"}));
+    EXPECT_EQ(world.Port(), c.portShown);
+    EXPECT_EQ(world.Button(), c.button);
+    ASSERT_EQ(world.runs.size(), c.runs);
+    if (c.runs == 0) continue;
+    EXPECT_EQ(world.runs[0], L"COM9:@115200 \\Program Files\\Quillon\\demo.psr");  // directly, the stack untouched
+    EXPECT_EQ(StringValue(world.registry, kTransportKey, L"Name"), L"COM4:");
+    EXPECT_EQ(world.Status(), kDone);
+    world.Button() = L"Start";
+    world.Port() = L"COM8:";
+    world.Press();  // no second confirmation
+    world.Settle();
+    EXPECT_EQ(world.window->boxes.size(), 1u);
+    EXPECT_EQ(world.runs.back(), L"COM8:@115200 \\Program Files\\Quillon\\demo.psr");
+  }
+}
+
+TEST(QuillonDialogPort, WithoutAStackPortATypedPortIsTakenWithoutAQuestion) {
+  DialogWorld world;
+  world.memoryRegistry.DeleteTree(L"Software\\Microsoft\\Bluetooth\\Hci");
+  world.Open();
+  world.Port() = L"COM5:";
+  world.Press();
+  world.Settle();
+  EXPECT_TRUE(world.window->boxes.empty());
+  ASSERT_EQ(world.runs.size(), 1u);
+  EXPECT_EQ(world.runs[0], L"COM5:@115200 \\Program Files\\Quillon\\demo.psr");
+}
+
+TEST(QuillonDialogPort, AGarbledPortEndsInTheProgrammingErrorBox) {
+  DialogWorld world;
+  world.memoryRegistry.DeleteTree(L"Software\\Microsoft\\Bluetooth\\Hci");
+  world.programmingResult = 2;  // what the engine answers for a port it cannot open
+  world.Open();
+  world.Port() = std::wstring(300, L'#');
+  world.Press();
+  world.Settle();
+  ASSERT_EQ(world.runs.size(), 1u);
+  EXPECT_EQ(world.runs[0].find(L'@'), ui::kNameChars - 1);  // the field's text, cut to its buffer
+  EXPECT_EQ(world.window->boxes, (std::vector<std::wstring>{L"Error: Unable to change the PS Keys"}));
+  EXPECT_EQ(world.Button(), L"Start");
+  EXPECT_EQ(world.Status(), L"");
+}
+
+TEST(QuillonDialogThread, StartWhileRunningStopRefusedAndStopConfirmed) {
+  DialogWorld world;
+  world.memoryRegistry.DeleteTree(L"Software\\Microsoft\\Bluetooth\\Hci");
+  world.gate.open = false;
+  world.Open();
+  world.Press();
+  world.WaitUntilEntered(1);
+  EXPECT_EQ(world.Button(), L"Stop");
+
+  world.Button() = L"Start";  // as after a run that set "Start" and has not quite ended
+  world.Press();
+  EXPECT_EQ(world.Button(), L"Stop");
+  world.window->answers = {MessageBoxAnswer::kNo};
+  world.Press();
+  EXPECT_EQ(world.Button(), L"Stop");
+  EXPECT_TRUE(world.dialog->WorkingThreadRunning());
+  EXPECT_FALSE(world.gate.sawStop);
+
+  world.window->answers = {MessageBoxAnswer::kYes};
+  world.Press();
+  EXPECT_EQ(world.window->boxes, (std::vector<std::wstring>(2, L"Please confirm: Are you sure to stop the PS Key programmation?")));
+  EXPECT_EQ(world.Button(), L"Start");
+  EXPECT_TRUE(world.gate.sawStop);
+  world.Settle();
+  // A stopped run goes on as a finished one, and the thread's own last word reaches the button.
+  EXPECT_EQ(world.Button(), L"Close");
+  EXPECT_EQ(world.Status(), L"Working thread terminated");
+  EXPECT_EQ(world.gate.entered, 1);
+}
+
+TEST(QuillonDialogThread, AThreadThatOutlivesItsStopIsNeverJoinedByASecond) {
+  DialogWorld world;
+  world.memoryRegistry.DeleteTree(L"Software\\Microsoft\\Bluetooth\\Hci");
+  world.gate.open = false;
+  world.gate.heedStop = false;
+  world.Open();
+  world.Press();
+  world.WaitUntilEntered(1);
+  world.dialog->StopWorkingThread(20);
+  EXPECT_TRUE(world.dialog->WorkingThreadRunning());
+  world.Button() = L"Start";
+  world.Press();
+  world.window->DeliverPosted();
+  EXPECT_EQ(world.Status(), L"The previous working thread has not ended yet, please wait and try again.");
+  EXPECT_EQ(world.Button(), L"Start");
+  EXPECT_EQ(world.gate.entered, 1);
+
+  world.Release();  // the old thread still reads its stop event, which the dialog has let go
+  world.Settle();
+  EXPECT_TRUE(world.gate.sawStop);
+  world.Button() = L"Start";
+  world.Press();
+  world.WaitUntilEntered(2);
+  world.Settle();
+  EXPECT_EQ(world.gate.entered, 2);
+}
+
+TEST(QuillonDialogThread, ClosingInTheMiddleOfProgrammingFinishesTheRunFirst) {
+  constexpr int kCloseBox = -1;  // the platform's close request
+  for (const int command : {platform::kCommandCancel, platform::kCommandOk, kCloseBox}) {
+    DialogWorld world;
+    world.Open();
+    world.Press();
+    world.Settle();
+    ASSERT_EQ(world.Button(), L"Reset");
+    const std::wstring resume = world.ShortcutCommand();
+
+    world.gate.open = false;
+    world.Open(resume);
+    world.WaitUntilEntered(1);
+    if (command == kCloseBox) {
+      world.window->Post(platform::kCloseMessage, 0, 0);
+      world.window->DeliverPosted();
+    } else {
+      world.window->Press(command);
+    }
+    EXPECT_EQ(world.window->endResult, command == kCloseBox ? platform::kCommandCancel : command);
+    EXPECT_FALSE(world.dialog->WorkingThreadRunning());
+    EXPECT_TRUE(world.gate.sawStop);
+    // The stack has its port back and the third run is ready: nothing is left half done.
+    EXPECT_EQ(StringValue(world.registry, kTransportKey, L"Name"), L"COM4:");
+    EXPECT_NE(world.ShortcutCommand().find(L"/state:2"), std::wstring::npos);
+  }
+}
+
+TEST(QuillonDialogCycle, TheThreeRunsOfASetup) {
+  DialogWorld world;
+  world.Open();
+  EXPECT_EQ(world.Button(), L"Start");
+  world.Press();
+  world.Settle();
+  EXPECT_EQ(world.Button(), L"Reset");
+  EXPECT_EQ(world.Status(), kResetAsked);
+  EXPECT_EQ(StringValue(world.registry, kTransportKey, L"Name"), L"XXXCOM4:");
+  world.Press();
+  EXPECT_EQ(world.system.restarts, 1);
+
+  world.Open(world.ShortcutCommand());
+  EXPECT_EQ(world.runs, (std::vector<std::wstring>{L"COM4:@115200 \\Program Files\\Quillon\\demo.psr"}));
+  EXPECT_EQ(world.Button(), L"Reset");
+  EXPECT_EQ(world.Status(), kResetAsked);
+  world.Press();
+  EXPECT_EQ(world.system.restarts, 2);
+
+  world.Open(world.ShortcutCommand());
+  EXPECT_EQ(world.Button(), L"Close");
+  EXPECT_EQ(world.Status(), kDone);
+  EXPECT_EQ(world.Shortcut(), "<none>");
+  EXPECT_FALSE(KeyExists(world.registry, L"Software\\Norvale\\Quillon"));
+  world.Press();
+  world.Settle();
+  EXPECT_EQ(world.window->endResult, platform::kCommandCancel);
+}
+
+TEST(QuillonDialogRestart, TheRestartWaitsForTheWindowToEnd) {
+  FakeSystem platformSystem;
+  ui::DeferredRestart restart(platformSystem);
+  int closes = 0;
+  restart.OnRequest([&] { ++closes; });
+  EXPECT_EQ(restart.RequestRestart(), platform::kSuccess);
+  EXPECT_EQ(closes, 1);
+  EXPECT_EQ(platformSystem.restarts, 0);
+  EXPECT_TRUE(restart.Requested());
+  restart.RestartNow();
+  EXPECT_EQ(platformSystem.restarts, 1);
+}
+
+}  // namespace
+}  // namespace quillon::testing

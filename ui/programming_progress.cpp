@@ -1,0 +1,19 @@
+#include "ui/programming_progress.h"
+
+#include <array>
+#include <span>
+
+#include "trace/format.h"
+
+namespace quillon::ui {
+
+void ProgrammingProgress::LinkEstablished() { record_.SetStatus(L"Start programming BT Radio (link up)"); }
+
+void ProgrammingProgress::RequestSent(std::uint32_t index, std::uint32_t count, const PsKeyItem& /*item*/) {
+  std::array<wchar_t, 64> text{};
+  FormatTo(std::span<wchar_t>(text), L"Start programming BT Radio (%d/%d)", static_cast<int>(index + 1),
+           static_cast<int>(count));
+  record_.SetStatus(text.data());
+}
+
+}  // namespace quillon::ui
