@@ -346,6 +346,9 @@ void TerminalDialogHost::Draw() {
 }
 
 void TerminalDialogHost::Pump() {
+  // What was posted comes before the next key, as a window's queue hands out posted messages
+  // before input: a key typed while a dialog starts acts on what its start-up posted.
+  DeliverPosted();
   Draw();
   const Key key = ReadKey();
   if (key.code != KeyCode::kNone) HandleKey(key);
@@ -382,6 +385,7 @@ void TerminalDialogHost::HandleKey(const Key& key) {
   // The keyboard belongs to the window shown last.
   for (auto window = windows_.rbegin(); window != windows_.rend(); ++window) {
     if (!(*window)->visible) continue;
+    if ((*window)->ended) return;  // ended by a posted message: its loop is over, no more commands
     if (const std::optional<int> id = (*window)->dialog.HandleKey(key)) Command(**window, *id);
     return;
   }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # quillon's terminal dialog in tmux, started by hand on an emulated device: a terminal too small
 # for the dialog says so, the dialog appears when the terminal grows; Esc on the port field asks
-# nothing and closes; Ctrl-C closes the dialog its own way (exit status 0, the terminal handed back).
+# nothing and closes; Ctrl-C closes the dialog its own way (exit status 0, the terminal handed back);
+# Enter typed before the dialog is up presses Start with the stack's port, not the field's first text.
 #   quillon_terminal.sh QUILLON QUILLON-DEVICE SAMPLES
 set -euo pipefail
 quillon=$1
@@ -49,4 +50,15 @@ start 60 20
 wait_for "[ Start ]"
 tmux_ send-keys -t t C-c
 ended_with 0 "Ctrl-C"
-echo "the terminal dialog asked for room, drew itself when it had it, and closed on Esc and Ctrl-C"
+
+# Typed ahead: the key waits in the terminal while the program starts. The start-up's posted
+# update (the stack's port COM4: in the field) is handled before it, so Start runs the setup
+# instead of asking about the field's first text "???".
+rm -f "$work/status"
+tmux_ new-session -d -s t -x 60 -y 20 \
+  "sleep 1; QUILLON_DEVICE_ROOT='$work/device' '$program'; echo \$? >'$work/status'; echo PROGRAM-ENDED; sleep 30"
+tmux_ send-keys -t t Enter
+wait_for "Please Reset your device to proceed."
+tmux_ send-keys -t t Escape
+ended_with 0 "Esc after Start"
+echo "the terminal dialog asked for room, drew itself when it had it, closed on Esc and Ctrl-C, and took a key typed ahead after its start-up"
