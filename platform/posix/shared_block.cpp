@@ -1,5 +1,6 @@
 #include "platform/posix/shared_block.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -18,7 +19,41 @@ namespace {
 
 constexpr const char* kShmFolder = "/dev/shm/";
 
-// Closes a descriptor on every way out unless released.
+// Takes the device's creation lock. The owner of the device's last block removes the lock file
+// with the block; whoever was waiting on the removed file takes the one that is there now.
+int TakeCreationLock(const std::string& lockPath, ErrorCode* error) {
+  for (;;) {
+    Descriptor lock(open(lockPath.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600));
+    if (lock.get() < 0 || flock(lock.get(), LOCK_EX) != 0) {
+      *error = ErrorFromErrno(errno);
+      return -1;
+    }
+    struct stat held {};
+    struct stat named {};
+    if (fstat(lock.get(), &held) == 0 && stat(lockPath.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
+      return lock.release();
+    }
+  }
+}
+
+// True when no file of the device's blocks is left in the folder (its lock file aside).
+bool NoBlockLeft(const std::string& prefix) {
+  const std::string blockStart = prefix + ".";
+  const std::string lockName = prefix + ".lock";
+  DIR* folder = opendir(kShmFolder);
+  if (folder == nullptr) return false;
+  bool none = true;
+  while (const dirent* entry = readdir(folder)) {
+    const std::string name = entry->d_name;
+    if (name.starts_with(blockStart) && name != lockName) {
+      none = false;
+      break;
+    }
+  }
+  closedir(folder);
+  return none;
+}
 
 }  // namespace
 
@@ -36,11 +71,8 @@ std::unique_ptr<SharedBlock> SharedBlock::Open(const std::string& prefix, const 
                                                ErrorCode* error) {
   *error = kSuccess;
   const std::string base = std::string(kShmFolder) + prefix;
-  Descriptor creationLock(open((base + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600));
-  if (creationLock.get() < 0 || flock(creationLock.get(), LOCK_EX) != 0) {
-    *error = ErrorFromErrno(errno);
-    return nullptr;
-  }
+  Descriptor creationLock(TakeCreationLock(base + ".lock", error));
+  if (creationLock.get() < 0) return nullptr;
   const std::string path = base + "." + name;
   Descriptor file(open(path.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600));
   if (file.get() < 0) {
@@ -78,15 +110,17 @@ std::unique_ptr<SharedBlock> SharedBlock::Open(const std::string& prefix, const 
     munmap(data, mappedSize);
     return nullptr;
   }
-  return std::unique_ptr<SharedBlock>(new SharedBlock(base, path, file.release(), data, mappedSize, !unused));
+  return std::unique_ptr<SharedBlock>(new SharedBlock(prefix, base, path, file.release(), data, mappedSize, !unused));
 }
 
 SharedBlock::~SharedBlock() {
   munmap(data_, size_);
-  Descriptor creationLock(open((base_ + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600));
-  if (creationLock.get() >= 0 && flock(creationLock.get(), LOCK_EX) == 0 &&
-      flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+  ErrorCode error = kSuccess;
+  Descriptor creationLock(TakeCreationLock(base_ + ".lock", &error));
+  if (creationLock.get() >= 0 && flock(fd_, LOCK_EX | LOCK_NB) == 0) {
     unlink(path_.c_str());  // nobody else holds it: the object ends here
+    // The device's last object takes the lock file with it, as a Windows object leaves nothing.
+    if (NoBlockLeft(prefix_)) unlink((base_ + ".lock").c_str());
   }
   close(fd_);
 }

@@ -5,7 +5,8 @@
 // one to close it removes the file. Whoever opens a block whose file nobody locks (left by a
 // process that died) treats it as new: it is emptied and initialised again, and reported as not
 // existing before. A lock file per device ("<prefix>.lock", empty) serialises creation and
-// removal, so that two creators never both think they are first.
+// removal, so that two creators never both think they are first; it goes with the device's last
+// block.
 #pragma once
 
 #include <cstddef>
@@ -34,8 +35,16 @@ class SharedBlock {
   bool AlreadyExisted() const { return existed_; }
 
  private:
-  SharedBlock(std::string base, std::string path, int fd, void* data, std::size_t size, bool existed)
-      : base_(std::move(base)), path_(std::move(path)), fd_(fd), data_(data), size_(size), existed_(existed) {}
+  SharedBlock(std::string prefix, std::string base, std::string path, int fd, void* data, std::size_t size,
+              bool existed)
+      : prefix_(std::move(prefix)),
+        base_(std::move(base)),
+        path_(std::move(path)),
+        fd_(fd),
+        data_(data),
+        size_(size),
+        existed_(existed) {}
+  std::string prefix_;
   std::string base_;
   std::string path_;
   int fd_;

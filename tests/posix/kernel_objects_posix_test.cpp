@@ -1,10 +1,12 @@
 #include "platform/posix/kernel_objects_posix.h"
 
 #include <gtest/gtest.h>
+#include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <string>
 #include <cstring>
 #include <thread>
 
@@ -56,6 +58,37 @@ TEST_F(KernelObjectsTest, SharedMemoryLivesWhileSomeoneHoldsIt) {
   ASSERT_TRUE(fresh);
   EXPECT_FALSE(fresh->AlreadyExisted());
   EXPECT_EQ(std::to_integer<int>(fresh->Data()[0]), 0);
+}
+
+// The names in /dev/shm that belong to the device: its objects and their creation lock.
+int SharedMemoryEntries(const std::string& prefix) {
+  int count = 0;
+  if (DIR* folder = opendir("/dev/shm")) {
+    while (const dirent* entry = readdir(folder)) {
+      if (std::string(entry->d_name).starts_with(prefix + ".")) ++count;
+    }
+    closedir(folder);
+  }
+  return count;
+}
+
+TEST_F(KernelObjectsTest, NothingOfTheDeviceStaysInSharedMemoryAfterItsLastObject) {
+  const std::string& prefix = device.Root().ObjectPrefix();
+  {
+    auto memory = kernel.CreateSharedMemory(L"Block", 64, &error);
+    auto mutex = kernel.CreateNamedMutex(L"Lock", &error);
+    ASSERT_TRUE(memory && mutex);
+    EXPECT_GT(SharedMemoryEntries(prefix), 0);
+    memory.reset();
+    EXPECT_GT(SharedMemoryEntries(prefix), 0);  // the mutex is still held
+  }
+  EXPECT_EQ(SharedMemoryEntries(prefix), 0);
+  // The next object of the device starts afresh, and goes the same way.
+  auto memory = kernel.CreateSharedMemory(L"Block", 64, &error);
+  ASSERT_TRUE(memory);
+  EXPECT_FALSE(memory->AlreadyExisted());
+  memory.reset();
+  EXPECT_EQ(SharedMemoryEntries(prefix), 0);
 }
 
 TEST_F(KernelObjectsTest, ABlockLeftByADeadProcessCountsAsNew) {
