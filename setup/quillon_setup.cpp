@@ -179,10 +179,17 @@ int QuillonSetup::UpdatePSKeys() {
   TraceScope scope(L"CQuillonDlg::UpdatePSKeys");
   std::int32_t newBaud = record_.m_baudrate;
   const std::wstring port = record_.ComPort();
-  const std::wstring path = GetModuleDirectory() + record_.PsrFile();
+  const std::wstring folder = GetModuleDirectory();
+  const std::wstring path = folder + record_.PsrFile();
   record_.SetStatus(L"Start programming BT Radio");
   int programmingResult = 3;  // a path that its buffer cannot hold names no file that can be opened
-  if (path.size() >= kTextChars) {
+  if (folder.empty()) {
+    // Without the program's folder the name alone would be looked for wherever the program runs.
+    T().Printf(KindImportant, kTraceCategory, L"The program's own path is unknown or longer than %d characters",
+               static_cast<int>(kTextChars - 1));
+    scope.Store(kPsrFileNotOpened);
+    scope.Report();
+  } else if (path.size() >= kTextChars) {
     T().Printf(KindImportant, kTraceCategory, L"The PSR path is longer than %d characters", static_cast<int>(kTextChars - 1));
     scope.Store(kPsrFileNotOpened);
     scope.Report();

@@ -144,6 +144,18 @@ TEST_F(SetupRunsTest, DirectProgramming) {
   EXPECT_TRUE(world.echo.Has(L"Error unable to open or config the COM port COM7:during programming the radio module"));
 }
 
+TEST_F(SetupRunsTest, AProgramFolderThatCannotBeNamedProgramsNoOtherFile) {
+  // A file of the same name where the program happens to run must not be taken for its own.
+  world.memoryFiles.Put(L"radio.psr", "&01be = 0ebf\n");
+  world.system.ownPath = L"\\" + std::wstring(300, L'q') + L"\\Quillon.exe";
+  ProgramRun run(world, L"/port:COM7:");
+  run.record.SetDirectProgramming(true);
+  EXPECT_EQ(run.setup->WorkingThread(), 113);
+  EXPECT_TRUE(world.runs.empty());
+  EXPECT_EQ(run.host.button, L"Start");
+  EXPECT_TRUE(world.echo.Has(L"Error unable to open the PSR file during programming the radio module"));
+}
+
 TEST_F(SetupRunsTest, FirstRunFailures) {
   struct Case {
     const char* what;
