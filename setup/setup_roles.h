@@ -19,9 +19,14 @@ struct SetupRoles {
 };
 
 // One programming run: programs the PSR file at `psrPath` into the module on `port`, which talks
-// at `baudRate`; returns when done or when `stop` is set. Results: 0 done (or stopped),
-// 1 not completed, 2 port, 3 file, 4 no keys; anything else is an unknown failure.
+// at `baudRate`; returns when done or when `stop` is set. Results: 0 done (or stopped after the
+// warm reset was sent), kProgrammingStoppedEarly, 1 not completed, 2 port, 3 file, 4 no keys;
+// anything else is an unknown failure.
 using ProgrammingRun =
     std::function<int(std::wstring_view port, std::uint32_t baudRate, std::wstring_view psrPath, platform::Event* stop)>;
+
+// The run was stopped before the module was sent its warm reset: the setup carries on as after a
+// successful run, but the module still talks at its old rate, so the rate in the registry stays.
+inline constexpr int kProgrammingStoppedEarly = -1;
 
 }  // namespace quillon

@@ -10,6 +10,7 @@ namespace quillon::ui {
 void ProgrammingProgress::LinkEstablished() { record_.SetStatus(L"Start programming BT Radio (link up)"); }
 
 void ProgrammingProgress::RequestSent(std::uint32_t index, std::uint32_t count, const PsKeyItem& /*item*/) {
+  if (index + 1 == count) warmResetSent_ = true;
   std::array<wchar_t, 64> text{};
   FormatTo(std::span<wchar_t>(text), L"Start programming BT Radio (%d/%d)", static_cast<int>(index + 1),
            static_cast<int>(count));

@@ -12,11 +12,21 @@ namespace quillon::ui {
 class ProgrammingProgress final : public RunObserver {
  public:
   explicit ProgrammingProgress(DialogRecord& record) : record_(record) {}
+  // Forgets what the previous run did; called before each run.
+  void Begin() {
+    warmResetSent_ = false;
+    stopped_ = false;
+  }
   void LinkEstablished() override;
   void RequestSent(std::uint32_t index, std::uint32_t count, const PsKeyItem& item) override;
+  void Stopped() override { stopped_ = true; }
+  // The run was stopped before its last request, the warm reset, went out.
+  bool StoppedBeforeTheWarmReset() const { return stopped_ && !warmResetSent_; }
 
  private:
   DialogRecord& record_;
+  bool warmResetSent_ = false;
+  bool stopped_ = false;
 };
 
 }  // namespace quillon::ui

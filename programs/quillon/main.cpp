@@ -88,7 +88,9 @@ int main(int argc, char** argv) {
   ui::ProgrammingProgress* progress = nullptr;
   ProgrammingRun programming = [&](std::wstring_view portName, std::uint32_t baudRate, std::wstring_view psrPath,
                                    platform::Event* stop) {
-    return engine.Run(portName, baudRate, psrPath, stop, progress);
+    progress->Begin();
+    const int result = engine.Run(portName, baudRate, psrPath, stop, progress);
+    return result == 0 && progress->StoppedBeforeTheWarmReset() ? kProgrammingStoppedEarly : result;
   };
   const SetupRoles setupRoles{*roles.registry, *roles.files, system};
   ui::QuillonDialog quillonDialog(ui::DialogRoles{*roles.kernel, *roles.folders, system}, setupRoles, programming);

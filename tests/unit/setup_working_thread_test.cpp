@@ -121,6 +121,22 @@ TEST_F(SetupRunsTest, ThreeRunsAndTwoResets) {
   EXPECT_TRUE(world.echo.Has(L"the thread has been finished-----"));
 }
 
+TEST_F(SetupRunsTest, AStopBeforeTheWarmResetKeepsTheRateTheModuleStillTalksAt) {
+  ProgramRun first(world, L"");
+  ASSERT_EQ(first.setup->WorkingThread(), 0);
+  world.programmingResult = kProgrammingStoppedEarly;
+  std::wstring commandLine;
+  ASSERT_TRUE(ShortcutCommandLine(world.Shortcut(), &commandLine));
+  ProgramRun second(world, commandLine);
+  ASSERT_EQ(second.setup->WorkingThread(), 0);
+  EXPECT_EQ(second.host.button, L"Reset");
+  EXPECT_EQ(second.record.Status(), L"Please Reset your device to proceed.");
+  EXPECT_EQ(DwordValue(world.registry, testing::kTransportKey, L"baud"), 115200);
+  EXPECT_EQ(DwordValue(world.registry, L"Software\\Microsoft\\HCI", L"baud"), 115200);
+  FinishDeviceLife(world);
+  ExpectWorkingStack(world, 115200);
+}
+
 TEST_F(SetupRunsTest, DirectProgramming) {
   ProgramRun run(world, L"/port:COM7:");
   run.record.SetDirectProgramming(true);
