@@ -102,13 +102,6 @@ struct DialogWorld : SetupWorld {
   std::wstring& Status() { return window->texts[QUILLON_STATUS_LINE]; }
   std::wstring& Port() { return window->texts[QUILLON_COM_PORT]; }
   std::wstring& Selected() { return window->texts[QUILLON_PSR_LIST]; }
-  // The command line that the resume shortcut holds.
-  std::wstring ShortcutCommand() {
-    const std::string text = Shortcut();
-    const std::size_t quote = text.find("\" ");
-    if (quote == std::string::npos) return L"<none>";
-    return platform::Utf8ToWide(text.substr(quote + 2, text.find('\0') - quote - 2));
-  }
 
   FakeFolder folders;
   FakeKernelObjects kernel;
@@ -146,7 +139,7 @@ TEST(QuillonDialogStartUp, WhatTheWindowShowsForEachStart) {
   for (const Case& c : cases) {
     DialogWorld world;
     world.folders.names = c.files;
-    if (!c.stackPort) world.memoryRegistry.DeleteTree(L"Software\\Microsoft\\Bluetooth\\Hci");
+    if (!c.stackPort) world.memoryRegistry.DeleteTree(kHci);
     world.Open(c.commandLine);
     EXPECT_EQ(world.Button(), c.button) << c.what;
     EXPECT_EQ(world.Status(), c.status) << c.what;
@@ -234,7 +227,7 @@ TEST(QuillonDialogPort, AChangedPortIsConfirmedOnce) {
 
 TEST(QuillonDialogPort, WithoutAStackPortATypedPortIsTakenWithoutAQuestion) {
   DialogWorld world;
-  world.memoryRegistry.DeleteTree(L"Software\\Microsoft\\Bluetooth\\Hci");
+  world.memoryRegistry.DeleteTree(kHci);
   world.Open();
   world.Port() = L"COM5:";
   world.Press();
@@ -246,7 +239,7 @@ TEST(QuillonDialogPort, WithoutAStackPortATypedPortIsTakenWithoutAQuestion) {
 
 TEST(QuillonDialogPort, AGarbledPortEndsInTheProgrammingErrorBox) {
   DialogWorld world;
-  world.memoryRegistry.DeleteTree(L"Software\\Microsoft\\Bluetooth\\Hci");
+  world.memoryRegistry.DeleteTree(kHci);
   world.programmingResult = 2;  // what the engine answers for a port it cannot open
   world.Open();
   world.Port() = std::wstring(300, L'#');
@@ -261,7 +254,7 @@ TEST(QuillonDialogPort, AGarbledPortEndsInTheProgrammingErrorBox) {
 
 TEST(QuillonDialogThread, StartWhileRunningStopRefusedAndStopConfirmed) {
   DialogWorld world;
-  world.memoryRegistry.DeleteTree(L"Software\\Microsoft\\Bluetooth\\Hci");
+  world.memoryRegistry.DeleteTree(kHci);
   world.gate.open = false;
   world.Open();
   world.Press();
@@ -291,7 +284,7 @@ TEST(QuillonDialogThread, StartWhileRunningStopRefusedAndStopConfirmed) {
 
 TEST(QuillonDialogThread, AThreadThatOutlivesItsStopIsNeverJoinedByASecond) {
   DialogWorld world;
-  world.memoryRegistry.DeleteTree(L"Software\\Microsoft\\Bluetooth\\Hci");
+  world.memoryRegistry.DeleteTree(kHci);
   world.gate.open = false;
   world.gate.heedStop = false;
   world.Open();
@@ -367,7 +360,7 @@ TEST(QuillonDialogCycle, TheThreeRunsOfASetup) {
   EXPECT_EQ(world.Button(), L"Close");
   EXPECT_EQ(world.Status(), kDone);
   EXPECT_EQ(world.Shortcut(), "<none>");
-  EXPECT_FALSE(KeyExists(world.registry, L"Software\\Norvale\\Quillon"));
+  EXPECT_FALSE(KeyExists(world.registry, kBackup));
   world.Press();
   world.Settle();
   EXPECT_EQ(world.window->endResult, platform::kCommandCancel);
