@@ -225,31 +225,31 @@ TEST(QuillonDialogPort, AChangedPortIsConfirmedOnce) {
   }
 }
 
-TEST(QuillonDialogPort, WithoutAStackPortATypedPortIsTakenWithoutAQuestion) {
-  DialogWorld world;
-  world.memoryRegistry.DeleteTree(kHci);
-  world.Open();
-  world.Port() = L"COM5:";
-  world.Press();
-  world.Settle();
-  EXPECT_TRUE(world.window->boxes.empty());
-  ASSERT_EQ(world.runs.size(), 1u);
-  EXPECT_EQ(world.runs[0], L"COM5:@115200 \\Program Files\\Quillon\\demo.psr");
-}
-
-TEST(QuillonDialogPort, AGarbledPortEndsInTheProgrammingErrorBox) {
-  DialogWorld world;
-  world.memoryRegistry.DeleteTree(kHci);
-  world.programmingResult = 2;  // what the engine answers for a port it cannot open
-  world.Open();
-  world.Port() = std::wstring(300, L'#');
-  world.Press();
-  world.Settle();
-  ASSERT_EQ(world.runs.size(), 1u);
-  EXPECT_EQ(world.runs[0].find(L'@'), ui::kNameChars - 1);  // the field's text, cut to its buffer
-  EXPECT_EQ(world.window->boxes, (std::vector<std::wstring>{L"Error: Unable to change the PS Keys"}));
-  EXPECT_EQ(world.Button(), L"Start");
-  EXPECT_EQ(world.Status(), L"");
+// Without a stack port, a typed port is taken without a question, cut to its field's buffer.
+TEST(QuillonDialogPort, WithoutAStackPortATypedPortIsProgrammedDirectly) {
+  struct Case {
+    std::wstring typed;
+    int programmingResult;  // 2: what the engine answers for a port it cannot open
+    std::wstring runPort;
+    std::vector<std::wstring> boxes;
+    std::wstring button;
+  } const cases[] = {
+      {L"COM5:", 0, L"COM5:", {}, L"Close"},
+      {std::wstring(300, L'#'), 2, std::wstring(ui::kNameChars - 1, L'#'), {L"Error: Unable to change the PS Keys"}, L"Start"},
+  };
+  for (const Case& c : cases) {
+    DialogWorld world;
+    world.memoryRegistry.DeleteTree(kHci);
+    world.programmingResult = c.programmingResult;
+    world.Open();
+    world.Port() = c.typed;
+    world.Press();
+    world.Settle();
+    EXPECT_EQ(world.runs, std::vector<std::wstring>{c.runPort + L"@115200 \\Program Files\\Quillon\\demo.psr"});
+    EXPECT_EQ(world.window->boxes, c.boxes);
+    EXPECT_EQ(world.Button(), c.button);
+    EXPECT_EQ(world.Status(), c.programmingResult == 0 ? kDone : L"");
+  }
 }
 
 TEST(QuillonDialogThread, StartWhileRunningStopRefusedAndStopConfirmed) {
