@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -37,17 +38,11 @@ class DeviceBoot : public ::testing::Test {
   // A start-up shortcut that starts a shell script of the program folder.
   void PutScript(const std::string& name, const std::string& script) {
     const std::string path = root_ + "/Program Files/Quillon/" + name + ".sh";
-    std::FILE* file = std::fopen(path.c_str(), "w");
-    ASSERT_NE(file, nullptr);
-    std::fprintf(file, "#!/bin/sh\n%s\n", script.c_str());
-    std::fclose(file);
+    ASSERT_TRUE(std::ofstream(path) << "#!/bin/sh\n" << script << "\n");
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     const std::string rest = "\"" + path + "\" /state:1 /port:COM4: /psr:a.psr /baudrate:115200 /TransportReg:";
-    const std::string text = std::to_string(rest.size() - 2) + "#" + rest + '\0';
-    file = std::fopen((root_ + "/Windows/StartUp/" + name + ".lnk").c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
+    ASSERT_TRUE(std::ofstream(root_ + "/Windows/StartUp/" + name + ".lnk", std::ios::binary)
+                << std::to_string(rest.size() - 2) << "#" << rest << '\0');
   }
 
   // Each expected text is found in a line after the line of the text before it.
@@ -104,13 +99,7 @@ TEST_F(DeviceBoot, AWrongBaudRateIsCaughtAtTheNextBoot) {
 }
 
 TEST_F(DeviceBoot, ADamagedShortcutIsRefusedAndTheProgramStartsByHand) {
-  const std::string shortcut = root_ + "/Windows/StartUp/Other.lnk";
-  {
-    std::FILE* file = std::fopen(shortcut.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::fputs("12#\"/bin/true\" /state:1", file);  // no zero byte
-    std::fclose(file);
-  }
+  ASSERT_TRUE(std::ofstream(root_ + "/Windows/StartUp/Other.lnk") << "12#\"/bin/true\" /state:1");  // no zero byte
   const std::vector<std::string> lines = RunDevice({});
   ExpectInOrder(lines, {"boot 1", "startup: Other.lnk refused: no terminating zero byte",
                         "start quillon (first start)", "standin: run 1"});
@@ -122,11 +111,8 @@ TEST_F(DeviceBoot, ARestartCutsShortTheProgramsThatStillRun) {
   // The lingering program has a child of its own, which a restart ends too.
   PutScript("Linger", "sleep 30 & echo $! > \"$QUILLON_DEVICE_ROOT/linger.pid\"; wait");
   const std::vector<std::string> lines = RunDevice({}, 2, 1);
-  std::FILE* pidFile = std::fopen((root_ + "/linger.pid").c_str(), "r");
-  ASSERT_NE(pidFile, nullptr);
   int sleeper = 0;
-  ASSERT_EQ(std::fscanf(pidFile, "%d", &sleeper), 1);
-  std::fclose(pidFile);
+  ASSERT_TRUE(std::ifstream(root_ + "/linger.pid") >> sleeper);
   bool gone = false;
   for (int tries = 0; tries < 200 && !gone; ++tries) {
     gone = kill(sleeper, 0) != 0;

@@ -111,14 +111,14 @@ std::vector<std::uint16_t> OneTo(int count) {
   return keys;
 }
 
-class InProcessLink : public ::testing::Test {
- protected:
-  void Start(const sim::SimulatorOptions& options) {
+// The link on the module simulator in this process, on a manual clock.
+struct InProcessLink {
+  explicit InProcessLink(const sim::SimulatorOptions& options) {
     module = std::make_unique<sim::ModuleSimulator>(options);
     devices = std::make_unique<sim::InProcessSerialDevices>(*module, fake.clock);
     roles.serial = devices.get();
     port = std::make_unique<SerialPort>(roles);
-    ASSERT_EQ(port->InitialiseWindows(L"COM1:", 115200), 0);
+    EXPECT_EQ(port->InitialiseWindows(L"COM1:", 115200), 0);
     link = std::make_unique<BcspLink>(*port, fake.clock, console);
   }
 
@@ -133,43 +133,39 @@ class InProcessLink : public ::testing::Test {
   std::unique_ptr<BcspLink> link;
 };
 
-TEST_F(InProcessLink, AThousandRequestsArriveInOrderExactlyOnce) {
-  Start(sim::SimulatorOptions{});
-  RequestStream stream(*link, fake.clock);
-  ASSERT_TRUE(stream.Run(1000, 2'000'000));
-  int repeats = 0;
-  EXPECT_EQ(KeysTaken(*module, &repeats), OneTo(1000));
-  EXPECT_EQ(repeats, 0);
-  EXPECT_EQ(module->Requests().size(), 1000u);
-  EXPECT_GE(stream.answers, 999);  // the last answer may still be on its way
-  EXPECT_EQ(module->Store().Keys().size(), 1000u);
-}
-
-TEST_F(InProcessLink, NoiseInBothDirectionsLosesAndRepeatsNothing) {
-  sim::SimulatorOptions options;
-  options.seed = 7;
-  options.toModule = {0.02, 0.02};
-  options.fromModule = {0.02, 0.02};
-  Start(options);
-  RequestStream stream(*link, fake.clock);
-  ASSERT_TRUE(stream.Run(1000, 20'000'000));
-  int repeats = 0;
-  EXPECT_EQ(KeysTaken(*module, &repeats), OneTo(1000));
-  EXPECT_EQ(repeats, 0);
-  EXPECT_NE(console.Take().find("########################"), std::string::npos);  // the noise was seen
-}
-
-TEST_F(InProcessLink, TheLinkComesBackAfterTheModuleRestarts) {
-  sim::SimulatorOptions options;
-  options.restartAfterRequests = 400;
-  Start(options);
-  RequestStream stream(*link, fake.clock);
-  ASSERT_TRUE(stream.Run(1000, 5'000'000));
-  EXPECT_EQ(module->Restarts(), 1u);
-  EXPECT_EQ(stream.peerResets, 1);
-  int repeats = 0;
-  EXPECT_EQ(KeysTaken(*module, &repeats), OneTo(1000));
-  EXPECT_LE(repeats, 1);  // at most the request that was in flight at the restart
+TEST(InProcessLink, AThousandRequestsArriveInOrderExactlyOnce) {
+  struct Case {
+    const char* what;
+    double noise;  // byte loss and bit corruption, both ways
+    std::uint32_t restartAfterRequests;
+    long pollLimit;
+    std::uint32_t restarts;
+  };
+  const Case cases[] = {{"a clean line", 0, 0, 2'000'000, 0},
+                        {"noise in both directions", 0.02, 0, 20'000'000, 0},
+                        {"the module restarts", 0, 400, 5'000'000, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::SimulatorOptions options;
+    options.seed = 7;
+    options.toModule = options.fromModule = {c.noise, c.noise};
+    options.restartAfterRequests = c.restartAfterRequests;
+    InProcessLink run(options);
+    RequestStream stream(*run.link, run.fake.clock);
+    ASSERT_TRUE(stream.Run(1000, c.pollLimit));
+    EXPECT_EQ(run.module->Restarts(), c.restarts);
+    EXPECT_EQ(stream.peerResets, static_cast<int>(c.restarts));
+    int repeats = 0;
+    EXPECT_EQ(KeysTaken(*run.module, &repeats), OneTo(1000));
+    EXPECT_LE(repeats, static_cast<int>(c.restarts));  // at most the request in flight at a restart
+    EXPECT_EQ(run.module->Requests().size(), 1000u + static_cast<std::size_t>(repeats));
+    if (c.noise > 0) {
+      EXPECT_NE(run.console.Take().find("########################"), std::string::npos);  // the noise was seen
+    } else if (c.restarts == 0) {
+      EXPECT_GE(stream.answers, 999);  // the last answer may still be on its way
+      EXPECT_EQ(run.module->Store().Keys().size(), 1000u);
+    }
+  }
 }
 
 void RunOverPty(const sim::SimulatorOptions& options, std::uint16_t count) {

@@ -17,14 +17,9 @@ std::string Line(std::size_t (*describe)(const FrameCheck&, std::span<char>), co
   return std::string(line.data(), describe(check, line));
 }
 
-TEST(BcspCodec, HeaderChecksum) {
-  EXPECT_EQ(BcspHeaderChecksum(0x40, 0x41, 0x00), 0x7E);
-  EXPECT_EQ(BcspHeaderChecksum(0x48, 0x00, 0x00), 0xB7);
+TEST(BcspCodec, HeaderFieldsAndChecksum) {
   EXPECT_TRUE(BcspHeaderValid({0x40, 0x41, 0x00, 0x7E}));
   EXPECT_FALSE(BcspHeaderValid({0x40, 0x41, 0x00, 0x7F}));
-}
-
-TEST(BcspCodec, HeaderFields) {
   const BcspHeader header = BcspDecodeHeader(BcspEncodeHeader(5, 3, true, true, 2, 0xABC));
   EXPECT_EQ(header.seq, 5);
   EXPECT_EQ(header.ack, 3);
@@ -191,58 +186,45 @@ Deframed Deframe(const Bytes& wire, std::size_t capacity = 16) {
   return Deframe(deframer, wire, capacity);
 }
 
-TEST(BcspDeframer, DecodesALinkFrame) {
-  const Deframed out = Deframe(BcspWireFrame(kLinkHeader, kLinkMessages[kLinkSync]));
-  ASSERT_EQ(out.frames.size(), 1u);
-  EXPECT_EQ(out.headers[0], kLinkHeader);
-  EXPECT_EQ(out.bodies[0], (Bytes{0xDA, 0xDC, 0xED, 0xED, 0xA9, 0x7A}));
-  EXPECT_FALSE(out.frames[0].cutShort);
-}
-
-TEST(BcspDeframer, UnescapesInHeaderAndBody) {
-  const Deframed out = Deframe({0xC0, 0xDB, 0xDC, 0x01, 0xDB, 0xDD, 0x02, 0xDB, 0xDD, 0x03, 0xDB, 0xDC, 0xC0});
-  ASSERT_EQ(out.frames.size(), 1u);
-  EXPECT_EQ(out.headers[0], (BcspHeaderBytes{0xC0, 0x01, 0xDB, 0x02}));
-  EXPECT_EQ(out.bodies[0], (Bytes{0xDB, 0x03, 0xC0}));
-}
-
-TEST(BcspDeframer, EscapeAtEndOfFrameIsDroppedAndTheDelimiterStillEndsIt) {
-  const Deframed out = Deframe({0xC0, 1, 2, 3, 4, 5, 0xDB, 0xC0, 6, 7, 8, 9, 0xC0});
-  ASSERT_EQ(out.frames.size(), 2u);
-  EXPECT_EQ(out.bodies[0], Bytes{5});
-  EXPECT_EQ(out.headers[1], (BcspHeaderBytes{6, 7, 8, 9}));
-  EXPECT_TRUE(out.bodies[1].empty());
-}
-
-TEST(BcspDeframer, BadEscapeStoresTheByteAsItCame) {
-  const Deframed out = Deframe({0xC0, 1, 2, 3, 4, 0xDB, 0x41, 0x42, 0xC0});
-  ASSERT_EQ(out.frames.size(), 1u);
-  EXPECT_EQ(out.bodies[0], (Bytes{0x41, 0x42}));
-}
-
-TEST(BcspDeframer, AdjacentDelimitersAndShortFramesAreNoFrames) {
-  EXPECT_TRUE(Deframe({0xC0, 0xC0, 0xC0}).frames.empty());
-  EXPECT_TRUE(Deframe({0xC0, 1, 2, 3, 0xC0}).frames.empty());
-  const Deframed headerOnly = Deframe({0xC0, 1, 2, 3, 4, 0xC0});
-  ASSERT_EQ(headerOnly.frames.size(), 1u);
-  EXPECT_EQ(headerOnly.frames[0].stored, 0u);
-}
-
-TEST(BcspDeframer, TooLargeForBuffer_DecodesNextFrame) {
-  const Deframed out = Deframe({0xC0, 1, 2, 3, 4, 10, 11, 12, 13, 14, 0xC0, 5, 6, 7, 8, 20, 21, 22, 23, 0xC0}, 4);
-  ASSERT_EQ(out.frames.size(), 2u);
-  EXPECT_TRUE(out.frames[0].cutShort);
-  EXPECT_EQ(out.bodies[0], (Bytes{10, 11, 12, 13}));
-  EXPECT_FALSE(out.frames[1].cutShort);  // exactly full is not cut short
-  EXPECT_EQ(out.headers[1], (BcspHeaderBytes{5, 6, 7, 8}));
-  EXPECT_EQ(out.bodies[1], (Bytes{20, 21, 22, 23}));
-}
-
-TEST(BcspDeframer, ABodyOfNoRoomCountsEveryByteAsCut) {
-  const Deframed out = Deframe({0xC0, 1, 2, 3, 4, 9, 0xC0, 1, 2, 3, 4, 0xC0}, 0);
-  ASSERT_EQ(out.frames.size(), 2u);
-  EXPECT_TRUE(out.frames[0].cutShort);
-  EXPECT_FALSE(out.frames[1].cutShort);
+TEST(BcspDeframer, FramesFromTheWire) {
+  struct Frame {
+    BcspHeaderBytes header;
+    Bytes body;
+    bool cutShort;
+  };
+  struct Case {
+    const char* what;
+    Bytes wire;
+    std::size_t capacity;
+    std::vector<Frame> frames;
+  };
+  const Case cases[] = {
+      {"a link frame", BcspWireFrame(kLinkHeader, kLinkMessages[kLinkSync]), 16,
+       {{kLinkHeader, {0xDA, 0xDC, 0xED, 0xED, 0xA9, 0x7A}, false}}},
+      {"escapes in header and body", {0xC0, 0xDB, 0xDC, 0x01, 0xDB, 0xDD, 0x02, 0xDB, 0xDD, 0x03, 0xDB, 0xDC, 0xC0}, 16,
+       {{{0xC0, 0x01, 0xDB, 0x02}, {0xDB, 0x03, 0xC0}, false}}},
+      {"an escape before the delimiter is dropped", {0xC0, 1, 2, 3, 4, 5, 0xDB, 0xC0, 6, 7, 8, 9, 0xC0}, 16,
+       {{{1, 2, 3, 4}, {5}, false}, {{6, 7, 8, 9}, {}, false}}},
+      {"a bad escape keeps the byte as it came", {0xC0, 1, 2, 3, 4, 0xDB, 0x41, 0x42, 0xC0}, 16,
+       {{{1, 2, 3, 4}, {0x41, 0x42}, false}}},
+      {"adjacent delimiters", {0xC0, 0xC0, 0xC0}, 16, {}},
+      {"shorter than a header", {0xC0, 1, 2, 3, 0xC0}, 16, {}},
+      {"a header alone", {0xC0, 1, 2, 3, 4, 0xC0}, 16, {{{1, 2, 3, 4}, {}, false}}},
+      {"too large, then exactly full", {0xC0, 1, 2, 3, 4, 10, 11, 12, 13, 14, 0xC0, 5, 6, 7, 8, 20, 21, 22, 23, 0xC0}, 4,
+       {{{1, 2, 3, 4}, {10, 11, 12, 13}, true}, {{5, 6, 7, 8}, {20, 21, 22, 23}, false}}},
+      {"no room: every body byte is cut", {0xC0, 1, 2, 3, 4, 9, 0xC0, 1, 2, 3, 4, 0xC0}, 0,
+       {{{1, 2, 3, 4}, {}, true}, {{1, 2, 3, 4}, {}, false}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Deframed out = Deframe(c.wire, c.capacity);
+    ASSERT_EQ(out.frames.size(), c.frames.size());
+    for (std::size_t i = 0; i < c.frames.size(); ++i) {
+      EXPECT_EQ(out.headers[i], c.frames[i].header) << i;
+      EXPECT_EQ(out.bodies[i], c.frames[i].body) << i;
+      EXPECT_EQ(out.frames[i].cutShort, c.frames[i].cutShort) << i;
+    }
+  }
 }
 
 TEST(BcspDeframer, RestartKeepsAPendingEscapeResetForgetsIt) {

@@ -102,13 +102,6 @@ struct DialogWorld : SetupWorld {
   std::wstring& Status() { return window->texts[QUILLON_STATUS_LINE]; }
   std::wstring& Port() { return window->texts[QUILLON_COM_PORT]; }
   std::wstring& Selected() { return window->texts[QUILLON_PSR_LIST]; }
-  // The command line that the resume shortcut holds.
-  std::wstring ShortcutCommand() {
-    const std::string text = Shortcut();
-    const std::size_t quote = text.find("\" ");
-    if (quote == std::string::npos) return L"<none>";
-    return platform::Utf8ToWide(text.substr(quote + 2, text.find('\0') - quote - 2));
-  }
 
   FakeFolder folders;
   FakeKernelObjects kernel;
@@ -146,7 +139,7 @@ TEST(QuillonDialogStartUp, WhatTheWindowShowsForEachStart) {
   for (const Case& c : cases) {
     DialogWorld world;
     world.folders.names = c.files;
-    if (!c.stackPort) world.memoryRegistry.DeleteTree(L"Software\\Microsoft\\Bluetooth\\Hci");
+    if (!c.stackPort) world.memoryRegistry.DeleteTree(kHci);
     world.Open(c.commandLine);
     EXPECT_EQ(world.Button(), c.button) << c.what;
     EXPECT_EQ(world.Status(), c.status) << c.what;
@@ -232,36 +225,36 @@ TEST(QuillonDialogPort, AChangedPortIsConfirmedOnce) {
   }
 }
 
-TEST(QuillonDialogPort, WithoutAStackPortATypedPortIsTakenWithoutAQuestion) {
-  DialogWorld world;
-  world.memoryRegistry.DeleteTree(L"Software\\Microsoft\\Bluetooth\\Hci");
-  world.Open();
-  world.Port() = L"COM5:";
-  world.Press();
-  world.Settle();
-  EXPECT_TRUE(world.window->boxes.empty());
-  ASSERT_EQ(world.runs.size(), 1u);
-  EXPECT_EQ(world.runs[0], L"COM5:@115200 \\Program Files\\Quillon\\demo.psr");
-}
-
-TEST(QuillonDialogPort, AGarbledPortEndsInTheProgrammingErrorBox) {
-  DialogWorld world;
-  world.memoryRegistry.DeleteTree(L"Software\\Microsoft\\Bluetooth\\Hci");
-  world.programmingResult = 2;  // what the engine answers for a port it cannot open
-  world.Open();
-  world.Port() = std::wstring(300, L'#');
-  world.Press();
-  world.Settle();
-  ASSERT_EQ(world.runs.size(), 1u);
-  EXPECT_EQ(world.runs[0].find(L'@'), ui::kNameChars - 1);  // the field's text, cut to its buffer
-  EXPECT_EQ(world.window->boxes, (std::vector<std::wstring>{L"Error: Unable to change the PS Keys"}));
-  EXPECT_EQ(world.Button(), L"Start");
-  EXPECT_EQ(world.Status(), L"");
+// Without a stack port, a typed port is taken without a question, cut to its field's buffer.
+TEST(QuillonDialogPort, WithoutAStackPortATypedPortIsProgrammedDirectly) {
+  struct Case {
+    std::wstring typed;
+    int programmingResult;  // 2: what the engine answers for a port it cannot open
+    std::wstring runPort;
+    std::vector<std::wstring> boxes;
+    std::wstring button;
+  } const cases[] = {
+      {L"COM5:", 0, L"COM5:", {}, L"Close"},
+      {std::wstring(300, L'#'), 2, std::wstring(ui::kNameChars - 1, L'#'), {L"Error: Unable to change the PS Keys"}, L"Start"},
+  };
+  for (const Case& c : cases) {
+    DialogWorld world;
+    world.memoryRegistry.DeleteTree(kHci);
+    world.programmingResult = c.programmingResult;
+    world.Open();
+    world.Port() = c.typed;
+    world.Press();
+    world.Settle();
+    EXPECT_EQ(world.runs, std::vector<std::wstring>{c.runPort + L"@115200 \\Program Files\\Quillon\\demo.psr"});
+    EXPECT_EQ(world.window->boxes, c.boxes);
+    EXPECT_EQ(world.Button(), c.button);
+    EXPECT_EQ(world.Status(), c.programmingResult == 0 ? kDone : L"");
+  }
 }
 
 TEST(QuillonDialogThread, StartWhileRunningStopRefusedAndStopConfirmed) {
   DialogWorld world;
-  world.memoryRegistry.DeleteTree(L"Software\\Microsoft\\Bluetooth\\Hci");
+  world.memoryRegistry.DeleteTree(kHci);
   world.gate.open = false;
   world.Open();
   world.Press();
@@ -291,7 +284,7 @@ TEST(QuillonDialogThread, StartWhileRunningStopRefusedAndStopConfirmed) {
 
 TEST(QuillonDialogThread, AThreadThatOutlivesItsStopIsNeverJoinedByASecond) {
   DialogWorld world;
-  world.memoryRegistry.DeleteTree(L"Software\\Microsoft\\Bluetooth\\Hci");
+  world.memoryRegistry.DeleteTree(kHci);
   world.gate.open = false;
   world.gate.heedStop = false;
   world.Open();
@@ -367,7 +360,7 @@ TEST(QuillonDialogCycle, TheThreeRunsOfASetup) {
   EXPECT_EQ(world.Button(), L"Close");
   EXPECT_EQ(world.Status(), kDone);
   EXPECT_EQ(world.Shortcut(), "<none>");
-  EXPECT_FALSE(KeyExists(world.registry, L"Software\\Norvale\\Quillon"));
+  EXPECT_FALSE(KeyExists(world.registry, kBackup));
   world.Press();
   world.Settle();
   EXPECT_EQ(world.window->endResult, platform::kCommandCancel);

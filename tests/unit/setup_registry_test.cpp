@@ -8,13 +8,13 @@ namespace quillon {
 namespace {
 
 using testing::DwordValue;
+using testing::kBackup;
+using testing::kHci;
 using testing::KeyExists;
 using testing::PutString;
 using testing::StringValue;
 
 constexpr wchar_t kTransports[] = L"Software\\Microsoft\\Bluetooth\\Transports";
-constexpr wchar_t kHci[] = L"Software\\Microsoft\\Bluetooth\\Hci";
-constexpr wchar_t kBackup[] = L"Software\\Norvale\\Quillon";
 
 class StackRegistryTest : public ::testing::Test {
  protected:

@@ -214,6 +214,8 @@ inline void PutDword(platform::Registry& registry, std::wstring_view path, std::
 }
 
 inline constexpr wchar_t kTransportKey[] = L"Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1";
+inline constexpr wchar_t kHci[] = L"Software\\Microsoft\\Bluetooth\\Hci";
+inline constexpr wchar_t kBackup[] = L"Software\\Norvale\\Quillon";
 
 // The registry of a handheld whose stack talks to the module on COM4: at 115200.
 inline void PutHandheldRegistry(platform::Registry& registry) {
@@ -222,8 +224,8 @@ inline void PutHandheldRegistry(platform::Registry& registry) {
   PutString(registry, kTransportKey, L"Driver", L"bthuart.dll");
   PutDword(registry, std::wstring(kTransportKey) + L"\\Settings", L"flow", 1);
   PutString(registry, L"Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn", L"Version", L"2");
-  PutString(registry, L"Software\\Microsoft\\Bluetooth\\Hci", L"Name", L"COM4:");
-  PutDword(registry, L"Software\\Microsoft\\Bluetooth\\Hci", L"baud", 115200);
+  PutString(registry, kHci, L"Name", L"COM4:");
+  PutDword(registry, kHci, L"baud", 115200);
   PutDword(registry, L"Software\\Microsoft\\HCI", L"baud", 115200);
   PutString(registry, L"Drivers\\Active\\01", L"Name", L"COM1:");
   PutString(registry, L"Drivers\\Active\\01", L"Key", L"Drivers\\BuiltIn\\Serial1");
@@ -259,6 +261,13 @@ struct SetupWorld {
     std::uint32_t got = 0;
     while (file->ReadByte(&byte, &got) == platform::kSuccess && got == 1) content.push_back(static_cast<char>(byte));
     return content;
+  }
+  // The command line that the resume shortcut starts the program with: what follows the quoted path.
+  std::wstring ShortcutCommand() {
+    const std::string text = Shortcut();
+    const std::size_t quote = text.find("\" ");
+    if (quote == std::string::npos) return L"<none>";
+    return platform::Utf8ToWide(text.substr(quote + 2, text.find('\0') - quote - 2));
   }
 
   MemoryRegistry memoryRegistry;

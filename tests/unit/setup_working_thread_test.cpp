@@ -10,16 +10,21 @@ namespace quillon {
 namespace {
 
 using testing::DwordValue;
+using testing::kBackup;
+using testing::kHci;
 using testing::KeyExists;
 using testing::PutString;
 using testing::StringValue;
 
-constexpr wchar_t kHci[] = L"Software\\Microsoft\\Bluetooth\\Hci";
-constexpr wchar_t kBackup[] = L"Software\\Norvale\\Quillon";
 constexpr wchar_t kPsrPath[] = L"\\Program Files\\Quillon\\radio.psr";
 constexpr char kShortcutStart[] = "151#\"\\Program Files\\Quillon\\Quillon.exe\" ";
 constexpr char kOptions[] =
     " /port:COM4: /psr:radio.psr /baudrate:115200 /TransportReg:Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1";
+
+// A handheld with the PSR file beside the program.
+struct World : testing::SetupWorld {
+  World() { memoryFiles.Put(kPsrPath, "&01be = 0ebf\n"); }
+};
 
 // One start of the program: its host, record and setup.
 struct ProgramRun {
@@ -33,18 +38,6 @@ struct ProgramRun {
   DialogRecord record{host};
   std::unique_ptr<QuillonSetup> setup;
 };
-
-// The command line that the platform starts from the shortcut: what follows the quoted path.
-bool ShortcutCommandLine(const std::string& shortcut, std::wstring* commandLine) {
-  const std::size_t hash = shortcut.find("#\"");
-  if (hash == std::string::npos) return false;
-  const std::size_t quote = shortcut.find('"', hash + 2);
-  if (quote == std::string::npos || quote + 1 >= shortcut.size()) return false;
-  std::string rest = shortcut.substr(quote + 2);
-  if (const std::size_t zero = rest.find('\0'); zero != std::string::npos) rest.resize(zero);
-  *commandLine = platform::Utf8ToWide(rest);
-  return true;
-}
 
 // The stack talks to its module on COM4: and every value of its transport key is there.
 void ExpectWorkingStack(testing::SetupWorld& world, std::int64_t baud) {
@@ -62,8 +55,7 @@ void ExpectWorkingStack(testing::SetupWorld& world, std::int64_t baud) {
   // the user starts the program by hand, whose start-up restores what an interrupted setup left.
 void FinishDeviceLife(testing::SetupWorld& world) {
     for (int boot = 0; boot < 5; ++boot) {
-      std::wstring commandLine;
-      if (ShortcutCommandLine(world.Shortcut(), &commandLine)) {
+      if (const std::wstring commandLine = world.ShortcutCommand(); commandLine != L"<none>") {
         ProgramRun run(world, commandLine);
         run.setup->WorkingThread();
         continue;
@@ -77,8 +69,7 @@ void FinishDeviceLife(testing::SetupWorld& world) {
 
 class SetupRunsTest : public ::testing::Test {
  protected:
-  SetupRunsTest() { world.memoryFiles.Put(kPsrPath, "// radio\n&01be = 0ebf\n&0300 = 0001\n"); }
-  testing::SetupWorld world;
+  World world;
 };
 
 TEST_F(SetupRunsTest, ThreeRunsAndTwoResets) {
@@ -93,9 +84,7 @@ TEST_F(SetupRunsTest, ThreeRunsAndTwoResets) {
   first.setup->SoftResetDevice();
   EXPECT_EQ(world.system.restarts, 1);
 
-  std::wstring commandLine;
-  ASSERT_TRUE(ShortcutCommandLine(world.Shortcut(), &commandLine));
-  ProgramRun second(world, commandLine);
+  ProgramRun second(world, world.ShortcutCommand());
   ASSERT_EQ(second.record.m_state, StateStackInactive);
   ASSERT_EQ(second.setup->WorkingThread(), 0);
   ASSERT_EQ(world.runs.size(), 1u);
@@ -110,8 +99,7 @@ TEST_F(SetupRunsTest, ThreeRunsAndTwoResets) {
   EXPECT_EQ(second.record.Status(), L"Please Reset your device to proceed.");
   EXPECT_TRUE(world.echo.Has(L"New Baudrate 921600 (before 115200) so no Reset during programmation"));
 
-  ASSERT_TRUE(ShortcutCommandLine(world.Shortcut(), &commandLine));
-  ProgramRun third(world, commandLine);
+  ProgramRun third(world, world.ShortcutCommand());
   ASSERT_EQ(third.setup->WorkingThread(), 0);
   ExpectWorkingStack(world, 921600);
   EXPECT_EQ(world.Shortcut(), "<none>");
@@ -230,14 +218,11 @@ TEST_F(SetupRunsTest, SecondRunProgrammingFailuresStillRestoreTheStack) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.result);
-    testing::SetupWorld w;
-    w.memoryFiles.Put(kPsrPath, "&01be = 0ebf\n");
+    World w;
     ProgramRun first(w, L"");
     ASSERT_EQ(first.setup->WorkingThread(), 0);
     w.programmingResult = c.result;
-    std::wstring commandLine;
-    ASSERT_TRUE(ShortcutCommandLine(w.Shortcut(), &commandLine));
-    ProgramRun second(w, commandLine);
+    ProgramRun second(w, w.ShortcutCommand());
     EXPECT_EQ(second.setup->WorkingThread(), 0);
     EXPECT_EQ(second.record.Status(), c.status);
     EXPECT_EQ(second.host.button, L"Reset");
@@ -251,8 +236,7 @@ TEST_F(SetupRunsTest, SecondRunProgrammingFailuresStillRestoreTheStack) {
 TEST_F(SetupRunsTest, LaterRunFailures) {
   ProgramRun first(world, L"");
   ASSERT_EQ(first.setup->WorkingThread(), 0);
-  std::wstring commandLine;
-  ASSERT_TRUE(ShortcutCommandLine(world.Shortcut(), &commandLine));
+  const std::wstring commandLine = world.ShortcutCommand();
   world.files.failWrite = true;
   ProgramRun second(world, commandLine);
   EXPECT_EQ(second.setup->WorkingThread(), 110);
@@ -269,13 +253,12 @@ TEST_F(SetupRunsTest, LaterRunFailures) {
 }
 
 // The setup from the user's "Start" on, until it ends or the power goes.
-void LiveUntilThePowerGoes(testing::SetupWorld& w) {
+void LiveUntilThePowerGoes(World& w) {
   ProgramRun first(w, L"");
   first.setup->WorkingThread();
   for (int boot = 0; boot < 3 && !w.power.IsOff(); ++boot) {
-    std::wstring commandLine;
-    if (!ShortcutCommandLine(w.Shortcut(), &commandLine)) return;
-    ProgramRun run(w, commandLine);
+    if (w.ShortcutCommand() == L"<none>") return;
+    ProgramRun run(w, w.ShortcutCommand());
     run.setup->WorkingThread();
   }
 }
@@ -283,16 +266,14 @@ void LiveUntilThePowerGoes(testing::SetupWorld& w) {
 TEST(SetupInterrupted, AFailureAtAnyRegistryCallEndsInAWorkingStack) {
   std::uint32_t calls = 0;
   {
-    testing::SetupWorld w;
-    w.memoryFiles.Put(kPsrPath, "&01be = 0ebf\n");
+    World w;
     LiveUntilThePowerGoes(w);
     calls = w.power.calls;
   }
   ASSERT_GT(calls, 50u);
   for (std::uint32_t call = 1; call <= calls; ++call) {
     SCOPED_TRACE(call);
-    testing::SetupWorld w;
-    w.memoryFiles.Put(kPsrPath, "&01be = 0ebf\n");
+    World w;
     ProgramRun first(w, L"");
     w.power.failCall = w.power.calls + call;
     const int result = first.setup->WorkingThread();
@@ -310,8 +291,7 @@ TEST(SetupInterrupted, AFailureAtAnyRegistryCallEndsInAWorkingStack) {
 TEST(SetupInterrupted, APowerCutAfterAnyChangeEndsInAWorkingStackAtTheNextStart) {
   std::uint32_t changes = 0;
   {
-    testing::SetupWorld w;
-    w.memoryFiles.Put(kPsrPath, "&01be = 0ebf\n");
+    World w;
     LiveUntilThePowerGoes(w);
     ExpectWorkingStack(w, 921600);
     changes = w.power.changes;
@@ -319,8 +299,7 @@ TEST(SetupInterrupted, APowerCutAfterAnyChangeEndsInAWorkingStackAtTheNextStart)
   ASSERT_GT(changes, 20u);
   for (std::uint32_t cut = 1; cut <= changes; ++cut) {
     SCOPED_TRACE(cut);
-    testing::SetupWorld w;
-    w.memoryFiles.Put(kPsrPath, "&01be = 0ebf\n");
+    World w;
     w.power.cutAfter = w.power.changes + cut;
     LiveUntilThePowerGoes(w);
     w.power.cutAfter = 0;
