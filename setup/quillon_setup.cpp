@@ -209,6 +209,12 @@ int QuillonSetup::UpdatePSKeys() {
                                                     record_.m_stopEvent)
                                      : 1;
   }
+  if (programmingResult == kProgrammingStoppedEarly) {
+    T().Printf(KindInfo, kTraceCategory, L"Programming stopped before the warm reset: the baudrate stays %d",
+               record_.m_baudrate);
+    programmingResult = 0;
+    newBaud = record_.m_baudrate;
+  }
   if (programmingResult != 0) {
     scope.Store(kProgrammingFailed);
     scope.Report();

@@ -113,9 +113,7 @@ TEST_F(SetupRunsTest, AStopBeforeTheWarmResetKeepsTheRateTheModuleStillTalksAt) 
   ProgramRun first(world, L"");
   ASSERT_EQ(first.setup->WorkingThread(), 0);
   world.programmingResult = kProgrammingStoppedEarly;
-  std::wstring commandLine;
-  ASSERT_TRUE(ShortcutCommandLine(world.Shortcut(), &commandLine));
-  ProgramRun second(world, commandLine);
+  ProgramRun second(world, world.ShortcutCommand());
   ASSERT_EQ(second.setup->WorkingThread(), 0);
   EXPECT_EQ(second.host.button, L"Reset");
   EXPECT_EQ(second.record.Status(), L"Please Reset your device to proceed.");
