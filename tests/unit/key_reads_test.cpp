@@ -226,7 +226,7 @@ TEST_F(ReadRunTest, ReadOnlyPrintsTheStoresValuesOfAHundredKeys) {
   const std::size_t requestsBefore = module->Requests().size();
   ASSERT_EQ(Run(Keys(100), readOnly), kPsConfigDone);
   EXPECT_EQ(module->Requests().size(), requestsBefore + 101);  // the build identifier and the reads
-  EXPECT_EQ(FormatReadsAsPsr(run->Reads(), "generated"), module->Store().ToPsr().insert(0, "// generated\n"));
+  EXPECT_EQ(FormatReadsAsPsr(run->Reads(), "PS store of the simulated module"), module->Store().ToPsr());
 }
 
 TEST_F(ReadRunTest, ReadOnlyOfAKeyNotHeldOrOfAnotherLengthFails) {
