@@ -229,6 +229,11 @@ std::string KeysAsPsr(const std::vector<std::string>& keys, std::string* bad) {
   return text;
 }
 
+class ToStandardError final : public quillon::Console {
+ public:
+  void Write(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stderr); }
+};
+
 class EchoToStandardError final : public quillon::TraceEcho {
  public:
   void Echo(quillon::TraceKind kind, std::wstring_view text) override {
@@ -303,7 +308,10 @@ int main(int argc, char** argv) {
   quillon::Trace trace(platform);
   const quillon::platform::ProcessWide<quillon::Trace>::Scoped asProcessTrace(trace);
   trace.Initialise();
-  quillon::StandardOutput console;
+  // With `read`, standard output carries the keys as a PSR file: the link's lines go to standard error.
+  quillon::StandardOutput standardOutput;
+  ToStandardError standardError;
+  quillon::Console& console = readOnly ? static_cast<quillon::Console&>(standardError) : standardOutput;
   quillon::SerialPort serialPort(platform);
   quillon::BcspLink link(serialPort, *platform.clock, console);
   quillon::PsKeyList keys;
