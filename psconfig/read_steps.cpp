@@ -52,13 +52,14 @@ void PSConfig::GiveUpRead() {
 
 bool PSConfig::PassGate() {
   if (gateRefused_) return false;
-  if (!options_.readBeforeWriting || options_.gate == nullptr || list_.position != firstWrite_ ||
-      nextRead_ == 0 || reads_[nextRead_ - 1].phase != ReadPhase::kBeforeWriting) {
+  if (!options_.readBeforeWriting || options_.gate == nullptr || list_.position != firstWrite_ || nextRead_ == 0 ||
+      reads_[nextRead_ - 1].phase != ReadPhase::kBeforeWriting) {
     return true;
   }
   // Asked once: the first write follows at once, and the reads before it are all in.
   const std::uint32_t before = static_cast<std::uint32_t>(
-      std::count_if(reads_.begin(), reads_.end(), [](const KeyRead& r) { return r.phase == ReadPhase::kBeforeWriting; }));
+      std::count_if(reads_.begin(), reads_.end(),
+                    [](const KeyRead& r) { return r.phase == ReadPhase::kBeforeWriting; }));
   const bool pass = options_.gate->ReadsDone(std::span<const KeyRead>(reads_.data(), before));
   if (!pass) {
     Trace::Process().Printf(KindImportant, kTraceCategory, L"No key written: the reads before writing were not kept");

@@ -31,7 +31,8 @@ std::string Keys(int count, int salt = 0) {
 class FullDiskFiles final : public platform::Files {
  public:
   explicit FullDiskFiles(platform::Files& inner) : inner_(inner) {}
-  std::unique_ptr<platform::File> Open(std::wstring_view path, platform::FileMode mode, platform::ErrorCode* error) override {
+  std::unique_ptr<platform::File> Open(std::wstring_view path, platform::FileMode mode,
+                                       platform::ErrorCode* error) override {
     if (mode == platform::FileMode::kReadExisting) return inner_.Open(path, mode, error);
     *error = platform::kSuccess;
     return std::make_unique<FullFile>();
@@ -80,7 +81,8 @@ class ReadRunTest : public ::testing::Test {
   }
   std::size_t WritesTaken() {
     std::size_t writes = 0;
-    for (const auto& request : module->Requests()) writes += request.varId == kVarIdPsKey && request.type == kBccmdSetRequest;
+    for (const auto& request : module->Requests())
+      writes += request.varId == kVarIdPsKey && request.type == kBccmdSetRequest;
     return writes;
   }
 
