@@ -45,6 +45,13 @@ class Files {
   virtual ~Files() = default;
   virtual std::unique_ptr<File> Open(std::wstring_view path, FileMode mode, ErrorCode* error) = 0;
   virtual ErrorCode Delete(std::wstring_view path) = 0;
+  // Puts `from` in the place of `to` in one step, replacing a file that is there: a reader sees
+  // the old file or the new one, never a part of it.
+  virtual ErrorCode Rename(std::wstring_view from, std::wstring_view to) {
+    (void)from;
+    (void)to;
+    return kErrorNotSupported;
+  }
 };
 
 }  // namespace quillon::platform

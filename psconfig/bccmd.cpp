@@ -31,6 +31,7 @@ BccmdMessage DecodeBccmdMessage(std::span<const std::uint8_t> bytes) {
   BccmdMessage message;
   if (!bytes.empty()) message.firstByte = bytes[0];
   if (bytes.size() >= 2) message.type = WordAt(bytes, 0);
+  if (bytes.size() >= 6) message.sequence = WordAt(bytes, 4);
   if (bytes.size() >= 8) {
     message.varId = WordAt(bytes, 6);
     message.hasVarId = true;

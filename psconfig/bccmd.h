@@ -37,6 +37,7 @@ std::size_t EncodeBccmdRequest(const PsKeyItem& item, std::span<std::uint8_t> ou
 // What a delivered command-channel message says. Fields the message is too short to hold are 0.
 struct BccmdMessage {
   std::uint16_t type = 0;
+  std::uint16_t sequence = 0;
   std::uint8_t firstByte = 0;  // the type word's first byte: what a message is told apart by
   bool hasVarId = false;       // long enough to carry a variable identifier
   std::uint16_t varId = 0;

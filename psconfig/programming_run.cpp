@@ -59,7 +59,7 @@ int PSConfig::LoadList(std::wstring_view psrPath, platform::Event* stopEvent, Ru
 }
 
 int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstring_view psrPath,
-                  platform::Event* stopEvent, RunObserver* observer) {
+                  platform::Event* stopEvent, RunObserver* observer, const RunOptions& options) {
   TraceScope scope(L"PSConfig");
   Trace& trace = Trace::Process();
   observer_ = observer;
@@ -76,10 +76,19 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
   errorStatusSeen_ = false;
   keysLeftOut_ = false;
   expectedVarId_ = 0;
+  options_ = options;
+  reads_.clear();
+  nextRead_ = 0;
+  readOutstanding_ = false;
+  gateRefused_ = false;
 
   bool stopped = false;
   if (const int loaded = LoadList(psrPath, stopEvent, observer, &stopped); loaded != kPsConfigDone || stopped) {
     return loaded;
+  }
+  if (!ArrangeReads(list_, options_, &reads_, &firstWrite_)) {
+    trace.Printf(KindImportant, kTraceCategory, L"Cannot hold the reads of the %u keys of %s", list_.count - 2, psrPath);
+    return kPsConfigNotCompleted;
   }
   // The reader has added the warm reset after the keys.
   trace.Printf(KindInfo, kTraceCategory, L"Add a Warm reset PDU");
@@ -116,6 +125,10 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
     switch (state_) {
       case POLL_STATE:
         trace.Printf(KindInfo, kTraceCategory, L"POLL_STATE");
+        if (readOutstanding_ && platform_.clock->TickCount() - readSentAt_ > kReadAnswerMs) {
+          GiveUpRead();
+          break;
+        }
         if (list_.allSent) {
           if (resetTimerStart == 0) {
             resetTimerStart = platform_.clock->TickCount();
@@ -134,8 +147,12 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
         break;
       case SENT_STATE:
         trace.Printf(KindInfo, kTraceCategory, L"SENT_STATE");
-        if (list_.position < list_.count) {
+        if (!PassGate()) {
+          state_ = EXIT_STATE;
+        } else if (list_.position < list_.count) {
           SendNextItem(&sendPacket);
+        } else if (!options_.writeKeys) {
+          state_ = EXIT_STATE;  // the last read is in
         } else {
           state_ = POLL_STATE;  // the warm reset was answered: nothing is left to send
         }
@@ -180,7 +197,8 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
       case EXIT_STATE:
         trace.Printf(KindInfo, kTraceCategory, L"EXIT_STATE");
         ExitRun();
-        return errorStatusSeen_ || keysLeftOut_ ? kPsConfigNotCompleted : kPsConfigDone;
+        if (errorStatusSeen_ || keysLeftOut_) return kPsConfigNotCompleted;
+        return stopped ? kPsConfigDone : ReadResult();
     }
   }
 }

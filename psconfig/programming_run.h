@@ -8,7 +8,9 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "bcsp/bcsp_link.h"
 #include "bcsp/console.h"
@@ -16,6 +18,7 @@
 #include "platform/platform.h"
 #include "platform/process_wide.h"
 #include "psconfig/bccmd.h"
+#include "psconfig/key_reads.h"
 #include "psconfig/ps_key_list.h"
 #include "psconfig/psr_reader.h"
 
@@ -27,6 +30,8 @@ inline constexpr int kPsConfigNotCompleted = 1;  // a key refused or left out, o
 inline constexpr int kPsConfigPortFailed = 2;
 inline constexpr int kPsConfigFileFailed = 3;
 inline constexpr int kPsConfigNoKeys = 4;
+inline constexpr int kPsConfigVerifyFailed = 5;  // a key read back differs, was refused or not answered
+inline constexpr int kPsConfigReadFailed = 6;    // a read failed, or the gate kept the keys unwritten
 
 enum RunState : std::uint8_t {
   POLL_STATE = 0,
@@ -55,6 +60,8 @@ class PSConfig {
  public:
   static constexpr std::size_t kBufferSize = 512;
   static constexpr std::uint32_t kResetWaitMs = 2000;
+  // A read request not answered in this time is given up (the module dropped it, or its answer).
+  static constexpr std::uint32_t kReadAnswerMs = 3000;
 
   PSConfig(const platform::Platform& platform, PsKeyList& list, BcspLink& link, SerialPort& port, Console& console);
   PSConfig(const PSConfig&) = delete;
@@ -64,8 +71,12 @@ class PSConfig {
   // 1 (the module answered a request with an error status, a key line was left out for having
   // too many values, or the file holds more keys than a run can carry), 2 (port), 3 (file:
   // missing, not a regular file, unreadable, or changed while it was read), 4 (no key lines).
+  // With `options`, 5 (a read-back does not show what was written) and 6 (a read failed when
+  // only reading, or the gate kept every key unwritten) too.
   int Run(std::wstring_view portName, std::uint32_t baudRate, std::wstring_view psrPath, platform::Event* stopEvent,
-          RunObserver* observer = nullptr);
+          RunObserver* observer = nullptr, const RunOptions& options = {});
+  // The reads of the last run, in the order they were sent.
+  std::span<const KeyRead> Reads() const { return reads_; }
 
   // The steps of the loop, for tests of single steps.
   void SendNextItem(BcspPacket* sendPacket);
@@ -80,6 +91,11 @@ class PSConfig {
  private:
   int LoadList(std::wstring_view psrPath, platform::Event* stopEvent, RunObserver* observer, bool* stopped);
   void CompleteRequest(std::uint16_t status);
+  bool ReadOutstanding() const { return readOutstanding_; }
+  void CompleteRead(const BccmdMessage& message);
+  void GiveUpRead();
+  bool PassGate();
+  int ReadResult() const;
 
   const platform::Platform& platform_;
   PsKeyList& list_;
@@ -92,6 +108,13 @@ class PSConfig {
   std::uint16_t expectedVarId_ = 0;
   bool errorStatusSeen_ = false;
   bool keysLeftOut_ = false;
+  RunOptions options_;
+  std::vector<KeyRead> reads_;
+  std::uint32_t nextRead_ = 0;  // the entry of reads_ that the next read request fills
+  std::uint32_t firstWrite_ = 0;
+  bool readOutstanding_ = false;
+  std::uint32_t readSentAt_ = 0;
+  bool gateRefused_ = false;
   std::array<std::uint8_t, kBufferSize> sendBuffer_{};
   std::array<std::uint8_t, kBufferSize> receiveBuffer_{};
 };

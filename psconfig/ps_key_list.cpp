@@ -29,7 +29,7 @@ PsKeyItem* PsKeyList::Slot() {
   return &items_[count - 1];
 }
 
-void PsKeyList::AddKey(std::uint16_t key, std::span<const std::uint16_t> values) {
+void PsKeyList::AddKey(std::uint16_t key, std::span<const std::uint16_t> values, std::uint32_t line) {
   PsKeyItem* item = Slot();
   if (item == nullptr) return;
   const std::size_t kept = std::min(values.size(), PsKeyItem::kMaxValues);
@@ -41,6 +41,7 @@ void PsKeyList::AddKey(std::uint16_t key, std::span<const std::uint16_t> values)
   item->psKey = key;
   item->valueCount = static_cast<std::uint16_t>(kept);
   std::copy_n(values.begin(), kept, item->values.begin());
+  item->line = line;
 }
 
 void PsKeyList::AddBuildIdRequest() {

@@ -22,6 +22,7 @@ struct PsKeyItem {
   std::uint16_t valueCount = 0;
   std::uint16_t stores = 0;
   std::array<std::uint16_t, kMaxValues> values{};
+  std::uint32_t line = 0;  // the PSR file line the key came from (not sent)
 };
 
 class PsKeyList {
@@ -38,7 +39,7 @@ class PsKeyList {
   void SetLimit(std::uint32_t items) { limit_ = items; }
 
   // Write at index count - 1 (the caller has already counted the item); ignored past the end.
-  void AddKey(std::uint16_t key, std::span<const std::uint16_t> values);
+  void AddKey(std::uint16_t key, std::span<const std::uint16_t> values, std::uint32_t line = 0);
   void AddBuildIdRequest();
   void AddWarmReset();
 

@@ -105,7 +105,7 @@ std::uint32_t PsrReader::ParseKeys(platform::File& file, PsKeyList& list, bool l
     }
     if (!parsed.isKey) continue;
     ++list.count;
-    if (load) list.AddKey(parsed.key, std::span<const std::uint16_t>(values.data(), parsed.valueCount));
+    if (load) list.AddKey(parsed.key, std::span<const std::uint16_t>(values.data(), parsed.valueCount), cursor.lastLine);
   }
   return list.count;
 }

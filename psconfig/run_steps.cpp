@@ -30,6 +30,8 @@ void PSConfig::SendNextItem(BcspPacket* sendPacket) {
   sendPacket->useCrc = 1;
   sendPacket->payload = sendBuffer_.data();
   expectedVarId_ = item.varId;
+  readOutstanding_ = item.type == kBccmdGetRequest && item.varId == kVarIdPsKey;
+  if (readOutstanding_) readSentAt_ = platform_.clock->TickCount();
   state_ = RECEIVED_STATE;
   link_.QueueSend(sendPacket);
   if (observer_ != nullptr) observer_->RequestSent(list_.position, list_.count, item);
@@ -67,7 +69,9 @@ void PSConfig::HandleReceived(BcspPacket* receivePacket, std::uint8_t* buffer) {
       case kBccmdGetResponse:
         trace.Printf(KindInfo, kTraceCategory, L"BCCMD COMMAND RECEIVED:");
         TraceHex(buffer, length);
-        if (message.hasVarId && message.varId == expectedVarId_) {
+        if (message.hasVarId && message.varId == expectedVarId_ && readOutstanding_) {
+          CompleteRead(message);
+        } else if (message.hasVarId && message.varId == expectedVarId_) {
           trace.Printf(KindInfo, kTraceCategory, L"COMMAND COMPLETE");
           CompleteRequest(message.status);
         } else {

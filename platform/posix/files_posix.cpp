@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
 #include "platform/buffered_file.h"
 #include "platform/posix/descriptor.h"
@@ -106,6 +107,11 @@ std::unique_ptr<File> PosixFiles::Open(std::wstring_view path, FileMode mode, Er
 
 ErrorCode PosixFiles::Delete(std::wstring_view path) {
   if (unlink(root_.HostPath(path).c_str()) != 0) return ErrorFromErrno(errno);
+  return kSuccess;
+}
+
+ErrorCode PosixFiles::Rename(std::wstring_view from, std::wstring_view to) {
+  if (rename(root_.HostPath(from).c_str(), root_.HostPath(to).c_str()) != 0) return ErrorFromErrno(errno);
   return kSuccess;
 }
 

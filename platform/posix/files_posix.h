@@ -12,6 +12,7 @@ class PosixFiles final : public Files, public FolderListing {
   explicit PosixFiles(const DeviceRoot& root) : root_(root) {}
   std::unique_ptr<File> Open(std::wstring_view path, FileMode mode, ErrorCode* error) override;
   ErrorCode Delete(std::wstring_view path) override;
+  ErrorCode Rename(std::wstring_view from, std::wstring_view to) override;
   // Names come sorted without regard to case, so that lists are the same on every run.
   ErrorCode List(std::wstring_view pattern, std::vector<std::wstring>* names) override;
 

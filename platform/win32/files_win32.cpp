@@ -75,6 +75,13 @@ ErrorCode Win32Files::Delete(std::wstring_view path) {
   return DeleteFileW(name.c_str()) ? kSuccess : LastError();
 }
 
+ErrorCode Win32Files::Rename(std::wstring_view from, std::wstring_view to) {
+  const std::wstring source = SystemPath(from);
+  const std::wstring target = SystemPath(to);
+  return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? kSuccess
+                                                                                                        : LastError();
+}
+
 ErrorCode Win32Files::List(std::wstring_view pattern, std::vector<std::wstring>* names) {
   names->clear();
   const std::wstring search = SystemPath(pattern);

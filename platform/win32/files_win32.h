@@ -15,6 +15,7 @@ class Win32Files final : public Files, public FolderListing {
   explicit Win32Files(std::wstring deviceRoot = {}) : deviceRoot_(std::move(deviceRoot)) {}
   std::unique_ptr<File> Open(std::wstring_view path, FileMode mode, ErrorCode* error) override;
   ErrorCode Delete(std::wstring_view path) override;
+  ErrorCode Rename(std::wstring_view from, std::wstring_view to) override;
   // Names in the order the file system gives them.
   ErrorCode List(std::wstring_view pattern, std::vector<std::wstring>* names) override;
 

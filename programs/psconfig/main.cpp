@@ -1,17 +1,22 @@
 // psconfig: programs the PS keys of a PSR file into the BlueCore module on a serial port.
 #include <atomic>
 #include <chrono>
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/native_platform.h"
 #include "platform/text.h"
 #include "psconfig/psconfig.h"
+#include "psconfig/psr_writer.h"
 #include "trace/trace.h"
 
 namespace {
@@ -21,7 +26,8 @@ void RequestStop(int) { stopRequested = 1; }
 
 void Usage(std::FILE* out) {
   std::fprintf(out,
-               "usage: psconfig [--baud RATE] [--trace] [--] PORT PSRFILE\n"
+               "usage: psconfig [--baud RATE] [--trace] [--verify] [--backup FILE] [--] PORT PSRFILE\n"
+               "       psconfig [--baud RATE] [--trace] read [--] PORT PSRFILE|KEY[:WORDS]...\n"
                "\n"
                "Programs the PS keys of PSRFILE into the BlueCore module on PORT over BCSP: the\n"
                "module's build identifier is asked for, each key is written, then the module is\n"
@@ -30,6 +36,11 @@ void Usage(std::FILE* out) {
                "\n"
                "  --baud RATE   the rate the module talks at now (default 115200)\n"
                "  --trace       also print the program's trace lines (on standard error)\n"
+               "  --verify      read every key back after writing it; differences are named\n"
+               "  --backup FILE before writing, save the module's values of the file's keys to\n"
+               "                FILE (a PSR file); nothing is written when that fails\n"
+               "  read          only read: print the named keys (or a PSR file's keys) as a PSR\n"
+               "                file; KEY is hexadecimal, WORDS the length asked for (default 1)\n"
                "  --            ends the options (for a name that starts with -)\n"
                "\n"
                "While it runs, progress is shown on standard error when that is a terminal; one\n"
@@ -40,7 +51,9 @@ void Usage(std::FILE* out) {
                "Exit status: 0 done; 1 a key was not written (refused by the module, or its line\n"
                "left out for having more than 188 values) or the file holds too many keys; 2 the\n"
                "port cannot be opened or set up; 3 the file cannot be read; 4 the file holds no\n"
-               "key lines; 64 wrong usage; 71 the system refused a resource; 130 stopped.\n"
+               "key lines; 5 a key read back differs from what was written, or its read was\n"
+               "refused or not answered; 6 a read failed or the backup was not saved (with\n"
+               "--backup: nothing was written); 64 wrong usage; 71 the system refused a resource; 130 stopped.\n"
                "\n"
                "Example: psconfig --baud 115200 COM4: keys.psr\n");
 }
@@ -156,6 +169,71 @@ class Progress final : public quillon::RunObserver {
   std::string what_;
 };
 
+// Values as "0005 0a00", at most `most` of them (then "...").
+std::string Words(const std::vector<std::uint16_t>& values, std::size_t most = 12) {
+  std::string text;
+  char word[8];
+  for (std::size_t i = 0; i < values.size() && i < most; ++i) {
+    std::snprintf(word, sizeof word, "%s%04x", i == 0 ? "" : " ", values[i]);
+    text += word;
+  }
+  if (values.size() > most) text += " ...";
+  return text.empty() ? "(none)" : text;
+}
+
+// One line per key whose read-back does not show what was written. Returns their number.
+std::uint32_t ReportVerification(std::span<const quillon::KeyRead> reads) {
+  std::uint32_t failed = 0;
+  for (const quillon::KeyRead& read : reads) {
+    if (read.phase != quillon::ReadPhase::kAfterWriting || read.Verified()) continue;
+    ++failed;
+    std::fprintf(stderr, "psconfig: verify: key &%04x (line %u): sent %s, ", read.key, read.line, Words(read.sent).c_str());
+    switch (read.outcome) {
+      case quillon::ReadOutcome::kRead: std::fprintf(stderr, "read %s\n", Words(read.values).c_str()); break;
+      case quillon::ReadOutcome::kRefused: std::fprintf(stderr, "read refused (status %u)\n", read.status); break;
+      case quillon::ReadOutcome::kOtherKey:
+        std::fprintf(stderr, "the module answered for key &%04x\n", read.answeredKey);
+        break;
+      case quillon::ReadOutcome::kNoAnswer: std::fprintf(stderr, "no answer to the read\n"); break;
+    }
+  }
+  return failed;
+}
+
+// The keys of `read PORT KEY...` as a PSR file of zeros, one line per key of the length to ask
+// for. Empty with *bad naming the argument that is no key.
+std::string KeysAsPsr(const std::vector<std::string>& keys, std::string* bad) {
+  std::string text;
+  for (const std::string& argument : keys) {
+    std::size_t at = !argument.empty() && argument[0] == '&' ? 1 : 0;
+    unsigned long key = 0, words = 1;
+    char* end = nullptr;
+    const char* start = argument.c_str() + at;
+    key = std::strtoul(start, &end, 16);
+    bool good = end != start && end - start <= 4 && std::isxdigit(static_cast<unsigned char>(*start));
+    if (good && *end == ':') {
+      const char* count = end + 1;
+      words = std::strtoul(count, &end, 10);
+      good = std::isdigit(static_cast<unsigned char>(*count)) && words >= 1 && words <= quillon::PsKeyItem::kMaxValues;
+    }
+    if (!good || *end != '\0') {
+      *bad = argument;
+      return {};
+    }
+    char line[16];
+    std::snprintf(line, sizeof line, "&%04lx =", key);
+    text += line;
+    for (unsigned long i = 0; i < words; ++i) text += " 0000";
+    text += '\n';
+  }
+  return text;
+}
+
+class ToStandardError final : public quillon::Console {
+ public:
+  void Write(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stderr); }
+};
+
 class EchoToStandardError final : public quillon::TraceEcho {
  public:
   void Echo(quillon::TraceKind kind, std::wstring_view text) override {
@@ -170,7 +248,9 @@ int main(int argc, char** argv) {
   std::uint32_t baud = 115200;
   bool echo = false;
   bool optionsEnded = false;
-  std::string port, file;
+  bool verify = false, readOnly = false;
+  std::string port, file, backup;
+  std::vector<std::string> keysToRead;
   auto usageError = [](const char* what, const char* argument) {
     std::fprintf(stderr, "psconfig: %s%s%s\n\n", what, argument == nullptr ? "" : " ", argument == nullptr ? "" : argument);
     Usage(stderr);
@@ -186,6 +266,12 @@ int main(int argc, char** argv) {
       optionsEnded = true;
     } else if (isOption && arg == "--trace") {
       echo = true;
+    } else if (isOption && arg == "--verify") {
+      verify = true;
+    } else if (isOption && arg == "--backup" && i + 1 < argc && argv[i + 1][0] != 0) {
+      backup = argv[++i];
+    } else if (!optionsEnded && !readOnly && port.empty() && arg == "read") {
+      readOnly = true;
     } else if (isOption && arg == "--baud" && i + 1 < argc) {
       char* end = nullptr;
       const char* text = argv[++i];
@@ -198,13 +284,20 @@ int main(int argc, char** argv) {
       return usageError("unknown or incomplete option", argv[i]);
     } else if (port.empty()) {
       port = arg;
+    } else if (readOnly) {
+      keysToRead.push_back(arg);
     } else if (file.empty()) {
       file = arg;
     } else {
       return usageError("one port and one file, please", nullptr);
     }
   }
-  if (port.empty() || file.empty()) return usageError("a port and a file, please", nullptr);
+  if (readOnly) {
+    if (verify || !backup.empty()) return usageError("read takes neither --verify nor --backup", nullptr);
+    if (port.empty() || keysToRead.empty()) return usageError("a port and a file or keys to read, please", nullptr);
+  } else if (port.empty() || file.empty()) {
+    return usageError("a port and a file, please", nullptr);
+  }
 
   // The program's objects, wired as one: port -> link -> run, all on the back end's roles.
   const quillon::platform::NativePlatform native;
@@ -215,7 +308,10 @@ int main(int argc, char** argv) {
   quillon::Trace trace(platform);
   const quillon::platform::ProcessWide<quillon::Trace>::Scoped asProcessTrace(trace);
   trace.Initialise();
-  quillon::StandardOutput console;
+  // With `read`, standard output carries the keys as a PSR file: the link's lines go to standard error.
+  quillon::StandardOutput standardOutput;
+  ToStandardError standardError;
+  quillon::Console& console = readOnly ? static_cast<quillon::Console&>(standardError) : standardOutput;
   quillon::SerialPort serialPort(platform);
   quillon::BcspLink link(serialPort, *platform.clock, console);
   quillon::PsKeyList keys;
@@ -232,11 +328,48 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, RequestStop);
   std::signal(SIGTERM, RequestStop);
 
+  // `read PORT KEY...`: the keys go through a PSR file of their own, removed at the end.
+  std::wstring keysFile;
+  struct RemoveAtEnd {
+    quillon::platform::Files& files;
+    const std::wstring& path;
+    ~RemoveAtEnd() {
+      if (!path.empty()) files.Delete(path);
+    }
+  } removeKeysFile{*platform.files, keysFile};
+  if (readOnly) {
+    const bool oneFile = keysToRead.size() == 1 && std::filesystem::is_regular_file(keysToRead[0]);
+    if (oneFile) {
+      file = keysToRead[0];
+    } else {
+      std::string bad;
+      const std::string text = KeysAsPsr(keysToRead, &bad);
+      if (text.empty()) return usageError("not a PSR file nor a key such as 01be or 01be:2:", bad.c_str());
+      std::error_code ignored;
+      std::random_device random;
+      const std::filesystem::path path =
+          std::filesystem::temp_directory_path(ignored) / ("psconfig-read-" + std::to_string(random()) + ".psr");
+      file = path.string();
+      const quillon::platform::ErrorCode saved = quillon::SaveWhole(*platform.files, quillon::platform::HostNameToWide(file), text);
+      if (saved != quillon::platform::kSuccess) {
+        std::fprintf(stderr, "psconfig: cannot write the list of keys to %s (error %u)\n", file.c_str(), saved);
+        return kExitSystem;
+      }
+      keysFile = quillon::platform::HostNameToWide(file);
+    }
+  }
+  quillon::BackupGate backupGate(*platform.files, quillon::platform::HostNameToWide(backup));
+  quillon::RunOptions options;
+  options.readBackAfterWriting = verify;
+  options.writeKeys = !readOnly;
+  options.readBeforeWriting = readOnly || !backup.empty();
+  if (!backup.empty()) options.gate = &backupGate;
+
   Progress progress(platform.system->ErrorOutputIsTerminal());
   std::atomic<int> result{-1};
   std::thread run([&] {
     result = engine.Run(quillon::platform::HostNameToWide(port), baud, quillon::platform::HostNameToWide(file),
-                        stop.get(), &progress);
+                        stop.get(), &progress, options);
   });
   // The run polls the stop event; this thread turns Ctrl-C into it.
   while (result.load() < 0) {
@@ -261,13 +394,44 @@ int main(int argc, char** argv) {
     }
     return kExitStopped;
   }
+  if (readOnly && (result == quillon::kPsConfigDone || result == quillon::kPsConfigReadFailed)) {
+    const std::string text = quillon::FormatReadsAsPsr(engine.Reads(), "");
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    std::uint32_t unread = 0;
+    for (const quillon::KeyRead& read : engine.Reads()) unread += read.outcome == quillon::ReadOutcome::kRead ? 0 : 1;
+    if (unread == 0) {
+      std::fprintf(stderr, "psconfig: read %zu keys from %s (%.1f s)\n", engine.Reads().size(), port.c_str(), seconds);
+      return 0;
+    }
+    std::fprintf(stderr, "psconfig: %u of %zu keys could not be read (see the comments in the output) (%.1f s)\n",
+                 unread, engine.Reads().size(), seconds);
+    return quillon::kPsConfigReadFailed;
+  }
+  if (!backup.empty() && result != quillon::kPsConfigReadFailed && backupGate.Failure().empty() &&
+      result != quillon::kPsConfigPortFailed && result != quillon::kPsConfigFileFailed && result != quillon::kPsConfigNoKeys) {
+    std::fprintf(stderr, "psconfig: backup of %u keys saved to %s%s\n", backupGate.KeysSaved(), backup.c_str(),
+                 backupGate.KeysNotHeld() == 0 ? "" : "; keys that could not be read are comments in it");
+  }
   switch (result.load()) {
+    case quillon::kPsConfigReadFailed:
+      std::fprintf(stderr, "psconfig: no key written: %s (%.1f s)\n",
+                   backupGate.Failure().empty() ? "the reads before writing failed" : backupGate.Failure().c_str(), seconds);
+      return quillon::kPsConfigReadFailed;
+    case quillon::kPsConfigVerifyFailed: {
+      const std::uint32_t failed = ReportVerification(engine.Reads());
+      std::fprintf(stderr, "psconfig: verification failed: %u of %u keys do not read back as written; %s (%.1f s)\n",
+                   failed, progress.keys_, progress.resetSent_ ? "module reset" : "no reset sent", seconds);
+      return quillon::kPsConfigVerifyFailed;
+    }
     case quillon::kPsConfigDone:
-      std::fprintf(stderr, "psconfig: done: %u keys written to %s, %s (%.1f s)\n", progress.keys_, port.c_str(),
+      std::fprintf(stderr, "psconfig: done: %u keys written%s to %s, %s (%.1f s)\n", progress.keys_,
+                   verify ? " and verified" : "", port.c_str(),
                    progress.resetSent_ ? "module reset" : "the module said all commands were in, no reset sent",
                    seconds);
       return 0;
     case quillon::kPsConfigNotCompleted:
+      if (verify) ReportVerification(engine.Reads());
       if (progress.refused_ != 0) {
         std::fprintf(stderr, "psconfig: programming not terminated correctly: the module refused %u of %u requests (%.1f s)\n",
                      progress.refused_, progress.total_, seconds);

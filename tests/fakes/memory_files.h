@@ -26,6 +26,14 @@ class MemoryFiles final : public platform::Files {
   platform::ErrorCode Delete(std::wstring_view path) override {
     return entries_.erase(std::wstring(path)) == 1 ? platform::kSuccess : platform::kErrorFileNotFound;
   }
+  platform::ErrorCode Rename(std::wstring_view from, std::wstring_view to) override {
+    auto found = entries_.find(from);
+    if (found == entries_.end()) return platform::kErrorFileNotFound;
+    Entry moved = std::move(found->second);
+    entries_.erase(found);
+    entries_[std::wstring(to)] = std::move(moved);
+    return platform::kSuccess;
+  }
 
  private:
   friend class MemoryFile;

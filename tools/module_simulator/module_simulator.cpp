@@ -180,7 +180,22 @@ void ModuleSimulator::Deliver(std::uint8_t channel, bool reliable, std::span<con
     return;
   }
   // An injected error status stands for a refusal too: nothing refused is acted on.
-  const std::uint16_t status = request.status != kStatusOk ? request.status : options_.answerStatus;
+  std::uint16_t status = request.status != kStatusOk ? request.status : options_.answerStatus;
+  const bool keyRead = request.varId == kVarPsKey && request.type == kGetRequest;
+  if (keyRead && status == kStatusOk) {
+    const auto* stored = store_.Get(request.psKey);
+    if (options_.refuseReadOf == request.psKey) {
+      status = kStatusError;
+    } else if (stored == nullptr) {
+      status = kStatusNoValue;
+    } else if (stored->size() != request.values.size()) {
+      status = kStatusWrongLength;
+    }
+  }
+  if (keyRead && options_.dropReadAnswerOf == request.psKey) {
+    Log("read of key answered by no one (fault)");
+    return;
+  }
   std::vector<std::uint8_t> answer(payload.begin(), payload.end());
   answer.resize(std::max<std::size_t>(answer.size(), kHeaderBytes), 0);
   PutWord(&answer, 0, kGetResponse);
@@ -197,7 +212,7 @@ void ModuleSimulator::Deliver(std::uint8_t channel, bool reliable, std::span<con
       break;
     case kVarPsKey:
       if (request.type == kSetRequest) {
-        store_.Set(request.psKey, request.values);
+        if (options_.keepOldValueOf != request.psKey) store_.Set(request.psKey, request.values);
       } else if (const auto* stored = store_.Get(request.psKey)) {
         for (std::size_t i = 0; i < stored->size(); ++i) PutWord(&answer, 16 + 2 * i, (*stored)[i]);
       }
@@ -209,6 +224,7 @@ void ModuleSimulator::Deliver(std::uint8_t channel, bool reliable, std::span<con
       ++keyRequests_ == options_.commandStatusAfterKeys) {
     answers_.push_back(Answer{nowUs_ + std::uint64_t{options_.answerDelayMs} * 1000, kChannelHci, false, kCommandStatusEvent});
   }
+  if (keyRead && options_.answerReadOf == request.psKey) PutWord(&answer, 10, static_cast<std::uint16_t>(request.psKey + 1));
   if (options_.answerWithOtherVarId) PutWord(&answer, 6, static_cast<std::uint16_t>(request.varId + 1));
   answers_.push_back(Answer{nowUs_ + std::uint64_t{options_.answerDelayMs} * 1000, kChannelBccmd, reliable, std::move(answer)});
 }

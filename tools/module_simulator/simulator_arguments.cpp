@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 
 namespace quillon::sim {
 namespace {
@@ -30,6 +31,21 @@ bool ReadProbability(const std::string& text, double* out) {
   const double value = std::strtod(text.c_str(), &end);
   if (*end != '\0' || !std::isfinite(value) || value < 0.0 || value > 1.0) return false;
   *out = value;
+  return true;
+}
+
+// A PS key number: one to four hexadecimal digits, "&" in front allowed.
+bool ReadKey(const std::string& text, std::optional<std::uint16_t>* out) {
+  const std::size_t start = !text.empty() && text[0] == '&' ? 1 : 0;
+  if (text.size() <= start || text.size() - start > 4) return false;
+  std::uint16_t key = 0;
+  for (std::size_t i = start; i < text.size(); ++i) {
+    const char c = text[i];
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (digit < 0) return false;
+    key = static_cast<std::uint16_t>(key * 16 + digit);
+  }
+  *out = key;
   return true;
 }
 
@@ -97,6 +113,18 @@ std::string ReadSimulatorArguments(std::span<const std::string> arguments, Simul
         {"--restart-after",
          [](const std::string& t, SimulatorCommand* c) { return ReadWhole(t, 0, kMax32, &c->options.restartAfterRequests); },
          "a whole number of requests"},
+        {"--keep-old-value",
+         [](const std::string& t, SimulatorCommand* c) { return ReadKey(t, &c->options.keepOldValueOf); },
+         "a key number in hexadecimal"},
+        {"--refuse-read",
+         [](const std::string& t, SimulatorCommand* c) { return ReadKey(t, &c->options.refuseReadOf); },
+         "a key number in hexadecimal"},
+        {"--drop-read-answer",
+         [](const std::string& t, SimulatorCommand* c) { return ReadKey(t, &c->options.dropReadAnswerOf); },
+         "a key number in hexadecimal"},
+        {"--read-answer-other-key",
+         [](const std::string& t, SimulatorCommand* c) { return ReadKey(t, &c->options.answerReadOf); },
+         "a key number in hexadecimal"},
         {"--store", [](const std::string& t, SimulatorCommand* c) { return !(c->storeFile = t).empty(); }, "a file"},
         {"--save", [](const std::string& t, SimulatorCommand* c) { return !(c->saveFile = t).empty(); }, "a file"},
         {"--log", [](const std::string& t, SimulatorCommand* c) { return !(c->logFile = t).empty(); }, "a file or -"},

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace quillon::sim {
 
@@ -27,6 +28,12 @@ struct SimulatorOptions {
   std::uint32_t commandStatusAfterKeys = 0;  // after the Nth PS key request: a channel-5 Command Status event
   std::uint32_t restartAfterRequests = 0;    // restart, without answering, at the Nth request
   bool answerWarmReset = false;              // answer the warm reset before restarting
+  // Faults of one key, for reads: its writes are answered but not stored; its reads refused
+  // (status 8); its read answers never sent; its read answers naming the next key.
+  std::optional<std::uint16_t> keepOldValueOf;
+  std::optional<std::uint16_t> refuseReadOf;
+  std::optional<std::uint16_t> dropReadAnswerOf;
+  std::optional<std::uint16_t> answerReadOf;
 
   std::uint32_t linkIntervalMs = 250;  // SYNC and CONF repetition
   std::uint32_t resendMs = 250;        // re-sending of unacknowledged reliable packets
