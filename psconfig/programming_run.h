@@ -55,6 +55,8 @@ class PSConfig {
  public:
   static constexpr std::size_t kBufferSize = 512;
   static constexpr std::uint32_t kResetWaitMs = 2000;
+  // The longest wait of a pass in which the link sends nothing; 25 of them space re-sends.
+  static constexpr std::uint32_t kPauseWaitMs = 1;
 
   PSConfig(const platform::Platform& platform, PsKeyList& list, BcspLink& link, SerialPort& port, Console& console);
   PSConfig(const PSConfig&) = delete;
@@ -80,6 +82,7 @@ class PSConfig {
  private:
   int LoadList(std::wstring_view psrPath, platform::Event* stopEvent, RunObserver* observer, bool* stopped);
   void CompleteRequest(std::uint16_t status);
+  void WaitForLine(platform::Event* stopEvent);
 
   const platform::Platform& platform_;
   PsKeyList& list_;
