@@ -10,6 +10,7 @@
 #include "psconfig/psconfig.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/fakes/recording_console.h"
+#include "trace/trace.h"
 
 namespace quillon {
 namespace {
