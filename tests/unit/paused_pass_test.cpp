@@ -15,15 +15,18 @@
 namespace quillon {
 namespace {
 
-// Sets the stop event at its `stopAtSleep`-th sleep: ends runs on a port that cannot wait.
+// Sets the stop event at its `stopAtSleep`-th sleep: ends runs on a port that cannot wait, and
+// any run that sleeps where it should wait, after kBackstop sleeps.
 class CountingClock final : public platform::Clock {
  public:
   explicit CountingClock(testing::ManualClock& inner) : inner_(inner) {}
   std::uint32_t TickCount() override { return inner_.TickCount(); }
   void Sleep(std::uint32_t milliseconds) override {
     inner_.Sleep(milliseconds);
-    if (++sleeps == stopAtSleep && stop != nullptr) stop->Set();
+    ++sleeps;
+    if ((sleeps == stopAtSleep || sleeps > kBackstop) && stop != nullptr) stop->Set();
   }
+  static constexpr int kBackstop = 1000;
   platform::Event* stop = nullptr;
   int stopAtSleep = 0;
   int sleeps = 0;
