@@ -1,5 +1,5 @@
-// Serial devices on Windows: CreateFile with no sharing (overlapped), SetCommState, SetCommTimeouts, SetupComm,
-// EscapeCommFunction, PurgeComm, ReadFile, WriteFile and WaitCommEvent. "COM4:" (the handheld's form) is opened
+// Serial devices on Windows: CreateFile with no sharing, SetCommState, SetCommTimeouts, SetupComm,
+// EscapeCommFunction, PurgeComm, ReadFile and WriteFile. "COM4:" (the handheld's form) is opened
 // as \\.\COM4 on desktop Windows, which also reaches ports above COM9.
 #pragma once
 
