@@ -87,6 +87,12 @@ bool SerialPort::GetByte(std::uint8_t* byte) {
   return true;
 }
 
+platform::InputWait SerialPort::WaitForInput(platform::Event* stop, std::uint32_t timeoutMs) {
+  if (readIndex_ != fillCount_) return platform::InputWait::kInput;
+  if (!device_) return platform::InputWait::kUnsupported;
+  return device_->WaitForInput(stop, timeoutMs);
+}
+
 void SerialPort::Close() { device_.reset(); }
 
 }  // namespace quillon

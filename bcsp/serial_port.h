@@ -42,6 +42,9 @@ class SerialPort {
   void PutByte(std::uint8_t byte);
   // The next received byte, served from the input buffer; false at once when none has arrived.
   bool GetByte(std::uint8_t* byte);
+  // Waits at most timeoutMs for input or for `stop`; at once kInput while bytes are buffered.
+  // kUnsupported when the port is closed or its device cannot wait.
+  platform::InputWait WaitForInput(platform::Event* stop, std::uint32_t timeoutMs);
   void Close();
 
   bool IsOpen() const { return device_ != nullptr; }

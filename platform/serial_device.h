@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/errors.h"
+#include "platform/kernel_objects.h"
 
 namespace quillon::platform {
 
@@ -43,6 +44,14 @@ inline constexpr Timeouts kReadReturnsAtOnce{0xFFFFFFFFu, 0, 0, 0, 0};
 
 enum class ModemLine { kClearDtr, kClearRts, kSetDtr, kSetRts };
 
+// How a wait for input ended.
+enum class InputWait : std::uint8_t {
+  kInput,        // a byte waits to be read (or the line reports a fault that a read will show)
+  kStopped,      // the stop event is set
+  kTimedOut,     // the time passed with neither
+  kUnsupported,  // this device cannot wait: the caller sleeps instead
+};
+
 class SerialDevice {
  public:
   virtual ~SerialDevice() = default;  // closes the device
@@ -55,6 +64,9 @@ class SerialDevice {
   virtual ErrorCode Read(std::span<std::uint8_t> buffer, std::uint32_t* got) = 0;
   // kErrorTimeout, with *written short, when the write time-outs passed before all was taken.
   virtual ErrorCode Write(std::span<const std::uint8_t> bytes, std::uint32_t* written) = 0;
+  // Waits at most timeoutMs for a byte to arrive or for `stop` (may be null) to be set, and
+  // ends as soon as either happens, without depending on the scheduler's tick.
+  virtual InputWait WaitForInput(Event* /*stop*/, std::uint32_t /*timeoutMs*/) { return InputWait::kUnsupported; }
 };
 
 class SerialDevices {

@@ -191,7 +191,7 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
         break;
       case SLEEP_STATE:
         trace.Printf(KindInfo, kTraceCategory, L"SLEEP_STATE");
-        if (lastPause != 0) platform_.clock->Sleep(1);
+        if (lastPause != 0) WaitForLine(stopEvent);
         state_ = POLL_STATE;
         break;
       case EXIT_STATE:
@@ -200,6 +200,14 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
         if (errorStatusSeen_ || keysLeftOut_) return kPsConfigNotCompleted;
         return stopped ? kPsConfigDone : ReadResult();
     }
+  }
+}
+
+// One paused pass: at most kPauseWaitMs, cut short by a byte on the line or the stop request, so
+// that an answer is taken as soon as it comes. A device that cannot wait gets the plain sleep.
+void PSConfig::WaitForLine(platform::Event* stopEvent) {
+  if (port_.WaitForInput(stopEvent, kPauseWaitMs) == platform::InputWait::kUnsupported) {
+    platform_.clock->Sleep(kPauseWaitMs);
   }
 }
 

@@ -62,6 +62,8 @@ class PSConfig {
   static constexpr std::uint32_t kResetWaitMs = 2000;
   // A read request not answered in this time is given up (the module dropped it, or its answer).
   static constexpr std::uint32_t kReadAnswerMs = 3000;
+  // The longest wait of a pass in which the link sends nothing; 25 of them space re-sends.
+  static constexpr std::uint32_t kPauseWaitMs = 1;
 
   PSConfig(const platform::Platform& platform, PsKeyList& list, BcspLink& link, SerialPort& port, Console& console);
   PSConfig(const PSConfig&) = delete;
@@ -96,6 +98,7 @@ class PSConfig {
   void GiveUpRead();
   bool PassGate();
   int ReadResult() const;
+  void WaitForLine(platform::Event* stopEvent);
 
   const platform::Platform& platform_;
   PsKeyList& list_;

@@ -2,6 +2,7 @@
 
 #include <linux/futex.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -12,6 +13,8 @@
 #include <cstring>
 
 #include "platform/posix/deadline.h"
+#include "platform/posix/descriptor.h"
+#include "platform/posix/pollable_event.h"
 #include "platform/posix/shared_block.h"
 
 namespace quillon::platform::posix {
@@ -73,20 +76,37 @@ long Futex(std::atomic<std::uint32_t>* word, int operation, std::uint32_t value,
 }
 
 // A manual-reset event: one word, 0 or 1, with futex waits. Named events keep the word in a
-// shared block; private ones in this object.
-class FutexEvent final : public Event {
+// shared block; private ones in this object, with an eventfd beside it that is readable while
+// the event is set, so that a wait on a port can end on a stop request.
+class FutexEvent final : public PollableEvent {
  public:
-  FutexEvent(std::unique_ptr<SharedBlock> block, bool initiallySet) : block_(std::move(block)) {
+  FutexEvent(std::unique_ptr<SharedBlock> block, bool initiallySet)
+      : block_(std::move(block)), readiness_(block_ ? -1 : eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     word_ = block_ ? static_cast<std::atomic<std::uint32_t>*>(block_->Data()) : &ownWord_;
-    if (!block_) word_->store(initiallySet ? 1u : 0u);
+    if (!block_) {
+      word_->store(0);
+      if (initiallySet) Set();
+    }
   }
 
   void Set() override {
     word_->store(1);
     Futex(word_, FUTEX_WAKE, INT_MAX, nullptr);
+    if (readiness_.get() >= 0) {
+      const std::uint64_t one = 1;
+      (void)!write(readiness_.get(), &one, sizeof one);
+    }
   }
 
-  void Reset() override { word_->store(0); }
+  void Reset() override {
+    word_->store(0);
+    if (readiness_.get() >= 0) {
+      std::uint64_t count = 0;
+      (void)!read(readiness_.get(), &count, sizeof count);
+    }
+  }
+
+  int ReadinessDescriptor() const override { return readiness_.get(); }
 
   bool Wait(std::uint32_t timeoutMs) override {
     if (word_->load() == 1) return true;
@@ -105,6 +125,7 @@ class FutexEvent final : public Event {
 
  private:
   std::unique_ptr<SharedBlock> block_;
+  Descriptor readiness_;
   std::atomic<std::uint32_t> ownWord_{0};
   std::atomic<std::uint32_t>* word_;
 };

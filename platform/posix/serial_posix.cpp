@@ -14,6 +14,7 @@
 
 #include "platform/posix/deadline.h"
 #include "platform/posix/descriptor.h"
+#include "platform/posix/pollable_event.h"
 #include "platform/posix/serial_termios.h"
 
 namespace quillon::platform::posix {
@@ -114,6 +115,29 @@ class PosixSerialDevice final : public SerialDevice {
       if (poll(&waiting, 1, waitMs) < 0 && errno != EINTR) return LastErrno();
     }
     return kSuccess;
+  }
+
+  // poll() on the port and the stop event's descriptor together. A stop event without one is
+  // tested after a wait on the port alone, which is still at most timeoutMs late. A line that
+  // has hung up (the other end of a pseudo-terminal closed) polls ready for ever, though a read
+  // brings nothing: then only the stop event is waited on, so that a pass never spins; the
+  // link's read of every pass still takes whatever the line holds.
+  InputWait WaitForInput(Event* stop, std::uint32_t timeoutMs) override {
+    const auto* pollable = dynamic_cast<const PollableEvent*>(stop);
+    const int stopFd = pollable != nullptr ? pollable->ReadinessDescriptor() : -1;
+    pollfd waiting[2] = {{fd_.get(), POLLIN, 0}, {stopFd, POLLIN, 0}};
+    const int timeout = static_cast<int>(std::min<std::uint32_t>(timeoutMs, 0x7FFFFFFF));
+    int ready = poll(waiting, stopFd >= 0 ? 2 : 1, timeout);
+    if (ready > 0 && (waiting[0].revents & (POLLHUP | POLLERR)) != 0) {
+      ready = stopFd >= 0 ? poll(&waiting[1], 1, timeout) : (poll(nullptr, 0, timeout), 0);
+      waiting[0].revents = 0;
+    }
+    if (ready < 0 && errno != EINTR) return InputWait::kUnsupported;
+    if ((stopFd >= 0 && (waiting[1].revents & POLLIN) != 0) || (stop != nullptr && stopFd < 0 && stop->Wait(0))) {
+      return InputWait::kStopped;
+    }
+    if ((waiting[0].revents & POLLIN) != 0) return InputWait::kInput;
+    return InputWait::kTimedOut;
   }
 
  private:

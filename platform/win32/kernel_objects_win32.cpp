@@ -1,5 +1,6 @@
 #include "platform/win32/kernel_objects_win32.h"
 
+#include "platform/win32/waitable_event.h"
 #include "platform/win32/win32_names.h"
 
 namespace quillon::platform::win32 {
@@ -43,9 +44,10 @@ class Win32Mutex final : public NamedMutex {
   Handle mutex_;
 };
 
-class Win32Event final : public Event {
+class Win32Event final : public WaitableEvent {
  public:
   explicit Win32Event(HANDLE event) : event_(event) {}
+  HANDLE NativeHandle() const override { return event_.get(); }
   void Set() override { SetEvent(event_.get()); }
   void Reset() override { ResetEvent(event_.get()); }
   // Only a wait that timed out says "not set": a failed wait counts as set, so that a loop that

@@ -41,6 +41,7 @@ class ScriptedDevice final : public platform::SerialDevice {
     chunk.erase(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(count));
     if (chunk.empty()) script_.reads.pop_front();
     *got = static_cast<std::uint32_t>(count);
+    if (count != 0) script_.deliveries.push_back(script_.calls.size() - 1);
     return platform::kSuccess;
   }
   platform::ErrorCode Write(std::span<const std::uint8_t> bytes, std::uint32_t* written) override {
@@ -48,6 +49,18 @@ class ScriptedDevice final : public platform::SerialDevice {
     script_.written.insert(script_.written.end(), bytes.begin(), bytes.end());
     *written = static_cast<std::uint32_t>(bytes.size());
     return platform::kSuccess;
+  }
+  platform::InputWait WaitForInput(platform::Event* stop, std::uint32_t timeoutMs) override {
+    if (!script_.canWait) return platform::InputWait::kUnsupported;
+    script_.calls.push_back("wait " + std::to_string(timeoutMs));
+    const int wait = ++script_.waits;
+    if (auto found = script_.arrivals.find(wait); found != script_.arrivals.end()) {
+      script_.reads.push_back(found->second);
+    }
+    if (wait == script_.stopAtWait && stop != nullptr) stop->Set();
+    if (stop != nullptr && stop->Wait(0)) return platform::InputWait::kStopped;
+    if (!script_.reads.empty()) return platform::InputWait::kInput;
+    return platform::InputWait::kTimedOut;
   }
 
  private:

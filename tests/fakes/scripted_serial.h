@@ -17,6 +17,16 @@ struct SerialScript {
   std::map<std::string, platform::ErrorCode> stepErrors;
   // Each read takes the next chunk (up to the caller's buffer size); none left: 0 bytes.
   std::deque<std::vector<std::uint8_t>> reads;
+  // WaitForInput: false makes the device one that cannot wait. A wait ends with kInput while
+  // reads are left, else with kStopped while the stop event is set, else it times out; the
+  // bytes of `arrivals[n]` come during the n-th wait (from 1), and `stopAtWait` sets the stop
+  // event during that wait.
+  bool canWait = true;
+  std::map<int, std::vector<std::uint8_t>> arrivals;
+  int stopAtWait = 0;
+  int waits = 0;
+  // Indexes into `calls` of the reads that delivered bytes.
+  std::vector<std::size_t> deliveries;
 
   // Filled in by the device.
   std::vector<std::string> calls;

@@ -11,10 +11,12 @@
 #include <fstream>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bcsp/serial_port.h"
 #include "platform/posix/clock_posix.h"
+#include "platform/posix/kernel_objects_posix.h"
 #include "platform/text.h"
 #include "platform/posix/serial_posix.h"
 #include "platform/posix/serial_termios.h"
@@ -36,7 +38,12 @@ class PseudoTerminal {
     EXPECT_EQ(unlockpt(master_), 0);
     path_ = ptsname(master_);
   }
-  ~PseudoTerminal() { close(master_); }
+  ~PseudoTerminal() { Close(); }
+  // The other end goes away: the port sees a hang-up.
+  void Close() {
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+  }
   PseudoTerminal(const PseudoTerminal&) = delete;
   PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
@@ -218,6 +225,69 @@ TEST_F(SerialOnPty, AFileThatIsNoTerminalRefusesTheLineState) {
   EXPECT_EQ(port.InitialiseWindows(platform::Utf8ToWide(file), 115200), kSerialLineStateRefused);
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(TraceLines().front(), L"Cannot Set Comm State baud=115200 LastError=50");
+}
+
+// A wait for input ends on what happens, never on its time-out: each case waits up to a minute,
+// so that a wait that missed its wake-up fails by its outcome.
+class WaitOnPty : public SerialOnPty {
+ protected:
+  void SetUp() override {
+    SerialOnPty::SetUp();
+    platform::ErrorCode error = platform::kSuccess;
+    stop = kernel.CreateManualResetEvent(L"", false, &error);
+    ASSERT_NE(stop, nullptr);
+    ASSERT_EQ(port.InitialiseWindows(platform::Utf8ToWide(pty.Path()), 115200), 0);
+  }
+  static constexpr std::uint32_t kLong = 60000;
+  platform::posix::PosixKernelObjects kernel{device.Root().ObjectPrefix()};
+  std::unique_ptr<platform::Event> stop;
+  SerialPort port{roles};
+};
+
+TEST_F(WaitOnPty, AByteThatArrivesDuringTheWaitEndsIt) {
+  std::thread sender([this] {
+    usleep(20000);
+    pty.Send({0x5A});
+  });
+  EXPECT_EQ(port.WaitForInput(stop.get(), kLong), platform::InputWait::kInput);
+  sender.join();
+  std::uint8_t byte = 0;
+  ASSERT_TRUE(port.GetByte(&byte));
+  EXPECT_EQ(byte, 0x5A);
+  // Nothing more on the line: a short wait runs out.
+  EXPECT_EQ(port.WaitForInput(stop.get(), 1), platform::InputWait::kTimedOut);
+}
+
+TEST_F(WaitOnPty, TheStopEventEndsTheWait) {
+  std::thread stopper([this] {
+    usleep(20000);
+    stop->Set();
+  });
+  EXPECT_EQ(port.WaitForInput(stop.get(), kLong), platform::InputWait::kStopped);
+  stopper.join();
+  // A reset event no longer ends a wait.
+  stop->Reset();
+  EXPECT_EQ(port.WaitForInput(stop.get(), 1), platform::InputWait::kTimedOut);
+}
+
+TEST_F(WaitOnPty, ANamedStopEventIsSeenAfterTheWait) {
+  platform::ErrorCode error = platform::kSuccess;
+  auto named = kernel.CreateManualResetEvent(L"QuillonWaitTest", true, &error);
+  ASSERT_NE(named, nullptr);
+  EXPECT_EQ(port.WaitForInput(named.get(), 1), platform::InputWait::kStopped);
+}
+
+// The other end has closed: the line polls ready with nothing to read. The wait must still
+// last its time (a pass must not spin) and still end on the stop event.
+TEST_F(WaitOnPty, AHungUpLineNeitherSpinsNorHidesTheStopEvent) {
+  pty.Close();
+  EXPECT_EQ(port.WaitForInput(stop.get(), 1), platform::InputWait::kTimedOut);
+  std::thread stopper([this] {
+    usleep(20000);
+    stop->Set();
+  });
+  EXPECT_EQ(port.WaitForInput(stop.get(), kLong), platform::InputWait::kStopped);
+  stopper.join();
 }
 
 }  // namespace
