@@ -11,23 +11,9 @@ if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 800x600x24" bash "$0" "$@"
 fi
 
-# A Wine prefix of its own (a hard-linked copy of the given one): Wine's desktop draws with the
-# display it started with, and the prefix's running desktop may have started without one.
-base=${WINEPREFIX:-$HOME/.wine}
-[ -f "$base/system.reg" ] || { echo "no Wine prefix at $base: SKIPPED"; exit 77; }
-prefix=$(mktemp -d)
-cp -al "$base/." "$prefix/"
-for file in system.reg user.reg userdef.reg; do
-  rm -f "$prefix/$file"
-  cp "$base/$file" "$prefix/$file"
-done
-export WINEPREFIX=$prefix
-wineserver -p </dev/null >/dev/null 2>&1
-stop_wine() {
-  wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$prefix"
-}
-trap stop_wine EXIT
+source "$(dirname "$0")/own_wine_prefix.sh"
+use_own_wine_prefix
+trap end_own_wine_prefix EXIT
 
 key='HKLM\Software\Microsoft\Bluetooth\Transports\BuiltIn\1'
 field=1000
@@ -45,7 +31,7 @@ set_baud REG_DWORD 921600
 
 wine "$corvin" </dev/null >/dev/null 2>&1 &
 first=$!
-trap 'kill $first 2>/dev/null || true; stop_wine' EXIT
+trap 'kill $first 2>/dev/null || true; end_own_wine_prefix' EXIT
 drive wait || { echo "corvin.exe showed no window"; exit 1; }
 [ "$(drive title)" = "Dialog" ] || { echo "the window's title is '$(drive title)'"; exit 1; }
 expect_field "" "start"

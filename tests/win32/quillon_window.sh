@@ -17,14 +17,16 @@ if [ -z "${DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 800x600x24" bash "$0" "$@"
 fi
 
+source "$(dirname "$0")/own_wine_prefix.sh"
+use_own_wine_prefix
 work=$(mktemp -d)
 module=
 program=
 cleanup() {
   [ -n "$program" ] && kill "$program" 2>/dev/null || true
   [ -n "$module" ] && kill "$module" 2>/dev/null || true
-  rm -f "$WINEPREFIX/dosdevices/com5"
   rm -rf "$work"
+  end_own_wine_prefix
 }
 trap cleanup EXIT
 
