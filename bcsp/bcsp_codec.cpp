@@ -35,7 +35,8 @@ BcspHeader BcspDecodeHeader(const BcspHeaderBytes& header) {
 BcspHeaderBytes BcspEncodeHeader(std::uint8_t seq, std::uint8_t ack, bool crcPresent, bool reliable,
                                  std::uint8_t channel, std::uint16_t length) {
   BcspHeaderBytes header{};
-  header[0] = static_cast<std::uint8_t>((seq & 0x07) | (ack & 0x07) << 3 | (crcPresent ? 0x40 : 0) | (reliable ? 0x80 : 0));
+  header[0] = static_cast<std::uint8_t>((seq & 0x07) | (ack & 0x07) << 3 | (crcPresent ? 0x40 : 0) |
+                                        (reliable ? 0x80 : 0));
   header[1] = static_cast<std::uint8_t>((channel & 0x0F) | (length & 0x0F) << 4);
   header[2] = static_cast<std::uint8_t>((length >> 4) & 0xFF);
   header[3] = BcspHeaderChecksum(header[0], header[1], header[2]);
@@ -170,11 +171,13 @@ std::size_t BcspHeaderChecksumLine(const BcspHeaderBytes& header, std::span<char
 std::size_t BcspCheckLine(const FrameCheck& check, std::span<char> out) {
   switch (check.verdict) {
     case FrameVerdict::kLengthWithCrc:
-      return FormatTo(out, "\n######################## Slip Length Error (With CRC) %d,%d\n", check.headerLength, check.count);
+      return FormatTo(out, "\n######################## Slip Length Error (With CRC) %d,%d\n", check.headerLength,
+                      check.count);
     case FrameVerdict::kCrcError:
       return FormatTo(out, "\n######################## CRC Error\n");
     case FrameVerdict::kLengthNoCrc:
-      return FormatTo(out, "\n######################## Slip Length Error (No CRC) %d,%d\n", check.headerLength, check.count);
+      return FormatTo(out, "\n######################## Slip Length Error (No CRC) %d,%d\n", check.headerLength,
+                      check.count);
     case FrameVerdict::kGood:
       break;
   }

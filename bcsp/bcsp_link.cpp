@@ -17,7 +17,6 @@ LinkMessage FollowingLinkMessage(LinkState state, LinkMessage pendingRequest) {
   return kTable[state][column];
 }
 
-
 BcspLink::BcspLink(SerialPort& port, platform::Clock& clock, Console& console)
     : port_(port), clock_(clock), console_(console) {}
 

@@ -40,9 +40,7 @@ double ThreadCpuSeconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 class Timing final : public RunObserver {
  public:
@@ -66,8 +64,8 @@ class Timing final : public RunObserver {
 };
 
 std::size_t FrameBytes(std::uint8_t seq, std::uint8_t ack, std::span<const std::uint8_t> payload) {
-  const BcspHeaderBytes header =
-      BcspEncodeHeader(seq, ack, true, true, kChannelBccmd, static_cast<std::uint16_t>(payload.size()));
+  const BcspHeaderBytes header = BcspEncodeHeader(seq, ack, true, true, kChannelBccmd,
+                                                  static_cast<std::uint16_t>(payload.size()));
   return BcspWireFrame(header, payload).size();
 }
 

@@ -19,9 +19,7 @@
 namespace quillon {
 namespace {
 
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 // Read system calls of this process so far.
 long long ReadCalls() {
@@ -81,7 +79,13 @@ void ReadPsr(benchmark::State& state) {
   state.counters["keys"] = found;
   state.counters["file_MB"] = static_cast<double>(size) / 1e6;
 }
-BENCHMARK(ReadPsr)->ArgName("keys")->Arg(100000)->Arg(static_cast<int>(PsKeyList::kMaxKeys))->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(ReadPsr)
+    ->ArgName("keys")
+    ->Arg(100000)
+    ->Arg(static_cast<int>(PsKeyList::kMaxKeys))
+    ->Iterations(5)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quillon

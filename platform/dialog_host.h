@@ -47,7 +47,7 @@ class DialogWindow {
   // the selected item and wrapping around. False when no item matches.
   virtual bool SelectListItem(int id, std::wstring_view prefix) = 0;
   virtual MessageBoxAnswer ShowMessageBox(std::wstring_view text, std::wstring_view caption, MessageBoxButtons buttons,
-                                      MessageBoxIcon icon) = 0;
+                                          MessageBoxIcon icon) = 0;
   // Queues a message for this dialog's procedure; any thread may call it. False when the
   // window is gone or the queue is full.
   virtual bool Post(std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam) = 0;

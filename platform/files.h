@@ -14,10 +14,10 @@
 namespace quillon::platform {
 
 enum class FileMode {
-  kReadExisting,    // read only; fails when the file does not exist, is a folder (kErrorDirectory)
-                    // or is no regular file (kErrorBadFileType): a pipe or a device never blocks
-                    // the opening nor feeds a reader without end
-  kWriteTruncate,   // write only; creates the file or empties it
+  kReadExisting,   // read only; fails when the file does not exist, is a folder (kErrorDirectory)
+                   // or is no regular file (kErrorBadFileType): a pipe or a device never blocks
+                   // the opening nor feeds a reader without end
+  kWriteTruncate,  // write only; creates the file or empties it
 };
 
 class File {

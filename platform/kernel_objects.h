@@ -25,7 +25,7 @@ class SharedMemory {
 };
 
 enum class WaitResult {
-  kObtained,   // the caller owns the mutex (also after a previous owner died holding it)
+  kObtained,  // the caller owns the mutex (also after a previous owner died holding it)
   kTimedOut,
   kFailed,
 };
@@ -60,7 +60,7 @@ class KernelObjects {
   // Creates or opens a manual-reset event; an empty name makes a private one. Opening an
   // existing event keeps its state.
   virtual std::unique_ptr<Event> CreateManualResetEvent(std::wstring_view name, bool initiallySet,
-                                             ErrorCode* error) = 0;
+                                                        ErrorCode* error) = 0;
   virtual std::uint32_t CurrentThreadId() = 0;
 };
 

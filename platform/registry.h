@@ -32,12 +32,10 @@ class RegistryKey {
   virtual ErrorCode EnumKey(std::uint32_t index, std::span<wchar_t> name, std::size_t* length) = 0;
   // Value at `index`: name as in EnumKey, type, and data into `data` (*dataLength bytes).
   virtual ErrorCode EnumValue(std::uint32_t index, std::span<wchar_t> name, std::size_t* nameLength,
-                              std::uint32_t* type, std::span<std::uint8_t> data,
-                              std::size_t* dataLength) = 0;
-  virtual ErrorCode QueryValue(std::wstring_view name, std::uint32_t* type,
-                               std::span<std::uint8_t> data, std::size_t* dataLength) = 0;
-  virtual ErrorCode SetValue(std::wstring_view name, std::uint32_t type,
-                             std::span<const std::uint8_t> data) = 0;
+                              std::uint32_t* type, std::span<std::uint8_t> data, std::size_t* dataLength) = 0;
+  virtual ErrorCode QueryValue(std::wstring_view name, std::uint32_t* type, std::span<std::uint8_t> data,
+                               std::size_t* dataLength) = 0;
+  virtual ErrorCode SetValue(std::wstring_view name, std::uint32_t type, std::span<const std::uint8_t> data) = 0;
   virtual ErrorCode DeleteValue(std::wstring_view name) = 0;
   virtual ErrorCode Flush() = 0;
 };
@@ -45,8 +43,7 @@ class RegistryKey {
 class Registry {
  public:
   virtual ~Registry() = default;
-  virtual ErrorCode OpenKey(std::wstring_view path, RegistryAccess access,
-                            std::unique_ptr<RegistryKey>* key) = 0;
+  virtual ErrorCode OpenKey(std::wstring_view path, RegistryAccess access, std::unique_ptr<RegistryKey>* key) = 0;
   // Creates the key and any missing parents, or opens it when it exists.
   virtual ErrorCode CreateKey(std::wstring_view path, std::unique_ptr<RegistryKey>* key) = 0;
   // Deletes a key that has no subkeys (kErrorAccessDenied when it has some).

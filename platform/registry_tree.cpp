@@ -75,9 +75,8 @@ std::vector<std::wstring> SplitKeyPath(std::wstring_view path) {
 }
 
 bool IsStorableName(std::wstring_view name, bool isKey) {
-  return std::none_of(name.begin(), name.end(), [isKey](wchar_t c) {
-    return c < 0x20 || c == 0x7F || (isKey && c == L'\\');
-  });
+  return std::none_of(name.begin(), name.end(),
+                      [isKey](wchar_t c) { return c < 0x20 || c == 0x7F || (isKey && c == L'\\'); });
 }
 
 namespace {

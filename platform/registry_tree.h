@@ -24,7 +24,7 @@ struct RegistryValue {
 
 struct RegistryNode {
   std::wstring name;
-  std::vector<RegistryValue> values;                   // sorted without regard to case
+  std::vector<RegistryValue> values;                    // sorted without regard to case
   std::vector<std::unique_ptr<RegistryNode>> children;  // sorted without regard to case
 
   RegistryNode* FindChild(std::wstring_view childName) const;

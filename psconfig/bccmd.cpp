@@ -15,7 +15,7 @@ std::size_t EncodeBccmdRequest(const PsKeyItem& item, std::span<std::uint8_t> ou
   const std::size_t values = std::min<std::size_t>(item.valueCount, PsKeyItem::kMaxValues);
   const std::size_t size = 2 * (kBccmdHeaderWords + values);
   if (out.size() < size) return 0;
-  const std::uint16_t header[kBccmdHeaderWords] = {item.type,   item.length, item.sequence, item.varId,
+  const std::uint16_t header[kBccmdHeaderWords] = {item.type,   item.length, item.sequence,   item.varId,
                                                    item.status, item.psKey,  item.valueCount, item.stores};
   std::size_t at = 0;
   auto put = [&](std::uint16_t word) {
@@ -46,7 +46,8 @@ BccmdMessage DecodeBccmdMessage(std::span<const std::uint8_t> bytes) {
   return message;
 }
 
-std::size_t FormatHexLine(std::span<const std::uint8_t> bytes, bool spaced, std::size_t stopAt, std::span<wchar_t> out) {
+std::size_t FormatHexLine(std::span<const std::uint8_t> bytes, bool spaced, std::size_t stopAt,
+                          std::span<wchar_t> out) {
   static constexpr wchar_t kDigits[] = L"0123456789abcdef";
   if (out.empty()) return 0;
   std::size_t used = 0;

@@ -1,6 +1,6 @@
 // The programming run: the polled state machine around the link and the BCCMD steps.
-#include "platform/platform.h"
 #include "psconfig/programming_run.h"
+#include "platform/platform.h"
 #include "trace/trace.h"
 #include "trace/trace_scope.h"
 
@@ -87,7 +87,8 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
     return loaded;
   }
   if (!ArrangeReads(list_, options_, &reads_, &firstWrite_)) {
-    trace.Printf(KindImportant, kTraceCategory, L"Cannot hold the reads of the %u keys of %s", list_.count - 2, psrPath);
+    trace.Printf(KindImportant, kTraceCategory, L"Cannot hold the reads of the %u keys of %s", list_.count - 2,
+                 psrPath);
     return kPsConfigNotCompleted;
   }
   // The reader has added the warm reset after the keys.

@@ -56,7 +56,8 @@ PsrLine PsrReader::ParseLine(std::string_view line, std::span<std::uint16_t> val
   if (i >= line.size() || (line[i] != '&' && line[i] != '?')) return result;
   ++i;
   std::uint32_t key = 0;
-  while (i < line.size() && platform::HexDigitValue(line[i]) >= 0) key = key * 16 + static_cast<std::uint32_t>(platform::HexDigitValue(line[i++]));
+  while (i < line.size() && platform::HexDigitValue(line[i]) >= 0)
+    key = key * 16 + static_cast<std::uint32_t>(platform::HexDigitValue(line[i++]));
   if (key == 0) return result;
   skipWhite();
   if (i >= line.size() || line[i] != '=') return result;
@@ -74,12 +75,14 @@ PsrLine PsrReader::ParseLine(std::string_view line, std::span<std::uint16_t> val
     if (line[i] == '"') {
       // Every byte after the quote, the closing quote and trailing blanks included, widened as
       // a signed 8-bit number.
-      for (++i; i < line.size(); ++i) store(static_cast<std::uint16_t>(static_cast<std::int16_t>(static_cast<std::int8_t>(line[i]))));
+      for (++i; i < line.size(); ++i)
+        store(static_cast<std::uint16_t>(static_cast<std::int16_t>(static_cast<std::int8_t>(line[i]))));
       break;
     }
     if (platform::HexDigitValue(line[i]) < 0) break;
     std::uint16_t value = 0;
-    while (i < line.size() && platform::HexDigitValue(line[i]) >= 0) value = static_cast<std::uint16_t>(value * 16 + platform::HexDigitValue(line[i++]));
+    while (i < line.size() && platform::HexDigitValue(line[i]) >= 0)
+      value = static_cast<std::uint16_t>(value * 16 + platform::HexDigitValue(line[i++]));
     store(value);
   }
   result.tooManyValues = count > PsKeyItem::kMaxValues;
@@ -100,12 +103,14 @@ std::uint32_t PsrReader::ParseKeys(platform::File& file, PsKeyList& list, bool l
     }
     const PsrLine parsed = ParseLine(std::string_view(line.data(), std::strlen(line.data())), values);
     if (parsed.tooManyValues && report != nullptr) {
-      if (report->keysLeftOut < PsrReport::kListed) report->leftOut[report->keysLeftOut] = {parsed.key, cursor.lastLine};
+      if (report->keysLeftOut < PsrReport::kListed)
+        report->leftOut[report->keysLeftOut] = {parsed.key, cursor.lastLine};
       ++report->keysLeftOut;
     }
     if (!parsed.isKey) continue;
     ++list.count;
-    if (load) list.AddKey(parsed.key, std::span<const std::uint16_t>(values.data(), parsed.valueCount), cursor.lastLine);
+    if (load)
+      list.AddKey(parsed.key, std::span<const std::uint16_t>(values.data(), parsed.valueCount), cursor.lastLine);
   }
   return list.count;
 }

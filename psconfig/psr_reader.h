@@ -18,7 +18,7 @@
 namespace quillon {
 
 struct PsrLine {
-  bool isKey = false;        // a key line that goes into the list
+  bool isKey = false;          // a key line that goes into the list
   bool tooManyValues = false;  // a key line with more than 188 values, left out
   std::uint16_t key = 0;
   std::size_t valueCount = 0;  // values stored into the caller's buffer
@@ -49,8 +49,8 @@ enum class PsrLoad {
   kNoKeys,       // no key line that can be sent (the report says whether some were left out)
   kTooManyKeys,  // more keys than the list can hold, or no memory for them
   kRewindFailed,
-  kChanged,      // the second pass found another number of keys than the first
-  kStopped,      // the stop event was set while the file was read
+  kChanged,  // the second pass found another number of keys than the first
+  kStopped,  // the stop event was set while the file was read
 };
 
 struct PsrLoadResult {

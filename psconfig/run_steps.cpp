@@ -53,7 +53,8 @@ void PSConfig::CompleteRequest(std::uint16_t status) {
     if (item.varId == kVarIdPsKey) {
       trace.Printf(KindImportant, kTraceCategory, L"Key &%04x refused by the module, status %d", item.psKey, status);
     } else {
-      trace.Printf(KindImportant, kTraceCategory, L"Request 0x%04x refused by the module, status %d", item.varId, status);
+      trace.Printf(KindImportant, kTraceCategory, L"Request 0x%04x refused by the module, status %d", item.varId,
+                   status);
     }
   }
   if (observer_ != nullptr) observer_->RequestCompleted(index, status);

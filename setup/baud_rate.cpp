@@ -34,7 +34,8 @@ void WriteBackupBaud(platform::Registry& registry, std::wstring_view path, std::
 }  // namespace
 
 std::int32_t BaudRateOfValue(std::uint32_t value) {
-  const auto entry = std::find_if(kBaudTable.begin(), kBaudTable.end(), [&](const BaudValue& e) { return e.value == value; });
+  const auto entry = std::find_if(kBaudTable.begin(), kBaudTable.end(),
+                                  [&](const BaudValue& e) { return e.value == value; });
   return entry != kBaudTable.end() ? entry->rate : 0;
 }
 
@@ -62,8 +63,8 @@ int BaudRate::ReadBaudrateIfAnyFromPsr(std::wstring_view path, std::int32_t* new
   while (PsrReader::ReadLine(*file, line.get(), PsrReader::kLineCapacity)) {
     const std::string_view text(line.get(), std::strlen(line.get()));
     T().Printf(KindInfo, kTraceCategory, L"Line read from PSR file: %s", platform::Utf8ToWide(text));
-    const PsrLine parsed =
-        PsrReader::ParseLine(text, std::span<std::uint16_t>(values.get(), PsrReader::kValueCapacity));
+    const PsrLine parsed = PsrReader::ParseLine(text,
+                                                std::span<std::uint16_t>(values.get(), PsrReader::kValueCapacity));
     if (!parsed.isKey || parsed.valueCount == 0) continue;
     if (std::find(kBaudKeys.begin(), kBaudKeys.end(), parsed.key) == kBaudKeys.end()) continue;
     found = true;

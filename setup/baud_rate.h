@@ -23,8 +23,13 @@ struct BaudValue {
   std::int32_t rate;
 };
 inline constexpr std::array<BaudValue, 7> kBaudTable = {{
-    {0x009D, 38400}, {0x00EC, 57600}, {0x01D8, 115200}, {0x03B0, 230400},
-    {0x075F, 460800}, {0x0EBF, 921600}, {0x161E, 1382400},
+    {0x009D, 38400},
+    {0x00EC, 57600},
+    {0x01D8, 115200},
+    {0x03B0, 230400},
+    {0x075F, 460800},
+    {0x0EBF, 921600},
+    {0x161E, 1382400},
 }};
 
 // The rate a key value stands for; 0 for a value outside the table.

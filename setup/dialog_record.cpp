@@ -6,15 +6,22 @@ namespace quillon {
 
 std::wstring_view ButtonString(int id) {
   switch (id) {
-    case kStringStart: return L"Start";
-    case kStringStop: return L"Stop";
-    case kStringReset: return L"Reset";
-    case kStringClose: return L"Close";
-    default: return {};
+    case kStringStart:
+      return L"Start";
+    case kStringStop:
+      return L"Stop";
+    case kStringReset:
+      return L"Reset";
+    case kStringClose:
+      return L"Close";
+    default:
+      return {};
   }
 }
 
-void DialogRecord::SetStatus(const wchar_t* text) { SetStatus(text != nullptr ? std::wstring_view(text) : std::wstring_view()); }
+void DialogRecord::SetStatus(const wchar_t* text) {
+  SetStatus(text != nullptr ? std::wstring_view(text) : std::wstring_view());
+}
 
 void DialogRecord::SetStatus(std::wstring_view text) {
   {

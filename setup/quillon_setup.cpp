@@ -23,11 +23,21 @@ std::wstring ProgrammingErrorText(int r, std::wstring_view port) {
   std::array<wchar_t, QuillonSetup::kTextChars> text{};
   const std::span<wchar_t> out(text);
   switch (r) {
-    case 1: FormatTo(out, L"Error programming not terminated correctly during programming the radio module"); break;
-    case 2: FormatTo(out, L"Error unable to open or config the COM port %sduring programming the radio module", port); break;
-    case 3: FormatTo(out, L"Error unable to open the PSR file during programming the radio module"); break;
-    case 4: FormatTo(out, L"Error PSR file invalid during programming the radio module"); break;
-    default: FormatTo(out, L"Unknown Error %d during programming the radio module", r); break;
+    case 1:
+      FormatTo(out, L"Error programming not terminated correctly during programming the radio module");
+      break;
+    case 2:
+      FormatTo(out, L"Error unable to open or config the COM port %sduring programming the radio module", port);
+      break;
+    case 3:
+      FormatTo(out, L"Error unable to open the PSR file during programming the radio module");
+      break;
+    case 4:
+      FormatTo(out, L"Error PSR file invalid during programming the radio module");
+      break;
+    default:
+      FormatTo(out, L"Unknown Error %d during programming the radio module", r);
+      break;
   }
   return text.data();
 }
@@ -61,7 +71,8 @@ int QuillonSetup::WorkingThread() {
         result = DirectProgramming();
       } else if (recovered != 0) {
         std::array<wchar_t, kTextChars> text{};
-        FormatTo(std::span<wchar_t>(text), L"Unable to restore the Bluetooth stack of an interrupted setup (%d).", recovered);
+        FormatTo(std::span<wchar_t>(text), L"Unable to restore the Bluetooth stack of an interrupted setup (%d).",
+                 recovered);
         failureText = text.data();
         result = recovered;
       } else {
@@ -69,9 +80,14 @@ int QuillonSetup::WorkingThread() {
       }
       break;
     }
-    case StateStackInactive: result = ProgramWhileStackInactive(); break;
-    case StateSetupCompleted: result = FinishSetup(); break;
-    default: return 0;
+    case StateStackInactive:
+      result = ProgramWhileStackInactive();
+      break;
+    case StateSetupCompleted:
+      result = FinishSetup();
+      break;
+    default:
+      return 0;
   }
   scope.Store(result);
   scope.Report();
@@ -108,7 +124,9 @@ std::wstring QuillonSetup::ResumeProblem() {
   }
   std::string shortcut;
   if (!values.programPath.empty() && !FormatShortcutText(values, &shortcut)) {
-    FormatTo(out, L"The resume command would be longer than %d bytes: the program's path, port, PSR file and transport key are too long.",
+    FormatTo(out,
+             L"The resume command would be longer than %d bytes: the program's path, port, PSR file and transport key "
+             L"are too long.",
              static_cast<int>(kShortcutBytes - 1));
     return text.data();
   }
@@ -190,7 +208,8 @@ int QuillonSetup::UpdatePSKeys() {
     scope.Store(kPsrFileNotOpened);
     scope.Report();
   } else if (path.size() >= kTextChars) {
-    T().Printf(KindImportant, kTraceCategory, L"The PSR path is longer than %d characters", static_cast<int>(kTextChars - 1));
+    T().Printf(KindImportant, kTraceCategory, L"The PSR path is longer than %d characters",
+               static_cast<int>(kTextChars - 1));
     scope.Store(kPsrFileNotOpened);
     scope.Report();
   } else {

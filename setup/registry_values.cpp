@@ -49,7 +49,8 @@ platform::ErrorCode ReadDword(platform::RegistryKey& key, std::wstring_view name
 
 platform::ErrorCode WriteDword(platform::RegistryKey& key, std::wstring_view name, std::uint32_t value) {
   const std::array<std::uint8_t, 4> data = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                                            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+                                            static_cast<std::uint8_t>(value >> 16),
+                                            static_cast<std::uint8_t>(value >> 24)};
   return key.SetValue(name, platform::kRegDword, data);
 }
 

@@ -45,7 +45,8 @@ int SetupRecovery::RecoverInterruptedSetup() {
   if (!port.empty()) stack_.FindRegistry(kTransportsPath, platform::kRegSz, L"Name", MarkedPortName(port), &marked);
   if (!backup && !marked.found && !hciMarked) return scope.Result();
 
-  trace.Printf(KindImportant, kTraceCategory, L"An interrupted setup left the stack of %s de-activated: restoring it", port);
+  trace.Printf(KindImportant, kTraceCategory, L"An interrupted setup left the stack of %s de-activated: restoring it",
+               port);
   record_.SetStatus(L"Restoring the Bluetooth stack after an interrupted setup");
   if (backup) {
     // The transport key still marked; else the one already unmarked; else the path the command
@@ -61,7 +62,8 @@ int SetupRecovery::RecoverInterruptedSetup() {
       target = record_.m_transportReg;
     }
     if (target.empty()) {
-      trace.Printf(KindImportant, kTraceCategory, L"No transport key to restore the backup %s to: it is kept", kBackupPath);
+      trace.Printf(KindImportant, kTraceCategory, L"No transport key to restore the backup %s to: it is kept",
+                   kBackupPath);
       scope.Store(kTransportNotFound);
       scope.Report();
     } else {
@@ -94,7 +96,8 @@ int SetupRecovery::RecoverInterruptedSetup() {
     record_.SetStatus(L"The Bluetooth stack of an interrupted setup has been restored.");
   } else {
     std::array<wchar_t, 260> text{};
-    FormatTo(std::span<wchar_t>(text), L"Unable to restore the Bluetooth stack of an interrupted setup (%d).", scope.Result());
+    FormatTo(std::span<wchar_t>(text), L"Unable to restore the Bluetooth stack of an interrupted setup (%d).",
+             scope.Result());
     record_.SetStatus(text.data());
   }
   trace.Printf(KindImportant, kTraceCategory, L"Restoring the stack after an interrupted setup: %d", scope.Result());

@@ -22,8 +22,8 @@ struct SetupRoles {
 // at `baudRate`; returns when done or when `stop` is set. Results: 0 done (or stopped after the
 // warm reset was sent), kProgrammingStoppedEarly, 1 not completed, 2 port, 3 file, 4 no keys;
 // anything else is an unknown failure.
-using ProgrammingRun =
-    std::function<int(std::wstring_view port, std::uint32_t baudRate, std::wstring_view psrPath, platform::Event* stop)>;
+using ProgrammingRun = std::function<int(std::wstring_view port, std::uint32_t baudRate, std::wstring_view psrPath,
+                                         platform::Event* stop)>;
 
 // The run was stopped before the module was sent its warm reset: the setup carries on as after a
 // successful run, but the module still talks at its old rate, so the rate in the registry stays.

@@ -39,7 +39,9 @@ struct EnumeratedValue {
   std::uint32_t type = 0;
   std::array<std::uint8_t, kStringDataBytes> data{};
   std::size_t length = 0;
-  std::span<const std::uint8_t> Data() const { return std::span<const std::uint8_t>(data.data(), std::min(length, data.size())); }
+  std::span<const std::uint8_t> Data() const {
+    return std::span<const std::uint8_t>(data.data(), std::min(length, data.size()));
+  }
 };
 
 bool ValueAt(RegistryKey& key, std::uint32_t index, EnumeratedValue* value) {
@@ -151,7 +153,8 @@ int StackRegistry::CopyRegistryKeys(std::wstring_view source, std::wstring_view 
       for (std::uint32_t index = 0; ValueAt(*from, index, &value); ++index) {
         error = to->SetValue(value.name, value.type, value.Data());
         if (error != platform::kSuccess) {
-          T().Printf(KindImportant, kTraceCategory, L"Unable to create the value key %s %s (%d)", target, value.name, error);
+          T().Printf(KindImportant, kTraceCategory, L"Unable to create the value key %s %s (%d)", target, value.name,
+                     error);
           scope.Store(kValueNotCopied);
           scope.Report();
           break;
@@ -279,7 +282,8 @@ int StackRegistry::ActivateMsStack(std::wstring_view port, bool deleteBackup) {
   bool refused = false;
   if (!IsTransportKeyPath(record_.m_transportReg)) {
     // An empty path would copy the backup over the registry's root.
-    T().Printf(KindImportant, kTraceCategory, L"Refusing to restore the transport key to \"%s\"", record_.m_transportReg);
+    T().Printf(KindImportant, kTraceCategory, L"Refusing to restore the transport key to \"%s\"",
+               record_.m_transportReg);
     refused = true;
     scope.Store(kTransportPathRefused);
     scope.Report();

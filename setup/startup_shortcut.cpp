@@ -36,14 +36,16 @@ bool FormatShortcutText(const ShortcutValues& values, std::string* text) {
   std::string psr;
   std::string transport;
   std::string baud;
-  if (program.size() >= kShortcutBytes || !ConvertCommandLineIntegerOptionToCharString(kOptionState, values.state, &state) ||
+  if (program.size() >= kShortcutBytes ||
+      !ConvertCommandLineIntegerOptionToCharString(kOptionState, values.state, &state) ||
       !ConvertCommandLineStringOptionToCharString(kOptionPort, values.port, &port) ||
       !ConvertCommandLineStringOptionToCharString(kOptionPsr, values.psrFile, &psr) ||
       !ConvertCommandLineStringOptionToCharString(kOptionTransportReg, values.transportReg, &transport) ||
       !ConvertCommandLineIntegerOptionToCharString(kOptionBaudrate, values.baudrate, &baud)) {
     return false;
   }
-  const std::size_t count = program.size() + state.size() + port.size() + psr.size() + baud.size() + transport.size() + 5;
+  const std::size_t count = program.size() + state.size() + port.size() + psr.size() + baud.size() + transport.size() +
+                            5;
   std::string result = std::to_string(count);
   result += "#\"" + program + "\" " + state + " " + port + " " + psr + " " + baud + " " + transport;
   // The whole text and its zero byte must fit the 260-byte buffer: a cut text would resume with
@@ -54,7 +56,7 @@ bool FormatShortcutText(const ShortcutValues& values, std::string* text) {
 }
 
 ShortcutValues StartupShortcut::ValuesFor(std::int32_t state) {
-  return ShortcutValues{system_.OwnPath(), state, record_.ComPort(), record_.PsrFile(), record_.m_baudrate,
+  return ShortcutValues{system_.OwnPath(),     state, record_.ComPort(), record_.PsrFile(), record_.m_baudrate,
                         record_.m_transportReg};
 }
 

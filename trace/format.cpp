@@ -46,7 +46,8 @@ std::int64_t AsSigned(const auto& arg) {
 }
 
 template <typename CharT>
-void PutNumber(Output<CharT>& out, const Placeholder& placeholder, bool negative, std::uint64_t magnitude, unsigned base, bool upper) {
+void PutNumber(Output<CharT>& out, const Placeholder& placeholder, bool negative, std::uint64_t magnitude,
+               unsigned base, bool upper) {
   CharT digits[24];
   std::size_t count = 0;
   do {
@@ -54,7 +55,9 @@ void PutNumber(Output<CharT>& out, const Placeholder& placeholder, bool negative
     digits[count++] = static_cast<CharT>(digit < 10 ? '0' + digit : (upper ? 'A' : 'a') + digit - 10);
     magnitude /= base;
   } while (magnitude != 0);
-  const std::size_t precisionZeros = placeholder.hasPrecision && placeholder.precision > count ? placeholder.precision - count : 0;
+  const std::size_t precisionZeros = placeholder.hasPrecision && placeholder.precision > count
+                                         ? placeholder.precision - count
+                                         : 0;
   const std::size_t length = count + precisionZeros + (negative ? 1 : 0);
   const std::size_t padding = placeholder.width > length ? placeholder.width - length : 0;
   const bool zeroPad = placeholder.zero && !placeholder.left && !placeholder.hasPrecision;
@@ -76,7 +79,8 @@ void PutText(Output<CharT>& out, const Placeholder& placeholder, std::basic_stri
 }
 
 template <typename CharT>
-std::size_t Format(std::span<CharT> buffer, std::basic_string_view<CharT> format, std::span<const FormatArg<CharT>> args) {
+std::size_t Format(std::span<CharT> buffer, std::basic_string_view<CharT> format,
+                   std::span<const FormatArg<CharT>> args) {
   Output<CharT> out(buffer);
   std::size_t next = 0;
   for (std::size_t i = 0; i < format.size(); ++i) {
@@ -95,12 +99,15 @@ std::size_t Format(std::span<CharT> buffer, std::basic_string_view<CharT> format
       (format[i] == '-' ? placeholder.left : placeholder.zero) = true;
     }
     for (; i < format.size() && format[i] >= '0' && format[i] <= '9'; ++i) {
-      placeholder.width = std::min<std::size_t>(placeholder.width * 10 + static_cast<std::size_t>(format[i] - '0'), 4096);
+      placeholder.width = std::min<std::size_t>(placeholder.width * 10 + static_cast<std::size_t>(format[i] - '0'),
+                                                4096);
     }
     if (i < format.size() && format[i] == '.') {
       placeholder.hasPrecision = true;
       for (++i; i < format.size() && format[i] >= '0' && format[i] <= '9'; ++i) {
-        placeholder.precision = std::min<std::size_t>(placeholder.precision * 10 + static_cast<std::size_t>(format[i] - '0'), 4096);
+        placeholder.precision = std::min<std::size_t>(placeholder.precision * 10 +
+                                                          static_cast<std::size_t>(format[i] - '0'),
+                                                      4096);
       }
     }
     while (i < format.size() && (format[i] == 'l' || format[i] == 'h' || format[i] == 'z')) ++i;
@@ -123,9 +130,11 @@ std::size_t Format(std::span<CharT> buffer, std::basic_string_view<CharT> format
       const CharT c = static_cast<CharT>(Masked(arg));
       PutText(out, placeholder, std::basic_string_view<CharT>(&c, 1));
     } else if (conversion == 'd' || conversion == 'i') {
-      const std::int64_t value = arg.kind == FormatArgKind::kSigned || arg.bytes < 8 ? AsSigned(arg)
-                                                                                    : static_cast<std::int64_t>(arg.number);
-      const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+      const std::int64_t value = arg.kind == FormatArgKind::kSigned || arg.bytes < 8
+                                     ? AsSigned(arg)
+                                     : static_cast<std::int64_t>(arg.number);
+      const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value)
+                                                : static_cast<std::uint64_t>(value);
       PutNumber(out, placeholder, value < 0, magnitude, 10, false);
     } else {
       PutNumber(out, placeholder, false, Masked(arg), conversion == 'u' ? 10 : 16, conversion == 'X');

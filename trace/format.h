@@ -29,8 +29,8 @@ struct FormatArg {
 namespace format_detail {
 
 template <typename T, typename CharT>
-concept Text = std::convertible_to<const T&, std::basic_string_view<CharT>> ||
-               std::is_same_v<std::decay_t<T>, const CharT*> || std::is_same_v<std::decay_t<T>, CharT*>;
+concept Text = std::convertible_to<const T&, std::basic_string_view<CharT>> || std::is_same_v < std::decay_t<T>,
+const CharT* > || std::is_same_v<std::decay_t<T>, CharT*>;
 
 template <typename T>
 concept Integer = std::integral<T> || std::is_enum_v<T>;
@@ -119,7 +119,8 @@ FormatArg<CharT> MakeFormatArg(const T& value) {
     static_assert(std::integral<T>, "only integers and text can be formatted");
     arg.kind = std::is_signed_v<T> ? FormatArgKind::kSigned : FormatArgKind::kUnsigned;
     arg.bytes = static_cast<std::uint8_t>(sizeof(T));
-    arg.number = static_cast<std::uint64_t>(static_cast<std::conditional_t<std::is_signed_v<T>, std::int64_t, std::uint64_t>>(value));
+    arg.number = static_cast<std::uint64_t>(
+        static_cast<std::conditional_t<std::is_signed_v<T>, std::int64_t, std::uint64_t>>(value));
   }
   return arg;
 }

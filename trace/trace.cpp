@@ -49,7 +49,8 @@ void Trace::Initialise() {
     if (memory_->AlreadyExisted()) firstCreator_ = false;
     if (view_ == nullptr && memory_->Size() >= layout::kMemorySize) view_ = memory_->Data();
     if (!mutex_) mutex_ = platform_.kernel->CreateNamedMutex(layout::kMutexName, &error);
-    if (!startedEvent_) startedEvent_ = platform_.kernel->CreateManualResetEvent(layout::kStartedEventName, false, &error);
+    if (!startedEvent_)
+      startedEvent_ = platform_.kernel->CreateManualResetEvent(layout::kStartedEventName, false, &error);
   }
   if (firstCreator_) (void)platform_.registry->DeleteTree(layout::kRegistryKey);
 }

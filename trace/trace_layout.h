@@ -49,7 +49,8 @@ inline constexpr std::uint32_t kMaxRecordChars = (kMaxRecordSize - 22) / 2;
 
 // S: the record's size for a text of `characters` UTF-16 units.
 constexpr std::uint32_t RecordSize(std::size_t characters) {
-  return static_cast<std::uint32_t>(std::min<std::size_t>(2 * (std::min<std::size_t>(characters, kMaxRecordSize) + 12), kMaxRecordSize));
+  return static_cast<std::uint32_t>(
+      std::min<std::size_t>(2 * (std::min<std::size_t>(characters, kMaxRecordSize) + 12), kMaxRecordSize));
 }
 
 // R: the room a record of size S takes.
@@ -58,7 +59,8 @@ constexpr std::uint32_t PaddedSize(std::uint32_t recordSize) { return (recordSiz
 inline std::uint32_t LoadWord(const std::byte* memory, std::size_t offset) {
   std::uint8_t bytes[4];
   std::memcpy(bytes, memory + offset, 4);
-  return static_cast<std::uint32_t>(bytes[0] | (bytes[1] << 8) | (bytes[2] << 16)) | (static_cast<std::uint32_t>(bytes[3]) << 24);
+  return static_cast<std::uint32_t>(bytes[0] | (bytes[1] << 8) | (bytes[2] << 16)) |
+         (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
 
 inline void StoreWord(std::byte* memory, std::size_t offset, std::uint32_t value) {
@@ -69,8 +71,8 @@ inline void StoreWord(std::byte* memory, std::size_t offset, std::uint32_t value
 
 struct Placement {
   bool fits = false;
-  bool wraps = false;         // write kWrapMarker at writePos and place the record at areaStart
-  std::uint32_t at = 0;       // where the record goes
+  bool wraps = false;    // write kWrapMarker at writePos and place the record at areaStart
+  std::uint32_t at = 0;  // where the record goes
 };
 
 // Where a record of padded size R goes. The record must end strictly before readPos and before
@@ -80,9 +82,9 @@ struct Placement {
 constexpr Placement FindRoom(std::uint32_t areaStart, std::uint32_t readPos, std::uint32_t writePos,
                              std::uint32_t padded, std::uint32_t memorySize = kMemorySize) {
   const std::uint64_t areaEnd = std::uint64_t{areaStart} + kAreaSize;
-  const bool sound = areaStart >= kHeaderSize && areaStart % 4 == 0 && areaEnd <= memorySize &&
-                     writePos >= areaStart && writePos % 4 == 0 && writePos + std::uint64_t{4} <= areaEnd &&
-                     readPos >= areaStart && readPos <= areaEnd;
+  const bool sound = areaStart >= kHeaderSize && areaStart % 4 == 0 && areaEnd <= memorySize && writePos >= areaStart &&
+                     writePos % 4 == 0 && writePos + std::uint64_t{4} <= areaEnd && readPos >= areaStart &&
+                     readPos <= areaEnd;
   if (!sound) return {};
   if (writePos < readPos) {
     if (std::uint64_t{writePos} + padded < readPos) return {true, false, writePos};

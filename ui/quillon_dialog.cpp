@@ -21,9 +21,12 @@ platform::MessageBoxButtons ToPlatform(MessageBoxButtons buttons) {
 
 platform::MessageBoxIcon ToPlatform(MessageBoxIcon icon) {
   switch (icon) {
-    case MessageBoxIcon::kError: return platform::MessageBoxIcon::kError;
-    case MessageBoxIcon::kQuestion: return platform::MessageBoxIcon::kQuestion;
-    default: return platform::MessageBoxIcon::kNone;
+    case MessageBoxIcon::kError:
+      return platform::MessageBoxIcon::kError;
+    case MessageBoxIcon::kQuestion:
+      return platform::MessageBoxIcon::kQuestion;
+    default:
+      return platform::MessageBoxIcon::kNone;
   }
 }
 
@@ -34,10 +37,14 @@ MessageBoxAnswer SafeAnswer(MessageBoxButtons buttons) {
 
 MessageBoxAnswer FromPlatform(platform::MessageBoxAnswer answer, MessageBoxButtons buttons) {
   switch (answer) {
-    case platform::MessageBoxAnswer::kOk: return MessageBoxAnswer::kOk;
-    case platform::MessageBoxAnswer::kYes: return MessageBoxAnswer::kYes;
-    case platform::MessageBoxAnswer::kNo: return MessageBoxAnswer::kNo;
-    default: return SafeAnswer(buttons);
+    case platform::MessageBoxAnswer::kOk:
+      return MessageBoxAnswer::kOk;
+    case platform::MessageBoxAnswer::kYes:
+      return MessageBoxAnswer::kYes;
+    case platform::MessageBoxAnswer::kNo:
+      return MessageBoxAnswer::kNo;
+    default:
+      return SafeAnswer(buttons);
   }
 }
 
@@ -58,7 +65,9 @@ QuillonDialog::~QuillonDialog() {
   RefuseMessageBoxes(true);
 }
 
-void QuillonDialog::TraceInfo(std::wstring_view text) { Trace::Process().Printf(KindInfo, kTraceCategory, L"%s", text); }
+void QuillonDialog::TraceInfo(std::wstring_view text) {
+  Trace::Process().Printf(KindInfo, kTraceCategory, L"%s", text);
+}
 
 // --- The window's messages ---------------------------------------------------------------------
 
@@ -195,7 +204,8 @@ bool QuillonDialog::InitDialog() {
 
   if (scope.Result() == 0) {
     ExtractCommandLineInteger(record_.m_commandLine, kOptionBaudrate, &record_.m_baudrate);
-    if (scope.Result() == 0) ExtractCommandLineString(record_.m_commandLine, kOptionTransportReg, &record_.m_transportReg);
+    if (scope.Result() == 0)
+      ExtractCommandLineString(record_.m_commandLine, kOptionTransportReg, &record_.m_transportReg);
   }
   Trace& trace = Trace::Process();
   trace.Printf(KindInfo, kTraceCategory, L"comport:%s", record_.ComPort());
@@ -460,11 +470,12 @@ void QuillonDialog::AnswerBoxRequest() {
     request = boxRequests_.front();
     boxRequests_.pop_front();
   }
-  const MessageBoxAnswer answer =
-      window_ == nullptr ? SafeAnswer(request->buttons)
-                         : FromPlatform(window_->ShowMessageBox(request->text, request->caption,
-                                                                ToPlatform(request->buttons), ToPlatform(request->icon)),
-                                        request->buttons);
+  const MessageBoxAnswer answer = window_ == nullptr
+                                      ? SafeAnswer(request->buttons)
+                                      : FromPlatform(window_->ShowMessageBox(request->text, request->caption,
+                                                                             ToPlatform(request->buttons),
+                                                                             ToPlatform(request->icon)),
+                                                     request->buttons);
   {
     std::lock_guard<std::mutex> hold(boxLock_);
     request->answer = answer;

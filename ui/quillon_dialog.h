@@ -38,11 +38,12 @@
 namespace quillon::ui {
 
 // Private messages of the dialog (both parameters 0).
-inline constexpr std::uint32_t WM_CHANGE_BUTTON = 0x601;    // the working thread changed the button's text
+inline constexpr std::uint32_t WM_CHANGE_BUTTON = 0x601;     // the working thread changed the button's text
 inline constexpr std::uint32_t WM_SHOW_MESSAGE_BOX = 0x602;  // the working thread asks a message box
 inline constexpr std::uint32_t WM_CLOSE_REQUEST = 0x603;     // the close request, as the "Close" button posts it
 
-// The dialog's result codes besides 111 and 114 (setup_results.h): a previous working thread was asked to stop and has not ended yet: no second one is started.
+// The dialog's result codes besides 111 and 114 (setup_results.h): a previous working thread was asked to stop and has
+// not ended yet: no second one is started.
 inline constexpr int kThreadStillRunning = 128;
 
 inline constexpr std::uint32_t kStopWaitMs = 5000;

@@ -12,7 +12,7 @@
 #define CORVIN_QUIT 2
 #define CORVIN_BAUD_RATE_FIELD 1000
 
-#define CORVIN_STRINGS(STRING) \
+#define CORVIN_STRINGS(STRING)          \
   STRING(CORVIN_TITLE_STRING, "Corvin") \
   STRING(CORVIN_CLASS_STRING, "Corvin")
 
@@ -23,8 +23,8 @@
 #define CORVIN_DIALOG_FONT "MS Shell Dlg"
 #define CORVIN_DIALOG_FONT_POINTS 8
 
-#define CORVIN_CONTROLS(CONTROL) \
+#define CORVIN_CONTROLS(CONTROL)                                                \
   CONTROL(DefaultButton, CORVIN_GET_BAUD_RATE, "Get Baud Rate", 28, 69, 60, 14) \
-  CONTROL(Button, CORVIN_QUIT, "Quit", 103, 69, 50, 14) \
-  CONTROL(Label, -1, "Built-in Bluetooth Baud Rate:", 33, 19, 102, 13) \
+  CONTROL(Button, CORVIN_QUIT, "Quit", 103, 69, 50, 14)                         \
+  CONTROL(Label, -1, "Built-in Bluetooth Baud Rate:", 33, 19, 102, 13)          \
   CONTROL(Edit, CORVIN_BAUD_RATE_FIELD, "", 29, 35, 110, 13)

@@ -45,7 +45,8 @@ void CursesCanvas::Put(int row, int column, std::wstring_view text, CellStyle st
 
 void CursesCanvas::Frame(int row, int column, int rows, int columns) {
   if (rows < 2 || columns < 2) return;
-  for (int r = row; r < row + rows; ++r) Put(r, column, std::wstring(static_cast<std::size_t>(columns), L' '), CellStyle::kNormal);
+  for (int r = row; r < row + rows; ++r)
+    Put(r, column, std::wstring(static_cast<std::size_t>(columns), L' '), CellStyle::kNormal);
   mvhline(row, column + 1, ACS_HLINE, columns - 2);
   mvhline(row + rows - 1, column + 1, ACS_HLINE, columns - 2);
   mvvline(row + 1, column, ACS_VLINE, rows - 2);
@@ -76,27 +77,43 @@ Key ReadKey() {
   if (kind == ERR) return {};
   if (kind == KEY_CODE_YES) {
     switch (input) {
-      case KEY_BTAB: return terminal::Press(KeyCode::kBackTab);
-      case KEY_ENTER: return terminal::Press(KeyCode::kEnter);
-      case KEY_LEFT: return terminal::Press(KeyCode::kLeft);
-      case KEY_RIGHT: return terminal::Press(KeyCode::kRight);
-      case KEY_UP: return terminal::Press(KeyCode::kUp);
-      case KEY_DOWN: return terminal::Press(KeyCode::kDown);
-      case KEY_HOME: return terminal::Press(KeyCode::kHome);
-      case KEY_END: return terminal::Press(KeyCode::kEnd);
-      case KEY_BACKSPACE: return terminal::Press(KeyCode::kBackspace);
-      case KEY_DC: return terminal::Press(KeyCode::kDelete);
-      default: return {};  // KEY_RESIZE among others: the next round redraws
+      case KEY_BTAB:
+        return terminal::Press(KeyCode::kBackTab);
+      case KEY_ENTER:
+        return terminal::Press(KeyCode::kEnter);
+      case KEY_LEFT:
+        return terminal::Press(KeyCode::kLeft);
+      case KEY_RIGHT:
+        return terminal::Press(KeyCode::kRight);
+      case KEY_UP:
+        return terminal::Press(KeyCode::kUp);
+      case KEY_DOWN:
+        return terminal::Press(KeyCode::kDown);
+      case KEY_HOME:
+        return terminal::Press(KeyCode::kHome);
+      case KEY_END:
+        return terminal::Press(KeyCode::kEnd);
+      case KEY_BACKSPACE:
+        return terminal::Press(KeyCode::kBackspace);
+      case KEY_DC:
+        return terminal::Press(KeyCode::kDelete);
+      default:
+        return {};  // KEY_RESIZE among others: the next round redraws
     }
   }
   switch (input) {
-    case L'\t': return terminal::Press(KeyCode::kTab);
+    case L'\t':
+      return terminal::Press(KeyCode::kTab);
     case L'\n':
-    case L'\r': return terminal::Press(KeyCode::kEnter);
-    case 27: return terminal::Press(KeyCode::kEscape);
+    case L'\r':
+      return terminal::Press(KeyCode::kEnter);
+    case 27:
+      return terminal::Press(KeyCode::kEscape);
     case 8:
-    case 127: return terminal::Press(KeyCode::kBackspace);
-    default: break;
+    case 127:
+      return terminal::Press(KeyCode::kBackspace);
+    default:
+      break;
   }
   if (input < 32) return {};
   return terminal::Character(static_cast<wchar_t>(input));

@@ -112,24 +112,36 @@ std::string DeviceRoot::PortPath(std::wstring_view portName) const {
 
 ErrorCode ErrorFromErrno(int error) {
   switch (error) {
-    case 0: return kSuccess;
-    case ENOENT: return kErrorFileNotFound;
-    case ENOTDIR: return kErrorPathNotFound;
+    case 0:
+      return kSuccess;
+    case ENOENT:
+      return kErrorFileNotFound;
+    case ENOTDIR:
+      return kErrorPathNotFound;
     case EACCES:
     case EPERM:
     case EBUSY:
-    case EISDIR: return kErrorAccessDenied;
-    case EBADF: return kErrorInvalidHandle;
-    case ENOMEM: return kErrorNotEnoughMemory;
-    case EAGAIN: return kErrorSharingViolation;
-    case EEXIST: return kErrorAlreadyExists;
+    case EISDIR:
+      return kErrorAccessDenied;
+    case EBADF:
+      return kErrorInvalidHandle;
+    case ENOMEM:
+      return kErrorNotEnoughMemory;
+    case EAGAIN:
+      return kErrorSharingViolation;
+    case EEXIST:
+      return kErrorAlreadyExists;
     case EINVAL:
-    case ERANGE: return kErrorInvalidParameter;
+    case ERANGE:
+      return kErrorInvalidParameter;
     case ENOTTY:
     case ENOSYS:
-    case EOPNOTSUPP: return kErrorNotSupported;
-    case ETIMEDOUT: return kErrorTimeout;
-    default: return kErrorGenFailure;
+    case EOPNOTSUPP:
+      return kErrorNotSupported;
+    case ETIMEDOUT:
+      return kErrorTimeout;
+    default:
+      return kErrorGenFailure;
   }
 }
 

@@ -142,21 +142,21 @@ std::unique_ptr<SharedMemory> PosixKernelObjects::CreateSharedMemory(std::wstrin
 }
 
 std::unique_ptr<NamedMutex> PosixKernelObjects::CreateNamedMutex(std::wstring_view name, ErrorCode* error) {
-  auto block = SharedBlock::Open(prefix_, "mutex." + ObjectFileName(std::wstring(name)),
-                                 sizeof(pthread_mutex_t), PosixNamedMutex::Initialise, error);
+  auto block = SharedBlock::Open(prefix_, "mutex." + ObjectFileName(std::wstring(name)), sizeof(pthread_mutex_t),
+                                 PosixNamedMutex::Initialise, error);
   if (!block) return nullptr;
   return std::make_unique<PosixNamedMutex>(std::move(block));
 }
 
 std::unique_ptr<Event> PosixKernelObjects::CreateManualResetEvent(std::wstring_view name, bool initiallySet,
-                                                       ErrorCode* error) {
+                                                                  ErrorCode* error) {
   *error = kSuccess;
   if (name.empty()) return std::make_unique<FutexEvent>(nullptr, initiallySet);
   auto initialise = [initiallySet](void* memory) {
     static_cast<std::atomic<std::uint32_t>*>(memory)->store(initiallySet ? 1u : 0u);
   };
-  auto block = SharedBlock::Open(prefix_, "event." + ObjectFileName(std::wstring(name)),
-                                 sizeof(std::uint32_t), initialise, error);
+  auto block = SharedBlock::Open(prefix_, "event." + ObjectFileName(std::wstring(name)), sizeof(std::uint32_t),
+                                 initialise, error);
   if (!block) return nullptr;
   return std::make_unique<FutexEvent>(std::move(block), initiallySet);
 }

@@ -11,11 +11,9 @@ namespace quillon::platform::posix {
 class PosixKernelObjects final : public KernelObjects {
  public:
   explicit PosixKernelObjects(std::string objectPrefix) : prefix_(std::move(objectPrefix)) {}
-  std::unique_ptr<SharedMemory> CreateSharedMemory(std::wstring_view name, std::size_t size,
-                                                   ErrorCode* error) override;
+  std::unique_ptr<SharedMemory> CreateSharedMemory(std::wstring_view name, std::size_t size, ErrorCode* error) override;
   std::unique_ptr<NamedMutex> CreateNamedMutex(std::wstring_view name, ErrorCode* error) override;
-  std::unique_ptr<Event> CreateManualResetEvent(std::wstring_view name, bool initiallySet,
-                                     ErrorCode* error) override;
+  std::unique_ptr<Event> CreateManualResetEvent(std::wstring_view name, bool initiallySet, ErrorCode* error) override;
   std::uint32_t CurrentThreadId() override;
 
  private:

@@ -86,8 +86,8 @@ std::unique_ptr<MessageQueue> PosixWindowMessages::CreateQueue(ErrorCode* error)
   attributes.mq_maxmsg = kQueueLength;
   attributes.mq_msgsize = 3 * sizeof(std::uint32_t);
   for (int attempt = 0; attempt < 256; ++attempt) {
-    const std::uint32_t window =
-        (static_cast<std::uint32_t>(getpid()) << 8) | (queueCounter_.fetch_add(1) & 0xFFu) | 0x80000000u;
+    const std::uint32_t window = (static_cast<std::uint32_t>(getpid()) << 8) | (queueCounter_.fetch_add(1) & 0xFFu) |
+                                 0x80000000u;
     const std::string name = QueueName(prefix_, window);
     const mqd_t queue = mq_open(name.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600, &attributes);
     if (queue >= 0) {

@@ -146,12 +146,13 @@ bool ParseHexBytes(std::string_view text, std::vector<std::uint8_t>* data, std::
     std::size_t end = text.find(',', start);
     if (end == std::string_view::npos) end = text.size();
     const std::string_view item = Trim(text.substr(start, end - start));
-    if (item.empty() || item.size() > 2 || HexDigitValue(item[0]) < 0 || (item.size() == 2 && HexDigitValue(item[1]) < 0)) {
+    if (item.empty() || item.size() > 2 || HexDigitValue(item[0]) < 0 ||
+        (item.size() == 2 && HexDigitValue(item[1]) < 0)) {
       *reason = "bad byte \"" + std::string(item) + "\" in hex data";
       return false;
     }
     data->push_back(static_cast<std::uint8_t>(item.size() == 1 ? HexDigitValue(item[0])
-                                                                : HexDigitValue(item[0]) * 16 + HexDigitValue(item[1])));
+                                                               : HexDigitValue(item[0]) * 16 + HexDigitValue(item[1])));
     if (end == text.size()) return true;
     start = end + 1;
   }
@@ -248,7 +249,8 @@ bool ParseRegistry(std::string_view text, RegistryNode* root, RegistryParseError
     const std::string_view line = Trim(logical);
     if (line.empty() || line.starts_with(";")) continue;
     if (!signatureSeen) {
-      if (line != kSignature) return fail(firstLine, "not a registry file (first line must be \"" + std::string(kSignature) + "\")");
+      if (line != kSignature)
+        return fail(firstLine, "not a registry file (first line must be \"" + std::string(kSignature) + "\")");
       signatureSeen = true;
       continue;
     }
@@ -256,7 +258,8 @@ bool ParseRegistry(std::string_view text, RegistryNode* root, RegistryParseError
       if (line.back() != ']') return fail(firstLine, "key line without closing \"]\"");
       std::string_view path = line.substr(1, line.size() - 2);
       if (path.starts_with("-")) return fail(firstLine, "key deletions do not belong in the registry file");
-      if (path.size() < kRootName.size() || !EqualsIgnoringCase(Utf8ToWide(path.substr(0, kRootName.size())), Utf8ToWide(kRootName)) ||
+      if (path.size() < kRootName.size() ||
+          !EqualsIgnoringCase(Utf8ToWide(path.substr(0, kRootName.size())), Utf8ToWide(kRootName)) ||
           (path.size() > kRootName.size() && path[kRootName.size()] != '\\')) {
         return fail(firstLine, "key outside HKEY_LOCAL_MACHINE");
       }

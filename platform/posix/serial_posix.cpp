@@ -8,8 +8,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 
 #include "platform/posix/deadline.h"
@@ -61,8 +61,8 @@ class PosixSerialDevice final : public SerialDevice {
   // as the write time-outs say, as on Windows: multiplier per byte plus constant, both 0 for
   // writes that wait until every byte has been taken.
   ErrorCode SetTimeouts(const Timeouts& timeouts) override {
-    const bool atOnce = timeouts.readInterval == kReadReturnsAtOnce.readInterval &&
-                        timeouts.readTotalMultiplier == 0 && timeouts.readTotalConstant == 0;
+    const bool atOnce = timeouts.readInterval == kReadReturnsAtOnce.readInterval && timeouts.readTotalMultiplier == 0 &&
+                        timeouts.readTotalConstant == 0;
     if (!atOnce) return kErrorInvalidParameter;
     writeTimeouts_ = timeouts;
     return kSuccess;
@@ -96,11 +96,11 @@ class PosixSerialDevice final : public SerialDevice {
   // time-out has passed (a line whose other end takes nothing never drains).
   ErrorCode Write(std::span<const std::uint8_t> bytes, std::uint32_t* written) override {
     *written = 0;
-    const std::uint64_t limitMs =
-        std::uint64_t{writeTimeouts_.writeTotalMultiplier} * bytes.size() + writeTimeouts_.writeTotalConstant;
+    const std::uint64_t limitMs = std::uint64_t{writeTimeouts_.writeTotalMultiplier} * bytes.size() +
+                                  writeTimeouts_.writeTotalConstant;
     const bool timed = limitMs != 0;
-    const timespec deadline =
-        DeadlineAfter(CLOCK_MONOTONIC, static_cast<std::uint32_t>(std::min<std::uint64_t>(limitMs, 0x7FFFFFFF)));
+    const timespec deadline = DeadlineAfter(CLOCK_MONOTONIC,
+                                            static_cast<std::uint32_t>(std::min<std::uint64_t>(limitMs, 0x7FFFFFFF)));
     while (*written < bytes.size()) {
       const ssize_t count = write(fd_.get(), bytes.data() + *written, bytes.size() - *written);
       if (count >= 0) {

@@ -13,11 +13,20 @@ ErrorCode BuildTermios(const LineSettings& settings, TermiosSettings* out) {
   static constexpr std::uint32_t kSizes[] = {CS5, CS6, CS7, CS8};
   result.controlFlags = BOTHER | CREAD | CLOCAL | kSizes[settings.dataBits - 5];
   switch (settings.parity) {
-    case Parity::kNone: break;
-    case Parity::kEven: result.controlFlags |= PARENB; break;
-    case Parity::kOdd: result.controlFlags |= PARENB | PARODD; break;
-    case Parity::kMark: result.controlFlags |= PARENB | PARODD | CMSPAR; break;
-    case Parity::kSpace: result.controlFlags |= PARENB | CMSPAR; break;
+    case Parity::kNone:
+      break;
+    case Parity::kEven:
+      result.controlFlags |= PARENB;
+      break;
+    case Parity::kOdd:
+      result.controlFlags |= PARENB | PARODD;
+      break;
+    case Parity::kMark:
+      result.controlFlags |= PARENB | PARODD | CMSPAR;
+      break;
+    case Parity::kSpace:
+      result.controlFlags |= PARENB | CMSPAR;
+      break;
   }
   if (settings.stopBits == StopBits::kTwo) result.controlFlags |= CSTOPB;
   if (settings.ctsFlowControl || settings.rtsControl) result.controlFlags |= CRTSCTS;

@@ -65,10 +65,8 @@ std::string ObjectFileName(const std::wstring& name) {
   return file;
 }
 
-std::unique_ptr<SharedBlock> SharedBlock::Open(const std::string& prefix, const std::string& name,
-                                               std::size_t size,
-                                               const std::function<void(void*)>& initialise,
-                                               ErrorCode* error) {
+std::unique_ptr<SharedBlock> SharedBlock::Open(const std::string& prefix, const std::string& name, std::size_t size,
+                                               const std::function<void(void*)>& initialise, ErrorCode* error) {
   *error = kSuccess;
   const std::string base = std::string(kShmFolder) + prefix;
   Descriptor creationLock(TakeCreationLock(base + ".lock", error));

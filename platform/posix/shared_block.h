@@ -22,10 +22,8 @@ class SharedBlock {
  public:
   // Opens or creates "<prefix>.<name>" of at least `size` bytes. `initialise` runs on a new
   // (zero-filled) block before any other process can see it.
-  static std::unique_ptr<SharedBlock> Open(const std::string& prefix, const std::string& name,
-                                           std::size_t size,
-                                           const std::function<void(void*)>& initialise,
-                                           ErrorCode* error);
+  static std::unique_ptr<SharedBlock> Open(const std::string& prefix, const std::string& name, std::size_t size,
+                                           const std::function<void(void*)>& initialise, ErrorCode* error);
   ~SharedBlock();
   SharedBlock(const SharedBlock&) = delete;
   SharedBlock& operator=(const SharedBlock&) = delete;

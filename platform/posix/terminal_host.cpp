@@ -4,11 +4,11 @@
 #include <fcntl.h>
 #include <ncursesw/curses.h>
 #include <signal.h>
-#include <termios.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,7 +56,8 @@ void SelectTmuxPane() {
   std::string target(pane);
   char tmux[] = "tmux", selectWindow[] = "select-window", selectPane[] = "select-pane", option[] = "-t",
        separator[] = ";";
-  char* arguments[] = {tmux, selectWindow, option, target.data(), separator, selectPane, option, target.data(), nullptr};
+  char* arguments[] = {tmux,       selectWindow, option,        target.data(), separator,
+                       selectPane, option,       target.data(), nullptr};
   pid_t child = 0;
   if (posix_spawnp(&child, "tmux", &actions, nullptr, arguments, environ) == 0) {
     int status = 0;
@@ -100,7 +101,7 @@ class TerminalDialogHost::Window final : public DialogWindow {
   void AddListItem(int id, std::wstring_view text) override { dialog.AddItem(id, text); }
   bool SelectListItem(int id, std::wstring_view prefix) override { return dialog.SelectItem(id, prefix); }
   MessageBoxAnswer ShowMessageBox(std::wstring_view text, std::wstring_view caption, MessageBoxButtons buttons,
-                              MessageBoxIcon icon) override {
+                                  MessageBoxIcon icon) override {
     return host_.RunMessageBox(terminal::TerminalMessageBox(text, caption, buttons, icon));
   }
   bool Post(std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam) override {
@@ -191,7 +192,8 @@ ErrorCode TerminalDialogHost::RegisterWindowClass(const WindowClass& windowClass
       close(file);
       return kErrorClassAlreadyExists;
     }
-    struct stat locked {}, named {};
+    struct stat locked {
+    }, named{};
     if (fstat(file, &locked) == 0 && stat(path.c_str(), &named) == 0 && locked.st_ino == named.st_ino &&
         locked.st_dev == named.st_dev) {
       break;
@@ -204,7 +206,8 @@ ErrorCode TerminalDialogHost::RegisterWindowClass(const WindowClass& windowClass
   activation_ = messages_.CreateQueue(&error);
   if (activation_ != nullptr) {
     const std::string window = std::to_string(activation_->WindowId());
-    if (ftruncate(file, 0) != 0 || pwrite(file, window.data(), window.size(), 0) != static_cast<ssize_t>(window.size())) {
+    if (ftruncate(file, 0) != 0 ||
+        pwrite(file, window.data(), window.size(), 0) != static_cast<ssize_t>(window.size())) {
       activation_.reset();  // the class stays ours; a second start then only finds it
     }
   }
@@ -297,7 +300,8 @@ void TerminalDialogHost::ReadDiagnostics() {
 TerminalDialogHost::Window* TerminalDialogHost::Create(int templateId, DialogProcedure& procedure) {
   const DialogTemplate* dialogTemplate = resources_.FindDialog(templateId);
   if (dialogTemplate == nullptr || !StartScreen()) return nullptr;
-  windows_.push_back(std::make_unique<Window>(*this, static_cast<int>(windows_.size()) + 1, *dialogTemplate, procedure));
+  windows_.push_back(
+      std::make_unique<Window>(*this, static_cast<int>(windows_.size()) + 1, *dialogTemplate, procedure));
   Window* window = windows_.back().get();
   procedure.OnInitDialog(*window);
   return window;

@@ -89,9 +89,10 @@ class TerminalDialogHost final : public DialogHost {
   std::deque<PostedMessage> posted_;
   bool screen_ = false;
   int previousForeground_ = -1;
-  struct sigaction previousSignals_[3] = {};  // SIGINT, SIGTERM, SIGHUP before the screen started  // the terminal's foreground group before the screen started
-  int savedErrorOutput_ = -1;  // standard error while the screen is up
-  int diagnostics_ = -1;       // the file that takes its place
+  struct sigaction previousSignals_[3] = {};  // SIGINT, SIGTERM, SIGHUP before the screen started  // the terminal's
+                                              // foreground group before the screen started
+  int savedErrorOutput_ = -1;                 // standard error while the screen is up
+  int diagnostics_ = -1;                      // the file that takes its place
   off_t diagnosticsRead_ = 0;
   std::string lastDiagnostic_;
   bool quit_ = false;

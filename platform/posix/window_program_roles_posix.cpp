@@ -11,7 +11,9 @@ namespace {
 class PosixWindowProgramRoles final : public WindowProgramRoles {
  public:
   PosixWindowProgramRoles(posix::DeviceRoot root, const DialogResources& resources)
-      : root_(std::move(root)), registry_(root_), messages_(root_.ObjectPrefix()),
+      : root_(std::move(root)),
+        registry_(root_),
+        messages_(root_.ObjectPrefix()),
         dialogs_(resources, root_.ObjectPrefix(), messages_) {}
   Registry& registry() override { return registry_; }
   DialogHost& dialogs() override { return dialogs_; }

@@ -8,8 +8,8 @@ namespace quillon::platform::terminal {
 
 enum class CellStyle {
   kNormal,
-  kFocused,       // the control that has the keyboard
-  kField,         // an edit field or a list's box
+  kFocused,  // the control that has the keyboard
+  kField,    // an edit field or a list's box
   kFocusedField,
 };
 

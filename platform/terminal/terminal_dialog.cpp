@@ -54,15 +54,21 @@ std::vector<std::wstring> WrapText(std::wstring_view text, int width, int maxLin
 TerminalDialog::TerminalDialog(const DialogTemplate& dialogTemplate) : template_(dialogTemplate) {
   controls_.reserve(dialogTemplate.controls.size());
   for (const ControlTemplate& source : dialogTemplate.controls) {
-    Control control{&source, ToCells(source.x, source.y, source.width, source.height), std::wstring(source.text),
-                    {}, -1, 0, 0};
+    Control control{&source,
+                    ToCells(source.x, source.y, source.width, source.height),
+                    std::wstring(source.text),
+                    {},
+                    -1,
+                    0,
+                    0};
     if (IsSingleLine(source.kind)) control.cells.rows = 1;
     if (source.kind == ControlKind::kDropList) {
       // Its height holds the opened list: the closed box stands in the middle of a field's height.
       control.cells.row = (source.y + kClosedListHeight / 2) / 8;
       control.text.clear();
     }
-    if (control.text.size() > kMaxFieldLength && source.kind == ControlKind::kEdit) control.text.resize(kMaxFieldLength);
+    if (control.text.size() > kMaxFieldLength && source.kind == ControlKind::kEdit)
+      control.text.resize(kMaxFieldLength);
     controls_.push_back(std::move(control));
   }
   for (Control& control : controls_) {
@@ -81,7 +87,8 @@ bool TerminalDialog::CellTaken(const Control& except, int row, int column) const
   for (const Control& other : controls_) {
     if (&other == &except) continue;
     const CellRect& cells = other.cells;
-    if (row >= cells.row && row < cells.row + cells.rows && column >= cells.column && column < cells.column + cells.columns) {
+    if (row >= cells.row && row < cells.row + cells.rows && column >= cells.column &&
+        column < cells.column + cells.columns) {
       return true;
     }
   }
@@ -104,7 +111,8 @@ void TerminalDialog::GiveLabelRoom(Control& label) {
   cells.columns = right - cells.column;
   while (cells.row + cells.rows < client.rows) {
     bool free = true;
-    for (int column = cells.column; column < right && free; ++column) free = !CellTaken(label, cells.row + cells.rows, column);
+    for (int column = cells.column; column < right && free; ++column)
+      free = !CellTaken(label, cells.row + cells.rows, column);
     if (!free) break;
     ++cells.rows;
   }
@@ -151,7 +159,9 @@ void TerminalDialog::AddItem(int id, std::wstring_view text) {
   if (list == nullptr || list->source->kind != ControlKind::kDropList) return;
   // Sorted as the list's style asks; a new item moves the selection with its item.
   const auto place = std::upper_bound(list->items.begin(), list->items.end(), text,
-                                      [](std::wstring_view a, const std::wstring& b) { return CompareIgnoringCase(a, b) < 0; });
+                                      [](std::wstring_view a, const std::wstring& b) {
+                                        return CompareIgnoringCase(a, b) < 0;
+                                      });
   const int index = static_cast<int>(place - list->items.begin());
   list->items.insert(place, std::wstring(text));
   if (list->selected >= index) ++list->selected;
@@ -253,7 +263,8 @@ std::optional<int> TerminalDialog::HandleKey(const Key& key) {
   if (IsButton(*focused) && key.code == KeyCode::kCharacter && key.character == L' ') return focused->source->id;
   if (focused->source->kind == ControlKind::kDropList && !focused->items.empty()) {
     const int last = static_cast<int>(focused->items.size()) - 1;
-    if (key.code == KeyCode::kDown || key.code == KeyCode::kRight) focused->selected = std::min(last, focused->selected + 1);
+    if (key.code == KeyCode::kDown || key.code == KeyCode::kRight)
+      focused->selected = std::min(last, focused->selected + 1);
     if (key.code == KeyCode::kUp || key.code == KeyCode::kLeft) focused->selected = std::max(0, focused->selected - 1);
     if (key.code == KeyCode::kHome) focused->selected = 0;
     if (key.code == KeyCode::kEnd) focused->selected = last;
@@ -283,9 +294,10 @@ void TerminalDialog::Draw(TerminalCanvas& canvas) const {
   const int columns = FrameColumns();
   if (canvas.Rows() < rows || canvas.Columns() < columns) {
     // Drawn cut, the dialog would hide its controls: say what it needs instead.
-    const std::wstring text = L"The terminal is too small for the " + std::wstring(template_.title) + L" dialog: it needs " +
-                              std::to_wstring(columns) + L" x " + std::to_wstring(rows) + L" characters, it has " +
-                              std::to_wstring(canvas.Columns()) + L" x " + std::to_wstring(canvas.Rows()) + L".";
+    const std::wstring text = L"The terminal is too small for the " + std::wstring(template_.title) +
+                              L" dialog: it needs " + std::to_wstring(columns) + L" x " + std::to_wstring(rows) +
+                              L" characters, it has " + std::to_wstring(canvas.Columns()) + L" x " +
+                              std::to_wstring(canvas.Rows()) + L".";
     const std::vector<std::wstring> lines = WrapText(text, canvas.Columns(), canvas.Rows());
     for (std::size_t line = 0; line < lines.size(); ++line) {
       canvas.Put(static_cast<int>(line), 0, lines[line], CellStyle::kNormal);
@@ -325,7 +337,8 @@ void TerminalDialog::DrawControl(TerminalCanvas& canvas, const Control& control,
     case ControlKind::kLabel: {
       // A text that fits its own cells stays there; a longer one takes the label's room.
       std::vector<std::wstring> lines = WrapText(control.text, cells.columns, cells.rows + 1);
-      if (static_cast<int>(lines.size()) > cells.rows) lines = WrapText(control.text, control.room.columns, control.room.rows);
+      if (static_cast<int>(lines.size()) > cells.rows)
+        lines = WrapText(control.text, control.room.columns, control.room.rows);
       for (std::size_t line = 0; line < lines.size(); ++line) {
         canvas.Put(row + static_cast<int>(line), column, lines[line], CellStyle::kNormal);
       }

@@ -84,7 +84,8 @@ void TerminalMessageBox::Draw(TerminalCanvas& canvas) const {
   canvas.Frame(top, left, rows, columns);
   const std::wstring caption = L" " + caption_ + L" ";
   canvas.Put(top, left + std::max(1, (columns - static_cast<int>(caption.size())) / 2), caption, CellStyle::kNormal);
-  for (std::size_t i = 0; i < lines.size(); ++i) canvas.Put(top + 2 + static_cast<int>(i), left + 2, lines[i], CellStyle::kNormal);
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    canvas.Put(top + 2 + static_cast<int>(i), left + 2, lines[i], CellStyle::kNormal);
   const int buttonRow = top + rows - 2;
   int column = left + (columns - static_cast<int>(answers_.size()) * 8 + 2) / 2;
   for (std::size_t i = 0; i < answers_.size(); ++i) {

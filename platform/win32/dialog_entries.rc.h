@@ -10,8 +10,7 @@
   CONTROL text, id, "Button", BS_DEFPUSHBUTTON | WS_TABSTOP, x, y, width, height
 #define QUILLON_RC_Button(id, text, x, y, width, height) \
   CONTROL text, id, "Button", BS_PUSHBUTTON | WS_TABSTOP, x, y, width, height
-#define QUILLON_RC_Label(id, text, x, y, width, height) \
-  CONTROL text, id, "Static", SS_LEFT, x, y, width, height
+#define QUILLON_RC_Label(id, text, x, y, width, height) CONTROL text, id, "Static", SS_LEFT, x, y, width, height
 #define QUILLON_RC_Edit(id, text, x, y, width, height) \
   CONTROL text, id, "Edit", ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, x, y, width, height
 #define QUILLON_RC_DropList(id, text, x, y, width, height) \

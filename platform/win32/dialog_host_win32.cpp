@@ -16,7 +16,8 @@ class Win32DialogHost::Window final : public DialogWindow {
   void SetIcon(int iconId) override {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     const auto icon = [&](int size) {
-      return reinterpret_cast<LPARAM>(LoadImageW(instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON, size, size, LR_SHARED));
+      return reinterpret_cast<LPARAM>(
+          LoadImageW(instance, MAKEINTRESOURCEW(iconId), IMAGE_ICON, size, size, LR_SHARED));
     };
     SendMessageW(Handle(), WM_SETICON, ICON_BIG, icon(GetSystemMetrics(SM_CXICON)));
     SendMessageW(Handle(), WM_SETICON, ICON_SMALL, icon(GetSystemMetrics(SM_CXSMICON)));
@@ -27,7 +28,8 @@ class Win32DialogHost::Window final : public DialogWindow {
   std::size_t ControlText(int id, std::span<wchar_t> text) override {
     if (text.empty()) return 0;
     text[0] = L'\0';
-    const UINT length = GetDlgItemTextW(Handle(), id, text.data(), static_cast<int>(std::min<std::size_t>(text.size(), INT_MAX)));
+    const UINT length = GetDlgItemTextW(Handle(), id, text.data(),
+                                        static_cast<int>(std::min<std::size_t>(text.size(), INT_MAX)));
     return length;
   }
   void SetControlUnsigned(int id, std::uint32_t value) override { SetDlgItemInt(Handle(), id, value, FALSE); }
@@ -42,15 +44,19 @@ class Win32DialogHost::Window final : public DialogWindow {
                                reinterpret_cast<LPARAM>(wanted.c_str())) != CB_ERR;
   }
   MessageBoxAnswer ShowMessageBox(std::wstring_view text, std::wstring_view caption, MessageBoxButtons buttons,
-                              MessageBoxIcon icon) override {
+                                  MessageBoxIcon icon) override {
     UINT style = buttons == MessageBoxButtons::kYesNo ? MB_YESNO : MB_OK;
     if (icon == MessageBoxIcon::kError) style |= MB_ICONERROR;
     if (icon == MessageBoxIcon::kQuestion) style |= MB_ICONQUESTION;
     switch (::MessageBoxW(Handle(), std::wstring(text).c_str(), std::wstring(caption).c_str(), style)) {
-      case IDOK: return MessageBoxAnswer::kOk;
-      case IDYES: return MessageBoxAnswer::kYes;
-      case IDNO: return MessageBoxAnswer::kNo;
-      default: return MessageBoxAnswer::kFailed;
+      case IDOK:
+        return MessageBoxAnswer::kOk;
+      case IDYES:
+        return MessageBoxAnswer::kYes;
+      case IDNO:
+        return MessageBoxAnswer::kNo;
+      default:
+        return MessageBoxAnswer::kFailed;
     }
   }
   bool Post(std::uint32_t message, std::uint32_t wParam, std::uint32_t lParam) override {
@@ -127,7 +133,8 @@ void Win32DialogHost::InitCommonControls() {
 std::size_t Win32DialogHost::LoadResourceString(int id, std::span<wchar_t> text) {
   if (text.empty()) return 0;
   text[0] = L'\0';
-  const int length = ::LoadStringW(instance_, static_cast<UINT>(id), text.data(), static_cast<int>(std::min<std::size_t>(text.size(), INT_MAX)));
+  const int length = ::LoadStringW(instance_, static_cast<UINT>(id), text.data(),
+                                   static_cast<int>(std::min<std::size_t>(text.size(), INT_MAX)));
   return length > 0 ? static_cast<std::size_t>(length) : 0;
 }
 
@@ -149,7 +156,8 @@ ErrorCode Win32DialogHost::RegisterWindowClass(const WindowClass& windowClass) {
   description.hInstance = instance_;
   description.hIcon = LoadIconW(instance_, MAKEINTRESOURCEW(windowClass.iconId));
   description.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  description.hbrBackground = static_cast<HBRUSH>(GetStockObject(windowClass.whiteBackground ? WHITE_BRUSH : LTGRAY_BRUSH));
+  description.hbrBackground = static_cast<HBRUSH>(
+      GetStockObject(windowClass.whiteBackground ? WHITE_BRUSH : LTGRAY_BRUSH));
   description.lpszClassName = name.c_str();
   return RegisterClassW(&description) != 0 ? kSuccess : LastError();
 }

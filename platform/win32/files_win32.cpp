@@ -42,7 +42,8 @@ class Win32File final : public FileBlocks {
 }  // namespace
 
 std::wstring Win32Files::SystemPath(std::wstring_view path) const {
-  if (deviceRoot_.empty() || path.empty() || path.front() != L'\\' || path.starts_with(L"\\\\")) return std::wstring(path);
+  if (deviceRoot_.empty() || path.empty() || path.front() != L'\\' || path.starts_with(L"\\\\"))
+    return std::wstring(path);
   return deviceRoot_ + std::wstring(path);
 }
 
@@ -79,7 +80,7 @@ ErrorCode Win32Files::Rename(std::wstring_view from, std::wstring_view to) {
   const std::wstring source = SystemPath(from);
   const std::wstring target = SystemPath(to);
   return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? kSuccess
-                                                                                                        : LastError();
+                                                                                                         : LastError();
 }
 
 ErrorCode Win32Files::List(std::wstring_view pattern, std::vector<std::wstring>* names) {

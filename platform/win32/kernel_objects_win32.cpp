@@ -91,7 +91,8 @@ std::unique_ptr<NamedMutex> Win32KernelObjects::CreateNamedMutex(std::wstring_vi
   return std::make_unique<Win32Mutex>(mutex);
 }
 
-std::unique_ptr<Event> Win32KernelObjects::CreateManualResetEvent(std::wstring_view name, bool initiallySet, ErrorCode* error) {
+std::unique_ptr<Event> Win32KernelObjects::CreateManualResetEvent(std::wstring_view name, bool initiallySet,
+                                                                  ErrorCode* error) {
   const std::wstring fullName = Name(name);
   HANDLE event = CreateEventW(nullptr, TRUE, initiallySet ? TRUE : FALSE, name.empty() ? nullptr : fullName.c_str());
   if (event == nullptr) {

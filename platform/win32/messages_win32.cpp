@@ -14,7 +14,9 @@ class MessageWindow final : public MessageQueue {
   MessageWindow(const MessageWindow&) = delete;
   MessageWindow& operator=(const MessageWindow&) = delete;
 
-  std::uint32_t WindowId() const override { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(window_)); }
+  std::uint32_t WindowId() const override {
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(window_));
+  }
 
   bool Wait(std::uint32_t timeoutMs, WindowMessage* message) override {
     const DWORD start = GetTickCount();
@@ -49,7 +51,8 @@ std::unique_ptr<MessageQueue> Win32WindowMessages::CreateQueue(ErrorCode* error)
   windowClass.hInstance = GetModuleHandleW(nullptr);
   windowClass.lpszClassName = kClassName;
   RegisterClassW(&windowClass);  // fails harmlessly when already registered
-  HWND window = CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
+  HWND window = CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance,
+                                nullptr);
   if (window == nullptr) {
     *error = LastError();
     return nullptr;

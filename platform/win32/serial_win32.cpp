@@ -33,9 +33,7 @@ class Win32SerialDevice final : public SerialDevice {
     return EscapeCommFunction(port_.get(), kFunctions[static_cast<int>(line)]) ? kSuccess : LastError();
   }
 
-  ErrorCode Purge() override {
-    return PurgeComm(port_.get(), PURGE_TXCLEAR | PURGE_RXCLEAR) ? kSuccess : LastError();
-  }
+  ErrorCode Purge() override { return PurgeComm(port_.get(), PURGE_TXCLEAR | PURGE_RXCLEAR) ? kSuccess : LastError(); }
 
   ErrorCode Read(std::span<std::uint8_t> buffer, std::uint32_t* got) override {
     DWORD count = 0;

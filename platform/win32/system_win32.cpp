@@ -21,7 +21,8 @@ ErrorCode Win32System::RecordRestartRequest() {
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (record == INVALID_HANDLE_VALUE) return LastError();
   Handle closer(record);
-  const std::string line = std::to_string(static_cast<long long>(std::time(nullptr))) + " " + WideToUtf8(OwnPath()) + "\r\n";
+  const std::string line = std::to_string(static_cast<long long>(std::time(nullptr))) + " " + WideToUtf8(OwnPath()) +
+                           "\r\n";
   DWORD written = 0;
   return WriteFile(record, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ? kSuccess : LastError();
 }

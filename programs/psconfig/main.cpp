@@ -1,7 +1,7 @@
 // psconfig: programs the PS keys of a PSR file into the BlueCore module on a serial port.
 #include <atomic>
-#include <chrono>
 #include <cctype>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -68,15 +68,23 @@ const char* Reason(quillon::platform::ErrorCode error) {
   namespace p = quillon::platform;
   switch (error) {
     case p::kErrorFileNotFound:
-    case p::kErrorPathNotFound: return "not found";
-    case p::kErrorDirectory: return "it is a folder";
-    case p::kErrorBadFileType: return "not a regular file (a pipe or a device is never read)";
-    case p::kErrorAccessDenied: return "permission denied, or another program has it open";
-    case p::kErrorSharingViolation: return "busy: another program has it open";
-    case p::kErrorInvalidData: return "it changed while it was read";
+    case p::kErrorPathNotFound:
+      return "not found";
+    case p::kErrorDirectory:
+      return "it is a folder";
+    case p::kErrorBadFileType:
+      return "not a regular file (a pipe or a device is never read)";
+    case p::kErrorAccessDenied:
+      return "permission denied, or another program has it open";
+    case p::kErrorSharingViolation:
+      return "busy: another program has it open";
+    case p::kErrorInvalidData:
+      return "it changed while it was read";
     case p::kErrorNotSupported:
-    case p::kErrorInvalidParameter: return "not a serial port, or it refuses the settings";
-    default: return nullptr;
+    case p::kErrorInvalidParameter:
+      return "not a serial port, or it refuses the settings";
+    default:
+      return nullptr;
   }
 }
 
@@ -126,7 +134,8 @@ class Progress final : public quillon::RunObserver {
     if (item.varId == quillon::kVarIdPsKey) {
       std::snprintf(what, sizeof what, "key &%04x", item.psKey);
     } else {
-      std::snprintf(what, sizeof what, "%s", item.varId == quillon::kVarIdWarmReset ? "warm reset" : "build identifier");
+      std::snprintf(what, sizeof what, "%s",
+                    item.varId == quillon::kVarIdWarmReset ? "warm reset" : "build identifier");
     }
     Show(what);
   }
@@ -187,14 +196,21 @@ std::uint32_t ReportVerification(std::span<const quillon::KeyRead> reads) {
   for (const quillon::KeyRead& read : reads) {
     if (read.phase != quillon::ReadPhase::kAfterWriting || read.Verified()) continue;
     ++failed;
-    std::fprintf(stderr, "psconfig: verify: key &%04x (line %u): sent %s, ", read.key, read.line, Words(read.sent).c_str());
+    std::fprintf(stderr, "psconfig: verify: key &%04x (line %u): sent %s, ", read.key, read.line,
+                 Words(read.sent).c_str());
     switch (read.outcome) {
-      case quillon::ReadOutcome::kRead: std::fprintf(stderr, "read %s\n", Words(read.values).c_str()); break;
-      case quillon::ReadOutcome::kRefused: std::fprintf(stderr, "read refused (status %u)\n", read.status); break;
+      case quillon::ReadOutcome::kRead:
+        std::fprintf(stderr, "read %s\n", Words(read.values).c_str());
+        break;
+      case quillon::ReadOutcome::kRefused:
+        std::fprintf(stderr, "read refused (status %u)\n", read.status);
+        break;
       case quillon::ReadOutcome::kOtherKey:
         std::fprintf(stderr, "the module answered for key &%04x\n", read.answeredKey);
         break;
-      case quillon::ReadOutcome::kNoAnswer: std::fprintf(stderr, "no answer to the read\n"); break;
+      case quillon::ReadOutcome::kNoAnswer:
+        std::fprintf(stderr, "no answer to the read\n");
+        break;
     }
   }
   return failed;
@@ -252,7 +268,8 @@ int main(int argc, char** argv) {
   std::string port, file, backup;
   std::vector<std::string> keysToRead;
   auto usageError = [](const char* what, const char* argument) {
-    std::fprintf(stderr, "psconfig: %s%s%s\n\n", what, argument == nullptr ? "" : " ", argument == nullptr ? "" : argument);
+    std::fprintf(stderr, "psconfig: %s%s%s\n\n", what, argument == nullptr ? "" : " ",
+                 argument == nullptr ? "" : argument);
     Usage(stderr);
     return kExitUsage;
   };
@@ -347,10 +364,11 @@ int main(int argc, char** argv) {
       if (text.empty()) return usageError("not a PSR file nor a key such as 01be or 01be:2:", bad.c_str());
       std::error_code ignored;
       std::random_device random;
-      const std::filesystem::path path =
-          std::filesystem::temp_directory_path(ignored) / ("psconfig-read-" + std::to_string(random()) + ".psr");
+      const std::filesystem::path path = std::filesystem::temp_directory_path(ignored) /
+                                         ("psconfig-read-" + std::to_string(random()) + ".psr");
       file = path.string();
-      const quillon::platform::ErrorCode saved = quillon::SaveWhole(*platform.files, quillon::platform::HostNameToWide(file), text);
+      const quillon::platform::ErrorCode saved = quillon::SaveWhole(*platform.files,
+                                                                    quillon::platform::HostNameToWide(file), text);
       if (saved != quillon::platform::kSuccess) {
         std::fprintf(stderr, "psconfig: cannot write the list of keys to %s (error %u)\n", file.c_str(), saved);
         return kExitSystem;
@@ -389,7 +407,8 @@ int main(int argc, char** argv) {
                    seconds);
     } else {
       std::fprintf(stderr,
-                   "psconfig: stopped by the user after %u of %u requests (%.1f s); the module may hold some of the keys\n",
+                   "psconfig: stopped by the user after %u of %u requests (%.1f s); the module may hold some of the "
+                   "keys\n",
                    progress.sent_, progress.total_, seconds);
     }
     return kExitStopped;
@@ -409,14 +428,16 @@ int main(int argc, char** argv) {
     return quillon::kPsConfigReadFailed;
   }
   if (!backup.empty() && result != quillon::kPsConfigReadFailed && backupGate.Failure().empty() &&
-      result != quillon::kPsConfigPortFailed && result != quillon::kPsConfigFileFailed && result != quillon::kPsConfigNoKeys) {
+      result != quillon::kPsConfigPortFailed && result != quillon::kPsConfigFileFailed &&
+      result != quillon::kPsConfigNoKeys) {
     std::fprintf(stderr, "psconfig: backup of %u keys saved to %s%s\n", backupGate.KeysSaved(), backup.c_str(),
                  backupGate.KeysNotHeld() == 0 ? "" : "; keys that could not be read are comments in it");
   }
   switch (result.load()) {
     case quillon::kPsConfigReadFailed:
       std::fprintf(stderr, "psconfig: no key written: %s (%.1f s)\n",
-                   backupGate.Failure().empty() ? "the reads before writing failed" : backupGate.Failure().c_str(), seconds);
+                   backupGate.Failure().empty() ? "the reads before writing failed" : backupGate.Failure().c_str(),
+                   seconds);
       return quillon::kPsConfigReadFailed;
     case quillon::kPsConfigVerifyFailed: {
       const std::uint32_t failed = ReportVerification(engine.Reads());
@@ -433,17 +454,20 @@ int main(int argc, char** argv) {
     case quillon::kPsConfigNotCompleted:
       if (verify) ReportVerification(engine.Reads());
       if (progress.refused_ != 0) {
-        std::fprintf(stderr, "psconfig: programming not terminated correctly: the module refused %u of %u requests (%.1f s)\n",
+        std::fprintf(stderr,
+                     "psconfig: programming not terminated correctly: the module refused %u of %u requests (%.1f s)\n",
                      progress.refused_, progress.total_, seconds);
       }
       if (progress.leftOut_ != 0) {
         std::fprintf(stderr, "psconfig: not all keys written: %u key line%s of %s left out (see above)%s\n",
                      progress.leftOut_, progress.leftOut_ == 1 ? "" : "s", file.c_str(),
-                     progress.keys_ == 0 ? "; nothing was sent"
-                     : progress.resetSent_ ? "; the others were written and the module reset" : "");
+                     progress.keys_ == 0   ? "; nothing was sent"
+                     : progress.resetSent_ ? "; the others were written and the module reset"
+                                           : "");
       }
       if (progress.refused_ == 0 && progress.leftOut_ == 0) {
-        std::fprintf(stderr, "psconfig: %s cannot be programmed: it holds more keys than a run can carry\n", file.c_str());
+        std::fprintf(stderr, "psconfig: %s cannot be programmed: it holds more keys than a run can carry\n",
+                     file.c_str());
       }
       return quillon::kPsConfigNotCompleted;
     case quillon::kPsConfigPortFailed:

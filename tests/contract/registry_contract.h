@@ -30,7 +30,8 @@ class RegistryContract : public ::testing::Test {
     std::vector<std::wstring> names;
     std::array<wchar_t, 260> name{};
     std::size_t length = 0;
-    for (std::uint32_t i = 0; key.EnumKey(i, name, &length) == platform::kSuccess; ++i) names.emplace_back(name.data(), length);
+    for (std::uint32_t i = 0; key.EnumKey(i, name, &length) == platform::kSuccess; ++i)
+      names.emplace_back(name.data(), length);
     return names;
   }
   Case subject;
@@ -61,7 +62,8 @@ TYPED_TEST_P(RegistryContract, ValuesComeBackByteForByte) {
   };
   for (const Value& v : values) ASSERT_EQ(key->SetValue(v.name, v.type, v.data), platform::kSuccess);
   std::unique_ptr<RegistryKey> reopened;
-  ASSERT_EQ(this->Registry().OpenKey(L"software\\NORVALE\\quillon", RegistryAccess::kRead, &reopened), platform::kSuccess);
+  ASSERT_EQ(this->Registry().OpenKey(L"software\\NORVALE\\quillon", RegistryAccess::kRead, &reopened),
+            platform::kSuccess);
   for (const Value& v : values) {
     std::array<std::uint8_t, 260> data{};
     std::size_t length = 0;
@@ -126,7 +128,8 @@ TYPED_TEST_P(RegistryContract, DeletionRules) {
   std::array<wchar_t, 8> name{};
   std::size_t length = 0;
   EXPECT_EQ(tree->EnumKey(0, name, &length), platform::kErrorKeyDeleted);
-  EXPECT_EQ(tree->SetValue(L"x", platform::kRegDword, std::vector<std::uint8_t>{0, 0, 0, 0}), platform::kErrorKeyDeleted);
+  EXPECT_EQ(tree->SetValue(L"x", platform::kRegDword, std::vector<std::uint8_t>{0, 0, 0, 0}),
+            platform::kErrorKeyDeleted);
   EXPECT_EQ(this->Registry().DeleteTree(L""), platform::kErrorAccessDenied);
   EXPECT_EQ(tree->DeleteValue(L"x"), platform::kErrorKeyDeleted);
 }
@@ -135,7 +138,8 @@ TYPED_TEST_P(RegistryContract, ReadOnlyHandlesAreRefused) {
   this->Create(L"Guarded");
   std::unique_ptr<RegistryKey> readOnly;
   ASSERT_EQ(this->Registry().OpenKey(L"Guarded", RegistryAccess::kRead, &readOnly), platform::kSuccess);
-  EXPECT_EQ(readOnly->SetValue(L"v", platform::kRegDword, std::vector<std::uint8_t>{0, 0, 0, 0}), platform::kErrorAccessDenied);
+  EXPECT_EQ(readOnly->SetValue(L"v", platform::kRegDword, std::vector<std::uint8_t>{0, 0, 0, 0}),
+            platform::kErrorAccessDenied);
   auto guarded = this->Create(L"Guarded");
   EXPECT_EQ(guarded->DeleteValue(L"absent"), platform::kErrorFileNotFound);
   std::uint32_t type = 0;
@@ -144,6 +148,8 @@ TYPED_TEST_P(RegistryContract, ReadOnlyHandlesAreRefused) {
   EXPECT_EQ(guarded->QueryValue(L"absent", &type, data, &length), platform::kErrorFileNotFound);
 }
 
-REGISTER_TYPED_TEST_SUITE_P(RegistryContract, ValuesComeBackByteForByte, NamesIgnoreCaseAndKeepTheirOwn, EnumerationIsSortedAndStable, BuffersThatAreTooSmallSayMoreData, DeletionRules, ReadOnlyHandlesAreRefused);
+REGISTER_TYPED_TEST_SUITE_P(RegistryContract, ValuesComeBackByteForByte, NamesIgnoreCaseAndKeepTheirOwn,
+                            EnumerationIsSortedAndStable, BuffersThatAreTooSmallSayMoreData, DeletionRules,
+                            ReadOnlyHandlesAreRefused);
 
 }  // namespace quillon::testing

@@ -40,9 +40,7 @@ TEST(LinkEstablishment, NeverComesUpAtAnotherRate) {
   EXPECT_EQ(UpAfterMs(115200, 921600, 3000), -1);
 }
 
-std::vector<std::uint8_t> LinkFrame(LinkMessage message) {
-  return BcspWireFrame(kLinkHeader, kLinkMessages[message]);
-}
+std::vector<std::uint8_t> LinkFrame(LinkMessage message) { return BcspWireFrame(kLinkHeader, kLinkMessages[message]); }
 
 TEST(LinkEstablishment, AnswersSyncAndConfAndTakesOnlyGoodFrames) {
   LinkEstablishment link;

@@ -13,8 +13,9 @@ std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(),
 // The shortcut for \My Documents\setup.exe, state 1, COM4:, radio.psr, 115200 and the built-in
 // transport: 146 characters and the zero byte.
 const std::string kExample =
-    std::string("140#\"\\My Documents\\setup.exe\" /state:1 /port:COM4: /psr:radio.psr /baudrate:115200 "
-                "/TransportReg:Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1") +
+    std::string(
+        "140#\"\\My Documents\\setup.exe\" /state:1 /port:COM4: /psr:radio.psr /baudrate:115200 "
+        "/TransportReg:Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1") +
     '\0';
 
 std::string WithCount(const std::string& afterHash) {
@@ -38,8 +39,8 @@ TEST(ShortcutReader, ReadsTheExampleByteForByte) {
 }
 
 TEST(ShortcutReader, KeepsBlanksInsideValuesAndAnEmptyTransportKey) {
-  const std::string text =
-      WithCount("\"/opt/q/quillon\" /state:2 /port:COM4: /psr:my file.psr /baudrate:921600 /TransportReg:");
+  const std::string text = WithCount(
+      "\"/opt/q/quillon\" /state:2 /port:COM4: /psr:my file.psr /baudrate:921600 /TransportReg:");
   ASSERT_EQ(text.substr(0, 3), "84#");  // 14 + 8 + 11 + 16 + 16 + 14 + 5
   Shortcut shortcut;
   std::string problem;

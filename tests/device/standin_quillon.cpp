@@ -45,9 +45,8 @@ bool WriteShortcut(Files& files, System& system, int state) {
   if (length < 0 || length >= static_cast<int>(sizeof text)) return false;
   ErrorCode error = kSuccess;
   auto file = files.Open(kShortcut, FileMode::kWriteTruncate, &error);
-  return file != nullptr &&
-         file->Write(std::span(reinterpret_cast<const std::uint8_t*>(text), static_cast<std::size_t>(length) + 1)) ==
-             kSuccess;
+  return file != nullptr && file->Write(std::span(reinterpret_cast<const std::uint8_t*>(text),
+                                                  static_cast<std::size_t>(length) + 1)) == kSuccess;
 }
 
 }  // namespace
@@ -86,7 +85,8 @@ int main(int argc, char** argv) {
       const std::uint32_t value = static_cast<std::uint32_t>(std::strtoul(baud, nullptr, 10));
       const std::uint8_t data[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
                                     static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-      if (registry.OpenKey(kTransport, RegistryAccess::kAll, &key) == kSuccess) (void)key->SetValue(L"baud", kRegDword, data);
+      if (registry.OpenKey(kTransport, RegistryAccess::kAll, &key) == kSuccess)
+        (void)key->SetValue(L"baud", kRegDword, data);
     }
     SetName(registry, kTransport, port);
     SetName(registry, kHci, port);

@@ -9,9 +9,7 @@ namespace quillon::testing {
 class FailSwitch {
  public:
   // The nth call from now (1: the next one) fails; 0 disarms.
-  void FailOnCall(std::uint32_t nth) {
-    remaining_ = nth;
-  }
+  void FailOnCall(std::uint32_t nth) { remaining_ = nth; }
   // True when this call is the one that must fail.
   bool ShouldFail() {
     std::uint32_t left = remaining_.load();

@@ -66,7 +66,7 @@ class FakeEvent final : public platform::Event {
 }  // namespace
 
 std::unique_ptr<platform::SharedMemory> FakeKernelObjects::CreateSharedMemory(std::wstring_view name, std::size_t size,
-                                                                             platform::ErrorCode* error) {
+                                                                              platform::ErrorCode* error) {
   if (memoryFailures.ShouldFail()) {
     *error = platform::kErrorNotEnoughMemory;
     return nullptr;
@@ -83,7 +83,8 @@ std::unique_ptr<platform::SharedMemory> FakeKernelObjects::CreateSharedMemory(st
   return std::make_unique<FakeSharedMemory>(bytes, existed);
 }
 
-std::unique_ptr<platform::NamedMutex> FakeKernelObjects::CreateNamedMutex(std::wstring_view name, platform::ErrorCode* error) {
+std::unique_ptr<platform::NamedMutex> FakeKernelObjects::CreateNamedMutex(std::wstring_view name,
+                                                                          platform::ErrorCode* error) {
   if (mutexFailures.ShouldFail()) {
     *error = platform::kErrorAccessDenied;
     return nullptr;
@@ -96,7 +97,7 @@ std::unique_ptr<platform::NamedMutex> FakeKernelObjects::CreateNamedMutex(std::w
 }
 
 std::unique_ptr<platform::Event> FakeKernelObjects::CreateManualResetEvent(std::wstring_view name, bool initiallySet,
-                                                               platform::ErrorCode* error) {
+                                                                           platform::ErrorCode* error) {
   if (eventFailures.ShouldFail()) {
     *error = platform::kErrorAccessDenied;
     return nullptr;
@@ -134,6 +135,5 @@ FakeKernelObjects::MutexState& FakeKernelObjects::Mutex(std::wstring_view name) 
   if (!slot) slot = std::make_shared<MutexState>();
   return *slot;
 }
-
 
 }  // namespace quillon::testing

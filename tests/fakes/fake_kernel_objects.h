@@ -34,7 +34,7 @@ class FakeKernelObjects final : public platform::KernelObjects {
                                                              platform::ErrorCode* error) override;
   std::unique_ptr<platform::NamedMutex> CreateNamedMutex(std::wstring_view name, platform::ErrorCode* error) override;
   std::unique_ptr<platform::Event> CreateManualResetEvent(std::wstring_view name, bool initiallySet,
-                                               platform::ErrorCode* error) override;
+                                                          platform::ErrorCode* error) override;
   std::uint32_t CurrentThreadId() override;
 
   // The state behind a name, for tests that act as another process.

@@ -18,11 +18,14 @@ class MemoryFiles final : public platform::Files {
     std::size_t failReadAt = std::string::npos;
   };
 
-  void Put(const std::wstring& path, std::string content) { entries_[path] = Entry{std::move(content), {}, std::string::npos}; }
+  void Put(const std::wstring& path, std::string content) {
+    entries_[path] = Entry{std::move(content), {}, std::string::npos};
+  }
   Entry& At(const std::wstring& path) { return entries_[path]; }
   int OpenFiles() const { return openFiles_; }
 
-  std::unique_ptr<platform::File> Open(std::wstring_view path, platform::FileMode mode, platform::ErrorCode* error) override;
+  std::unique_ptr<platform::File> Open(std::wstring_view path, platform::FileMode mode,
+                                       platform::ErrorCode* error) override;
   platform::ErrorCode Delete(std::wstring_view path) override {
     return entries_.erase(std::wstring(path)) == 1 ? platform::kSuccess : platform::kErrorFileNotFound;
   }

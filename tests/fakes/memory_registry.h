@@ -32,7 +32,8 @@ class MemoryRegistry final : public platform::TreeRegistry {
     platform::RegistryNode copy;
     copy.name = node.name;
     copy.values = node.values;
-    for (const auto& child : node.children) copy.children.push_back(std::make_unique<platform::RegistryNode>(Copy(*child)));
+    for (const auto& child : node.children)
+      copy.children.push_back(std::make_unique<platform::RegistryNode>(Copy(*child)));
     return copy;
   }
   std::mutex lock_;

@@ -74,7 +74,8 @@ class ScriptedDevice final : public platform::SerialDevice {
 
 }  // namespace
 
-std::unique_ptr<platform::SerialDevice> ScriptedSerialDevices::Open(std::wstring_view name, platform::ErrorCode* error) {
+std::unique_ptr<platform::SerialDevice> ScriptedSerialDevices::Open(std::wstring_view name,
+                                                                    platform::ErrorCode* error) {
   script_.calls.push_back("open");
   script_.openedName = std::wstring(name);
   *error = script_.openError;

@@ -26,7 +26,8 @@ class NoHost final : public quillon::DialogHost {
 
 std::int32_t Word(std::string_view bytes, std::size_t at) {
   std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4 && at + i < bytes.size(); ++i) value |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + i])) << (8 * i);
+  for (std::size_t i = 0; i < 4 && at + i < bytes.size(); ++i)
+    value |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + i])) << (8 * i);
   return static_cast<std::int32_t>(value);
 }
 
@@ -57,12 +58,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     fields[field] += c;
   }
-  ShortcutValues values{L"\\Program Files\\Quillon\\Quillon.exe", Word(bytes, 0), fields[0], fields[1], Word(bytes, 4),
+  ShortcutValues values{L"\\Program Files\\Quillon\\Quillon.exe",
+                        Word(bytes, 0),
+                        fields[0],
+                        fields[1],
+                        Word(bytes, 4),
                         fields[2]};
   std::string shortcut;
   if (!FormatShortcutText(values, &shortcut)) return 0;
   if (shortcut.size() >= kShortcutBytes) std::abort();
-  if (!IsResumableText(values.port) || !IsResumableText(values.psrFile) || !IsResumableText(values.transportReg)) return 0;
+  if (!IsResumableText(values.port) || !IsResumableText(values.psrFile) || !IsResumableText(values.transportReg))
+    return 0;
   const std::size_t quote = shortcut.find("\" ");
   DialogRecord resumed{host};
   resumed.m_commandLine = platform::Utf8ToWide(std::string_view(shortcut).substr(quote + 2));

@@ -29,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                    shortcut.programPath.c_str(), options[0].c_str(), options[1].c_str(),
                                    options[2].c_str(), options[3].c_str(), options[4].c_str());
   if (length < 0 || static_cast<std::size_t>(length) + 1 != size || std::memcmp(text, data, size) != 0) std::abort();
-  if (shortcut.commandLine != std::string(options[0]) + " " + options[1] + " " + options[2] + " " + options[3] + " " +
-                                  options[4]) {
+  if (shortcut.commandLine !=
+      std::string(options[0]) + " " + options[1] + " " + options[2] + " " + options[3] + " " + options[4]) {
     std::abort();
   }
   return 0;

@@ -30,7 +30,8 @@ class DeviceBoot : public ::testing::Test {
 
   std::vector<std::string> RunDevice(std::vector<std::string> environment, int maxBoots = 5, int status = 0) {
     std::vector<std::string> lines;
-    EXPECT_EQ(Run({"run", "--stack-wait", "1500", "--max-boots", std::to_string(maxBoots)}, std::move(environment), &lines),
+    EXPECT_EQ(Run({"run", "--stack-wait", "1500", "--max-boots", std::to_string(maxBoots)}, std::move(environment),
+                  &lines),
               status);
     return lines;
   }
@@ -72,15 +73,30 @@ class DeviceBoot : public ::testing::Test {
 
 TEST_F(DeviceBoot, ThreeRunsAcrossTwoRestarts) {
   const std::vector<std::string> lines = RunDevice({});
-  ExpectInOrder(lines, {"boot 1", "stack up on COM4: at 115200", "start quillon (first start)", "standin: run 1",
-                        "program quillon ended (exit 0)", "restart requested",
-                        "boot 2", "names XXXCOM4:, switched off: port left free", "stack not started",
-                        "startup: Quillon.lnk: \"" + root_ + "/Program Files/Quillon/quillon\" /state:1 /port:COM4: "
-                        "/psr:demo.psr /baudrate:115200 /TransportReg:Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1",
-                        "start Quillon.lnk (state 1)", "standin: run 2", "standin: port COM4: free",
-                        "program Quillon.lnk ended (exit 0)", "restart requested",
-                        "boot 3", "stack up on COM4: at 115200", "start Quillon.lnk (state 2)", "standin: run 3",
-                        "program Quillon.lnk ended (exit 0)", "no restart asked; run ends"});
+  ExpectInOrder(lines, {"boot 1",
+                        "stack up on COM4: at 115200",
+                        "start quillon (first start)",
+                        "standin: run 1",
+                        "program quillon ended (exit 0)",
+                        "restart requested",
+                        "boot 2",
+                        "names XXXCOM4:, switched off: port left free",
+                        "stack not started",
+                        "startup: Quillon.lnk: \"" + root_ +
+                            "/Program Files/Quillon/quillon\" /state:1 /port:COM4: "
+                            "/psr:demo.psr /baudrate:115200 "
+                            "/TransportReg:Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1",
+                        "start Quillon.lnk (state 1)",
+                        "standin: run 2",
+                        "standin: port COM4: free",
+                        "program Quillon.lnk ended (exit 0)",
+                        "restart requested",
+                        "boot 3",
+                        "stack up on COM4: at 115200",
+                        "start Quillon.lnk (state 2)",
+                        "standin: run 3",
+                        "program Quillon.lnk ended (exit 0)",
+                        "no restart asked; run ends"});
   EXPECT_FALSE(Has(lines, "boot 4"));
   EXPECT_FALSE(Has(lines, "HCI cache")) << "the registry agrees with the running stack";
   EXPECT_FALSE(std::filesystem::exists(root_ + "/Windows/StartUp/Quillon.lnk"));
@@ -101,8 +117,8 @@ TEST_F(DeviceBoot, AWrongBaudRateIsCaughtAtTheNextBoot) {
 TEST_F(DeviceBoot, ADamagedShortcutIsRefusedAndTheProgramStartsByHand) {
   ASSERT_TRUE(std::ofstream(root_ + "/Windows/StartUp/Other.lnk") << "12#\"/bin/true\" /state:1");  // no zero byte
   const std::vector<std::string> lines = RunDevice({});
-  ExpectInOrder(lines, {"boot 1", "startup: Other.lnk refused: no terminating zero byte",
-                        "start quillon (first start)", "standin: run 1"});
+  ExpectInOrder(lines, {"boot 1", "startup: Other.lnk refused: no terminating zero byte", "start quillon (first start)",
+                        "standin: run 1"});
   EXPECT_FALSE(Has(lines, "start Other.lnk"));
 }
 
@@ -119,10 +135,10 @@ TEST_F(DeviceBoot, ARestartCutsShortTheProgramsThatStillRun) {
     if (!gone) usleep(10000);
   }
   EXPECT_TRUE(gone) << "the program's own child " << sleeper << " still runs";
-  ExpectInOrder(lines, {"boot 1", "start Asker.lnk", "start Linger.lnk", "program Asker.lnk ended (exit 0)",
-                        "restart requested", "stopping Linger.lnk for the restart",
-                        "program Linger.lnk ended (exit 143)", "boot 2", "restart requested",
-                        "the device restarted 2 times; run ends"});
+  ExpectInOrder(lines,
+                {"boot 1", "start Asker.lnk", "start Linger.lnk", "program Asker.lnk ended (exit 0)",
+                 "restart requested", "stopping Linger.lnk for the restart", "program Linger.lnk ended (exit 143)",
+                 "boot 2", "restart requested", "the device restarted 2 times; run ends"});
 }
 
 TEST_F(DeviceBoot, CtrlCStopsTheProgramsAndTheModule) {
@@ -143,8 +159,8 @@ TEST_F(DeviceBoot, ShowsAShortcutOrWhyItIsRefused) {
   PutScript("Shown", "true");
   std::vector<std::string> lines;
   EXPECT_EQ(Run({"shortcut", root_ + "/Windows/StartUp/Shown.lnk"}, {}, &lines), 0);
-  ExpectInOrder(lines, {"program   " + root_ + "/Program Files/Quillon/Shown.sh", "state     1", "port      COM4:",
-                        "baudrate  115200"});
+  ExpectInOrder(lines, {"program   " + root_ + "/Program Files/Quillon/Shown.sh", "state     1",
+                        "port      COM4:", "baudrate  115200"});
   std::filesystem::resize_file(root_ + "/Windows/StartUp/Shown.lnk", 20);
   lines.clear();
   EXPECT_EQ(Run({"shortcut", root_ + "/Windows/StartUp/Shown.lnk"}, {}, &lines), 1);

@@ -19,15 +19,16 @@ namespace {
 class DeviceStack : public ::testing::Test {
  protected:
   void SetUp() override {
-    modsim_ = std::make_unique<testing::ChildProcess>(
-        QUILLON_MODSIM, std::vector<std::string>{"--link", "4", "--baud", "921600"},
-        std::vector<std::string>{device_.Environment()});
+    modsim_ = std::make_unique<testing::ChildProcess>(QUILLON_MODSIM,
+                                                      std::vector<std::string>{"--link", "4", "--baud", "921600"},
+                                                      std::vector<std::string>{device_.Environment()});
     ASSERT_TRUE(modsim_->WaitFor("linked as COM4:"));
     ASSERT_EQ(WriteRegistryValues(registry_, FreshDeviceRegistry(4)), platform::kSuccess);
   }
 
   void SetTransportBaud(std::uint32_t baud) {
-    ASSERT_EQ(WriteRegistryValues(registry_, {{kBuiltInTransportKey, L"baud", platform::kRegDword, DwordValueData(baud)}}),
+    ASSERT_EQ(WriteRegistryValues(registry_,
+                                  {{kBuiltInTransportKey, L"baud", platform::kRegDword, DwordValueData(baud)}}),
               platform::kSuccess);
   }
 
@@ -85,7 +86,8 @@ TEST_F(DeviceStack, CannotReachTheModuleAtAnotherRateAndLetsThePortGo) {
 }
 
 TEST_F(DeviceStack, AMarkedNameLeavesThePortFree) {
-  ASSERT_EQ(WriteRegistryValues(registry_, {{kBuiltInTransportKey, L"Name", platform::kRegSz, StringValueData(L"XXXCOM4:")}}),
+  ASSERT_EQ(WriteRegistryValues(registry_,
+                                {{kBuiltInTransportKey, L"Name", platform::kRegSz, StringValueData(L"XXXCOM4:")}}),
             platform::kSuccess);
   auto stack = Boot();
   EXPECT_FALSE(stack->Up());

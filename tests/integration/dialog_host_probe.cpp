@@ -44,8 +44,8 @@ class ProbeDialog final : public DialogProcedure {
   }
   bool OnCommand(DialogWindow& window, int id) override {
     if (id != kButton) return false;
-    const MessageBoxAnswer answer =
-        window.ShowMessageBox(L"Are you sure to stop?", L"Please confirm", MessageBoxButtons::kYesNo, MessageBoxIcon::kNone);
+    const MessageBoxAnswer answer = window.ShowMessageBox(L"Are you sure to stop?", L"Please confirm",
+                                                          MessageBoxButtons::kYesNo, MessageBoxIcon::kNone);
     window.SetControlText(kStatus, answer == MessageBoxAnswer::kYes ? L"answer: yes" : L"answer: no");
     return true;
   }

@@ -47,7 +47,8 @@ TEST_F(PsconfigCommand, ProgramsAFileIntoTheModule) {
   std::vector<std::string> lines;
   EXPECT_EQ(Run({"COM4:", psr}, &lines), 0);
   module.Stop();
-  EXPECT_TRUE(Contains(lines, "psconfig: done: 3 keys written to COM4:, module reset")) << ::testing::PrintToString(lines);
+  EXPECT_TRUE(Contains(lines, "psconfig: done: 3 keys written to COM4:, module reset"))
+      << ::testing::PrintToString(lines);
   EXPECT_TRUE(Contains(lines, "Hello Link Uninitialized"));  // the link's own lines on standard output
   const auto& store = module.Module().Store();
   ASSERT_NE(store.Get(0x0108), nullptr);
@@ -65,7 +66,8 @@ TEST_F(PsconfigCommand, TheAllSentEventEndsTheRunWithoutTheWarmReset) {
   EXPECT_EQ(Run({"--trace", "COM4:", File("k.psr", "&0001 = 1\n&0002 = 2\n&0003 = 3\n")}, &lines), 0);
   module.Stop();
   EXPECT_TRUE(Contains(lines, "trace : ...All the commands are sent"));
-  EXPECT_TRUE(Contains(lines, "psconfig: done: 3 keys written to COM4:, the module said all commands were in, no reset sent"));
+  EXPECT_TRUE(
+      Contains(lines, "psconfig: done: 3 keys written to COM4:, the module said all commands were in, no reset sent"));
   const auto requests = module.Module().Requests();
   ASSERT_EQ(requests.size(), 4u);  // the build identifier and three keys, no warm reset
   EXPECT_EQ(requests.back().psKey, 3);
@@ -138,7 +140,8 @@ TEST_F(PsconfigCommand, AKeyLeftOutOrRefusedIsNoSuccess) {
     std::vector<const char*> says;
   };
   const Case cases[] = {
-      {0, "&0001 = 1\n" + TooManyValues("0002") + "&0003 = 3\n",
+      {0,
+       "&0001 = 1\n" + TooManyValues("0002") + "&0003 = 3\n",
        {"key &0002 on line 2 left out: more than 188 values", "not all keys written: 1 key line of",
         "the others were written and the module reset"}},
       {3, "&0001 = 1\n", {"the module refused 3 of 3 requests"}},
@@ -152,7 +155,8 @@ TEST_F(PsconfigCommand, AKeyLeftOutOrRefusedIsNoSuccess) {
     std::vector<std::string> lines;
     EXPECT_EQ(Run({"COM4:", File("k.psr", c.psr)}, &lines), 1);
     module.Stop();
-    for (const char* text : c.says) EXPECT_TRUE(Contains(lines, text)) << text << ": " << ::testing::PrintToString(lines);
+    for (const char* text : c.says)
+      EXPECT_TRUE(Contains(lines, text)) << text << ": " << ::testing::PrintToString(lines);
     EXPECT_FALSE(Contains(lines, "psconfig: done"));
   }
 }
@@ -162,17 +166,17 @@ TEST_F(PsconfigCommand, AClosedOutputPipeDoesNotStopProgramming) {
   ASSERT_EQ(module.LinkAs(device.Path(), 4), "");
   module.Start();
   // Standard output into a pipe whose reader leaves after one line; standard error to the test.
-  testing::ChildProcess command(
-      "/bin/bash",
-      {"-c", "exec 3>&2; \"$0\" \"$@\" 2>&3 | head -n 1 >/dev/null; exit ${PIPESTATUS[0]}", QUILLON_PSCONFIG, "COM4:",
-       File("k.psr", "&0001 = 1\n&0002 = 2\n&0003 = 3\n")},
-      {device.Environment()});
+  testing::ChildProcess command("/bin/bash",
+                                {"-c", "exec 3>&2; \"$0\" \"$@\" 2>&3 | head -n 1 >/dev/null; exit ${PIPESTATUS[0]}",
+                                 QUILLON_PSCONFIG, "COM4:", File("k.psr", "&0001 = 1\n&0002 = 2\n&0003 = 3\n")},
+                                {device.Environment()});
   std::vector<std::string> lines;
   std::string line;
   while (command.ReadLine(&line, 20000)) lines.push_back(line);
   EXPECT_EQ(command.Wait(20000), 0);
   module.Stop();
-  EXPECT_TRUE(Contains(lines, "psconfig: done: 3 keys written to COM4:, module reset")) << ::testing::PrintToString(lines);
+  EXPECT_TRUE(Contains(lines, "psconfig: done: 3 keys written to COM4:, module reset"))
+      << ::testing::PrintToString(lines);
   EXPECT_EQ(module.Module().Store().Keys().size(), 3u);
 }
 
@@ -200,7 +204,8 @@ TEST_F(PsconfigCommand, CtrlCBeforeTheLinkIsUpSaysThatNothingWasSent) {
   ASSERT_TRUE(command.WaitFor("Hello Link Uninitialized"));
   command.Signal(SIGTERM);
   std::vector<std::string> lines;
-  EXPECT_TRUE(command.WaitFor("stopped by the user before anything was sent", &lines)) << ::testing::PrintToString(lines);
+  EXPECT_TRUE(command.WaitFor("stopped by the user before anything was sent", &lines))
+      << ::testing::PrintToString(lines);
   EXPECT_EQ(command.Wait(), 130);
 }
 

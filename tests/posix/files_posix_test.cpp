@@ -77,9 +77,9 @@ TEST(Patterns, Wildcards) {
     bool matches;
   };
   const Case cases[] = {{L"ps-default.psr", L"*.psr", true}, {L"PS.PSR", L"*.psr", true}, {L".psr", L"*.psr", true},
-                        {L"a.psrx", L"*.psr", false},         {L"abc", L"a?c", true},       {L"ac", L"a?c", false},
-                        {L"anything", L"*", true},            {L"", L"*", true},            {L"a.b.c", L"*.*.c", true},
-                        {L"aaa", L"*a*a*a*", true},           {L"aa", L"*a*a*a*", false}};
+                        {L"a.psrx", L"*.psr", false},        {L"abc", L"a?c", true},      {L"ac", L"a?c", false},
+                        {L"anything", L"*", true},           {L"", L"*", true},           {L"a.b.c", L"*.*.c", true},
+                        {L"aaa", L"*a*a*a*", true},          {L"aa", L"*a*a*a*", false}};
   for (const Case& c : cases) EXPECT_EQ(MatchesPattern(c.name, c.pattern), c.matches) << c.name << " ~ " << c.pattern;
 }
 
@@ -87,7 +87,7 @@ TEST(System, OwnPathAndRestartRecord) {
   testing::TempDevice device;
   PosixSystem system(device.Root());
   const std::wstring path = system.OwnPath();
-  EXPECT_TRUE(path.starts_with(L"/")) ;
+  EXPECT_TRUE(path.starts_with(L"/"));
   EXPECT_NE(path.find(L"quillon_posix_tests"), std::wstring::npos);
   ASSERT_EQ(system.RecordRestartRequest(), kSuccess);
   std::ifstream in(device.Path() + "/restart-requests");

@@ -1,13 +1,13 @@
 #include "platform/posix/kernel_objects_posix.h"
 
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <string>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "platform/posix/messages_posix.h"

@@ -23,9 +23,7 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 class RegistryFileTest : public ::testing::Test {
  protected:
@@ -36,8 +34,12 @@ class RegistryFileTest : public ::testing::Test {
 TEST_F(RegistryFileTest, TheFileIsRegistryExportText) {
   std::unique_ptr<RegistryKey> key;
   ASSERT_EQ(registry.CreateKey(L"Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1", &key), kSuccess);
-  const std::string name = std::string("X\0X\0X\0C\0O\0M\0" "1\0\0\0", 16);
-  ASSERT_EQ(key->SetValue(L"Name", kRegSz, std::span(reinterpret_cast<const std::uint8_t*>(name.data()), name.size())), kSuccess);
+  const std::string name = std::string(
+      "X\0X\0X\0C\0O\0M\0"
+      "1\0\0\0",
+      16);
+  ASSERT_EQ(key->SetValue(L"Name", kRegSz, std::span(reinterpret_cast<const std::uint8_t*>(name.data()), name.size())),
+            kSuccess);
   ASSERT_EQ(key->SetValue(L"baud", kRegDword, std::vector<std::uint8_t>{0x00, 0xC2, 0x01, 0x00}), kSuccess);
   ASSERT_EQ(key->SetValue(L"Raw", kRegSz, std::vector<std::uint8_t>{'C', 0, 'O', 0}), kSuccess);
   EXPECT_EQ(ReadFile(registry.FilePath()),
@@ -185,7 +187,8 @@ TEST(RegistryText, DamageIsReportedWithItsLine) {
       {"Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=-\n"sv, 3, "unknown data form"},
       {"Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\n\"v\" 1\n"sv, 3, "without \"=\""},
       {"Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex(zz):00\n"sv, 3, "hex(type)"},
-      {"Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex:00,\\\n  01,\\\n  q\n"sv, 3, "bad byte"},
+      {"Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex:00,\\\n  01,\\\n  q\n"sv, 3,
+       "bad byte"},
       {"Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=dword:0\0\n"sv, 3, "NUL"},
   };
   for (const Case& c : cases) {
@@ -215,7 +218,8 @@ TEST(RegistryText, AcceptsWhatPeopleWriteByHand) {
   EXPECT_EQ(key->FindValue(L"n")->data, (std::vector<std::uint8_t>{1, 0, 0, 0}));
   EXPECT_EQ(key->FindValue(L"b")->data, (std::vector<std::uint8_t>{1, 2, 3}));
   EXPECT_TRUE(key->FindValue(L"e")->data.empty());
-  EXPECT_EQ(key->FindValue(L"")->data, (std::vector<std::uint8_t>{'d', 0, 'e', 0, 'f', 0, 'a', 0, 'u', 0, 'l', 0, 't', 0, 0, 0}));
+  EXPECT_EQ(key->FindValue(L"")->data,
+            (std::vector<std::uint8_t>{'d', 0, 'e', 0, 'f', 0, 'a', 0, 'u', 0, 'l', 0, 't', 0, 0, 0}));
 }
 
 }  // namespace

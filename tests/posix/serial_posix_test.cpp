@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,9 +17,9 @@
 #include "bcsp/serial_port.h"
 #include "platform/posix/clock_posix.h"
 #include "platform/posix/kernel_objects_posix.h"
-#include "platform/text.h"
 #include "platform/posix/serial_posix.h"
 #include "platform/posix/serial_termios.h"
+#include "platform/text.h"
 #include "tests/fakes/fake_platform.h"
 #include "tests/support/temp_device.h"
 #include "tools/trace_viewer/trace_reader.h"

@@ -177,7 +177,8 @@ Deframed Deframe(BcspDeframer& deframer, const Bytes& wire, std::size_t capacity
     out.headers.push_back(header);
     out.bodies.emplace_back(storage.begin(), storage.begin() + static_cast<std::ptrdiff_t>(step.stored));
   }
-  for (std::size_t i = capacity; i < storage.size(); ++i) EXPECT_EQ(storage[i], 0xEE) << "written past the body at " << i;
+  for (std::size_t i = capacity; i < storage.size(); ++i)
+    EXPECT_EQ(storage[i], 0xEE) << "written past the body at " << i;
   return out;
 }
 
@@ -199,20 +200,32 @@ TEST(BcspDeframer, FramesFromTheWire) {
     std::vector<Frame> frames;
   };
   const Case cases[] = {
-      {"a link frame", BcspWireFrame(kLinkHeader, kLinkMessages[kLinkSync]), 16,
+      {"a link frame",
+       BcspWireFrame(kLinkHeader, kLinkMessages[kLinkSync]),
+       16,
        {{kLinkHeader, {0xDA, 0xDC, 0xED, 0xED, 0xA9, 0x7A}, false}}},
-      {"escapes in header and body", {0xC0, 0xDB, 0xDC, 0x01, 0xDB, 0xDD, 0x02, 0xDB, 0xDD, 0x03, 0xDB, 0xDC, 0xC0}, 16,
+      {"escapes in header and body",
+       {0xC0, 0xDB, 0xDC, 0x01, 0xDB, 0xDD, 0x02, 0xDB, 0xDD, 0x03, 0xDB, 0xDC, 0xC0},
+       16,
        {{{0xC0, 0x01, 0xDB, 0x02}, {0xDB, 0x03, 0xC0}, false}}},
-      {"an escape before the delimiter is dropped", {0xC0, 1, 2, 3, 4, 5, 0xDB, 0xC0, 6, 7, 8, 9, 0xC0}, 16,
+      {"an escape before the delimiter is dropped",
+       {0xC0, 1, 2, 3, 4, 5, 0xDB, 0xC0, 6, 7, 8, 9, 0xC0},
+       16,
        {{{1, 2, 3, 4}, {5}, false}, {{6, 7, 8, 9}, {}, false}}},
-      {"a bad escape keeps the byte as it came", {0xC0, 1, 2, 3, 4, 0xDB, 0x41, 0x42, 0xC0}, 16,
+      {"a bad escape keeps the byte as it came",
+       {0xC0, 1, 2, 3, 4, 0xDB, 0x41, 0x42, 0xC0},
+       16,
        {{{1, 2, 3, 4}, {0x41, 0x42}, false}}},
       {"adjacent delimiters", {0xC0, 0xC0, 0xC0}, 16, {}},
       {"shorter than a header", {0xC0, 1, 2, 3, 0xC0}, 16, {}},
       {"a header alone", {0xC0, 1, 2, 3, 4, 0xC0}, 16, {{{1, 2, 3, 4}, {}, false}}},
-      {"too large, then exactly full", {0xC0, 1, 2, 3, 4, 10, 11, 12, 13, 14, 0xC0, 5, 6, 7, 8, 20, 21, 22, 23, 0xC0}, 4,
+      {"too large, then exactly full",
+       {0xC0, 1, 2, 3, 4, 10, 11, 12, 13, 14, 0xC0, 5, 6, 7, 8, 20, 21, 22, 23, 0xC0},
+       4,
        {{{1, 2, 3, 4}, {10, 11, 12, 13}, true}, {{5, 6, 7, 8}, {20, 21, 22, 23}, false}}},
-      {"no room: every body byte is cut", {0xC0, 1, 2, 3, 4, 9, 0xC0, 1, 2, 3, 4, 0xC0}, 0,
+      {"no room: every body byte is cut",
+       {0xC0, 1, 2, 3, 4, 9, 0xC0, 1, 2, 3, 4, 0xC0},
+       0,
        {{{1, 2, 3, 4}, {}, true}, {{1, 2, 3, 4}, {}, false}}},
   };
   for (const Case& c : cases) {
@@ -246,8 +259,9 @@ TEST(BcspCodec, SeededRandomFramesSurviveTheWire) {
   for (int round = 0; round < 500; ++round) {
     Bytes payload(random() % 300);
     for (auto& b : payload) b = static_cast<std::uint8_t>(random() % 4 == 0 ? (random() % 2 ? 0xC0 : 0xDB) : random());
-    const auto header = BcspEncodeHeader(static_cast<std::uint8_t>(random() % 8), static_cast<std::uint8_t>(random() % 8),
-                                         true, random() % 2 == 0, static_cast<std::uint8_t>(random() % 16),
+    const auto header = BcspEncodeHeader(static_cast<std::uint8_t>(random() % 8),
+                                         static_cast<std::uint8_t>(random() % 8), true, random() % 2 == 0,
+                                         static_cast<std::uint8_t>(random() % 16),
                                          static_cast<std::uint16_t>(payload.size()));
     const Bytes wire = BcspWireFrame(header, payload);
     // Undo the framing by hand: what lies between the delimiters, unescaped.

@@ -17,7 +17,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes LinkFrame(LinkMessage message) { return BcspWireFrame(kLinkHeader, kLinkMessages[message]); }
 Bytes DataFrame(std::uint8_t seq, std::uint8_t ack, bool reliable, std::uint8_t channel, const Bytes& payload) {
-  return BcspWireFrame(BcspEncodeHeader(seq, ack, true, reliable, channel, static_cast<std::uint16_t>(payload.size())), payload);
+  return BcspWireFrame(BcspEncodeHeader(seq, ack, true, reliable, channel, static_cast<std::uint16_t>(payload.size())),
+                       payload);
 }
 Bytes AckFrame(std::uint8_t ack) { return DataFrame(0, ack, false, 0, {}); }
 // A frame without CRC (the engine sends none such, but accepts them).
@@ -36,7 +37,8 @@ Bytes FrameWithoutCrc(std::uint8_t seq, std::uint8_t ack, bool reliable, std::ui
 }
 std::size_t Count(const Bytes& haystack, const Bytes& needle) {
   std::size_t found = 0;
-  for (auto at = haystack.begin(); (at = std::search(at, haystack.end(), needle.begin(), needle.end())) != haystack.end(); ++at) {
+  for (auto at = haystack.begin();
+       (at = std::search(at, haystack.end(), needle.begin(), needle.end())) != haystack.end(); ++at) {
     ++found;
   }
   return found;
@@ -154,7 +156,7 @@ TEST_F(LinkTest, AValidLinkFrameEndsThePauseAtOnce) {
 TEST_F(LinkTest, ADropInAPollThatEndsAFrameIsUndoneByTheFrameEnd) {
   link.Initialise();
   Rearm();
-  PollTimes(10);             // all of the SYNC frame but its last byte
+  PollTimes(10);  // all of the SYNC frame but its last byte
   Feed(LinkFrame(kLinkSyncResp));
   EXPECT_EQ(Poll().pause, 25);  // the frame ended in this poll
 }
@@ -277,7 +279,9 @@ TEST_F(LinkTest, AnUnacknowledgedPacketIsSentAgain) {
   const Bytes once = DataFrame(0, 0, true, 2, {0xC0, 0x11});
   const Bytes written = TakeWritten();
   int copies = 0;
-  for (auto at = written.begin(); (at = std::search(at, written.end(), once.begin(), once.end())) != written.end(); ++at) ++copies;
+  for (auto at = written.begin(); (at = std::search(at, written.end(), once.begin(), once.end())) != written.end();
+       ++at)
+    ++copies;
   EXPECT_GE(copies, 3);
   std::array<char, 32> line{};
   FormatTo(std::span<char>(line), " : %10d Send 0 Ack 0\n", static_cast<int>(fake.clock.TickCount() % 100000));
@@ -382,7 +386,8 @@ TEST_F(LinkTest, TheReceiveBufferHoldsPayloadAndCrc) {
     if (delivered) {
       EXPECT_EQ(receive.length, c.payload);
     } else {
-      const std::string expected = c.crc ? "Slip Length Error (With CRC) 511,510" : "Slip Length Error (No CRC) 513,512";
+      const std::string expected = c.crc ? "Slip Length Error (With CRC) 511,510"
+                                         : "Slip Length Error (No CRC) 513,512";
       EXPECT_NE(console.Take().find(expected), std::string::npos) << c.payload;
     }
   }

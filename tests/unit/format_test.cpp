@@ -72,8 +72,8 @@ TEST(Format, RuntimeFormatsNeverReadMissingArguments) {
     const wchar_t* expected;
   };
   const Case cases[] = {
-      {L"name %d %s", L"name  "},   // no arguments at all
-      {L"50% done", L"50% done"},   // unknown conversion kept as it stands
+      {L"name %d %s", L"name  "},  // no arguments at all
+      {L"50% done", L"50% done"},  // unknown conversion kept as it stands
       {L"trailing %", L"trailing "},
       {L"%%s", L"%s"},
   };

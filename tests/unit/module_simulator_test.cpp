@@ -23,7 +23,8 @@ class Host {
   void Send(const Bytes& wire) { module_.FromHost(wire, baud_, now_); }
   void SendLink(LinkMessage message) { Send(BcspWireFrame(kLinkHeader, kLinkMessages[message])); }
   void SendReliable(const Bytes& payload) {
-    Send(BcspWireFrame(BcspEncodeHeader(txSeq_, rxExpected_, true, true, 2, static_cast<std::uint16_t>(payload.size())), payload));
+    Send(BcspWireFrame(BcspEncodeHeader(txSeq_, rxExpected_, true, true, 2, static_cast<std::uint16_t>(payload.size())),
+                       payload));
     txSeq_ = (txSeq_ + 1) & 7;
   }
   // Lets `ms` pass and decodes what came: link messages and payloads by channel.
@@ -91,8 +92,8 @@ class Host {
 };
 
 Bytes KeyRequest(std::uint16_t sequence, std::uint16_t key, const std::vector<std::uint16_t>& values) {
-  std::vector<std::uint16_t> words = {2, static_cast<std::uint16_t>(8 + values.size()), sequence, 0x7003, 0, key,
-                                      static_cast<std::uint16_t>(values.size()), 0};
+  std::vector<std::uint16_t> words = {2,   static_cast<std::uint16_t>(8 + values.size()), sequence, 0x7003, 0,
+                                      key, static_cast<std::uint16_t>(values.size()),     0};
   words.insert(words.end(), values.begin(), values.end());
   Bytes bytes;
   for (std::uint16_t word : words) {
@@ -102,8 +103,10 @@ Bytes KeyRequest(std::uint16_t sequence, std::uint16_t key, const std::vector<st
   return bytes;
 }
 
-const Bytes kBuildIdRequest = {0x00, 0x00, 0x09, 0x00, 0x00, 0x00, 0x19, 0x28, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-const Bytes kWarmReset = {0x02, 0x00, 0x09, 0x00, 0x00, 0x00, 0x02, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+const Bytes kBuildIdRequest = {0x00, 0x00, 0x09, 0x00, 0x00, 0x00, 0x19, 0x28,
+                               0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+const Bytes kWarmReset = {0x02, 0x00, 0x09, 0x00, 0x00, 0x00, 0x02, 0x40,
+                          0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 
 TEST(ModuleSimulator, StartsLinkEstablishmentAndAnswersIt) {
   ModuleSimulator module(SimulatorOptions{});
@@ -291,7 +294,13 @@ TEST(ModuleSimulator, ExaminesWhatAModuleMustReadToAct) {
       {"a length word that does not match", with(key, 2, 11), kStatusBadRequest},
       {"a value-length word that does not match", with(key, 12, 1), kStatusBadRequest},
       {"values missing", with(missing, 2, 9), kStatusBadRequest},
-      {"an odd byte", [&] { Bytes b = key; b.push_back(0); return b; }(), kStatusBadRequest},
+      {"an odd byte",
+       [&] {
+         Bytes b = key;
+         b.push_back(0);
+         return b;
+       }(),
+       kStatusBadRequest},
       {"the build identifier, 9 in 16 bytes", kBuildIdRequest, kStatusOk},
       {"the build identifier set", with(kBuildIdRequest, 0, 2), kStatusBadRequest},
       {"the warm reset, 9 in 16 bytes", kWarmReset, kStatusOk},
@@ -312,7 +321,12 @@ TEST(ModuleSimulator, NothingRefusedIsStoredOrActedOn) {
   };
   const Case cases[] = {
       {"an injected error status", 3, KeyRequest(2, 0x0001, {0x0005}), 3},
-      {"a value-length word that does not match", 0, [] { Bytes b = KeyRequest(2, 0x0001, {0x0005}); b[12] = 2; return b; }(),
+      {"a value-length word that does not match", 0,
+       [] {
+         Bytes b = KeyRequest(2, 0x0001, {0x0005});
+         b[12] = 2;
+         return b;
+       }(),
        kStatusBadRequest},
   };
   for (const Case& c : cases) {
@@ -367,7 +381,8 @@ TEST(SimulatorArguments, NumbersAreTakenOnlyWholeAndInRange) {
 }
 
 TEST(PsStore, LoadingTakesOnlyARegularFile) {
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("modsim-store-" + std::to_string(std::random_device{}()));
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                       ("modsim-store-" + std::to_string(std::random_device{}()));
   std::filesystem::create_directories(folder / "sub");
   std::ofstream(folder / "keys.psr") << "&0001 = 0005\n";
   PsStore store;

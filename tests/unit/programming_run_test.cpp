@@ -118,7 +118,8 @@ TEST_F(RunTest, ThreeKeysAreFiveRequestsEndedByTheModulesRestart) {
   Start(sim::SimulatorOptions{});
   EXPECT_EQ(Run(Keys(3)), kPsConfigDone);
   EXPECT_EQ(recorder.sent, (std::vector<std::uint32_t>{0, 1, 2, 3, 4}));
-  EXPECT_EQ(VarIdsTaken(), (std::vector<std::uint16_t>{kVarIdBuildId, kVarIdPsKey, kVarIdPsKey, kVarIdPsKey, kVarIdWarmReset}));
+  EXPECT_EQ(VarIdsTaken(),
+            (std::vector<std::uint16_t>{kVarIdBuildId, kVarIdPsKey, kVarIdPsKey, kVarIdPsKey, kVarIdWarmReset}));
   EXPECT_EQ(echo.Count(L"COMMAND COMPLETE"), 4);
   EXPECT_TRUE(echo.Has(L"Link is now Established"));
   EXPECT_TRUE(echo.Has(L"Add a Warm reset PDU"));
@@ -186,9 +187,9 @@ TEST(RunPort, APortThatCannotBeOpenedGivesTwoWithItsTraceLines) {
   PsKeyList list;
   PSConfig run(fake.roles, list, link, port, console);
   EXPECT_EQ(run.Run(L"COM7:", 115200, L"keys.psr", nullptr), kPsConfigPortFailed);
-  const std::vector<std::wstring> expected = {
-      L"Add a Warm reset PDU", L"Cannot open com port COM7: LastError=2", L"Error :201 in PSConfig InitialiseWindows",
-      L"Error :201 in PSConfig", L"Unable to open COM7: error:201"};
+  const std::vector<std::wstring> expected = {L"Add a Warm reset PDU", L"Cannot open com port COM7: LastError=2",
+                                              L"Error :201 in PSConfig InitialiseWindows", L"Error :201 in PSConfig",
+                                              L"Unable to open COM7: error:201"};
   EXPECT_EQ(echo.Lines(), expected);
   EXPECT_EQ(list.Capacity(), 0u);
 }

@@ -24,7 +24,8 @@ struct Parsed {
 Parsed Parse(std::string_view line) {
   std::array<std::uint16_t, PsrReader::kValueCapacity> values{};
   const PsrLine parsed = PsrReader::ParseLine(line, values);
-  return {parsed.isKey, parsed.key, std::vector<std::uint16_t>(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(parsed.valueCount))};
+  return {parsed.isKey, parsed.key,
+          std::vector<std::uint16_t>(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(parsed.valueCount))};
 }
 
 TEST(PsrGrammar, TheLineTable) {
@@ -162,8 +163,8 @@ TEST_F(PsrFiles, APieceEndsAfterItsByte2000AndTheParserKeeps1999) {
 TEST_F(PsrFiles, ALongLineComesInPiecesOf2000Bytes) {
   // 2500 characters: the first 1999 are a key line; characters 2001 to 2500 are a line of their own.
   std::string line = "&0001 = 1";
-  line += std::string(1991, ' ');             // up to byte 2000
-  line += "&0002 = 2";                          // starts at byte 2001
+  line += std::string(1991, ' ');  // up to byte 2000
+  line += "&0002 = 2";             // starts at byte 2001
   line += std::string(2500 - line.size(), ' ');
   ASSERT_EQ(line.size(), 2500u);
   EXPECT_EQ(Load(line + "\n"), 2u);
@@ -229,7 +230,10 @@ TEST_F(PsrFiles, LoadOutcomes) {
   for (const Case& c : cases) {
     files.Put(L"f.psr", c.content);
     files.At(L"f.psr").afterRewind = c.afterRewind;
-    if (c.stopped) stop->Set(); else stop->Reset();
+    if (c.stopped)
+      stop->Set();
+    else
+      stop->Reset();
     list.SetLimit(c.limit);
     auto file = files.Open(L"f.psr", platform::FileMode::kReadExisting, &error);
     const PsrLoadResult result = PsrReader::Load(*file, list, stop.get());

@@ -73,8 +73,8 @@ struct DialogWorld : SetupWorld {
   }
 
   void Open(std::wstring commandLine = {}) {
-    dialog = std::make_unique<QuillonDialog>(ui::DialogRoles{kernel, folders, system}, SetupRoles{registry, files, system},
-                                             Run());
+    dialog = std::make_unique<QuillonDialog>(ui::DialogRoles{kernel, folders, system},
+                                             SetupRoles{registry, files, system}, Run());
     window = std::make_unique<ScriptedDialogWindow>(*ui::QuillonResources().FindDialog(QUILLON_DIALOG), *dialog);
     dialog->Record().m_commandLine = std::move(commandLine);
     dialog->OnInitDialog(*window);
@@ -121,20 +121,74 @@ TEST(QuillonDialogStartUp, WhatTheWindowShowsForEachStart) {
     std::size_t runs;
   } const cases[] = {
       {"stack found", {L"b.psr", L"a.psr"}, true, L"", L"Start", L"", L"COM4:", L"b.psr", L"b.psr", 2, 0},
-      {"empty folder", {}, true, L"", L"Close", L"There is no PSR file at the same location than Quillon", L"COM4:",
-       L"", L"no psr file found", 0, 0},
-      {"eleven files", {L"f00.psr", L"f01.psr", L"f02.psr", L"f03.psr", L"f04.psr", L"f05.psr", L"f06.psr", L"f07.psr",
-                        L"f08.psr", L"f09.psr", L"f10.psr"},
-       true, L"", L"Start", L"", L"COM4:", L"f00.psr", L"f00.psr", 10, 0},
-      {"/psr: names a file not listed", {L"demo.psr"}, true, L"/psr:other.psr", L"Start", L"", L"COM4:", L"demo.psr",
-       L"other.psr", 1, 0},
-      {"no stack port", {L"demo.psr"}, false, L"", L"Start", L"Unable to retrieve the Bluetooth Serial port (101).",
-       L"???", L"demo.psr", L"demo.psr", 1, 0},
-      {"no stack port, /port:", {L"demo.psr"}, false, L"/port:COM7:", L"Start",
-       L"Unable to retrieve the Bluetooth Serial port (101).", L"COM7:", L"demo.psr", L"demo.psr", 1, 0},
+      {"empty folder",
+       {},
+       true,
+       L"",
+       L"Close",
+       L"There is no PSR file at the same location than Quillon",
+       L"COM4:",
+       L"",
+       L"no psr file found",
+       0,
+       0},
+      {"eleven files",
+       {L"f00.psr", L"f01.psr", L"f02.psr", L"f03.psr", L"f04.psr", L"f05.psr", L"f06.psr", L"f07.psr", L"f08.psr",
+        L"f09.psr", L"f10.psr"},
+       true,
+       L"",
+       L"Start",
+       L"",
+       L"COM4:",
+       L"f00.psr",
+       L"f00.psr",
+       10,
+       0},
+      {"/psr: names a file not listed",
+       {L"demo.psr"},
+       true,
+       L"/psr:other.psr",
+       L"Start",
+       L"",
+       L"COM4:",
+       L"demo.psr",
+       L"other.psr",
+       1,
+       0},
+      {"no stack port",
+       {L"demo.psr"},
+       false,
+       L"",
+       L"Start",
+       L"Unable to retrieve the Bluetooth Serial port (101).",
+       L"???",
+       L"demo.psr",
+       L"demo.psr",
+       1,
+       0},
+      {"no stack port, /port:",
+       {L"demo.psr"},
+       false,
+       L"/port:COM7:",
+       L"Start",
+       L"Unable to retrieve the Bluetooth Serial port (101).",
+       L"COM7:",
+       L"demo.psr",
+       L"demo.psr",
+       1,
+       0},
       {"/state:3", {L"demo.psr"}, true, L"/state:3", L"", L"", L"COM4:", L"demo.psr", L"demo.psr", 1, 0},
-      {"/state:1 starts by itself", {L"demo.psr"}, true, L"/state:1 /port:COM4: /psr:demo.psr /baudrate:115200",
-       L"Reset", kResetAsked, L"COM4:", L"demo.psr", L"demo.psr", 1, 1},
+      {"/state:1 starts by itself",
+       {L"demo.psr"},
+       true,
+       L"/state:1 /port:COM4: /psr:demo.psr /baudrate:115200",
+       L"Reset",
+       kResetAsked,
+       L"COM4:",
+       L"demo.psr",
+       L"demo.psr",
+       1,
+       1},
   };
   for (const Case& c : cases) {
     DialogWorld world;
@@ -235,7 +289,11 @@ TEST(QuillonDialogPort, WithoutAStackPortATypedPortIsProgrammedDirectly) {
     std::wstring button;
   } const cases[] = {
       {L"COM5:", 0, L"COM5:", {}, L"Close"},
-      {std::wstring(300, L'#'), 2, std::wstring(ui::kNameChars - 1, L'#'), {L"Error: Unable to change the PS Keys"}, L"Start"},
+      {std::wstring(300, L'#'),
+       2,
+       std::wstring(ui::kNameChars - 1, L'#'),
+       {L"Error: Unable to change the PS Keys"},
+       L"Start"},
   };
   for (const Case& c : cases) {
     DialogWorld world;
@@ -272,7 +330,8 @@ TEST(QuillonDialogThread, StartWhileRunningStopRefusedAndStopConfirmed) {
 
   world.window->answers = {MessageBoxAnswer::kYes};
   world.Press();
-  EXPECT_EQ(world.window->boxes, (std::vector<std::wstring>(2, L"Please confirm: Are you sure to stop the PS Key programmation?")));
+  EXPECT_EQ(world.window->boxes,
+            (std::vector<std::wstring>(2, L"Please confirm: Are you sure to stop the PS Key programmation?")));
   EXPECT_EQ(world.Button(), L"Start");
   EXPECT_TRUE(world.gate.sawStop);
   world.Settle();

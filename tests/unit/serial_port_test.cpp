@@ -100,8 +100,8 @@ TEST_F(SerialPortTest, EachFailedStepHasItsCodeAndTraceLines) {
     EXPECT_EQ(port.InitialiseWindows(L"COM9:", 1382400), c.code) << c.step;
     EXPECT_FALSE(port.IsOpen()) << c.step;
     EXPECT_EQ(fake.serialScript.openDevices, 0) << c.step;  // closed again
-    const std::vector<std::wstring> expected = {
-        c.line, L"Error :" + std::to_wstring(c.code) + L" in PSConfig InitialiseWindows"};
+    const std::vector<std::wstring> expected = {c.line, L"Error :" + std::to_wstring(c.code) +
+                                                            L" in PSConfig InitialiseWindows"};
     EXPECT_EQ(TraceLines(), expected) << c.step;
   }
 }

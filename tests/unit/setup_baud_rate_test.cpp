@@ -31,17 +31,17 @@ TEST_F(BaudRateTest, TheRateIsTheOneTheRunSends) {
   };
   const Case cases[] = {
       {"&01be = 01d8\n", 115200},
-      {"&01be=0ebf", 921600},                                   // no blanks, no line end
+      {"&01be=0ebf", 921600},  // no blanks, no line end
       {"&01be = 1d8\r\n", 115200},
-      {"&0191 = 01d8 0000\n&0204 = 03b0\n", 230400},             // the later key line wins
-      {"&01BE = 0EBF\n", 921600},                                // upper case is the same key
-      {"?01be = 075f\n", 460800},                                // the "?" form
-      {"&1be = 161e\n", 1382400},                                // without leading zero
-      {"&0207 = 009d\n# &01be = 0ebf\n", 38400},                 // a comment is not sent
-      {"&01be = 0100\n", 115200},                                // not in the table
-      {"&01be = 0x9d\n", 115200},                                // the run sends 0, which is no rate
+      {"&0191 = 01d8 0000\n&0204 = 03b0\n", 230400},  // the later key line wins
+      {"&01BE = 0EBF\n", 921600},                     // upper case is the same key
+      {"?01be = 075f\n", 460800},                     // the "?" form
+      {"&1be = 161e\n", 1382400},                     // without leading zero
+      {"&0207 = 009d\n# &01be = 0ebf\n", 38400},      // a comment is not sent
+      {"&01be = 0100\n", 115200},                     // not in the table
+      {"&01be = 0x9d\n", 115200},                     // the run sends 0, which is no rate
       {"&01be = 00ec\n", 57600},
-      {"&0200 = 0ebf\n", 115200},                                // another key
+      {"&0200 = 0ebf\n", 115200},  // another key
       {"", 115200},
   };
   for (const Case& c : cases) {

@@ -16,10 +16,15 @@ TEST(SetupCommandLine, IntegerOptions) {
     std::int32_t expected;
   };
   const Case cases[] = {
-      {L"/state:2x", 2},          {L"/state:", 0},         {L"/state:abc", 0},
-      {L"/state: -1", -1},        {L"x/state:1 /state:2", 1},  // anywhere, and the first one counts
-      {L"/State:2", 7},           {L"", 7},                // case-sensitive; missing keeps the member
-      {L"/state:99999999999", 2147483647}, {L"/state:-99999999999", -2147483647 - 1},
+      {L"/state:2x", 2},
+      {L"/state:", 0},
+      {L"/state:abc", 0},
+      {L"/state: -1", -1},
+      {L"x/state:1 /state:2", 1},  // anywhere, and the first one counts
+      {L"/State:2", 7},
+      {L"", 7},  // case-sensitive; missing keeps the member
+      {L"/state:99999999999", 2147483647},
+      {L"/state:-99999999999", -2147483647 - 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(platform::WideToUtf8(c.line));
@@ -38,7 +43,8 @@ TEST(SetupCommandLine, TextOptions) {
       {L"/psr:my file.psr", L"my"},
       {L"/psr:a/b.psr", L"a"},
       {L"/port:COM4: /port:COM5:", L"COM4:"},
-      {L"/TransportReg:Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1 /x", L"Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1"},
+      {L"/TransportReg:Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1 /x",
+       L"Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1"},
       {L"/psr: x", L""},
       {L"nothing", L"kept"},
   };
@@ -46,7 +52,9 @@ TEST(SetupCommandLine, TextOptions) {
     SCOPED_TRACE(platform::WideToUtf8(c.line));
     std::wstring member = L"kept";
     const std::wstring_view line = c.line;
-    const std::wstring_view option = line.starts_with(L"/port:") ? L"/port:" : line.starts_with(L"/Transport") ? L"/TransportReg:" : L"/psr:";
+    const std::wstring_view option = line.starts_with(L"/port:")       ? L"/port:"
+                                     : line.starts_with(L"/Transport") ? L"/TransportReg:"
+                                                                       : L"/psr:";
     ExtractCommandLineString(line, option, &member);
     EXPECT_EQ(member, c.expected);
   }
@@ -76,7 +84,11 @@ TEST(SetupCommandLine, WithoutOptionsTheRecordKeepsItsInitialValues) {
   EXPECT_EQ(record.m_transportReg, L"T\\1");
 }
 
-const ShortcutValues kExample{L"\\My Documents\\setup.exe", 1, L"COM4:", L"radio.psr", 115200,
+const ShortcutValues kExample{L"\\My Documents\\setup.exe",
+                              1,
+                              L"COM4:",
+                              L"radio.psr",
+                              115200,
                               L"Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1"};
 
 TEST(SetupShortcut, TheExampleByteForByte) {
@@ -130,9 +142,11 @@ TEST(SetupShortcut, FailuresAndTheirCodes) {
       {"not created", true, false, L"\\q.exe", 109},
       {"not written", false, true, L"\\q.exe", 110},
       {"no own path", false, false, L"", 115},
-      {"too long", false, false, L"\\Program Files\\very long folder name that goes on and on and on and on and on "
-                                 L"and on and on and on and on and on and on and on and on and on and on and on and "
-                                 L"on and on and on\\Quillon.exe", 110},
+      {"too long", false, false,
+       L"\\Program Files\\very long folder name that goes on and on and on and on and on "
+       L"and on and on and on and on and on and on and on and on and on and on and on and "
+       L"on and on and on\\Quillon.exe",
+       110},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

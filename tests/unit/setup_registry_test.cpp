@@ -9,8 +9,8 @@ namespace {
 
 using testing::DwordValue;
 using testing::kBackup;
-using testing::kHci;
 using testing::KeyExists;
+using testing::kHci;
 using testing::PutString;
 using testing::StringValue;
 
@@ -48,14 +48,17 @@ TEST_F(StackRegistryTest, DeactivationFailuresUndoEveryChange) {
   };
   const Case cases[] = {
       {"no transports key", [](testing::SetupWorld& w) { w.memoryRegistry.DeleteTree(kTransports); }, 105},
-      {"no transport names the port", [](testing::SetupWorld& w) { PutString(w.registry, testing::kTransportKey, L"Name", L"COM7:"); }, 107},
+      {"no transport names the port",
+       [](testing::SetupWorld& w) { PutString(w.registry, testing::kTransportKey, L"Name", L"COM7:"); }, 107},
       {"no HCI key", [](testing::SetupWorld& w) { w.memoryRegistry.DeleteTree(kHci); }, 106},
       {"HCI names another port", [](testing::SetupWorld& w) { PutString(w.registry, kHci, L"Name", L"COM1:"); }, 108},
-      {"HCI has no baud", [](testing::SetupWorld& w) {
+      {"HCI has no baud",
+       [](testing::SetupWorld& w) {
          std::unique_ptr<platform::RegistryKey> key;
          w.registry.OpenKey(kHci, platform::RegistryAccess::kAll, &key);
          key->DeleteValue(L"baud");
-       }, 125},
+       },
+       125},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -155,7 +158,8 @@ TEST_F(StackRegistryTest, ADeletionPathLongerThanItsBufferIsRefused) {
 }
 
 TEST_F(StackRegistryTest, ASearchNeverReportsAPathItCouldNotHold) {
-  const std::wstring deep = std::wstring(kTransports) + L"\\" + std::wstring(200, L'a') + L"\\" + std::wstring(100, L'b');
+  const std::wstring deep = std::wstring(kTransports) + L"\\" + std::wstring(200, L'a') + L"\\" +
+                            std::wstring(100, L'b');
   PutString(world.registry, testing::kTransportKey, L"Name", L"COM9:");
   PutString(world.registry, deep, L"Name", L"COM4:");
   StackRegistry::Found found;

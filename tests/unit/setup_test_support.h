@@ -76,19 +76,22 @@ struct Power {
 
 class PowerRegistryKey final : public platform::RegistryKey {
  public:
-  PowerRegistryKey(std::unique_ptr<platform::RegistryKey> inner, Power& power) : inner_(std::move(inner)), power_(power) {}
+  PowerRegistryKey(std::unique_ptr<platform::RegistryKey> inner, Power& power)
+      : inner_(std::move(inner)), power_(power) {}
   platform::ErrorCode EnumKey(std::uint32_t index, std::span<wchar_t> name, std::size_t* length) override {
     return power_.Refuses(false) ? platform::kErrorGenFailure : inner_->EnumKey(index, name, length);
   }
-  platform::ErrorCode EnumValue(std::uint32_t index, std::span<wchar_t> name, std::size_t* nameLength, std::uint32_t* type,
-                                std::span<std::uint8_t> data, std::size_t* dataLength) override {
-    return power_.Refuses(false) ? platform::kErrorGenFailure : inner_->EnumValue(index, name, nameLength, type, data, dataLength);
+  platform::ErrorCode EnumValue(std::uint32_t index, std::span<wchar_t> name, std::size_t* nameLength,
+                                std::uint32_t* type, std::span<std::uint8_t> data, std::size_t* dataLength) override {
+    return power_.Refuses(false) ? platform::kErrorGenFailure
+                                 : inner_->EnumValue(index, name, nameLength, type, data, dataLength);
   }
   platform::ErrorCode QueryValue(std::wstring_view name, std::uint32_t* type, std::span<std::uint8_t> data,
                                  std::size_t* dataLength) override {
     return power_.Refuses(false) ? platform::kErrorGenFailure : inner_->QueryValue(name, type, data, dataLength);
   }
-  platform::ErrorCode SetValue(std::wstring_view name, std::uint32_t type, std::span<const std::uint8_t> data) override {
+  platform::ErrorCode SetValue(std::wstring_view name, std::uint32_t type,
+                               std::span<const std::uint8_t> data) override {
     return power_.Refuses(true) ? platform::kErrorGenFailure : inner_->SetValue(name, type, data);
   }
   platform::ErrorCode DeleteValue(std::wstring_view name) override {
@@ -155,7 +158,8 @@ class PowerFile final : public platform::File {
 class PowerFiles final : public platform::Files {
  public:
   PowerFiles(MemoryFiles& inner, Power& power) : inner_(inner), power_(power) {}
-  std::unique_ptr<platform::File> Open(std::wstring_view path, platform::FileMode mode, platform::ErrorCode* error) override {
+  std::unique_ptr<platform::File> Open(std::wstring_view path, platform::FileMode mode,
+                                       platform::ErrorCode* error) override {
     const bool writing = mode == platform::FileMode::kWriteTruncate;
     if ((writing && (failCreate || !power_.Change())) || power_.IsOff()) {
       *error = platform::kErrorAccessDenied;
@@ -201,13 +205,15 @@ inline bool KeyExists(platform::Registry& registry, std::wstring_view path) {
   return registry.OpenKey(path, platform::RegistryAccess::kRead, &key) == platform::kSuccess;
 }
 
-inline void PutString(platform::Registry& registry, std::wstring_view path, std::wstring_view name, std::wstring_view text) {
+inline void PutString(platform::Registry& registry, std::wstring_view path, std::wstring_view name,
+                      std::wstring_view text) {
   std::unique_ptr<platform::RegistryKey> key;
   registry.CreateKey(path, &key);
   WriteString(*key, name, text);
 }
 
-inline void PutDword(platform::Registry& registry, std::wstring_view path, std::wstring_view name, std::uint32_t value) {
+inline void PutDword(platform::Registry& registry, std::wstring_view path, std::wstring_view name,
+                     std::uint32_t value) {
   std::unique_ptr<platform::RegistryKey> key;
   registry.CreateKey(path, &key);
   WriteDword(*key, name, value);

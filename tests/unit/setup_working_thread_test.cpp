@@ -11,8 +11,8 @@ namespace {
 
 using testing::DwordValue;
 using testing::kBackup;
-using testing::kHci;
 using testing::KeyExists;
+using testing::kHci;
 using testing::PutString;
 using testing::StringValue;
 
@@ -41,30 +41,30 @@ struct ProgramRun {
 
 // The stack talks to its module on COM4: and every value of its transport key is there.
 void ExpectWorkingStack(testing::SetupWorld& world, std::int64_t baud) {
-    EXPECT_EQ(StringValue(world.registry, testing::kTransportKey, L"Name"), L"COM4:");
-    EXPECT_EQ(StringValue(world.registry, kHci, L"Name"), L"COM4:");
-    EXPECT_EQ(StringValue(world.registry, testing::kTransportKey, L"Driver"), L"bthuart.dll");
-    EXPECT_EQ(DwordValue(world.registry, std::wstring(testing::kTransportKey) + L"\\Settings", L"flow"), 1);
-    if (baud != 0) {
-      EXPECT_EQ(DwordValue(world.registry, testing::kTransportKey, L"baud"), baud);
-    }
-    EXPECT_FALSE(KeyExists(world.registry, kBackup));
+  EXPECT_EQ(StringValue(world.registry, testing::kTransportKey, L"Name"), L"COM4:");
+  EXPECT_EQ(StringValue(world.registry, kHci, L"Name"), L"COM4:");
+  EXPECT_EQ(StringValue(world.registry, testing::kTransportKey, L"Driver"), L"bthuart.dll");
+  EXPECT_EQ(DwordValue(world.registry, std::wstring(testing::kTransportKey) + L"\\Settings", L"flow"), 1);
+  if (baud != 0) {
+    EXPECT_EQ(DwordValue(world.registry, testing::kTransportKey, L"baud"), baud);
   }
+  EXPECT_FALSE(KeyExists(world.registry, kBackup));
+}
 
-  // Restarts the device until no run is left: each boot starts the shortcut's run; without one
-  // the user starts the program by hand, whose start-up restores what an interrupted setup left.
+// Restarts the device until no run is left: each boot starts the shortcut's run; without one
+// the user starts the program by hand, whose start-up restores what an interrupted setup left.
 void FinishDeviceLife(testing::SetupWorld& world) {
-    for (int boot = 0; boot < 5; ++boot) {
-      if (const std::wstring commandLine = world.ShortcutCommand(); commandLine != L"<none>") {
-        ProgramRun run(world, commandLine);
-        run.setup->WorkingThread();
-        continue;
-      }
-      ProgramRun byHand(world, L"");
-      byHand.setup->Recovery().RecoverInterruptedSetup();
-      return;
+  for (int boot = 0; boot < 5; ++boot) {
+    if (const std::wstring commandLine = world.ShortcutCommand(); commandLine != L"<none>") {
+      ProgramRun run(world, commandLine);
+      run.setup->WorkingThread();
+      continue;
     }
-    FAIL() << "the device kept restarting";
+    ProgramRun byHand(world, L"");
+    byHand.setup->Recovery().RecoverInterruptedSetup();
+    return;
+  }
+  FAIL() << "the device kept restarting";
 }
 
 class SetupRunsTest : public ::testing::Test {
@@ -176,16 +176,24 @@ TEST_F(SetupRunsTest, FirstRunFailures) {
        L"Unable to create Shortcut in StartUp folder(115)."},
       {"PSR name with a blank", [](testing::SetupWorld&, DialogRecord& r) { r.SetPsrFile(L"my file.psr"); }, 127,
        L"The PSR file name \"my file.psr\" cannot be carried over a reset (a blank, a \"/\" or too long)."},
-      {"port with a slash", [](testing::SetupWorld& w, DialogRecord& r) {
+      {"port with a slash",
+       [](testing::SetupWorld& w, DialogRecord& r) {
          r.SetComPort(L"COM4/");
          PutString(w.registry, testing::kTransportKey, L"Name", L"COM4/");
-       }, 127, L"The port name \"COM4/\" cannot be carried over a reset (a blank, a \"/\" or too long)."},
-      {"transport key with a blank", [](testing::SetupWorld& w, DialogRecord&) {
+       },
+       127, L"The port name \"COM4/\" cannot be carried over a reset (a blank, a \"/\" or too long)."},
+      {"transport key with a blank",
+       [](testing::SetupWorld& w, DialogRecord&) {
          PutString(w.registry, testing::kTransportKey, L"Name", L"COM9:");
          PutString(w.registry, L"Software\\Microsoft\\Bluetooth\\Transports\\Built In", L"Name", L"COM4:");
-       }, 127, L"The transport key \"Software\\Microsoft\\Bluetooth\\Transports\\Built In\" cannot be carried over a reset (a blank, a \"/\" or too long)."},
-      {"shortcut too long", [](testing::SetupWorld& w, DialogRecord&) { w.system.ownPath = L"\\" + std::wstring(150, L'q'); },
-       127, L"The resume command would be longer than 259 bytes: the program's path, port, PSR file and transport key are too long."},
+       },
+       127,
+       L"The transport key \"Software\\Microsoft\\Bluetooth\\Transports\\Built In\" cannot be carried over a reset (a "
+       L"blank, a \"/\" or too long)."},
+      {"shortcut too long",
+       [](testing::SetupWorld& w, DialogRecord&) { w.system.ownPath = L"\\" + std::wstring(150, L'q'); }, 127,
+       L"The resume command would be longer than 259 bytes: the program's path, port, PSR file and transport key are "
+       L"too long."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -16,7 +16,8 @@ namespace {
 
 class GridCanvas final : public TerminalCanvas {
  public:
-  GridCanvas(int rows, int columns) : lines_(static_cast<std::size_t>(rows), std::wstring(static_cast<std::size_t>(columns), L'.')) {}
+  GridCanvas(int rows, int columns)
+      : lines_(static_cast<std::size_t>(rows), std::wstring(static_cast<std::size_t>(columns), L'.')) {}
   int Rows() const override { return static_cast<int>(lines_.size()); }
   int Columns() const override { return static_cast<int>(lines_[0].size()); }
   void Put(int row, int column, std::wstring_view text, CellStyle style) override {
@@ -51,12 +52,12 @@ class GridCanvas final : public TerminalCanvas {
 const DialogTemplate& Corvin() { return *viewer::CorvinResources().FindDialog(CORVIN_DIALOG); }
 
 // A dialog with every kind of control, shaped as the setup program's dialog.
-#define LIST_DIALOG(CONTROL)                                        \
-  CONTROL(Label, 1000, "Static", 9, 71, 140, 18)                    \
-  CONTROL(Label, -1, "Bluetooth Module COM Port:", 7, 10, 92, 8)    \
-  CONTROL(Edit, 1001, "", 104, 7, 40, 14)                           \
-  CONTROL(Label, -1, "PSR File:", 7, 30, 34, 8)                     \
-  CONTROL(Button, 1003, "Start", 55, 46, 50, 14)                    \
+#define LIST_DIALOG(CONTROL)                                     \
+  CONTROL(Label, 1000, "Static", 9, 71, 140, 18)                 \
+  CONTROL(Label, -1, "Bluetooth Module COM Port:", 7, 10, 92, 8) \
+  CONTROL(Edit, 1001, "", 104, 7, 40, 14)                        \
+  CONTROL(Label, -1, "PSR File:", 7, 30, 34, 8)                  \
+  CONTROL(Button, 1003, "Start", 55, 46, 50, 14)                 \
   CONTROL(DropList, 1002, "", 48, 27, 97, 59)
 constexpr ControlTemplate kListControls[] = {LIST_DIALOG(QUILLON_CONTROL_ENTRY)};
 constexpr DialogTemplate kListDialog{102, L"Quillon", L"", 156, 102, L"MS Shell Dlg", 8, kListControls};
@@ -66,10 +67,9 @@ TEST(TerminalLayout, DialogUnitsBecomeCellsRoundedAtBothEnds) {
     int x, y, width, height;
     CellRect cells;
   } const cases[] = {
-      {28, 69, 60, 14, {9, 7, 1, 15}},   // "Get Baud Rate"
-      {103, 69, 50, 14, {9, 26, 1, 12}},  // "Quit"
-      {33, 19, 102, 13, {2, 8, 2, 26}},
-      {0, 0, 1, 1, {0, 0, 1, 1}},         // never smaller than one cell
+      {28, 69, 60, 14, {9, 7, 1, 15}},                                // "Get Baud Rate"
+      {103, 69, 50, 14, {9, 26, 1, 12}},                              // "Quit"
+      {33, 19, 102, 13, {2, 8, 2, 26}},  {0, 0, 1, 1, {0, 0, 1, 1}},  // never smaller than one cell
       {0, 0, 186, 90, {0, 0, 11, 47}},
   };
   for (const Case& c : cases) {
@@ -140,7 +140,7 @@ TEST(TerminalDialogKeys, EnterSpaceAndEscGiveTheCommandsAWindowsDialogGives) {
   TerminalDialog dialog(Corvin());
   EXPECT_EQ(dialog.HandleKey(Press(KeyCode::kEnter)), CORVIN_GET_BAUD_RATE);
   dialog.HandleKey(Press(KeyCode::kTab));
-  EXPECT_EQ(dialog.HandleKey(Press(KeyCode::kEnter)), CORVIN_QUIT);   // the focused button
+  EXPECT_EQ(dialog.HandleKey(Press(KeyCode::kEnter)), CORVIN_QUIT);  // the focused button
   EXPECT_EQ(dialog.HandleKey(Character(L' ')), CORVIN_QUIT);
   dialog.HandleKey(Press(KeyCode::kTab));
   EXPECT_EQ(dialog.HandleKey(Press(KeyCode::kEnter)), CORVIN_GET_BAUD_RATE);  // from the field: the default button
@@ -172,7 +172,8 @@ TEST(TerminalDialogKeys, TheFieldTakesTypingAndEditingKeys) {
 TEST(TerminalDialogKeys, TheFieldHoldsAtMost259CharactersAndScrollsToTheCaret) {
   TerminalDialog dialog(Corvin());
   dialog.HandleKey(Press(KeyCode::kBackTab));
-  for (std::size_t i = 0; i < kMaxFieldLength + 5; ++i) dialog.HandleKey(Character(static_cast<wchar_t>(L'a' + i % 26)));
+  for (std::size_t i = 0; i < kMaxFieldLength + 5; ++i)
+    dialog.HandleKey(Character(static_cast<wchar_t>(L'a' + i % 26)));
   EXPECT_EQ(dialog.Text(CORVIN_BAUD_RATE_FIELD).size(), kMaxFieldLength);
   dialog.SetText(CORVIN_BAUD_RATE_FIELD, std::wstring(kMaxFieldLength + 1, L'x'));
   EXPECT_EQ(dialog.Text(CORVIN_BAUD_RATE_FIELD).size(), kMaxFieldLength);
@@ -239,7 +240,9 @@ TEST(TerminalMessageBoxKeys, KeysAnswerAsTheButtonsSay) {
       {MessageBoxButtons::kOk, {Press(KeyCode::kEscape)}, MessageBoxAnswer::kOk},
       {MessageBoxButtons::kYesNo, {Press(KeyCode::kEnter)}, MessageBoxAnswer::kYes},
       {MessageBoxButtons::kYesNo, {Press(KeyCode::kTab), Press(KeyCode::kEnter)}, MessageBoxAnswer::kNo},
-      {MessageBoxButtons::kYesNo, {Press(KeyCode::kRight), Press(KeyCode::kRight), Character(L' ')}, MessageBoxAnswer::kYes},
+      {MessageBoxButtons::kYesNo,
+       {Press(KeyCode::kRight), Press(KeyCode::kRight), Character(L' ')},
+       MessageBoxAnswer::kYes},
       {MessageBoxButtons::kYesNo, {Character(L'n')}, MessageBoxAnswer::kNo},
       {MessageBoxButtons::kYesNo, {Press(KeyCode::kTab), Character(L'Y')}, MessageBoxAnswer::kYes},
       {MessageBoxButtons::kYesNo, {Press(KeyCode::kEscape)}, MessageBoxAnswer::kNo},

@@ -37,7 +37,9 @@ TEST(Text, Utf16leIntoKeepsWholeCodeUnitsOnly) {
 }
 
 TEST(Text, BrokenInputBecomesReplacementCharacters) {
-  EXPECT_EQ(Utf8ToWide("a\xFF" "b"), L"a\uFFFDb");
+  EXPECT_EQ(Utf8ToWide("a\xFF"
+                       "b"),
+            L"a\uFFFDb");
   EXPECT_EQ(Utf8ToWide("\xC3"), L"\uFFFD");              // cut sequence
   EXPECT_EQ(Utf8ToWide("\xC0\xAF"), L"\uFFFD\uFFFD");    // overlong form
   const std::uint8_t lone[] = {0x00, 0xD8, 0x41, 0x00};  // lone high surrogate, then 'A'

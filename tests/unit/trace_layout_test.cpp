@@ -11,7 +11,7 @@ TEST(TraceLayout, RecordSizes) {
     std::uint32_t size;
     std::uint32_t padded;
   };
-  const Case cases[] = {{0, 24, 24}, {1, 26, 28}, {2, 28, 28}, {114, 252, 252},
+  const Case cases[] = {{0, 24, 24},     {1, 26, 28},     {2, 28, 28},     {114, 252, 252},
                         {115, 254, 256}, {116, 254, 256}, {200, 254, 256}, {100000, 254, 256}};
   for (const Case& c : cases) {
     EXPECT_EQ(RecordSize(c.characters), c.size) << c.characters;

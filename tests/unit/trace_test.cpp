@@ -104,8 +104,8 @@ TEST_F(TraceTest, RecordSizesTextCutsAndTheReservedBytes) {
     std::size_t kept;
     bool terminated;
   };
-  const Case cases[] = {{1, 28, 1, true},     {2, 28, 2, true},      {114, 252, 114, true},
-                        {115, 256, 115, true}, {116, 256, 116, false}, {200, 256, 116, false}, {1500, 256, 116, false}};
+  const Case cases[] = {{1, 28, 1, true},       {2, 28, 2, true},       {114, 252, 114, true},  {115, 256, 115, true},
+                        {116, 256, 116, false}, {200, 256, 116, false}, {1500, 256, 116, false}};
   for (const Case& c : cases) {
     std::wstring text;
     for (std::size_t i = 0; i < c.length; ++i) text.push_back(static_cast<wchar_t>(L'a' + i % 26));
@@ -267,7 +267,8 @@ TEST_F(TraceTest, TheFirstCreatorClearsOldThreadNamesLaterOnesKeepThem) {
   Trace first(other.roles);
   first.Initialise();
   EXPECT_TRUE(first.FirstCreator());
-  EXPECT_EQ(other.registry.OpenKey(layout::kRegistryKey, platform::RegistryAccess::kRead, &key), platform::kErrorFileNotFound);
+  EXPECT_EQ(other.registry.OpenKey(layout::kRegistryKey, platform::RegistryAccess::kRead, &key),
+            platform::kErrorFileNotFound);
 
   ASSERT_EQ(other.registry.CreateKey(std::wstring(layout::kThreadNamesKey) + L"\\0000abcd", &key), platform::kSuccess);
   Trace second(other.roles);

@@ -37,7 +37,8 @@ std::wstring TextOf(HWND control) {
 
 void PrintLine(const std::wstring& text) {
   // UTF-8 on standard output, for the shell script that reads it.
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                       nullptr);
   std::string bytes(static_cast<std::size_t>(size), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
   std::printf("%s\n", bytes.c_str());

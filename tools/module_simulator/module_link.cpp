@@ -32,9 +32,10 @@ void ModuleLink::Restart(std::uint64_t nowUs) {
   escaped_ = false;
 }
 
-void ModuleLink::SendFrame(std::uint8_t seq, bool reliable, std::uint8_t channel,
-                           std::span<const std::uint8_t> payload, const char* what) {
-  const auto header = BcspEncodeHeader(seq, rxExpected_, true, reliable, channel, static_cast<std::uint16_t>(payload.size()));
+void ModuleLink::SendFrame(std::uint8_t seq, bool reliable, std::uint8_t channel, std::span<const std::uint8_t> payload,
+                           const char* what) {
+  const auto header = BcspEncodeHeader(seq, rxExpected_, true, reliable, channel,
+                                       static_cast<std::uint16_t>(payload.size()));
   char line[96];
   std::snprintf(line, sizeof line, "module -> host  %s seq %d ack %d channel %d length %zu", what, seq, rxExpected_,
                 channel, payload.size());
@@ -170,7 +171,8 @@ void ModuleLink::HandleFrame(std::uint64_t nowUs) {
 
   char line[96];
   std::snprintf(line, sizeof line, "host -> module  %s seq %d ack %d channel %d length %d",
-                decoded.reliable ? "reliable" : "unreliable", decoded.seq, decoded.ack, decoded.channel, decoded.length);
+                decoded.reliable ? "reliable" : "unreliable", decoded.seq, decoded.ack, decoded.channel,
+                decoded.length);
   log_(line);
   if (outstanding_ && decoded.ack == ((txSeq_ + 1) & 0x07)) {
     outstanding_ = false;

@@ -42,8 +42,8 @@ std::uint16_t ExamineBccmdRequest(std::span<const std::uint8_t> payload) {
     }
     case ModuleSimulator::kVarBuildId:
     case ModuleSimulator::kVarWarmReset: {
-      const std::uint16_t wanted =
-          varId == ModuleSimulator::kVarBuildId ? ModuleSimulator::kGetRequest : ModuleSimulator::kSetRequest;
+      const std::uint16_t wanted = varId == ModuleSimulator::kVarBuildId ? ModuleSimulator::kGetRequest
+                                                                         : ModuleSimulator::kSetRequest;
       if (type != wanted) return kStatusBadRequest;
       // Nine words said, eight sent: the form every host uses, and modules accept it.
       if (length != words && !(length == 9 && words == 8)) return kStatusBadRequest;
@@ -83,8 +83,8 @@ bool ModuleSimulator::ApplyFaults(const LineFaults& faults, std::mt19937_64& ran
   return true;
 }
 
-void ModuleSimulator::Queue(std::deque<TimedByte>* line, std::uint64_t* freeAtUs, std::uint8_t byte,
-                            std::uint32_t baud, std::uint64_t nowUs) {
+void ModuleSimulator::Queue(std::deque<TimedByte>* line, std::uint64_t* freeAtUs, std::uint8_t byte, std::uint32_t baud,
+                            std::uint64_t nowUs) {
   bytesOnTheLine_.fetch_add(1, std::memory_order_relaxed);
   const std::uint64_t start = std::max(*freeAtUs, nowUs);
   *freeAtUs = start + ByteTimeUs();
@@ -94,7 +94,8 @@ void ModuleSimulator::Queue(std::deque<TimedByte>* line, std::uint64_t* freeAtUs
 void ModuleSimulator::FromHost(std::span<const std::uint8_t> bytes, std::uint32_t hostBaud, std::uint64_t nowUs) {
   Advance(nowUs);
   for (std::uint8_t byte : bytes) {
-    if (ApplyFaults(options_.toModule, toModuleRandom_, &byte)) Queue(&inbound_, &inboundFreeUs_, byte, hostBaud, nowUs);
+    if (ApplyFaults(options_.toModule, toModuleRandom_, &byte))
+      Queue(&inbound_, &inboundFreeUs_, byte, hostBaud, nowUs);
   }
   Advance(nowUs);
 }
@@ -170,8 +171,9 @@ void ModuleSimulator::Deliver(std::uint8_t channel, bool reliable, std::span<con
   char line[160];
   std::snprintf(line, sizeof line, "BCCMD request %zu: type %u seq %u varid 0x%04x key 0x%04x values %zu%s", taken,
                 request.type, request.sequence, request.varId, request.psKey, request.values.size(),
-                request.status == kStatusOk ? "" : request.status == kStatusNoSuchVariable ? ": no such variable"
-                                                                                            : ": bad request, refused");
+                request.status == kStatusOk               ? ""
+                : request.status == kStatusNoSuchVariable ? ": no such variable"
+                                                          : ": bad request, refused");
   Log(line);
 
   if (options_.restartAfterRequests != 0 && taken == options_.restartAfterRequests) {
@@ -222,11 +224,14 @@ void ModuleSimulator::Deliver(std::uint8_t channel, bool reliable, std::span<con
   }
   if (request.varId == kVarPsKey && options_.commandStatusAfterKeys != 0 &&
       ++keyRequests_ == options_.commandStatusAfterKeys) {
-    answers_.push_back(Answer{nowUs_ + std::uint64_t{options_.answerDelayMs} * 1000, kChannelHci, false, kCommandStatusEvent});
+    answers_.push_back(
+        Answer{nowUs_ + std::uint64_t{options_.answerDelayMs} * 1000, kChannelHci, false, kCommandStatusEvent});
   }
-  if (keyRead && options_.answerReadOf == request.psKey) PutWord(&answer, 10, static_cast<std::uint16_t>(request.psKey + 1));
+  if (keyRead && options_.answerReadOf == request.psKey)
+    PutWord(&answer, 10, static_cast<std::uint16_t>(request.psKey + 1));
   if (options_.answerWithOtherVarId) PutWord(&answer, 6, static_cast<std::uint16_t>(request.varId + 1));
-  answers_.push_back(Answer{nowUs_ + std::uint64_t{options_.answerDelayMs} * 1000, kChannelBccmd, reliable, std::move(answer)});
+  answers_.push_back(
+      Answer{nowUs_ + std::uint64_t{options_.answerDelayMs} * 1000, kChannelBccmd, reliable, std::move(answer)});
 }
 
 void ModuleSimulator::Log(const std::string& text) {

@@ -38,7 +38,7 @@ inline constexpr std::uint16_t kStatusOk = 0;
 inline constexpr std::uint16_t kStatusNoSuchVariable = 1;
 inline constexpr std::uint16_t kStatusWrongLength = 2;  // a key read with another length than it holds
 inline constexpr std::uint16_t kStatusNoValue = 3;      // a key read that the store does not hold
-inline constexpr std::uint16_t kStatusBadRequest = 4;  // a wrong type or length word, or values missing
+inline constexpr std::uint16_t kStatusBadRequest = 4;   // a wrong type or length word, or values missing
 inline constexpr std::uint16_t kStatusError = 8;        // a refusal without a reason
 
 // What a module must read in a request before it can act on it: the message type, the

@@ -14,7 +14,7 @@ struct RateValue {
   std::uint16_t value;
   std::uint32_t rate;
 };
-constexpr RateValue kRates[] = {{157, 38400},   {236, 57600},   {472, 115200}, {944, 230400},
+constexpr RateValue kRates[] = {{157, 38400},   {236, 57600},   {472, 115200},  {944, 230400},
                                 {1887, 460800}, {3775, 921600}, {5662, 1382400}};
 constexpr std::uint16_t kBaudKeys[] = {0x0191, 0x01be, 0x0204, 0x0207};
 

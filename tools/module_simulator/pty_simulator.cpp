@@ -4,8 +4,8 @@
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <time.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,7 +19,8 @@ namespace {
 
 std::uint64_t NowUs() {
   return static_cast<std::uint64_t>(
-      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
 }
 
 }  // namespace

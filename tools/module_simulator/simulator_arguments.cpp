@@ -41,7 +41,10 @@ bool ReadKey(const std::string& text, std::optional<std::uint16_t>* out) {
   std::uint16_t key = 0;
   for (std::size_t i = start; i < text.size(); ++i) {
     const char c = text[i];
-    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
     if (digit < 0) return false;
     key = static_cast<std::uint16_t>(key * 16 + digit);
   }
@@ -90,16 +93,21 @@ std::string ReadSimulatorArguments(std::span<const std::string> arguments, Simul
          "a rate from 1 to 4000000"},
         {"--seed", [](const std::string& t, SimulatorCommand* c) { return ReadWhole(t, 0, ~0ull, &c->options.seed); },
          "a whole number"},
-        {"--loss-in", [](const std::string& t, SimulatorCommand* c) { return ReadProbability(t, &c->options.toModule.byteLoss); },
+        {"--loss-in",
+         [](const std::string& t, SimulatorCommand* c) { return ReadProbability(t, &c->options.toModule.byteLoss); },
          "a probability from 0 to 1"},
         {"--loss-out",
          [](const std::string& t, SimulatorCommand* c) { return ReadProbability(t, &c->options.fromModule.byteLoss); },
          "a probability from 0 to 1"},
         {"--corrupt-in",
-         [](const std::string& t, SimulatorCommand* c) { return ReadProbability(t, &c->options.toModule.bitCorruption); },
+         [](const std::string& t, SimulatorCommand* c) {
+           return ReadProbability(t, &c->options.toModule.bitCorruption);
+         },
          "a probability from 0 to 1"},
         {"--corrupt-out",
-         [](const std::string& t, SimulatorCommand* c) { return ReadProbability(t, &c->options.fromModule.bitCorruption); },
+         [](const std::string& t, SimulatorCommand* c) {
+           return ReadProbability(t, &c->options.fromModule.bitCorruption);
+         },
          "a probability from 0 to 1"},
         {"--answer-delay",
          [](const std::string& t, SimulatorCommand* c) { return ReadWhole(t, 0, kMaxMs, &c->options.answerDelayMs); },
@@ -108,10 +116,14 @@ std::string ReadSimulatorArguments(std::span<const std::string> arguments, Simul
          [](const std::string& t, SimulatorCommand* c) { return ReadWhole(t, 0, kMax16, &c->options.answerStatus); },
          "a status word from 0 to 65535"},
         {"--command-status-after",
-         [](const std::string& t, SimulatorCommand* c) { return ReadWhole(t, 0, kMax32, &c->options.commandStatusAfterKeys); },
+         [](const std::string& t, SimulatorCommand* c) {
+           return ReadWhole(t, 0, kMax32, &c->options.commandStatusAfterKeys);
+         },
          "a whole number of keys"},
         {"--restart-after",
-         [](const std::string& t, SimulatorCommand* c) { return ReadWhole(t, 0, kMax32, &c->options.restartAfterRequests); },
+         [](const std::string& t, SimulatorCommand* c) {
+           return ReadWhole(t, 0, kMax32, &c->options.restartAfterRequests);
+         },
          "a whole number of requests"},
         {"--keep-old-value",
          [](const std::string& t, SimulatorCommand* c) { return ReadKey(t, &c->options.keepOldValueOf); },

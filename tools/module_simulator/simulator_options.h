@@ -21,10 +21,10 @@ struct SimulatorOptions {
   LineFaults fromModule;
 
   std::uint16_t buildId = 0x1F27;
-  std::uint32_t answerDelayMs = 0;       // before each BCCMD answer
+  std::uint32_t answerDelayMs = 0;  // before each BCCMD answer
   bool neverAnswerBuildId = false;
-  bool answerWithOtherVarId = false;     // answers name the next variable identifier
-  std::uint16_t answerStatus = 0;        // status word of every answer (0: OK)
+  bool answerWithOtherVarId = false;         // answers name the next variable identifier
+  std::uint16_t answerStatus = 0;            // status word of every answer (0: OK)
   std::uint32_t commandStatusAfterKeys = 0;  // after the Nth PS key request: a channel-5 Command Status event
   std::uint32_t restartAfterRequests = 0;    // restart, without answering, at the Nth request
   bool answerWarmReset = false;              // answer the warm reset before restarting

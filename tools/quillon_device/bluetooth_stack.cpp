@@ -65,8 +65,7 @@ void NoteInHciCache(platform::Registry& registry, const StackPlan& plan, const R
 
 }  // namespace
 
-std::unique_ptr<BluetoothStack> BluetoothStack::Boot(StackRoles roles, std::uint32_t waitMs,
-                                                     const ReportLine& report) {
+std::unique_ptr<BluetoothStack> BluetoothStack::Boot(StackRoles roles, std::uint32_t waitMs, const ReportLine& report) {
   auto stack = std::unique_ptr<BluetoothStack>(new BluetoothStack());
   const StackPlan plan = ReadStackKeys(roles.registry);
   for (const std::string& note : plan.notes) report("stack: " + note);
@@ -91,7 +90,8 @@ std::unique_ptr<BluetoothStack> BluetoothStack::Boot(StackRoles roles, std::uint
   line.parity = platform::Parity::kEven;
   line.stopBits = platform::StopBits::kOne;
   if (const platform::ErrorCode set = device->SetLineState(line); set != platform::kSuccess) {
-    report("stack cannot set " + port + " to " + std::to_string(plan.baudRate) + " (error " + std::to_string(set) + ")");
+    report("stack cannot set " + port + " to " + std::to_string(plan.baudRate) + " (error " + std::to_string(set) +
+           ")");
     return stack;
   }
   (void)device->SetTimeouts(platform::kReadReturnsAtOnce);

@@ -134,7 +134,8 @@ class Boot {
       return;
     }
     report_("startup: " + shown + ": \"" + shortcut.programPath + "\" " + shortcut.commandLine);
-    StartProgram(shown, shortcut.programPath, {shortcut.commandLine}, " (state " + std::to_string(shortcut.state) + ")");
+    StartProgram(shown, shortcut.programPath, {shortcut.commandLine},
+                 " (state " + std::to_string(shortcut.state) + ")");
   }
 
   void StartProgram(const std::string& name, const std::string& path, const std::vector<std::string>& arguments,
@@ -177,8 +178,8 @@ int RunDevice(const DeviceRoles& roles, const BootLoopOptions& options, const Re
       return kDeviceSwitchedOff;
     }
     report("boot " + std::to_string(boot));
-    const auto stack =
-        BluetoothStack::Boot(StackRoles{roles.registry, roles.serial, roles.clock}, options.stackWaitMs, report);
+    const auto stack = BluetoothStack::Boot(StackRoles{roles.registry, roles.serial, roles.clock}, options.stackWaitMs,
+                                            report);
     Boot programs(roles, report);
     const std::uintmax_t requestsBefore = RestartRequests(roles.root);
     if (!programs.StartPrograms(boot == 1)) {

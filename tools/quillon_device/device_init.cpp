@@ -21,8 +21,8 @@ bool Empty(const fs::path& folder) {
 // Only what init makes is removed, so that a root given by mistake loses nothing else.
 void RemoveWhatInitMakes(const fs::path& root, unsigned portNumber) {
   std::error_code ignored;
-  for (const char* file : {"registry.reg", "registry.lock", "restart-requests", "module-store.psr", "module.log",
-                           "module.out"}) {
+  for (const char* file :
+       {"registry.reg", "registry.lock", "restart-requests", "module-store.psr", "module.log", "module.out"}) {
     fs::remove(root / file, ignored);
   }
   fs::remove_all(root / kStartUpFolder, ignored);
@@ -35,7 +35,8 @@ bool CopySamples(const fs::path& samples, const fs::path& target, const ReportLi
   std::vector<fs::path> files;
   for (const auto& entry : fs::directory_iterator(samples, error)) {
     std::string extension = entry.path().extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     if (entry.is_regular_file() && extension == ".psr") files.push_back(entry.path());
   }
   if (error) {

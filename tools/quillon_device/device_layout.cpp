@@ -3,7 +3,6 @@
 #include <array>
 #include <memory>
 
-
 namespace quillon::device {
 
 std::vector<LayoutValue> FreshDeviceRegistry(unsigned portNumber) {

@@ -107,7 +107,8 @@ int ReadShortcutCommand(const std::string& file) {
     return 1;
   }
   std::vector<std::uint8_t> bytes;
-  for (std::istreambuf_iterator<char> it(in), end; it != end && bytes.size() <= quillon::device::kShortcutMaxBytes; ++it) {
+  for (std::istreambuf_iterator<char> it(in), end; it != end && bytes.size() <= quillon::device::kShortcutMaxBytes;
+       ++it) {
     bytes.push_back(static_cast<std::uint8_t>(*it));
   }
   quillon::device::Shortcut shortcut;
@@ -245,7 +246,8 @@ int main(int argc, char** argv) {
       store = fs::absolute(value).string();
       ++at;
     } else if (command == "run" && arg == "--stack-wait") {
-      if (!ParseNumber(value, 600000, &stackWait)) return fail("--stack-wait wants milliseconds, not \"" + value + "\"");
+      if (!ParseNumber(value, 600000, &stackWait))
+        return fail("--stack-wait wants milliseconds, not \"" + value + "\"");
       ++at;
     } else if (command == "run" && arg == "--max-boots") {
       if (!ParseNumber(value, 100000, &maxBoots)) return fail("--max-boots wants a count, not \"" + value + "\"");

@@ -23,7 +23,8 @@ std::string ReadWhole(const fs::path& file) {
 
 }  // namespace
 
-std::unique_ptr<ModuleSimulatorChild> ModuleSimulatorChild::Start(const ModuleWiring& wiring, const ReportLine& report) {
+std::unique_ptr<ModuleSimulatorChild> ModuleSimulatorChild::Start(const ModuleWiring& wiring,
+                                                                  const ReportLine& report) {
   const std::string port = std::to_string(wiring.portNumber);
   ChildProgram::Launch launch;
   launch.path = wiring.modsim;

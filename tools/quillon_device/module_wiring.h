@@ -13,8 +13,8 @@
 namespace quillon::device {
 
 struct ModuleWiring {
-  std::string modsim;     // the simulator program
-  std::string root;       // the device root (absolute)
+  std::string modsim;  // the simulator program
+  std::string root;    // the device root (absolute)
   unsigned portNumber = 4;
   std::string storeFile;  // PS store kept across runs
 };

@@ -25,12 +25,12 @@ inline constexpr std::uint32_t kStackDefaultBaud = 115200;
 inline constexpr int kTransportTreeDepth = 8;
 
 struct StackPlan {
-  bool start = false;            // a transport names an unmarked port
-  std::wstring transportKey;     // full path of that transport key
-  std::wstring port;             // its "Name"
-  std::uint32_t baudRate = 0;    // its "baud"
+  bool start = false;              // a transport names an unmarked port
+  std::wstring transportKey;       // full path of that transport key
+  std::wstring port;               // its "Name"
+  std::uint32_t baudRate = 0;      // its "baud"
   std::vector<std::string> notes;  // what was found, one line each, for the boot's report
-  std::string refusal;           // why the stack does not start although a transport was found
+  std::string refusal;             // why the stack does not start although a transport was found
 };
 
 StackPlan ReadStackKeys(platform::Registry& registry);

@@ -19,11 +19,16 @@ void RequestStop(int) { stopRequested = 1; }
 
 const char* KindName(std::uint32_t kind) {
   switch (kind) {
-    case 2: return "info";
-    case 4: return "important";
-    case 6: return "thread";
-    case 7: return "thread-end";
-    default: return "other";
+    case 2:
+      return "info";
+    case 4:
+      return "important";
+    case 6:
+      return "thread";
+    case 7:
+      return "thread-end";
+    default:
+      return "other";
   }
 }
 
