@@ -19,20 +19,24 @@ namespace {
 
 class KernelObjectsTest : public ::testing::Test {
  protected:
+  // Runs `body` in a child process with kernel objects of its own on the same device; returns
+  // the child's exit status.
+  template <typename Body>
+  int InChild(Body body) {
+    const pid_t child = fork();
+    if (child == 0) {
+      PosixKernelObjects other(device.Root().ObjectPrefix());
+      _exit(body(other));
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
   testing::TempDevice device;
   PosixKernelObjects kernel{device.Root().ObjectPrefix()};
   ErrorCode error = kSuccess;
 };
-
-// Runs `body` in a child process; returns its exit status.
-template <typename Body>
-int InChild(Body body) {
-  const pid_t child = fork();
-  if (child == 0) _exit(body());
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 TEST_F(KernelObjectsTest, SharedMemoryLivesWhileSomeoneHoldsIt) {
   auto first = kernel.CreateSharedMemory(L"Block", 4096, &error);
@@ -46,10 +50,8 @@ TEST_F(KernelObjectsTest, SharedMemoryLivesWhileSomeoneHoldsIt) {
     EXPECT_TRUE(second->AlreadyExisted());
     EXPECT_EQ(std::memcmp(second->Data(), "hello", 5), 0);
   }
-  EXPECT_EQ(InChild([&] {
-              PosixKernelObjects other(device.Root().ObjectPrefix());
-              ErrorCode childError = kSuccess;
-              auto seen = other.CreateSharedMemory(L"Block", 4096, &childError);
+  EXPECT_EQ(InChild([&](PosixKernelObjects& other) {
+              auto seen = other.CreateSharedMemory(L"Block", 4096, &error);
               return seen && seen->AlreadyExisted() && std::memcmp(seen->Data(), "hello", 5) == 0 ? 0 : 1;
             }),
             0);
@@ -92,10 +94,8 @@ TEST_F(KernelObjectsTest, NothingOfTheDeviceStaysInSharedMemoryAfterItsLastObjec
 }
 
 TEST_F(KernelObjectsTest, ABlockLeftByADeadProcessCountsAsNew) {
-  ASSERT_EQ(InChild([&] {
-              PosixKernelObjects other(device.Root().ObjectPrefix());
-              ErrorCode childError = kSuccess;
-              auto memory = other.CreateSharedMemory(L"Left", 64, &childError);
+  ASSERT_EQ(InChild([&](PosixKernelObjects& other) {
+              auto memory = other.CreateSharedMemory(L"Left", 64, &error);
               std::memcpy(memory->Data(), "stale", 5);
               _exit(0);  // dies without closing
               return 1;
@@ -139,10 +139,8 @@ TEST_F(KernelObjectsTest, AHolderThatDiesDoesNotBlockTheNext) {
   if (testing::kThreadSanitizer) GTEST_SKIP() << "the thread sanitizer cannot follow an abandoned mutex";
   auto mutex = kernel.CreateNamedMutex(L"Abandoned", &error);  // keeps the mutex alive across the child
   ASSERT_TRUE(mutex);
-  ASSERT_EQ(InChild([&] {
-              PosixKernelObjects other(device.Root().ObjectPrefix());
-              ErrorCode childError = kSuccess;
-              auto held = other.CreateNamedMutex(L"Abandoned", &childError);
+  ASSERT_EQ(InChild([&](PosixKernelObjects& other) {
+              auto held = other.CreateNamedMutex(L"Abandoned", &error);
               if (!held || held->Wait(1000) != WaitResult::kObtained) return 1;
               _exit(0);  // dies holding it
               return 2;
@@ -166,10 +164,8 @@ TEST_F(KernelObjectsTest, NamedEventsAreSharedAndKeepTheirState) {
   auto event = kernel.CreateManualResetEvent(L"Started", false, &error);
   ASSERT_TRUE(event);
   EXPECT_FALSE(event->Wait(0));
-  ASSERT_EQ(InChild([&] {
-              PosixKernelObjects other(device.Root().ObjectPrefix());
-              ErrorCode childError = kSuccess;
-              auto same = other.CreateManualResetEvent(L"Started", false, &childError);
+  ASSERT_EQ(InChild([&](PosixKernelObjects& other) {
+              auto same = other.CreateManualResetEvent(L"Started", false, &error);
               same->Set();
               return 0;
             }),

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -239,18 +240,21 @@ class WaitOnPty : public SerialOnPty {
     ASSERT_EQ(port.InitialiseWindows(platform::Utf8ToWide(pty.Path()), 115200), 0);
   }
   static constexpr std::uint32_t kLong = 60000;
+  // Runs `action` on a thread of its own after 20 ms, while the test waits.
+  std::jthread Soon(std::function<void()> action) {
+    return std::jthread([action] {
+      usleep(20000);
+      action();
+    });
+  }
   platform::posix::PosixKernelObjects kernel{device.Root().ObjectPrefix()};
   std::unique_ptr<platform::Event> stop;
   SerialPort port{roles};
 };
 
 TEST_F(WaitOnPty, AByteThatArrivesDuringTheWaitEndsIt) {
-  std::thread sender([this] {
-    usleep(20000);
-    pty.Send({0x5A});
-  });
+  std::jthread sender = Soon([this] { pty.Send({0x5A}); });
   EXPECT_EQ(port.WaitForInput(stop.get(), kLong), platform::InputWait::kInput);
-  sender.join();
   std::uint8_t byte = 0;
   ASSERT_TRUE(port.GetByte(&byte));
   EXPECT_EQ(byte, 0x5A);
@@ -259,12 +263,8 @@ TEST_F(WaitOnPty, AByteThatArrivesDuringTheWaitEndsIt) {
 }
 
 TEST_F(WaitOnPty, TheStopEventEndsTheWait) {
-  std::thread stopper([this] {
-    usleep(20000);
-    stop->Set();
-  });
+  std::jthread stopper = Soon([this] { stop->Set(); });
   EXPECT_EQ(port.WaitForInput(stop.get(), kLong), platform::InputWait::kStopped);
-  stopper.join();
   // A reset event no longer ends a wait.
   stop->Reset();
   EXPECT_EQ(port.WaitForInput(stop.get(), 1), platform::InputWait::kTimedOut);
@@ -282,12 +282,8 @@ TEST_F(WaitOnPty, ANamedStopEventIsSeenAfterTheWait) {
 TEST_F(WaitOnPty, AHungUpLineNeitherSpinsNorHidesTheStopEvent) {
   pty.Close();
   EXPECT_EQ(port.WaitForInput(stop.get(), 1), platform::InputWait::kTimedOut);
-  std::thread stopper([this] {
-    usleep(20000);
-    stop->Set();
-  });
+  std::jthread stopper = Soon([this] { stop->Set(); });
   EXPECT_EQ(port.WaitForInput(stop.get(), kLong), platform::InputWait::kStopped);
-  stopper.join();
 }
 
 }  // namespace

@@ -32,6 +32,7 @@ TEST(Format, PlaceholdersOfTheSystemsTexts) {
   EXPECT_EQ(Wide(L"%c%c", 'o', 'k'), L"ok");
   EXPECT_EQ(Wide(L"[%6s][%-6s][%.2s]", L"ab", L"ab", L"abcdef"), L"[    ab][ab    ][ab]");
   EXPECT_EQ(Wide(L"%ld %lu", -1L, 3ul), L"-1 3");
+  EXPECT_EQ(Wide(L"<%s>", static_cast<const wchar_t*>(nullptr)), L"<>");  // NullTextIsEmpty
 }
 
 TEST(Format, IntegersAreReadAtTheWidthTheCallerPassed) {
@@ -42,11 +43,6 @@ TEST(Format, IntegersAreReadAtTheWidthTheCallerPassed) {
   EXPECT_EQ(Wide(L"%x", static_cast<std::int8_t>(-1)), L"ff");
   EXPECT_EQ(Wide(L"%d", static_cast<std::uint8_t>(200)), L"-56");
   EXPECT_EQ(Wide(L"%d", INT64_MIN), L"-9223372036854775808");
-}
-
-TEST(Format, NullTextIsEmpty) {
-  const wchar_t* nothing = nullptr;
-  EXPECT_EQ(Wide(L"<%s>", nothing), L"<>");
 }
 
 TEST(Format, OutputIsCutToTheBufferAndAlwaysTerminated) {

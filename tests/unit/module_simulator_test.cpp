@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -50,31 +51,16 @@ class Host {
 
  private:
   void Take(std::uint8_t byte) {
-    if (byte == kSlipDelimiter) {
-      if (frame_.size() >= 4) Frame();
-      frame_.clear();
-      escaped_ = false;
-      return;
-    }
-    if (byte == kSlipEscape) {
-      escaped_ = true;
-      return;
-    }
-    if (escaped_) byte = byte == kSlipEscapedDelimiter ? kSlipDelimiter : kSlipEscape;
-    escaped_ = false;
-    frame_.push_back(byte);
-  }
-  void Frame() {
-    const BcspHeaderBytes header = {frame_[0], frame_[1], frame_[2], frame_[3]};
-    ASSERT_TRUE(BcspHeaderValid(header));
-    ASSERT_EQ(BcspCheckBody(header, std::span(frame_).subspan(4)).verdict, FrameVerdict::kGood);
-    const BcspHeader decoded = BcspDecodeHeader(header);
-    const Bytes payload(frame_.begin() + 4, frame_.begin() + 4 + decoded.length);
+    const BcspDeframed step = deframer_.Push(byte, header_, body_);
+    if (!step.frame) return;
+    ASSERT_TRUE(BcspHeaderValid(header_));
+    const std::span<const std::uint8_t> body(body_.data(), step.stored);
+    ASSERT_EQ(BcspCheckBody(header_, body).verdict, FrameVerdict::kGood);
+    const BcspHeader decoded = BcspDecodeHeader(header_);
+    const Bytes payload(body.begin(), body.begin() + decoded.length);
     if (decoded.channel == kChannelLink) {
       links.push_back(BcspMatchLinkMessage(payload));
-      return;
-    }
-    if (decoded.reliable && decoded.seq == rxExpected_) {
+    } else if (decoded.reliable && decoded.seq == rxExpected_) {
       rxExpected_ = (rxExpected_ + 1) & 7;
       packets.emplace_back(decoded.channel, payload);
       Send(BcspWireFrame(BcspEncodeHeader(0, rxExpected_, true, false, 0, 0), {}));
@@ -87,8 +73,9 @@ class Host {
   std::uint32_t baud_;
   std::uint8_t txSeq_ = 0;
   std::uint8_t rxExpected_ = 0;
-  Bytes frame_;
-  bool escaped_ = false;
+  BcspDeframer deframer_;
+  BcspHeaderBytes header_{};
+  std::array<std::uint8_t, 4200> body_{};
 };
 
 Bytes KeyRequest(std::uint16_t sequence, std::uint16_t key, const std::vector<std::uint16_t>& values) {

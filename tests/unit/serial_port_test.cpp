@@ -141,37 +141,31 @@ TEST_F(SerialPortTest, BytesAreWrittenOneAtATime) {
   EXPECT_EQ(fake.serialScript.calls, (std::vector<std::string>{"write 1", "write 1"}));
 }
 
-TEST_F(SerialPortTest, CloseOnAClosedPortDoesNothing) {
+// Closing twice does nothing; opening again, with or without closing first, closes the previous
+// handle and hands out no byte of the earlier opening.
+TEST_F(SerialPortTest, CloseAndOpenAgainStartAfresh) {
   port.Close();
   EXPECT_FALSE(port.IsOpen());
   ASSERT_EQ(port.InitialiseWindows(L"COM4:", 115200), 0);
+  std::uint8_t byte = 0;
+  fake.serialScript.reads.push_back({1, 2, 3});
+  ASSERT_TRUE(port.GetByte(&byte));
+  ASSERT_EQ(port.InitialiseWindows(L"COM4:", 921600), 0);
+  EXPECT_EQ(fake.serialScript.openDevices, 1);
+  EXPECT_EQ(port.FillCount(), 0);
+  fake.serialScript.reads.push_back({5, 6});
+  ASSERT_TRUE(port.GetByte(&byte));
   port.Close();
   port.Close();
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(fake.serialScript.openDevices, 0);
-  std::uint8_t byte = 0;
   EXPECT_FALSE(port.GetByte(&byte));
-}
-
-TEST_F(SerialPortTest, BytesOfAnEarlierOpeningAreNotHandedOut) {
-  ASSERT_EQ(port.InitialiseWindows(L"COM4:", 115200), 0);
-  fake.serialScript.reads.push_back({1, 2, 3, 4});
-  std::uint8_t byte = 0;
-  ASSERT_TRUE(port.GetByte(&byte));
-  ASSERT_EQ(byte, 1);
-  port.Close();
   ASSERT_EQ(port.InitialiseWindows(L"COM4:", 115200), 0);
   EXPECT_EQ(port.ReadIndex(), 0);
   EXPECT_EQ(port.FillCount(), 0);
   fake.serialScript.reads.push_back({9});
   ASSERT_TRUE(port.GetByte(&byte));
   EXPECT_EQ(byte, 9);
-}
-
-TEST_F(SerialPortTest, OpeningAgainClosesThePreviousHandle) {
-  ASSERT_EQ(port.InitialiseWindows(L"COM4:", 115200), 0);
-  ASSERT_EQ(port.InitialiseWindows(L"COM4:", 921600), 0);
-  EXPECT_EQ(fake.serialScript.openDevices, 1);
 }
 
 }  // namespace
