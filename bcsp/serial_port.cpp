@@ -18,10 +18,7 @@ std::int32_t SerialPort::InitialiseWindows(std::wstring_view portName, std::uint
     device_.reset();
     return scope.Result();
   };
-  Close();
-  // Bytes left from an earlier opening belong to a link that is gone.
-  readIndex_ = 0;
-  fillCount_ = 0;
+  Close();  // and with it the bytes of an earlier opening
 
   platform::ErrorCode error = platform::kSuccess;
   device_ = platform_.serial->Open(portName, &error);
@@ -93,6 +90,11 @@ platform::InputWait SerialPort::WaitForInput(platform::Event* stop, std::uint32_
   return device_->WaitForInput(stop, timeoutMs);
 }
 
-void SerialPort::Close() { device_.reset(); }
+// Bytes read before the port closed belong to a link that is gone: they go with it.
+void SerialPort::Close() {
+  device_.reset();
+  readIndex_ = 0;
+  fillCount_ = 0;
+}
 
 }  // namespace quillon
