@@ -15,7 +15,6 @@ class ManualClock final : public platform::Clock {
     sleeps_.push_back(milliseconds);
     tick_ += milliseconds;
   }
-  void Advance(std::uint32_t milliseconds) { tick_ += milliseconds; }
   void Set(std::uint32_t tick) { tick_ = tick; }
   const std::vector<std::uint32_t>& Sleeps() const { return sleeps_; }
 

@@ -14,10 +14,7 @@ class RecordingEcho final : public TraceEcho {
  public:
   void Echo(TraceKind, std::wstring_view text) override {
     std::lock_guard<std::mutex> hold(lock_);
-    if (text.ends_with(L"_STATE") && text != L"EXIT_STATE" && text != L"PEER_RESET_STATE") {
-      ++stateLines_;
-      return;
-    }
+    if (text.ends_with(L"_STATE") && text != L"EXIT_STATE" && text != L"PEER_RESET_STATE") return;
     lines_.emplace_back(text);
   }
   std::vector<std::wstring> Lines() {
@@ -35,7 +32,6 @@ class RecordingEcho final : public TraceEcho {
  private:
   std::mutex lock_;
   std::vector<std::wstring> lines_;
-  long stateLines_ = 0;
 };
 
 }  // namespace quillon::testing

@@ -5,21 +5,6 @@
 namespace quillon::trace_layout {
 namespace {
 
-TEST(TraceLayout, RecordSizes) {
-  struct Case {
-    std::size_t characters;
-    std::uint32_t size;
-    std::uint32_t padded;
-  };
-  const Case cases[] = {{0, 24, 24},     {1, 26, 28},     {2, 28, 28},     {114, 252, 252},
-                        {115, 254, 256}, {116, 254, 256}, {200, 254, 256}, {100000, 254, 256}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(RecordSize(c.characters), c.size) << c.characters;
-    EXPECT_EQ(PaddedSize(RecordSize(c.characters)), c.padded) << c.characters;
-  }
-  EXPECT_EQ(kMaxRecordChars, 116u);
-}
-
 TEST(TraceLayout, FindRoom) {
   constexpr std::uint32_t start = kHeaderSize;
   constexpr std::uint32_t end = start + kAreaSize;

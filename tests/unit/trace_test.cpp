@@ -33,6 +33,11 @@ class TraceTest : public ::testing::Test {
     viewer.ReadAvailable([&](const tools::TraceEntry& entry) { entries.push_back(entry); });
     return entries;
   }
+  // The text of the one record the viewer finds, or how many it found instead.
+  std::wstring ReadOne() {
+    const auto entries = Read();
+    return entries.size() == 1 ? entries[0].text : L"<" + std::to_wstring(entries.size()) + L" records>";
+  }
 
   std::byte* Memory() { return fake.kernel.Memory(layout::kMemoryName)->data(); }
   std::uint32_t Header(std::size_t field) { return layout::LoadWord(Memory(), field); }
@@ -93,37 +98,36 @@ TEST_F(TraceTest, WithAViewerThreadNamesBecomeRecordsAndThreadEndsStillClearTheR
   EXPECT_EQ(entries[1].tick, fake.clock.TickCount());
 }
 
-// A record's last two bytes (of its size S, before the padding) are reserved: the writer leaves
-// them as they were.
+// A record's size S: 24 bytes and two per character, the text cut to 116 characters and ended by
+// a zero when it has room; padded to a multiple of four. Its last two bytes (before the padding)
+// are reserved: the writer leaves them as they were.
 TEST_F(TraceTest, RecordSizesTextCutsAndTheReservedBytes) {
   AttachViewer();
   std::memset(Memory() + Header(layout::kWritePos), 0xA5, 4096);
   struct Case {
     std::size_t length;
-    std::uint32_t padded;
+    std::uint32_t size, padded;
     std::size_t kept;
     bool terminated;
   };
-  const Case cases[] = {{1, 28, 1, true},       {2, 28, 2, true},       {114, 252, 114, true},  {115, 256, 115, true},
-                        {116, 256, 116, false}, {200, 256, 116, false}, {1500, 256, 116, false}};
+  const Case cases[] = {{1, 26, 28, 1, true},          {2, 28, 28, 2, true},        {114, 252, 252, 114, true},
+                        {115, 254, 256, 115, true},    {116, 254, 256, 116, false}, {200, 254, 256, 116, false},
+                        {100000, 254, 256, 116, false}};
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
     std::wstring text;
     for (std::size_t i = 0; i < c.length; ++i) text.push_back(static_cast<wchar_t>(L'a' + i % 26));
     const std::uint32_t before = Header(layout::kWritePos);
-    const std::uint32_t size = layout::RecordSize(c.length);
+    ASSERT_EQ(layout::RecordSize(c.length), c.size);
+    EXPECT_EQ(layout::PaddedSize(c.size), c.padded);
     trace.Write(KindInfo, kTraceCategory, text);
-    EXPECT_EQ(Header(layout::kWritePos) - before, c.padded) << c.length;
-    EXPECT_EQ(layout::LoadWord(Memory(), before + layout::kNext), before + c.padded) << c.length;
-    EXPECT_EQ(Memory()[before + size - 2], std::byte{0xA5}) << c.length;
-    EXPECT_EQ(Memory()[before + size - 1], std::byte{0xA5}) << c.length;
+    EXPECT_EQ(Header(layout::kWritePos) - before, c.padded);
+    EXPECT_EQ(layout::LoadWord(Memory(), before + layout::kNext), before + c.padded);
+    EXPECT_EQ(Memory()[before + c.size - 2], std::byte{0xA5});
+    EXPECT_EQ(Memory()[before + c.size - 1], std::byte{0xA5});
     const std::byte* textBytes = Memory() + before + layout::kText;
-    const bool zeroAfter = textBytes[2 * c.kept] == std::byte{0} && textBytes[2 * c.kept + 1] == std::byte{0};
-    if (c.terminated) {
-      EXPECT_TRUE(zeroAfter) << c.length;
-    }
-    const auto entries = Read();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].text, text.substr(0, c.kept)) << c.length;
+    EXPECT_TRUE(!c.terminated || (textBytes[2 * c.kept] == std::byte{0} && textBytes[2 * c.kept + 1] == std::byte{0}));
+    EXPECT_EQ(ReadOne(), text.substr(0, c.kept));
   }
 }
 
@@ -149,15 +153,13 @@ TEST_F(TraceTest, FormattingIsCutToItsBuffers) {
   trace.SetEcho(nullptr);
 }
 
-TEST_F(TraceTest, EmptyTextWritesAndPostsNothing) {
-  AttachViewer();
+// Each record is notified unless the viewer turned notifications off; an empty text writes and
+// posts nothing (EmptyTextWritesAndPostsNothing).
+TEST_F(TraceTest, NotificationsFollowNotifyOff) {
+  AttachViewer(/*notify=*/true);
   trace.Printf(KindInfo, kTraceCategory, L"%s", L"");
   EXPECT_EQ(Header(layout::kWritePos), layout::kHeaderSize);
   EXPECT_TRUE(fake.messages.Posted().empty());
-}
-
-TEST_F(TraceTest, NotificationsFollowNotifyOff) {
-  AttachViewer(/*notify=*/true);
   trace.Printf(KindInfo, kTraceCategory, L"one");
   auto posted = fake.messages.Posted();
   ASSERT_EQ(posted.size(), 1u);
@@ -182,9 +184,7 @@ TEST_F(TraceTest, ARecordThatDoesNotFitBeforeTheEndWrapsToTheStart) {
   trace.Write(KindInfo, kTraceCategory, std::wstring(60, L'w'));  // S = 144, R = 144
   EXPECT_EQ(layout::LoadWord(Memory(), oldWrite), layout::kWrapMarker);
   EXPECT_EQ(Header(layout::kWritePos), layout::kHeaderSize + 144);
-  const auto entries = Read();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].text, std::wstring(60, L'w'));
+  EXPECT_EQ(ReadOne(), std::wstring(60, L'w'));
   EXPECT_EQ(Header(layout::kReadPos), layout::kHeaderSize + 144);
 }
 
@@ -216,9 +216,7 @@ TEST_F(TraceTest, AFullRingLosesRecordsUntilTheViewerReads) {
   EXPECT_EQ(Read().size(), static_cast<std::size_t>(placed - 1));
   EXPECT_EQ(viewer.TakeLost().count, 1u);
   trace.Write(KindInfo, kTraceCategory, L"after");
-  const auto entries = Read();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].text, L"after");
+  EXPECT_EQ(ReadOne(), L"after");
 }
 
 TEST_F(TraceTest, ABusyMutexDropsTheRecordUncountedButStillNotifies) {
@@ -247,9 +245,7 @@ TEST_F(TraceTest, TheViewerSkipsADamagedChainToTheWritersPosition) {
   EXPECT_TRUE(viewer.TakeResynchronised());
   EXPECT_FALSE(viewer.TakeResynchronised());
   trace.Printf(KindInfo, kTraceCategory, L"after");
-  const auto entries = Read();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].text, L"after");
+  EXPECT_EQ(ReadOne(), L"after");
 }
 
 TEST_F(TraceTest, ADamagedHeaderMakesTheWriterCountLossesNeverWriteOutside) {
