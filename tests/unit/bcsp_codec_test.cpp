@@ -212,17 +212,15 @@ TEST(BcspDeframer, FramesFromTheWire) {
 }
 
 TEST(BcspDeframer, RestartKeepsAPendingEscapeResetForgetsIt) {
-  BcspDeframer deframer;
-  Deframe(deframer, {0xC0, 1, 2, 0xDB}, 8);
-  deframer.Restart();
-  Deframed out = Deframe(deframer, {0xDC, 2, 3, 4, 0xC0}, 8);
-  ASSERT_EQ(out.frames.size(), 1u);
-  EXPECT_EQ(out.headers[0], (BcspHeaderBytes{0xC0, 2, 3, 4}));
-  Deframe(deframer, {0xC0, 1, 2, 0xDB}, 8);
-  deframer.Reset();
-  out = Deframe(deframer, {0xDC, 2, 3, 4, 0xC0}, 8);
-  ASSERT_EQ(out.frames.size(), 1u);
-  EXPECT_EQ(out.headers[0], (BcspHeaderBytes{0xDC, 2, 3, 4}));
+  for (const bool reset : {false, true}) {
+    BcspDeframer deframer;
+    Deframe(deframer, {0xC0, 1, 2, 0xDB}, 8);
+    reset ? deframer.Reset() : deframer.Restart();
+    const Deframed out = Deframe(deframer, {0xDC, 2, 3, 4, 0xC0}, 8);
+    ASSERT_EQ(out.frames.size(), 1u);
+    EXPECT_EQ(out.headers[0][0], reset ? 0xDC : 0xC0);
+    EXPECT_EQ(out.headers[0], (BcspHeaderBytes{out.headers[0][0], 2, 3, 4}));
+  }
 }
 
 TEST(BcspCodec, SeededRandomFramesSurviveTheWire) {
