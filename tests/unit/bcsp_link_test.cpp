@@ -250,7 +250,8 @@ TEST_F(LinkTest, AConfWhileUninitializedIsNoRequest) {
   };
   const Case cases[] = {
       {"ConfBeforeSyncRespIsIgnored", LinkFrame(kLinkConf), Uninitialized},
-      {"EvenWhenTheLinkMovesOnAtOnce", Cat(LinkFrame(kLinkConf), LinkFrame(kLinkSyncResp)), Initialized},
+      {"AConfWhileUninitializedIsNoRequestEvenWhenTheLinkMovesOnAtOnce",
+       Cat(LinkFrame(kLinkConf), LinkFrame(kLinkSyncResp)), Initialized},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -368,6 +369,7 @@ TEST_F(LinkTest, TheReceiveBufferHoldsPayloadAndCrc) {
   const Case cases[] = {{510, 510, true, true, ""},
                         {511, 511, true, false, "Slip Length Error (With CRC) 511,510"},
                         {512, 512, false, true, ""},
+                        // AFrameLongerThanTheBufferIsRefusedWhateverItsHeaderSays, and the next frame is whole
                         {513, 512, false, false, "\n######################## Slip Length Error (No CRC) 512,512\n"},
                         {1, 1, true, true, ""},
                         {513, 513, false, false, "Slip Length Error (No CRC) 513,512"}};
