@@ -165,34 +165,52 @@ TEST(ModuleSimulator, AWarmResetRestartsAtTheStoredBaudRate) {
   EXPECT_FALSE(fast.links.empty());
 }
 
-TEST(ModuleSimulator, FaultsOnRequest) {
+// Faults asked for by option, and requests refused: the answer's variable and status; nothing
+// refused is stored or acted on (a refused warm reset restarts nothing).
+TEST(ModuleSimulator, FaultsOnRequestAndRefusals) {
   struct Case {
-    const char* what;
+    const char* name;
     SimulatorOptions options;
+    Bytes request;
+    bool thenWarmReset;
     std::size_t answers;
-    std::uint16_t varId;
-    std::uint16_t status;
+    std::uint16_t varId, status;
   };
-  SimulatorOptions silent;
+  SimulatorOptions silent, other, error;
   silent.neverAnswerBuildId = true;
-  SimulatorOptions other;
   other.answerWithOtherVarId = true;
-  SimulatorOptions error;
   error.answerStatus = 3;
-  const Case cases[] = {{"never answers the build identifier", silent, 0, 0, 0},
-                        {"another variable", other, 1, 0x281A, 0},
-                        {"error status", error, 1, 0x2819, 3}};
+  const Bytes key = KeyRequest(2, 0x0001, {0x0005});
+  Bytes badLength = key;
+  badLength[12] = 2;
+  const Case cases[] = {
+      {"FaultsOnRequest: never answers the build identifier", silent, kBuildIdRequest, false, 0, 0, 0},
+      {"FaultsOnRequest: another variable", other, kBuildIdRequest, false, 1, 0x281A, 0},
+      {"FaultsOnRequest: error status", error, kBuildIdRequest, false, 1, 0x2819, 3},
+      {"NothingRefusedIsStoredOrActedOn: an injected error status", error, key, true, 2, 0x7003, 3},
+      {"NothingRefusedIsStoredOrActedOn: a value-length word that does not match",
+       {},
+       badLength,
+       true,
+       1,
+       0x7003,
+       kStatusBadRequest},
+  };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     ModuleSimulator module(c.options);
     Host host(module);
     host.BringUp();
-    host.SendReliable(kBuildIdRequest);
-    host.Wait(5);
-    ASSERT_EQ(host.packets.size(), c.answers) << c.what;
+    host.SendReliable(c.request);
+    if (c.thenWarmReset) host.SendReliable(kWarmReset);
+    host.Wait(50);
+    EXPECT_TRUE(module.Store().Keys().empty());
+    EXPECT_EQ(module.Restarts(), c.thenWarmReset && c.options.answerStatus == 0 ? 1u : 0u);
+    ASSERT_EQ(host.packets.size(), c.answers);
     if (c.answers == 0) continue;
     const Bytes& answer = host.packets[0].second;
-    EXPECT_EQ(answer[6] | answer[7] << 8, c.varId) << c.what;
-    EXPECT_EQ(answer[8] | answer[9] << 8, c.status) << c.what;
+    EXPECT_EQ(answer[6] | answer[7] << 8, c.varId);
+    EXPECT_EQ(answer[8] | answer[9] << 8, c.status);
   }
 }
 
@@ -297,40 +315,6 @@ TEST(ModuleSimulator, ExaminesWhatAModuleMustReadToAct) {
       {"a header cut short", Bytes(kWarmReset.begin(), kWarmReset.begin() + 14), kStatusBadRequest},
   };
   for (const Case& c : cases) EXPECT_EQ(ExamineBccmdRequest(c.request), c.status) << c.what;
-}
-
-TEST(ModuleSimulator, NothingRefusedIsStoredOrActedOn) {
-  struct Case {
-    const char* what;
-    std::uint16_t injected;
-    Bytes request;
-    std::uint16_t answered;
-  };
-  const Case cases[] = {
-      {"an injected error status", 3, KeyRequest(2, 0x0001, {0x0005}), 3},
-      {"a value-length word that does not match", 0,
-       [] {
-         Bytes b = KeyRequest(2, 0x0001, {0x0005});
-         b[12] = 2;
-         return b;
-       }(),
-       kStatusBadRequest},
-  };
-  for (const Case& c : cases) {
-    SimulatorOptions options;
-    options.answerStatus = c.injected;
-    ModuleSimulator module(options);
-    Host host(module);
-    host.BringUp();
-    host.SendReliable(c.request);
-    host.SendReliable(kWarmReset);
-    host.Wait(50);
-    EXPECT_TRUE(module.Store().Keys().empty()) << c.what;
-    ASSERT_GE(host.packets.size(), 1u) << c.what;
-    const Bytes& answer = host.packets[0].second;
-    EXPECT_EQ(answer[8] | answer[9] << 8, c.answered) << c.what;
-    EXPECT_EQ(module.Restarts(), c.injected != 0 ? 0u : 1u) << c.what;  // a refused warm reset restarts nothing
-  }
 }
 
 TEST(SimulatorArguments, NumbersAreTakenOnlyWholeAndInRange) {
