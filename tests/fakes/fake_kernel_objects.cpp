@@ -90,10 +90,7 @@ std::unique_ptr<platform::NamedMutex> FakeKernelObjects::CreateNamedMutex(std::w
     return nullptr;
   }
   *error = platform::kSuccess;
-  std::lock_guard<std::mutex> hold(lock_);
-  auto& slot = mutexes_[std::wstring(name)];
-  if (!slot) slot = std::make_shared<MutexState>();
-  return std::make_unique<FakeMutex>(slot);
+  return std::make_unique<FakeMutex>(MutexSlot(name));
 }
 
 std::unique_ptr<platform::Event> FakeKernelObjects::CreateManualResetEvent(std::wstring_view name, bool initiallySet,
@@ -104,17 +101,11 @@ std::unique_ptr<platform::Event> FakeKernelObjects::CreateManualResetEvent(std::
   }
   *error = platform::kSuccess;
   std::lock_guard<std::mutex> hold(lock_);
-  std::shared_ptr<EventState> state;
-  if (name.empty()) {
+  std::shared_ptr<EventState> unnamed;
+  std::shared_ptr<EventState>& state = name.empty() ? unnamed : events_[std::wstring(name)];
+  if (!state) {  // a named event that exists keeps its state
     state = std::make_shared<EventState>();
     state->set = initiallySet;
-  } else {
-    auto& slot = events_[std::wstring(name)];
-    if (!slot) {
-      slot = std::make_shared<EventState>();
-      slot->set = initiallySet;
-    }
-    state = slot;
   }
   return std::make_unique<FakeEvent>(state);
 }
@@ -129,11 +120,11 @@ std::vector<std::byte>* FakeKernelObjects::Memory(std::wstring_view name) {
   return found == memories_.end() ? nullptr : found->second.lock().get();
 }
 
-FakeKernelObjects::MutexState& FakeKernelObjects::Mutex(std::wstring_view name) {
+std::shared_ptr<FakeKernelObjects::MutexState> FakeKernelObjects::MutexSlot(std::wstring_view name) {
   std::lock_guard<std::mutex> hold(lock_);
   auto& slot = mutexes_[std::wstring(name)];
   if (!slot) slot = std::make_shared<MutexState>();
-  return *slot;
+  return slot;
 }
 
 }  // namespace quillon::testing

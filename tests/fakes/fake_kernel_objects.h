@@ -39,13 +39,14 @@ class FakeKernelObjects final : public platform::KernelObjects {
 
   // The state behind a name, for tests that act as another process.
   std::vector<std::byte>* Memory(std::wstring_view name);
-  MutexState& Mutex(std::wstring_view name);
+  MutexState& Mutex(std::wstring_view name) { return *MutexSlot(name); }
 
   FailSwitch memoryFailures;
   FailSwitch mutexFailures;
   FailSwitch eventFailures;
 
  private:
+  std::shared_ptr<MutexState> MutexSlot(std::wstring_view name);
   std::mutex lock_;
   // Weak, so that shared memory ends with its last handle, as a named object does.
   std::map<std::wstring, std::weak_ptr<std::vector<std::byte>>, std::less<>> memories_;
