@@ -13,6 +13,17 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Bytes written as hexadecimal pairs, blanks between them allowed.
+Bytes Hex(std::string_view text) {
+  Bytes bytes;
+  for (std::size_t at = 0; at + 1 < text.size(); ++at) {
+    if (text[at] == ' ') continue;
+    bytes.push_back(static_cast<std::uint8_t>(std::stoi(std::string(text.substr(at, 2)), nullptr, 16)));
+    ++at;
+  }
+  return bytes;
+}
+
 class BccmdTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -44,11 +55,10 @@ class BccmdTest : public ::testing::Test {
 
 TEST_F(BccmdTest, RequestsByteForByte) {
   const Bytes expected[] = {
-      {0x00, 0x00, 0x09, 0x00, 0x00, 0x00, 0x19, 0x28, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
-      {0x02, 0x00, 0x09, 0x00, 0x02, 0x00, 0x03, 0x70, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x05, 0x00},
-      {0x02, 0x00, 0x0B, 0x00, 0x03, 0x00, 0x03, 0x70, 0x00, 0x00, 0x02,
-       0x00, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x03, 0x00},
-      {0x02, 0x00, 0x09, 0x00, 0x00, 0x00, 0x02, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
+      Hex("0000 0900 0000 1928 0000 0000 0000 0000"),
+      Hex("0200 0900 0200 0370 0000 0100 0100 0000 0500"),
+      Hex("0200 0B00 0300 0370 0000 0200 0300 0000 0100 0200 0300"),
+      Hex("0200 0900 0000 0240 0000 0000 0000 0000"),
   };
   BcspPacket packet{};
   for (std::uint32_t i = 0; i < 4; ++i) {
@@ -100,8 +110,7 @@ class ResponseTest : public BccmdTest {
 
 TEST_F(ResponseTest, AMatchingResponseCompletesTheRequest) {
   SendFirstKey();
-  Deliver(2,
-          {0x01, 0x00, 0x09, 0x00, 0x02, 0x00, 0x03, 0x70, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x05, 0x00});
+  Deliver(2, Hex("0100 0900 0200 0370 0000 0100 0100 0000 0500"));
   EXPECT_EQ(run.State(), SENT_STATE);
   EXPECT_TRUE(echo.Has(L"BCCMD COMMAND RECEIVED:"));
   EXPECT_TRUE(echo.Has(L"01 00 09 00 02 00 03 70 00 00 01 00 01 00 00 00 05 00 "));
@@ -114,8 +123,7 @@ TEST_F(ResponseTest, AMatchingResponseCompletesTheRequest) {
 
 TEST_F(ResponseTest, AnErrorStatusCompletesTheRequestButIsRemembered) {
   SendFirstKey();
-  Deliver(2,
-          {0x01, 0x00, 0x09, 0x00, 0x02, 0x00, 0x03, 0x70, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x05, 0x00});
+  Deliver(2, Hex("0100 0900 0200 0370 0100 0100 0100 0000 0500"));
   EXPECT_EQ(run.State(), SENT_STATE);
   EXPECT_TRUE(run.ErrorStatusSeen());
   EXPECT_TRUE(echo.Has(L"Key &0001 refused by the module, status 1"));
@@ -123,7 +131,7 @@ TEST_F(ResponseTest, AnErrorStatusCompletesTheRequestButIsRemembered) {
 
 TEST_F(ResponseTest, AnotherVariableLeavesTheRequestOutstanding) {
   SendFirstKey();
-  Deliver(2, {0x01, 0x00, 0x09, 0x00, 0x00, 0x00, 0x19, 0x28, 0x00, 0x00});
+  Deliver(2, Hex("0100 0900 0000 1928 0000"));
   EXPECT_EQ(run.State(), RECEIVED_STATE);
   EXPECT_TRUE(echo.Has(L"|_WARNING: COMMAND DOES NOT MATCH QUEUE"));
 }
@@ -150,54 +158,42 @@ TEST_F(ResponseTest, EventsOnTheCommandChannel) {
 
 TEST_F(ResponseTest, TheAllSentEventEndsTheRunOnlyBeforeTheWarmReset) {
   list.position = 2;  // two of four sent
-  Deliver(5, {0x0F, 0x04, 0x00, 0x01, 0x00, 0x00});
+  Deliver(5, Hex("0F04 0001 0000"));
   EXPECT_EQ(run.State(), POLL_STATE);
   list.position = 3;  // everything but the warm reset
-  Deliver(5, {0x0F, 0x04, 0x00, 0x01, 0x00, 0x00});
+  Deliver(5, Hex("0F04 0001 0000"));
   EXPECT_EQ(run.State(), EXIT_STATE);
   EXPECT_TRUE(echo.Has(L"...All the commands are sent"));
   run.SendNextItem(&packet);  // the warm reset is out: the event no longer ends anything
-  Deliver(5, {0x0F, 0x04, 0x00, 0x01, 0x00, 0x00});
+  Deliver(5, Hex("0F04 0001 0000"));
   EXPECT_EQ(run.State(), RECEIVED_STATE);
 }
 
 TEST(BccmdDecode, WhatAMessageSaysAsFarAsItCameIn) {
   struct Case {
-    std::vector<std::uint8_t> bytes;
+    Bytes bytes;
     std::uint8_t firstByte;
     bool hasVarId;
     std::uint16_t varId, status, psKey;
     std::size_t valueBytes;
   };
   const Case cases[] = {
-      {{}, 0, false, 0, 0, 0, 0},
-      {{0x0F, 0x04}, 0x0F, false, 0, 0, 0, 0},
-      {{0x01, 0x00, 0x09, 0x00, 0x00, 0x00, 0x19, 0x28}, 1, true, 0x2819, 0, 0, 0},
-      {{0x01, 0x00, 0x09, 0x00, 0x02, 0x00, 0x03, 0x70, 0x02, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x05, 0x00},
-       1,
-       true,
-       0x7003,
-       2,
-       1,
-       2},
+      {Hex(""), 0, false, 0, 0, 0, 0},
+      {Hex("0F04"), 0x0F, false, 0, 0, 0, 0},
+      {Hex("0100 0900 0000 1928"), 1, true, 0x2819, 0, 0, 0},
+      {Hex("0100 0900 0200 0370 0200 0100 0100 0000 0500"), 1, true, 0x7003, 2, 1, 2},
       // Two values announced, one came: only the one is handed out.
-      {{0x01, 0x00, 0x0A, 0x00, 0x02, 0x00, 0x03, 0x70, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x05, 0x00,
-        0x06},
-       1,
-       true,
-       0x7003,
-       0,
-       1,
-       2},
+      {Hex("0100 0A00 0200 0370 0000 0100 0200 0000 0500 06"), 1, true, 0x7003, 0, 1, 2},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.bytes.size());
     const BccmdMessage message = DecodeBccmdMessage(c.bytes);
-    EXPECT_EQ(message.firstByte, c.firstByte) << c.bytes.size();
-    EXPECT_EQ(message.hasVarId, c.hasVarId) << c.bytes.size();
-    EXPECT_EQ(message.varId, c.varId) << c.bytes.size();
-    EXPECT_EQ(message.status, c.status) << c.bytes.size();
-    EXPECT_EQ(message.psKey, c.psKey) << c.bytes.size();
-    EXPECT_EQ(message.values.size(), c.valueBytes) << c.bytes.size();
+    EXPECT_EQ(message.firstByte, c.firstByte);
+    EXPECT_EQ(message.hasVarId, c.hasVarId);
+    EXPECT_EQ(message.varId, c.varId);
+    EXPECT_EQ(message.status, c.status);
+    EXPECT_EQ(message.psKey, c.psKey);
+    EXPECT_EQ(message.values.size(), c.valueBytes);
   }
 }
 

@@ -2,15 +2,12 @@
 // passes only when the run sleeps, so time-outs are exact and runs are fast.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "psconfig/psconfig.h"
-#include "tests/fakes/fake_platform.h"
-#include "tests/fakes/recording_console.h"
-#include "tests/fakes/recording_echo.h"
-#include "tools/module_simulator/in_process_serial.h"
+#include "tests/unit/simulated_run.h"
 
 namespace quillon {
 namespace {
@@ -49,69 +46,29 @@ class Recorder final : public RunObserver {
   platform::Clock& clock_;
 };
 
-std::string Keys(int count) {
-  std::string text = "// generated\n";
-  for (int key = 1; key <= count; ++key) {
-    char line[32];
-    std::snprintf(line, sizeof line, "&%04x = %04x %04x\n", key, key, 0xFFFF - key);
-    text += line;
-  }
-  return text;
-}
+using testing::Keys;
 
-class RunTest : public ::testing::Test {
- protected:
-  // A new module on the line; the program's side (port, link, run) stays.
-  void ReplaceModule(const sim::SimulatorOptions& options) {
-    devices.reset();
-    module = std::make_unique<sim::ModuleSimulator>(options);
-    devices = std::make_unique<sim::InProcessSerialDevices>(*module, fake.clock);
-    roles.serial = devices.get();
-  }
-  void Start(const sim::SimulatorOptions& options) {
-    ReplaceModule(options);
+// A run whose clock can set its stop event, observed request by request.
+struct StoppableRun : testing::SimulatedRun {
+  StoppableRun() {
     roles.clock = &clock;
-    port = std::make_unique<SerialPort>(roles);
-    link = std::make_unique<BcspLink>(*port, clock, console);
-    run = std::make_unique<PSConfig>(roles, list, *link, *port, console);
     platform::ErrorCode error = platform::kSuccess;
     stop = fake.kernel.CreateManualResetEvent(L"", false, &error);
     clock.stop = stop.get();
-    trace.SetEcho(&echo);
   }
   int Run(const std::string& psr) {
     fake.files.Put(L"keys.psr", psr);
     return run->Run(L"COM1:", 115200, L"keys.psr", stop.get(), &recorder);
   }
-  // The keys of the PS key requests the module took, in order.
-  std::vector<std::uint16_t> KeysTaken() {
-    std::vector<std::uint16_t> keys;
-    for (const auto& request : module->Requests()) {
-      if (request.varId == kVarIdPsKey) keys.push_back(request.psKey);
-    }
-    return keys;
-  }
-  std::vector<std::uint16_t> VarIdsTaken() {
-    std::vector<std::uint16_t> varIds;
-    for (const auto& request : module->Requests()) varIds.push_back(request.varId);
-    return varIds;
-  }
 
-  testing::FakePlatform fake;
   StoppingClock clock{fake.clock};
-  platform::Platform roles = fake.roles;
-  Trace trace{fake.roles};
-  platform::ProcessWide<Trace>::Scoped useTrace{trace};
-  testing::RecordingEcho echo;
-  testing::RecordingConsole console;
-  PsKeyList list;
-  std::unique_ptr<sim::ModuleSimulator> module;
-  std::unique_ptr<sim::InProcessSerialDevices> devices;
-  std::unique_ptr<SerialPort> port;
-  std::unique_ptr<BcspLink> link;
-  std::unique_ptr<PSConfig> run;
   std::unique_ptr<platform::Event> stop;
   Recorder recorder{clock};
+};
+
+class RunTest : public ::testing::Test, public StoppableRun {
+ protected:
+  using StoppableRun::Run;
 };
 
 TEST_F(RunTest, ThreeKeysAreFiveRequestsEndedByTheModulesRestart) {
@@ -144,33 +101,54 @@ TEST_F(RunTest, WithoutARestartTheRunEndsTwoSecondsAfterTheWarmReset) {
   EXPECT_EQ(module->BaudRate(), 921600u);
 }
 
-TEST_F(RunTest, FileProblemsEndTheRunBeforeThePortIsTouched) {
-  Start(sim::SimulatorOptions{});
-  EXPECT_EQ(run->Run(L"COM1:", 115200, L"missing.psr", stop.get(), nullptr), kPsConfigFileFailed);
-  EXPECT_TRUE(echo.Has(L"Unable to open missing.psr error:2"));
-  EXPECT_EQ(Run("// only comments\n\n  # and this\n"), kPsConfigNoKeys);
-  EXPECT_TRUE(echo.Has(L"The file keys.psr doesn't contain keys to be changed"));
-  EXPECT_EQ(fake.files.OpenFiles(), 0);
-  EXPECT_TRUE(module->Requests().empty());
-  EXPECT_FALSE(devices->InUse());
-}
-
-TEST_F(RunTest, AFileThatChangesBetweenThePassesIsNotSent) {
-  Start(sim::SimulatorOptions{});
-  fake.files.Put(L"keys.psr", Keys(2));
-  fake.files.At(L"keys.psr").afterRewind = Keys(3);
-  EXPECT_EQ(run->Run(L"COM1:", 115200, L"keys.psr", stop.get(), nullptr), kPsConfigFileFailed);
-  EXPECT_TRUE(echo.Has(L"The file keys.psr changed while it was read"));
-  EXPECT_TRUE(module->Requests().empty());
-}
-
-TEST_F(RunTest, MoreKeysThanARunCanCarryFailBeforeThePortIsOpened) {
-  Start(sim::SimulatorOptions{});
-  list.SetLimit(5);
-  EXPECT_EQ(Run(Keys(4)), kPsConfigNotCompleted);
-  EXPECT_TRUE(echo.Has(L"Cannot hold the 4 keys of keys.psr"));
-  EXPECT_FALSE(devices->InUse());
-  EXPECT_TRUE(module->Requests().empty());
+// Whatever ends the run while the file is read leaves the port unopened and the list released.
+TEST(RunBeforeThePort, WhatTheFileOrAStopEndsBeforeThePortIsTouched) {
+  struct Case {
+    const char* name;  // the old tests' names
+    std::function<void(StoppableRun&)> arrange;
+    const wchar_t* file;
+    int result;
+    const wchar_t* says;
+  };
+  const Case cases[] = {
+      {"FileProblems: missing", [](StoppableRun&) {}, L"missing.psr", kPsConfigFileFailed,
+       L"Unable to open missing.psr error:2"},
+      {"FileProblems: no keys",
+       [](StoppableRun& r) { r.fake.files.Put(L"keys.psr", "// only comments\n\n  # and this\n"); }, L"keys.psr",
+       kPsConfigNoKeys, L"The file keys.psr doesn't contain keys to be changed"},
+      {"AFileThatChangesBetweenThePassesIsNotSent",
+       [](StoppableRun& r) {
+         r.fake.files.Put(L"keys.psr", Keys(2));
+         r.fake.files.At(L"keys.psr").afterRewind = Keys(3);
+       },
+       L"keys.psr", kPsConfigFileFailed, L"The file keys.psr changed while it was read"},
+      {"MoreKeysThanARunCanCarryFailBeforeThePortIsOpened",
+       [](StoppableRun& r) {
+         r.list.SetLimit(5);
+         r.fake.files.Put(L"keys.psr", Keys(4));
+       },
+       L"keys.psr", kPsConfigNotCompleted, L"Cannot hold the 4 keys of keys.psr"},
+      {"AStopWhileTheFileIsReadEndsTheRunBeforeThePort",
+       [](StoppableRun& r) {
+         r.stop->Set();
+         r.fake.files.Put(L"keys.psr", Keys(3));
+       },
+       L"keys.psr", kPsConfigDone, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StoppableRun r;
+    r.Start(sim::SimulatorOptions{});
+    c.arrange(r);
+    EXPECT_EQ(r.run->Run(L"COM1:", 115200, c.file, r.stop.get(), nullptr), c.result);
+    if (c.says != nullptr) {
+      EXPECT_TRUE(r.echo.Has(c.says));
+    }
+    EXPECT_EQ(r.fake.files.OpenFiles(), 0);
+    EXPECT_TRUE(r.module->Requests().empty());
+    EXPECT_FALSE(r.devices->InUse());
+    EXPECT_EQ(r.list.Capacity(), 0u);
+  }
 }
 
 TEST(RunPort, APortThatCannotBeOpenedGivesTwoWithItsTraceLines) {
@@ -238,16 +216,6 @@ TEST_F(RunTest, ARefusedKeyIsReportedAndTheRunDoesNotSucceed) {
   EXPECT_EQ(recorder.sent.size(), 4u);  // everything is still sent, the reset included
 }
 
-TEST_F(RunTest, ARefusalIsForgottenByTheNextRun) {
-  sim::SimulatorOptions refusing;
-  refusing.answerStatus = 2;
-  Start(refusing);
-  EXPECT_EQ(Run(Keys(1)), kPsConfigNotCompleted);
-  ReplaceModule(sim::SimulatorOptions{});
-  EXPECT_EQ(Run(Keys(1)), kPsConfigDone);
-  EXPECT_FALSE(run->ErrorStatusSeen());
-}
-
 TEST_F(RunTest, AKeyLineLeftOutIsNamedAndTheRunDoesNotSucceed) {
   Start(sim::SimulatorOptions{});
   std::string many = "&0009 =";
@@ -261,15 +229,6 @@ TEST_F(RunTest, AKeyLineLeftOutIsNamedAndTheRunDoesNotSucceed) {
   EXPECT_EQ(KeysTaken().size(), 2u);
   // And the next run, without such a line, succeeds again.
   EXPECT_EQ(Run("&0003 = 3\n"), kPsConfigDone);
-}
-
-TEST_F(RunTest, AStopWhileTheFileIsReadEndsTheRunBeforeThePort) {
-  Start(sim::SimulatorOptions{});
-  stop->Set();
-  EXPECT_EQ(Run(Keys(3)), kPsConfigDone);
-  EXPECT_FALSE(devices->InUse());
-  EXPECT_TRUE(module->Requests().empty());
-  EXPECT_EQ(list.Capacity(), 0u);
 }
 
 TEST_F(RunTest, AnAnsweredWarmResetSendsNothingMore) {
@@ -306,13 +265,18 @@ TEST_F(RunTest, AModuleThatRestartsMidwayStillGetsEveryKey) {
   EXPECT_EQ(module->Store().Keys().size(), 4u);
 }
 
+// A second run on the same program's side: nothing of the first (a refusal, the positions) is left.
 TEST_F(RunTest, ASecondRunStartsAfresh) {
-  Start(sim::SimulatorOptions{});
-  EXPECT_EQ(Run(Keys(3)), kPsConfigDone);
+  sim::SimulatorOptions refusing;
+  refusing.answerStatus = 2;
+  Start(refusing);
+  EXPECT_EQ(Run(Keys(1)), kPsConfigNotCompleted);
+  ReplaceModule(sim::SimulatorOptions{});
   recorder.sent.clear();
   EXPECT_EQ(Run(Keys(2)), kPsConfigDone);
+  EXPECT_FALSE(run->ErrorStatusSeen());
   EXPECT_EQ(recorder.sent, (std::vector<std::uint32_t>{0, 1, 2, 3}));
-  EXPECT_EQ(module->Requests().size(), 9u);
+  EXPECT_EQ(module->Requests().size(), 4u);
 }
 
 }  // namespace
