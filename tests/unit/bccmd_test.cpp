@@ -3,10 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "psconfig/psconfig.h"
-#include "tests/fakes/fake_platform.h"
-#include "tests/fakes/recording_console.h"
-#include "tests/fakes/recording_echo.h"
+#include "tests/unit/simulated_run.h"
 
 namespace quillon {
 namespace {
@@ -24,10 +21,12 @@ Bytes Hex(std::string_view text) {
   return bytes;
 }
 
-class BccmdTest : public ::testing::Test {
+// A run on the fake platform, its list holding the build identifier, keys 1 (one value) and 2
+// (three values) and the warm reset; no module on the line: the tests hand it what it receives.
+class BccmdTest : public ::testing::Test, public testing::SimulatedRun {
  protected:
   void SetUp() override {
-    trace.SetEcho(&echo);
+    Connect();
     ASSERT_TRUE(list.Allocate(4));
     list.count = 1;
     list.AddBuildIdRequest();
@@ -41,16 +40,6 @@ class BccmdTest : public ::testing::Test {
     list.AddWarmReset();
   }
   Bytes Sent(const BcspPacket& packet) { return Bytes(packet.payload, packet.payload + packet.length); }
-
-  testing::FakePlatform fake;
-  Trace trace{fake.roles};
-  platform::ProcessWide<Trace>::Scoped useTrace{trace};
-  testing::RecordingEcho echo;
-  testing::RecordingConsole console;
-  SerialPort port{fake.roles};
-  BcspLink link{port, fake.clock, console};
-  PsKeyList list;
-  PSConfig run{fake.roles, list, link, port, console};
 };
 
 TEST_F(BccmdTest, RequestsByteForByte) {
@@ -62,15 +51,15 @@ TEST_F(BccmdTest, RequestsByteForByte) {
   };
   BcspPacket packet{};
   for (std::uint32_t i = 0; i < 4; ++i) {
-    run.SendNextItem(&packet);
+    run->SendNextItem(&packet);
     EXPECT_EQ(Sent(packet), expected[i]) << i;
     EXPECT_EQ(packet.channel, 2);
     EXPECT_EQ(packet.reliable, 1);
-    EXPECT_EQ(run.State(), RECEIVED_STATE);
+    EXPECT_EQ(run->State(), RECEIVED_STATE);
     EXPECT_EQ(list.position, i + 1);
     EXPECT_EQ(list.allSent, i == 3);
   }
-  EXPECT_EQ(run.ExpectedVarId(), 0x4002);
+  EXPECT_EQ(run->ExpectedVarId(), 0x4002);
   const auto lines = echo.Lines();
   ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(lines[0], L"WRITING DATA UNIT");
@@ -85,7 +74,7 @@ TEST_F(BccmdTest, TheSentHexLineShowsAtMost130Bytes) {
   list.AddKey(0x0003, values);
   list.position = 1;
   BcspPacket packet{};
-  run.SendNextItem(&packet);
+  run->SendNextItem(&packet);
   EXPECT_EQ(packet.length, 136);
   const auto lines = echo.Lines();
   EXPECT_EQ(lines.back().size(), 260u);
@@ -96,12 +85,12 @@ class ResponseTest : public BccmdTest {
   void Deliver(std::uint8_t channel, const Bytes& bytes) {
     std::copy(bytes.begin(), bytes.end(), buffer.begin());
     packet = BcspPacket{channel, 1, 1, static_cast<std::uint16_t>(bytes.size()), buffer.data()};
-    run.HandleReceived(&packet, buffer.data());
+    run->HandleReceived(&packet, buffer.data());
   }
   void SendFirstKey() {
     list.position = 1;
     BcspPacket sent{};
-    run.SendNextItem(&sent);
+    run->SendNextItem(&sent);
     echo.Lines();
   }
   std::array<std::uint8_t, 512> buffer{};
@@ -111,11 +100,11 @@ class ResponseTest : public BccmdTest {
 TEST_F(ResponseTest, AMatchingResponseCompletesTheRequest) {
   SendFirstKey();
   Deliver(2, Hex("0100 0900 0200 0370 0000 0100 0100 0000 0500"));
-  EXPECT_EQ(run.State(), SENT_STATE);
+  EXPECT_EQ(run->State(), SENT_STATE);
   EXPECT_TRUE(echo.Has(L"BCCMD COMMAND RECEIVED:"));
   EXPECT_TRUE(echo.Has(L"01 00 09 00 02 00 03 70 00 00 01 00 01 00 00 00 05 00 "));
   EXPECT_TRUE(echo.Has(L"COMMAND COMPLETE"));
-  EXPECT_FALSE(run.ErrorStatusSeen());
+  EXPECT_FALSE(run->ErrorStatusSeen());
   // Handed back: zeroed, capacity again.
   EXPECT_EQ(packet.length, 512);
   EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == 0; }));
@@ -124,15 +113,15 @@ TEST_F(ResponseTest, AMatchingResponseCompletesTheRequest) {
 TEST_F(ResponseTest, AnErrorStatusCompletesTheRequestButIsRemembered) {
   SendFirstKey();
   Deliver(2, Hex("0100 0900 0200 0370 0100 0100 0100 0000 0500"));
-  EXPECT_EQ(run.State(), SENT_STATE);
-  EXPECT_TRUE(run.ErrorStatusSeen());
+  EXPECT_EQ(run->State(), SENT_STATE);
+  EXPECT_TRUE(run->ErrorStatusSeen());
   EXPECT_TRUE(echo.Has(L"Key &0001 refused by the module, status 1"));
 }
 
 TEST_F(ResponseTest, AnotherVariableLeavesTheRequestOutstanding) {
   SendFirstKey();
   Deliver(2, Hex("0100 0900 0000 1928 0000"));
-  EXPECT_EQ(run.State(), RECEIVED_STATE);
+  EXPECT_EQ(run->State(), RECEIVED_STATE);
   EXPECT_TRUE(echo.Has(L"|_WARNING: COMMAND DOES NOT MATCH QUEUE"));
 }
 
@@ -152,21 +141,21 @@ TEST_F(ResponseTest, EventsOnTheCommandChannel) {
       EXPECT_TRUE(echo.Has(c.line)) << int{c.first};
     }
     EXPECT_EQ(console.Take(), c.console) << int{c.first};
-    EXPECT_EQ(run.State(), POLL_STATE) << int{c.first};
+    EXPECT_EQ(run->State(), POLL_STATE) << int{c.first};
   }
 }
 
 TEST_F(ResponseTest, TheAllSentEventEndsTheRunOnlyBeforeTheWarmReset) {
   list.position = 2;  // two of four sent
   Deliver(5, Hex("0F04 0001 0000"));
-  EXPECT_EQ(run.State(), POLL_STATE);
+  EXPECT_EQ(run->State(), POLL_STATE);
   list.position = 3;  // everything but the warm reset
   Deliver(5, Hex("0F04 0001 0000"));
-  EXPECT_EQ(run.State(), EXIT_STATE);
+  EXPECT_EQ(run->State(), EXIT_STATE);
   EXPECT_TRUE(echo.Has(L"...All the commands are sent"));
-  run.SendNextItem(&packet);  // the warm reset is out: the event no longer ends anything
+  run->SendNextItem(&packet);  // the warm reset is out: the event no longer ends anything
   Deliver(5, Hex("0F04 0001 0000"));
-  EXPECT_EQ(run.State(), RECEIVED_STATE);
+  EXPECT_EQ(run->State(), RECEIVED_STATE);
 }
 
 TEST(BccmdDecode, WhatAMessageSaysAsFarAsItCameIn) {

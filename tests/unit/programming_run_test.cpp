@@ -152,24 +152,16 @@ TEST(RunBeforeThePort, WhatTheFileOrAStopEndsBeforeThePortIsTouched) {
 }
 
 TEST(RunPort, APortThatCannotBeOpenedGivesTwoWithItsTraceLines) {
-  testing::FakePlatform fake;
-  Trace trace(fake.roles);
-  platform::ProcessWide<Trace>::Scoped useTrace(trace);
-  testing::RecordingEcho echo;
-  trace.SetEcho(&echo);
-  testing::RecordingConsole console;
-  fake.serialScript.openError = platform::kErrorFileNotFound;
-  fake.files.Put(L"keys.psr", "&0001 = 1\n");
-  SerialPort port(fake.roles);
-  BcspLink link(port, fake.clock, console);
-  PsKeyList list;
-  PSConfig run(fake.roles, list, link, port, console);
-  EXPECT_EQ(run.Run(L"COM7:", 115200, L"keys.psr", nullptr), kPsConfigPortFailed);
+  testing::SimulatedRun r;
+  r.fake.serialScript.openError = platform::kErrorFileNotFound;
+  r.fake.files.Put(L"keys.psr", "&0001 = 1\n");
+  r.Connect();
+  EXPECT_EQ(r.run->Run(L"COM7:", 115200, L"keys.psr", nullptr), kPsConfigPortFailed);
   const std::vector<std::wstring> expected = {L"Add a Warm reset PDU", L"Cannot open com port COM7: LastError=2",
                                               L"Error :201 in PSConfig InitialiseWindows", L"Error :201 in PSConfig",
                                               L"Unable to open COM7: error:201"};
-  EXPECT_EQ(echo.Lines(), expected);
-  EXPECT_EQ(list.Capacity(), 0u);
+  EXPECT_EQ(r.echo.Lines(), expected);
+  EXPECT_EQ(r.list.Capacity(), 0u);
 }
 
 TEST_F(RunTest, AStopDuringLinkEstablishmentEndsTheRunAtTheNextPass) {

@@ -34,9 +34,13 @@ struct SimulatedRun {
     devices = std::make_unique<sim::InProcessSerialDevices>(*module, fake.clock);
     roles.serial = devices.get();
   }
-  // The module, then the program's side on `roles` (whose clock a test may replace first).
+  // The module, then the program's side.
   void Start(const sim::SimulatorOptions& options) {
     ReplaceModule(options);
+    Connect();
+  }
+  // The program's side on `roles` as they are (a test may replace the clock or serial devices first).
+  void Connect() {
     port = std::make_unique<SerialPort>(roles);
     link = std::make_unique<BcspLink>(*port, *roles.clock, console);
     run = std::make_unique<PSConfig>(roles, list, *link, *port, console);
