@@ -2,7 +2,6 @@
 // passes only when the run sleeps, so time-outs are exact and runs are fast.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -101,49 +100,39 @@ TEST_F(RunTest, WithoutARestartTheRunEndsTwoSecondsAfterTheWarmReset) {
   EXPECT_EQ(module->BaudRate(), 921600u);
 }
 
-// Whatever ends the run while the file is read leaves the port unopened and the list released.
+// Whatever ends the run while the file is read leaves the port unopened, the file closed and the
+// list released. The rows name the old tests.
 TEST(RunBeforeThePort, WhatTheFileOrAStopEndsBeforeThePortIsTouched) {
   struct Case {
-    const char* name;  // the old tests' names
-    std::function<void(StoppableRun&)> arrange;
+    const char* name;
     const wchar_t* file;
+    std::string content, afterRewind;
+    std::uint32_t limit;  // 0: the list's own
+    bool stopped;
     int result;
     const wchar_t* says;
   };
   const Case cases[] = {
-      {"FileProblems: missing", [](StoppableRun&) {}, L"missing.psr", kPsConfigFileFailed,
+      {"FileProblems: missing", L"missing.psr", "", "", 0, false, kPsConfigFileFailed,
        L"Unable to open missing.psr error:2"},
-      {"FileProblems: no keys",
-       [](StoppableRun& r) { r.fake.files.Put(L"keys.psr", "// only comments\n\n  # and this\n"); }, L"keys.psr",
-       kPsConfigNoKeys, L"The file keys.psr doesn't contain keys to be changed"},
-      {"AFileThatChangesBetweenThePassesIsNotSent",
-       [](StoppableRun& r) {
-         r.fake.files.Put(L"keys.psr", Keys(2));
-         r.fake.files.At(L"keys.psr").afterRewind = Keys(3);
-       },
-       L"keys.psr", kPsConfigFileFailed, L"The file keys.psr changed while it was read"},
-      {"MoreKeysThanARunCanCarryFailBeforeThePortIsOpened",
-       [](StoppableRun& r) {
-         r.list.SetLimit(5);
-         r.fake.files.Put(L"keys.psr", Keys(4));
-       },
-       L"keys.psr", kPsConfigNotCompleted, L"Cannot hold the 4 keys of keys.psr"},
-      {"AStopWhileTheFileIsReadEndsTheRunBeforeThePort",
-       [](StoppableRun& r) {
-         r.stop->Set();
-         r.fake.files.Put(L"keys.psr", Keys(3));
-       },
-       L"keys.psr", kPsConfigDone, nullptr},
+      {"FileProblems: no keys", L"keys.psr", "// only comments\n\n  # and this\n", "", 0, false, kPsConfigNoKeys,
+       L"The file keys.psr doesn't contain keys to be changed"},
+      {"AFileThatChangesBetweenThePassesIsNotSent", L"keys.psr", Keys(2), Keys(3), 0, false, kPsConfigFileFailed,
+       L"The file keys.psr changed while it was read"},
+      {"MoreKeysThanARunCanCarryFailBeforeThePortIsOpened", L"keys.psr", Keys(4), "", 5, false, kPsConfigNotCompleted,
+       L"Cannot hold the 4 keys of keys.psr"},
+      {"AStopWhileTheFileIsReadEndsTheRunBeforeThePort", L"keys.psr", Keys(3), "", 0, true, kPsConfigDone, L""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     StoppableRun r;
     r.Start(sim::SimulatorOptions{});
-    c.arrange(r);
+    r.fake.files.Put(L"keys.psr", c.content);
+    r.fake.files.At(L"keys.psr").afterRewind = c.afterRewind;
+    if (c.limit != 0) r.list.SetLimit(c.limit);
+    if (c.stopped) r.stop->Set();
     EXPECT_EQ(r.run->Run(L"COM1:", 115200, c.file, r.stop.get(), nullptr), c.result);
-    if (c.says != nullptr) {
-      EXPECT_TRUE(r.echo.Has(c.says));
-    }
+    EXPECT_TRUE(*c.says == 0 || r.echo.Has(c.says));
     EXPECT_EQ(r.fake.files.OpenFiles(), 0);
     EXPECT_TRUE(r.module->Requests().empty());
     EXPECT_FALSE(r.devices->InUse());
