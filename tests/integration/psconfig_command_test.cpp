@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -40,10 +41,7 @@ class PsconfigCommand : public ::testing::Test {
     return command.Wait(20000);
   }
   static bool Contains(const std::vector<std::string>& lines, const std::string& text) {
-    for (const auto& line : lines) {
-      if (line.find(text) != std::string::npos) return true;
-    }
-    return false;
+    return std::ranges::any_of(lines, [&](const std::string& line) { return line.find(text) != std::string::npos; });
   }
 
   testing::TempDevice device;
