@@ -246,7 +246,8 @@ TEST_F(RunTest, AModuleThatRestartsMidwayStillGetsEveryKey) {
   EXPECT_EQ(module->Store().Keys().size(), 4u);
 }
 
-// A second run on the same program's side: nothing of the first (a refusal, the positions) is left.
+// A second run on the same program's side: nothing of the first (a refusal, the positions) is
+// left. Formerly also ARefusalIsForgottenByTheNextRun.
 TEST_F(RunTest, ASecondRunStartsAfresh) {
   sim::SimulatorOptions refusing;
   refusing.answerStatus = 2;

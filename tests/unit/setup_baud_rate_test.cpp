@@ -43,7 +43,7 @@ TEST_F(BaudRateTest, TheRateIsTheOneTheRunSends) {
       {"&01be = 00ec\n", 57600},
       {"&0200 = 0ebf\n", 115200},  // another key
       {"", 115200},
-      {"&0300 = " + std::string(600, '1') + "\n&01be = 0ebf\n", 921600},  // a long line no longer hides the rate
+      {"&0300 = " + std::string(600, '1') + "\n&01be = 0ebf\n", 921600},  // ALongLineNoLongerHidesTheRate
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file.substr(0, 20));

@@ -47,7 +47,7 @@ TEST(SetupCommandLine, TextOptions) {
        L"Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1"},
       {L"/psr: x", L""},
       {L"nothing", L"kept"},
-      {L"/port:" + std::wstring(300, L'p'), std::wstring(kOptionTextChars - 1, L'p')},  // cut to its buffer
+      {L"/port:" + std::wstring(300, L'p'), std::wstring(kOptionTextChars - 1, L'p')},  // ATextValueIsCutToItsBuffer
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(platform::WideToUtf8(c.line.substr(0, 80)));
