@@ -98,15 +98,9 @@ TEST(ShortcutReader, RefusesDamagedFiles) {
 
 TEST(ShortcutReader, TakesTwoHundredSixtyBytesAndRefusesOneMore) {
   const std::string head = "\"\\p\" /state:1 /port:C /psr:a /baudrate:1 /TransportReg:";
-  std::string longest = WithCount(head);
-  const std::size_t digitsBefore = std::to_string(head.size() - 2).size();
-  std::string filler(kShortcutMaxBytes - longest.size(), 'k');
-  longest = WithCount(head + filler);
-  // The count may have grown by a digit: keep the file at exactly 260 bytes.
-  if (std::to_string(head.size() + filler.size() - 2).size() > digitsBefore) {
-    filler.pop_back();
-    longest = WithCount(head + filler);
-  }
+  // 260 bytes: a count of three digits, "#", the text and the zero byte.
+  const std::string filler(kShortcutMaxBytes - 3 - 1 - 1 - head.size(), 'k');
+  const std::string longest = WithCount(head + filler);
   ASSERT_EQ(longest.size(), kShortcutMaxBytes);
   Shortcut shortcut;
   std::string problem;

@@ -33,20 +33,16 @@ void SetName(Registry& registry, const wchar_t* path, const std::wstring& name) 
 }
 
 bool WriteShortcut(Files& files, System& system, int state) {
-  const std::string path = WideToUtf8(system.OwnPath());
-  const std::string options[] = {"/state:" + std::to_string(state), std::string("/port:") + kPort, "/psr:demo.psr",
-                                 "/baudrate:115200", "/TransportReg:" + WideToUtf8(kTransport)};
-  std::size_t count = path.size() + 5;
-  for (const std::string& option : options) count += option.size();
-  char text[260];
-  const int length = std::snprintf(text, sizeof text, "%d#\"%s\" %s %s %s %s %s", static_cast<int>(count), path.c_str(),
-                                   options[0].c_str(), options[1].c_str(), options[2].c_str(), options[3].c_str(),
-                                   options[4].c_str());
-  if (length < 0 || length >= static_cast<int>(sizeof text)) return false;
+  const std::string rest = "\"" + WideToUtf8(system.OwnPath()) + "\" /state:" + std::to_string(state) +
+                           " /port:" + kPort +
+                           " /psr:demo.psr /baudrate:115200 /TransportReg:" + WideToUtf8(kTransport);
+  // The count leaves out the quotes; the text ends with its zero byte, and must fit 260 bytes.
+  const std::string text = std::to_string(rest.size() - 2) + "#" + rest;
+  if (text.size() + 1 > 260) return false;
   ErrorCode error = kSuccess;
   auto file = files.Open(kShortcut, FileMode::kWriteTruncate, &error);
-  return file != nullptr && file->Write(std::span(reinterpret_cast<const std::uint8_t*>(text),
-                                                  static_cast<std::size_t>(length) + 1)) == kSuccess;
+  return file != nullptr &&
+         file->Write(std::span(reinterpret_cast<const std::uint8_t*>(text.c_str()), text.size() + 1)) == kSuccess;
 }
 
 }  // namespace

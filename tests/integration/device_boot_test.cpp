@@ -2,6 +2,7 @@
 // program that walks the three runs and two restarts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -51,20 +52,13 @@ class DeviceBoot : public ::testing::Test {
     std::size_t at = 0;
     for (const std::string& text : expected) {
       while (at < lines.size() && lines[at].find(text) == std::string::npos) ++at;
-      ASSERT_LT(at, lines.size()) << "missing, or out of order: \"" << text << "\"\n" << Joined(lines);
+      ASSERT_LT(at, lines.size()) << "missing, or out of order: \"" << text << "\"\n"
+                                  << ::testing::PrintToString(lines);
       ++at;
     }
   }
-  static std::string Joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-  }
   static bool Has(const std::vector<std::string>& lines, const std::string& text) {
-    for (const std::string& line : lines) {
-      if (line.find(text) != std::string::npos) return true;
-    }
-    return false;
+    return std::ranges::any_of(lines, [&](const std::string& line) { return line.find(text) != std::string::npos; });
   }
 
   testing::TempDevice device_;

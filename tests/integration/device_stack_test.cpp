@@ -85,17 +85,6 @@ TEST_F(DeviceStack, CannotReachTheModuleAtAnotherRateAndLetsThePortGo) {
   EXPECT_NE(serial_.Open(L"COM4:", &error), nullptr);
 }
 
-TEST_F(DeviceStack, AMarkedNameLeavesThePortFree) {
-  ASSERT_EQ(WriteRegistryValues(registry_,
-                                {{kBuiltInTransportKey, L"Name", platform::kRegSz, StringValueData(L"XXXCOM4:")}}),
-            platform::kSuccess);
-  auto stack = Boot();
-  EXPECT_FALSE(stack->Up());
-  EXPECT_EQ(lines_.back(), "stack not started: no port to open");
-  platform::ErrorCode error = platform::kSuccess;
-  EXPECT_NE(serial_.Open(L"COM4:", &error), nullptr);
-}
-
 TEST_F(DeviceStack, SaysSoWhenThePortIsTaken) {
   SetTransportBaud(921600);
   platform::ErrorCode error = platform::kSuccess;

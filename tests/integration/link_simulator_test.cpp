@@ -9,13 +9,9 @@
 #include "bcsp/bcsp_link.h"
 #include "platform/posix/clock_posix.h"
 #include "platform/posix/serial_posix.h"
-#include "platform/text.h"
-#include "tests/fakes/fake_platform.h"
-#include "tests/fakes/recording_console.h"
 #include "tests/support/temp_device.h"
-#include "tools/module_simulator/in_process_serial.h"
+#include "tests/unit/simulated_run.h"
 #include "tools/module_simulator/pty_simulator.h"
-#include "trace/trace.h"
 
 namespace quillon {
 namespace {
@@ -111,26 +107,12 @@ std::vector<std::uint16_t> OneTo(int count) {
   return keys;
 }
 
-// The link on the module simulator in this process, on a manual clock.
-struct InProcessLink {
+// The link on the module simulator in this process, on a manual clock, its port open.
+struct InProcessLink : testing::SimulatedRun {
   explicit InProcessLink(const sim::SimulatorOptions& options) {
-    module = std::make_unique<sim::ModuleSimulator>(options);
-    devices = std::make_unique<sim::InProcessSerialDevices>(*module, fake.clock);
-    roles.serial = devices.get();
-    port = std::make_unique<SerialPort>(roles);
+    Start(options);
     EXPECT_EQ(port->InitialiseWindows(L"COM1:", 115200), 0);
-    link = std::make_unique<BcspLink>(*port, fake.clock, console);
   }
-
-  testing::FakePlatform fake;
-  Trace trace{fake.roles};
-  platform::ProcessWide<Trace>::Scoped useTrace{trace};
-  platform::Platform roles = fake.roles;
-  testing::RecordingConsole console;
-  std::unique_ptr<sim::ModuleSimulator> module;
-  std::unique_ptr<sim::InProcessSerialDevices> devices;
-  std::unique_ptr<SerialPort> port;
-  std::unique_ptr<BcspLink> link;
 };
 
 TEST(InProcessLink, AThousandRequestsArriveInOrderExactlyOnce) {
@@ -175,21 +157,16 @@ void RunOverPty(const sim::SimulatorOptions& options, std::uint16_t count) {
   ASSERT_EQ(simulator.LinkAs(device.Path(), 6), "");
   simulator.Start();
 
-  testing::FakePlatform fake;
-  Trace trace(fake.roles);
-  platform::ProcessWide<Trace>::Scoped useTrace(trace);
+  testing::SimulatedRun run;
   platform::posix::PosixSerialDevices serial(device.Root());
   platform::posix::PosixClock clock;
-  platform::Platform roles = fake.roles;
-  roles.serial = &serial;
-  roles.clock = &clock;
-  SerialPort port(roles);
-  ASSERT_EQ(port.InitialiseWindows(L"COM6:", 115200), 0);
-  testing::RecordingConsole console;
-  BcspLink link(port, clock, console);
-  RequestStream stream(link, clock);
+  run.roles.serial = &serial;
+  run.roles.clock = &clock;
+  run.Connect();
+  ASSERT_EQ(run.port->InitialiseWindows(L"COM6:", 115200), 0);
+  RequestStream stream(*run.link, clock);
   ASSERT_TRUE(stream.Run(count, 50'000'000));
-  port.Close();
+  run.port->Close();
   simulator.Stop();
   int repeats = 0;
   EXPECT_EQ(KeysTaken(simulator.Module(), &repeats), OneTo(count));

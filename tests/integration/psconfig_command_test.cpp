@@ -3,8 +3,10 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,65 +24,61 @@ class PsconfigCommand : public ::testing::Test {
     std::ofstream(path, std::ios::binary) << content;
     return path;
   }
-  // Runs psconfig to its end; the lines it printed (both outputs) and its exit status.
-  int Run(const std::vector<std::string>& arguments, std::vector<std::string>* lines) {
-    testing::ChildProcess command(QUILLON_PSCONFIG, arguments, {device.Environment()});
+  // A module simulator linked as COM4: and running, in place of the one before.
+  sim::PtySimulator& Module(const sim::SimulatorOptions& options = {}) {
+    module.reset();
+    module = std::make_unique<sim::PtySimulator>(options);
+    EXPECT_EQ(module->LinkAs(device.Path(), 4), "");
+    module->Start();
+    return *module;
+  }
+  // Runs `program` to its end; the lines it printed (both outputs) and its exit status.
+  int Run(const std::vector<std::string>& arguments, std::vector<std::string>* lines,
+          const char* program = QUILLON_PSCONFIG) {
+    testing::ChildProcess command(program, arguments, {device.Environment()});
     std::string line;
     while (command.ReadLine(&line, 20000)) lines->push_back(line);
     return command.Wait(20000);
   }
   static bool Contains(const std::vector<std::string>& lines, const std::string& text) {
-    for (const auto& line : lines) {
-      if (line.find(text) != std::string::npos) return true;
-    }
-    return false;
+    return std::ranges::any_of(lines, [&](const std::string& line) { return line.find(text) != std::string::npos; });
   }
 
   testing::TempDevice device;
+  std::unique_ptr<sim::PtySimulator> module;
 };
 
 TEST_F(PsconfigCommand, ProgramsAFileIntoTheModule) {
-  sim::PtySimulator module(sim::SimulatorOptions{});
-  ASSERT_EQ(module.LinkAs(device.Path(), 4), "");
-  module.Start();
+  Module();
   const std::string psr = File("keys.psr", "// three keys\n&0001 = 0005\n&01fe = 6590\n&0108 = \"ab\"\n");
   std::vector<std::string> lines;
   EXPECT_EQ(Run({"COM4:", psr}, &lines), 0);
-  module.Stop();
+  module->Stop();
   EXPECT_TRUE(Contains(lines, "psconfig: done: 3 keys written to COM4:, module reset"))
       << ::testing::PrintToString(lines);
   EXPECT_TRUE(Contains(lines, "Hello Link Uninitialized"));  // the link's own lines on standard output
-  const auto& store = module.Module().Store();
+  const auto& store = module->Module().Store();
   ASSERT_NE(store.Get(0x0108), nullptr);
   EXPECT_EQ(*store.Get(0x0108), (std::vector<std::uint16_t>{'a', 'b', '"'}));
-  EXPECT_EQ(module.Module().Requests().size(), 5u);
+  EXPECT_EQ(module->Module().Requests().size(), 5u);
 }
 
+// Also the trace lines on request (formerly TraceLinesOnRequest).
 TEST_F(PsconfigCommand, TheAllSentEventEndsTheRunWithoutTheWarmReset) {
   sim::SimulatorOptions options;
   options.commandStatusAfterKeys = 3;
-  sim::PtySimulator module(options);
-  ASSERT_EQ(module.LinkAs(device.Path(), 4), "");
-  module.Start();
+  Module(options);
   std::vector<std::string> lines;
-  EXPECT_EQ(Run({"--trace", "COM4:", File("k.psr", "&0001 = 1\n&0002 = 2\n&0003 = 3\n")}, &lines), 0);
-  module.Stop();
-  EXPECT_TRUE(Contains(lines, "trace : ...All the commands are sent"));
-  EXPECT_TRUE(
-      Contains(lines, "psconfig: done: 3 keys written to COM4:, the module said all commands were in, no reset sent"));
-  const auto requests = module.Module().Requests();
+  const std::string psr = File("k.psr", "&0001 = 1\n&0002 = 2\n&0003 = 3\n");
+  EXPECT_EQ(Run({"--trace", "--baud", "115200", "COM4:", psr}, &lines), 0);
+  module->Stop();
+  for (const char* text :
+       {"trace : BCCMD COMMAND SENT:", "trace : COMMAND COMPLETE", "trace : ...All the commands are sent",
+        "psconfig: done: 3 keys written to COM4:, the module said all commands were in, no reset sent"})
+    EXPECT_TRUE(Contains(lines, text)) << text;
+  const auto requests = module->Module().Requests();
   ASSERT_EQ(requests.size(), 4u);  // the build identifier and three keys, no warm reset
   EXPECT_EQ(requests.back().psKey, 3);
-}
-
-TEST_F(PsconfigCommand, TraceLinesOnRequest) {
-  sim::PtySimulator module(sim::SimulatorOptions{});
-  ASSERT_EQ(module.LinkAs(device.Path(), 4), "");
-  module.Start();
-  std::vector<std::string> lines;
-  EXPECT_EQ(Run({"--trace", "--baud", "115200", "COM4:", File("k.psr", "&0001 = 1\n")}, &lines), 0);
-  EXPECT_TRUE(Contains(lines, "trace : COMMAND COMPLETE"));
-  EXPECT_TRUE(Contains(lines, "trace : BCCMD COMMAND SENT:"));
 }
 
 std::string TooManyValues(const char* key) {
@@ -106,6 +104,8 @@ TEST_F(PsconfigCommand, FailuresSayWhatFailedAndWhy) {
       {{"COM4:", fifo}, 3, "fifo.psr: not a regular file"},
       {{"COM4:", "/dev/zero"}, 3, "/dev/zero: not a regular file"},
       {{"COM4:", comments}, 4, "holds no key lines"},
+      // A file name that is not UTF-8 is opened (formerly AFileNameThatIsNotUtf8IsOpened).
+      {{"COM4:", File("k\xff\xfe.psr", "// nothing\n")}, 4, "holds no key lines"},
       {{"COM4:", File("long.psr", "// one key\n" + TooManyValues("0009"))}, 1, "key &0009 on line 2 left out"},
       {{"COM9:", keys}, 2, "cannot open or set up the port COM9: at 115200 baud: not found"},
       {{keys, keys}, 2, "at 115200 baud: not a serial port"},
@@ -115,22 +115,14 @@ TEST_F(PsconfigCommand, FailuresSayWhatFailedAndWhy) {
       {{"-v", "COM4:", keys}, 64, "unknown or incomplete option -v"},
       {{"COM4:"}, 64, "usage:"},
       {{"COM4:", keys, keys}, 64, "one port and one file"},
+      {{"--help"}, 0, "Example: psconfig"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
     std::vector<std::string> lines;
     EXPECT_EQ(Run(c.arguments, &lines), c.status) << c.says;
     EXPECT_TRUE(Contains(lines, c.says)) << c.says << ": " << ::testing::PrintToString(lines);
   }
-  std::vector<std::string> help;
-  EXPECT_EQ(Run({"--help"}, &help), 0);
-  EXPECT_TRUE(Contains(help, "Example: psconfig"));
-}
-
-TEST_F(PsconfigCommand, AFileNameThatIsNotUtf8IsOpened) {
-  const std::string name = File("k\xff\xfe.psr", "// nothing\n");
-  std::vector<std::string> lines;
-  EXPECT_EQ(Run({"COM4:", name}, &lines), 4) << ::testing::PrintToString(lines);
-  EXPECT_TRUE(Contains(lines, "holds no key lines"));
 }
 
 TEST_F(PsconfigCommand, AKeyLeftOutOrRefusedIsNoSuccess) {
@@ -149,12 +141,10 @@ TEST_F(PsconfigCommand, AKeyLeftOutOrRefusedIsNoSuccess) {
   for (const Case& c : cases) {
     sim::SimulatorOptions options;
     options.answerStatus = c.answerStatus;
-    sim::PtySimulator module(options);
-    ASSERT_EQ(module.LinkAs(device.Path(), 4), "");
-    module.Start();
+    Module(options);
     std::vector<std::string> lines;
     EXPECT_EQ(Run({"COM4:", File("k.psr", c.psr)}, &lines), 1);
-    module.Stop();
+    module->Stop();
     for (const char* text : c.says)
       EXPECT_TRUE(Contains(lines, text)) << text << ": " << ::testing::PrintToString(lines);
     EXPECT_FALSE(Contains(lines, "psconfig: done"));
@@ -162,51 +152,46 @@ TEST_F(PsconfigCommand, AKeyLeftOutOrRefusedIsNoSuccess) {
 }
 
 TEST_F(PsconfigCommand, AClosedOutputPipeDoesNotStopProgramming) {
-  sim::PtySimulator module(sim::SimulatorOptions{});
-  ASSERT_EQ(module.LinkAs(device.Path(), 4), "");
-  module.Start();
+  Module();
   // Standard output into a pipe whose reader leaves after one line; standard error to the test.
-  testing::ChildProcess command("/bin/bash",
-                                {"-c", "exec 3>&2; \"$0\" \"$@\" 2>&3 | head -n 1 >/dev/null; exit ${PIPESTATUS[0]}",
-                                 QUILLON_PSCONFIG, "COM4:", File("k.psr", "&0001 = 1\n&0002 = 2\n&0003 = 3\n")},
-                                {device.Environment()});
   std::vector<std::string> lines;
-  std::string line;
-  while (command.ReadLine(&line, 20000)) lines.push_back(line);
-  EXPECT_EQ(command.Wait(20000), 0);
-  module.Stop();
+  EXPECT_EQ(Run({"-c", "exec 3>&2; \"$0\" \"$@\" 2>&3 | head -n 1 >/dev/null; exit ${PIPESTATUS[0]}", QUILLON_PSCONFIG,
+                 "COM4:", File("k.psr", "&0001 = 1\n&0002 = 2\n&0003 = 3\n")},
+                &lines, "/bin/bash"),
+            0);
+  module->Stop();
   EXPECT_TRUE(Contains(lines, "psconfig: done: 3 keys written to COM4:, module reset"))
       << ::testing::PrintToString(lines);
-  EXPECT_EQ(module.Module().Store().Keys().size(), 3u);
+  EXPECT_EQ(module->Module().Store().Keys().size(), 3u);
 }
 
-TEST_F(PsconfigCommand, CtrlCStopsARunThatWaitsForTheModule) {
-  sim::SimulatorOptions silent;
-  silent.neverAnswerBuildId = true;
-  sim::PtySimulator module(silent);
-  ASSERT_EQ(module.LinkAs(device.Path(), 4), "");
-  module.Start();
-  testing::ChildProcess command(QUILLON_PSCONFIG, {"COM4:", File("k.psr", "&0001 = 1\n")}, {device.Environment()});
-  ASSERT_TRUE(command.WaitFor("Send 0 Ack 0"));  // the build-identifier request went out
-  command.Signal(SIGINT);
-  std::vector<std::string> lines;
-  EXPECT_TRUE(command.WaitFor("stopped by the user after 1 of 3 requests", &lines));
-  EXPECT_EQ(command.Wait(), 130);
-}
-
-TEST_F(PsconfigCommand, CtrlCBeforeTheLinkIsUpSaysThatNothingWasSent) {
-  sim::SimulatorOptions deaf;
-  deaf.toModule.byteLoss = 1.0;
-  sim::PtySimulator module(deaf);
-  ASSERT_EQ(module.LinkAs(device.Path(), 4), "");
-  module.Start();
-  testing::ChildProcess command(QUILLON_PSCONFIG, {"COM4:", File("k.psr", "&0001 = 1\n")}, {device.Environment()});
-  ASSERT_TRUE(command.WaitFor("Hello Link Uninitialized"));
-  command.Signal(SIGTERM);
-  std::vector<std::string> lines;
-  EXPECT_TRUE(command.WaitFor("stopped by the user before anything was sent", &lines))
-      << ::testing::PrintToString(lines);
-  EXPECT_EQ(command.Wait(), 130);
+// A stop by the user says how far the run came: the rows name the old tests.
+TEST_F(PsconfigCommand, CtrlCStopsARunAndSaysHowFarItCame) {
+  struct Case {
+    const char* name;
+    void (*fault)(sim::SimulatorOptions*);
+    const char* waitFor;
+    int signal;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"CtrlCStopsARunThatWaitsForTheModule", [](sim::SimulatorOptions* o) { o->neverAnswerBuildId = true; },
+       "Send 0 Ack 0" /* the build-identifier request went out */, SIGINT, "stopped by the user after 1 of 3 requests"},
+      {"CtrlCBeforeTheLinkIsUpSaysThatNothingWasSent", [](sim::SimulatorOptions* o) { o->toModule.byteLoss = 1.0; },
+       "Hello Link Uninitialized", SIGTERM, "stopped by the user before anything was sent"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::SimulatorOptions options;
+    c.fault(&options);
+    Module(options);
+    testing::ChildProcess command(QUILLON_PSCONFIG, {"COM4:", File("k.psr", "&0001 = 1\n")}, {device.Environment()});
+    ASSERT_TRUE(command.WaitFor(c.waitFor));
+    command.Signal(c.signal);
+    std::vector<std::string> lines;
+    EXPECT_TRUE(command.WaitFor(c.says, &lines)) << ::testing::PrintToString(lines);
+    EXPECT_EQ(command.Wait(), 130);
+  }
 }
 
 }  // namespace

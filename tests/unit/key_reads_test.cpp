@@ -6,26 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "psconfig/psconfig.h"
 #include "psconfig/psr_writer.h"
-#include "tests/fakes/fake_platform.h"
-#include "tests/fakes/recording_console.h"
-#include "tests/fakes/recording_echo.h"
-#include "tools/module_simulator/in_process_serial.h"
+#include "tests/unit/simulated_run.h"
 
 namespace quillon {
 namespace {
 
-// Keys 1..count, two values each; `salt` changes the values.
-std::string Keys(int count, int salt = 0) {
-  std::string text = "// generated\n";
-  for (int key = 1; key <= count; ++key) {
-    char line[48];
-    std::snprintf(line, sizeof line, "&%04x = %04x %04x\n", key, key + salt, 0xFFFF - key);
-    text += line;
-  }
-  return text;
-}
+using testing::Keys;
 
 // A file that refuses every write, as a full disk does.
 class FullDiskFiles final : public platform::Files {
@@ -57,17 +44,8 @@ class FullDiskFiles final : public platform::Files {
   platform::Files& inner_;
 };
 
-class ReadRunTest : public ::testing::Test {
+class ReadRunTest : public ::testing::Test, public testing::SimulatedRun {
  protected:
-  void Start(const sim::SimulatorOptions& options) {
-    module = std::make_unique<sim::ModuleSimulator>(options);
-    devices = std::make_unique<sim::InProcessSerialDevices>(*module, fake.clock);
-    roles.serial = devices.get();
-    port = std::make_unique<SerialPort>(roles);
-    link = std::make_unique<BcspLink>(*port, fake.clock, console);
-    run = std::make_unique<PSConfig>(roles, list, *link, *port, console);
-    trace.SetEcho(&echo);
-  }
   int Run(const std::string& psr, const RunOptions& options) {
     fake.files.Put(L"keys.psr", psr);
     return run->Run(L"COM1:", 115200, L"keys.psr", nullptr, nullptr, options);
@@ -85,30 +63,14 @@ class ReadRunTest : public ::testing::Test {
       writes += request.varId == kVarIdPsKey && request.type == kBccmdSetRequest;
     return writes;
   }
-
-  testing::FakePlatform fake;
-  platform::Platform roles = fake.roles;
-  Trace trace{fake.roles};
-  platform::ProcessWide<Trace>::Scoped useTrace{trace};
-  testing::RecordingEcho echo;
-  testing::RecordingConsole console;
-  PsKeyList list;
-  std::unique_ptr<sim::ModuleSimulator> module;
-  std::unique_ptr<sim::InProcessSerialDevices> devices;
-  std::unique_ptr<SerialPort> port;
-  std::unique_ptr<BcspLink> link;
-  std::unique_ptr<PSConfig> run;
 };
 
-RunOptions Verify() {
-  RunOptions options;
-  options.readBackAfterWriting = true;
-  return options;
-}
+constexpr RunOptions kVerify{.readBackAfterWriting = true};
+constexpr RunOptions kReadOnly{.readBeforeWriting = true, .writeKeys = false};
 
 TEST_F(ReadRunTest, VerifyReadsEveryKeyBetweenTheLastWriteAndTheWarmReset) {
   Start(sim::SimulatorOptions{});
-  EXPECT_EQ(Run(Keys(3), Verify()), kPsConfigDone);
+  EXPECT_EQ(Run(Keys(3), kVerify), kPsConfigDone);
   std::vector<std::uint16_t> types;
   for (const auto& request : module->Requests()) types.push_back(request.type);
   EXPECT_EQ(types, (std::vector<std::uint16_t>{0, 2, 2, 2, 0, 0, 0, 2}));
@@ -137,7 +99,7 @@ TEST_F(ReadRunTest, AFaultOfOneKeyFailsVerificationForThatKeyAlone) {
     sim::SimulatorOptions options;
     c.fault(&options);
     Start(options);
-    EXPECT_EQ(Run(Keys(3), Verify()), kPsConfigVerifyFailed);
+    EXPECT_EQ(Run(Keys(3), kVerify), kPsConfigVerifyFailed);
     const std::vector<KeyRead> failed = Failed();
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_EQ(failed[0].key, 2);
@@ -152,7 +114,7 @@ TEST_F(ReadRunTest, AnotherValueStoredIsReadAndShown) {
   options.keepOldValueOf = 2;
   Start(options);
   module->Store().Set(2, {0x1234, 0x5678});
-  EXPECT_EQ(Run(Keys(3), Verify()), kPsConfigVerifyFailed);
+  EXPECT_EQ(Run(Keys(3), kVerify), kPsConfigVerifyFailed);
   ASSERT_EQ(Failed().size(), 1u);
   EXPECT_EQ(Failed()[0].outcome, ReadOutcome::kRead);
   EXPECT_EQ(Failed()[0].values, (std::vector<std::uint16_t>{0x1234, 0x5678}));
@@ -167,7 +129,7 @@ TEST_F(ReadRunTest, VerifyPassesThroughOnePercentNoiseOnTwentySeeds) {
     options.toModule = {0.005, 0.005};
     options.fromModule = {0.005, 0.005};
     Start(options);
-    ASSERT_EQ(Run(Keys(20), Verify()), kPsConfigDone);
+    ASSERT_EQ(Run(Keys(20), kVerify), kPsConfigDone);
   }
 }
 
@@ -176,9 +138,7 @@ TEST_F(ReadRunTest, BackupAndRestoreGiveBackTheValuesThatTheSecondFileChanged) {
   ASSERT_EQ(Run(Keys(5), {}), kPsConfigDone);
   const auto afterA = module->Store().Keys();
   BackupGate gate(fake.files, L"backup.psr");
-  RunOptions backup;
-  backup.readBeforeWriting = true;
-  backup.gate = &gate;
+  const RunOptions backup{.readBeforeWriting = true, .gate = &gate};
   // B changes keys 1 to 7: 6 and 7 the module does not hold, so they are comments.
   ASSERT_EQ(Run(Keys(7, 0x100), backup), kPsConfigDone);
   EXPECT_EQ(gate.KeysSaved(), 5u);
@@ -208,9 +168,7 @@ TEST_F(ReadRunTest, NoKeyIsWrittenWhenTheBackupFails) {
     module->Store().Set(3, {1, 2});
     FullDiskFiles full(fake.files);
     BackupGate gate(c.fullDisk ? static_cast<platform::Files&>(full) : fake.files, L"backup.psr");
-    RunOptions backup;
-    backup.readBeforeWriting = true;
-    backup.gate = &gate;
+    const RunOptions backup{.readBeforeWriting = true, .gate = &gate};
     EXPECT_EQ(Run(Keys(4), backup), kPsConfigReadFailed);
     EXPECT_EQ(WritesTaken(), 0u);
     EXPECT_EQ(module->Requests().back().varId, kVarIdPsKey);  // no warm reset either
@@ -222,11 +180,8 @@ TEST_F(ReadRunTest, NoKeyIsWrittenWhenTheBackupFails) {
 TEST_F(ReadRunTest, ReadOnlyPrintsTheStoresValuesOfAHundredKeys) {
   Start(sim::SimulatorOptions{});
   ASSERT_EQ(Run(Keys(100, 7), {}), kPsConfigDone);
-  RunOptions readOnly;
-  readOnly.writeKeys = false;
-  readOnly.readBeforeWriting = true;
   const std::size_t requestsBefore = module->Requests().size();
-  ASSERT_EQ(Run(Keys(100), readOnly), kPsConfigDone);
+  ASSERT_EQ(Run(Keys(100), kReadOnly), kPsConfigDone);
   EXPECT_EQ(module->Requests().size(), requestsBefore + 101);  // the build identifier and the reads
   EXPECT_EQ(FormatReadsAsPsr(run->Reads(), "PS store of the simulated module"), module->Store().ToPsr());
 }
@@ -234,10 +189,7 @@ TEST_F(ReadRunTest, ReadOnlyPrintsTheStoresValuesOfAHundredKeys) {
 TEST_F(ReadRunTest, ReadOnlyOfAKeyNotHeldOrOfAnotherLengthFails) {
   Start(sim::SimulatorOptions{});
   module->Store().Set(1, {1, 2, 3});
-  RunOptions readOnly;
-  readOnly.writeKeys = false;
-  readOnly.readBeforeWriting = true;
-  EXPECT_EQ(Run(Keys(2), readOnly), kPsConfigReadFailed);
+  EXPECT_EQ(Run(Keys(2), kReadOnly), kPsConfigReadFailed);
   ASSERT_EQ(run->Reads().size(), 2u);
   EXPECT_EQ(run->Reads()[0].status, sim::kStatusWrongLength);
   EXPECT_EQ(run->Reads()[1].status, sim::kStatusNoValue);

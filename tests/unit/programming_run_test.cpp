@@ -6,11 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "psconfig/psconfig.h"
-#include "tests/fakes/fake_platform.h"
-#include "tests/fakes/recording_console.h"
-#include "tests/fakes/recording_echo.h"
-#include "tools/module_simulator/in_process_serial.h"
+#include "tests/unit/simulated_run.h"
 
 namespace quillon {
 namespace {
@@ -49,69 +45,29 @@ class Recorder final : public RunObserver {
   platform::Clock& clock_;
 };
 
-std::string Keys(int count) {
-  std::string text = "// generated\n";
-  for (int key = 1; key <= count; ++key) {
-    char line[32];
-    std::snprintf(line, sizeof line, "&%04x = %04x %04x\n", key, key, 0xFFFF - key);
-    text += line;
-  }
-  return text;
-}
+using testing::Keys;
 
-class RunTest : public ::testing::Test {
- protected:
-  // A new module on the line; the program's side (port, link, run) stays.
-  void ReplaceModule(const sim::SimulatorOptions& options) {
-    devices.reset();
-    module = std::make_unique<sim::ModuleSimulator>(options);
-    devices = std::make_unique<sim::InProcessSerialDevices>(*module, fake.clock);
-    roles.serial = devices.get();
-  }
-  void Start(const sim::SimulatorOptions& options) {
-    ReplaceModule(options);
+// A run whose clock can set its stop event, observed request by request.
+struct StoppableRun : testing::SimulatedRun {
+  StoppableRun() {
     roles.clock = &clock;
-    port = std::make_unique<SerialPort>(roles);
-    link = std::make_unique<BcspLink>(*port, clock, console);
-    run = std::make_unique<PSConfig>(roles, list, *link, *port, console);
     platform::ErrorCode error = platform::kSuccess;
     stop = fake.kernel.CreateManualResetEvent(L"", false, &error);
     clock.stop = stop.get();
-    trace.SetEcho(&echo);
   }
   int Run(const std::string& psr) {
     fake.files.Put(L"keys.psr", psr);
     return run->Run(L"COM1:", 115200, L"keys.psr", stop.get(), &recorder);
   }
-  // The keys of the PS key requests the module took, in order.
-  std::vector<std::uint16_t> KeysTaken() {
-    std::vector<std::uint16_t> keys;
-    for (const auto& request : module->Requests()) {
-      if (request.varId == kVarIdPsKey) keys.push_back(request.psKey);
-    }
-    return keys;
-  }
-  std::vector<std::uint16_t> VarIdsTaken() {
-    std::vector<std::uint16_t> varIds;
-    for (const auto& request : module->Requests()) varIds.push_back(request.varId);
-    return varIds;
-  }
 
-  testing::FakePlatform fake;
   StoppingClock clock{fake.clock};
-  platform::Platform roles = fake.roles;
-  Trace trace{fake.roles};
-  platform::ProcessWide<Trace>::Scoped useTrace{trace};
-  testing::RecordingEcho echo;
-  testing::RecordingConsole console;
-  PsKeyList list;
-  std::unique_ptr<sim::ModuleSimulator> module;
-  std::unique_ptr<sim::InProcessSerialDevices> devices;
-  std::unique_ptr<SerialPort> port;
-  std::unique_ptr<BcspLink> link;
-  std::unique_ptr<PSConfig> run;
   std::unique_ptr<platform::Event> stop;
   Recorder recorder{clock};
+};
+
+class RunTest : public ::testing::Test, public StoppableRun {
+ protected:
+  using StoppableRun::Run;
 };
 
 TEST_F(RunTest, ThreeKeysAreFiveRequestsEndedByTheModulesRestart) {
@@ -144,54 +100,57 @@ TEST_F(RunTest, WithoutARestartTheRunEndsTwoSecondsAfterTheWarmReset) {
   EXPECT_EQ(module->BaudRate(), 921600u);
 }
 
-TEST_F(RunTest, FileProblemsEndTheRunBeforeThePortIsTouched) {
-  Start(sim::SimulatorOptions{});
-  EXPECT_EQ(run->Run(L"COM1:", 115200, L"missing.psr", stop.get(), nullptr), kPsConfigFileFailed);
-  EXPECT_TRUE(echo.Has(L"Unable to open missing.psr error:2"));
-  EXPECT_EQ(Run("// only comments\n\n  # and this\n"), kPsConfigNoKeys);
-  EXPECT_TRUE(echo.Has(L"The file keys.psr doesn't contain keys to be changed"));
-  EXPECT_EQ(fake.files.OpenFiles(), 0);
-  EXPECT_TRUE(module->Requests().empty());
-  EXPECT_FALSE(devices->InUse());
-}
-
-TEST_F(RunTest, AFileThatChangesBetweenThePassesIsNotSent) {
-  Start(sim::SimulatorOptions{});
-  fake.files.Put(L"keys.psr", Keys(2));
-  fake.files.At(L"keys.psr").afterRewind = Keys(3);
-  EXPECT_EQ(run->Run(L"COM1:", 115200, L"keys.psr", stop.get(), nullptr), kPsConfigFileFailed);
-  EXPECT_TRUE(echo.Has(L"The file keys.psr changed while it was read"));
-  EXPECT_TRUE(module->Requests().empty());
-}
-
-TEST_F(RunTest, MoreKeysThanARunCanCarryFailBeforeThePortIsOpened) {
-  Start(sim::SimulatorOptions{});
-  list.SetLimit(5);
-  EXPECT_EQ(Run(Keys(4)), kPsConfigNotCompleted);
-  EXPECT_TRUE(echo.Has(L"Cannot hold the 4 keys of keys.psr"));
-  EXPECT_FALSE(devices->InUse());
-  EXPECT_TRUE(module->Requests().empty());
+// Whatever ends the run while the file is read leaves the port unopened, the file closed and the
+// list released. The rows name the old tests.
+TEST(RunBeforeThePort, WhatTheFileOrAStopEndsBeforeThePortIsTouched) {
+  struct Case {
+    const char* name;
+    const wchar_t* file;
+    std::string content, afterRewind;
+    std::uint32_t limit;  // 0: the list's own
+    bool stopped;
+    int result;
+    const wchar_t* says;
+  };
+  const Case cases[] = {
+      {"FileProblems: missing", L"missing.psr", "", "", 0, false, kPsConfigFileFailed,
+       L"Unable to open missing.psr error:2"},
+      {"FileProblems: no keys", L"keys.psr", "// only comments\n\n  # and this\n", "", 0, false, kPsConfigNoKeys,
+       L"The file keys.psr doesn't contain keys to be changed"},
+      {"AFileThatChangesBetweenThePassesIsNotSent", L"keys.psr", Keys(2), Keys(3), 0, false, kPsConfigFileFailed,
+       L"The file keys.psr changed while it was read"},
+      {"MoreKeysThanARunCanCarryFailBeforeThePortIsOpened", L"keys.psr", Keys(4), "", 5, false, kPsConfigNotCompleted,
+       L"Cannot hold the 4 keys of keys.psr"},
+      {"AStopWhileTheFileIsReadEndsTheRunBeforeThePort", L"keys.psr", Keys(3), "", 0, true, kPsConfigDone, L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StoppableRun r;
+    r.Start(sim::SimulatorOptions{});
+    r.fake.files.Put(L"keys.psr", c.content);
+    r.fake.files.At(L"keys.psr").afterRewind = c.afterRewind;
+    if (c.limit != 0) r.list.SetLimit(c.limit);
+    if (c.stopped) r.stop->Set();
+    EXPECT_EQ(r.run->Run(L"COM1:", 115200, c.file, r.stop.get(), nullptr), c.result);
+    EXPECT_TRUE(*c.says == 0 || r.echo.Has(c.says));
+    EXPECT_EQ(r.fake.files.OpenFiles(), 0);
+    EXPECT_TRUE(r.module->Requests().empty());
+    EXPECT_FALSE(r.devices->InUse());
+    EXPECT_EQ(r.list.Capacity(), 0u);
+  }
 }
 
 TEST(RunPort, APortThatCannotBeOpenedGivesTwoWithItsTraceLines) {
-  testing::FakePlatform fake;
-  Trace trace(fake.roles);
-  platform::ProcessWide<Trace>::Scoped useTrace(trace);
-  testing::RecordingEcho echo;
-  trace.SetEcho(&echo);
-  testing::RecordingConsole console;
-  fake.serialScript.openError = platform::kErrorFileNotFound;
-  fake.files.Put(L"keys.psr", "&0001 = 1\n");
-  SerialPort port(fake.roles);
-  BcspLink link(port, fake.clock, console);
-  PsKeyList list;
-  PSConfig run(fake.roles, list, link, port, console);
-  EXPECT_EQ(run.Run(L"COM7:", 115200, L"keys.psr", nullptr), kPsConfigPortFailed);
+  testing::SimulatedRun r;
+  r.fake.serialScript.openError = platform::kErrorFileNotFound;
+  r.fake.files.Put(L"keys.psr", "&0001 = 1\n");
+  r.Connect();
+  EXPECT_EQ(r.run->Run(L"COM7:", 115200, L"keys.psr", nullptr), kPsConfigPortFailed);
   const std::vector<std::wstring> expected = {L"Add a Warm reset PDU", L"Cannot open com port COM7: LastError=2",
                                               L"Error :201 in PSConfig InitialiseWindows", L"Error :201 in PSConfig",
                                               L"Unable to open COM7: error:201"};
-  EXPECT_EQ(echo.Lines(), expected);
-  EXPECT_EQ(list.Capacity(), 0u);
+  EXPECT_EQ(r.echo.Lines(), expected);
+  EXPECT_EQ(r.list.Capacity(), 0u);
 }
 
 TEST_F(RunTest, AStopDuringLinkEstablishmentEndsTheRunAtTheNextPass) {
@@ -238,16 +197,6 @@ TEST_F(RunTest, ARefusedKeyIsReportedAndTheRunDoesNotSucceed) {
   EXPECT_EQ(recorder.sent.size(), 4u);  // everything is still sent, the reset included
 }
 
-TEST_F(RunTest, ARefusalIsForgottenByTheNextRun) {
-  sim::SimulatorOptions refusing;
-  refusing.answerStatus = 2;
-  Start(refusing);
-  EXPECT_EQ(Run(Keys(1)), kPsConfigNotCompleted);
-  ReplaceModule(sim::SimulatorOptions{});
-  EXPECT_EQ(Run(Keys(1)), kPsConfigDone);
-  EXPECT_FALSE(run->ErrorStatusSeen());
-}
-
 TEST_F(RunTest, AKeyLineLeftOutIsNamedAndTheRunDoesNotSucceed) {
   Start(sim::SimulatorOptions{});
   std::string many = "&0009 =";
@@ -261,15 +210,6 @@ TEST_F(RunTest, AKeyLineLeftOutIsNamedAndTheRunDoesNotSucceed) {
   EXPECT_EQ(KeysTaken().size(), 2u);
   // And the next run, without such a line, succeeds again.
   EXPECT_EQ(Run("&0003 = 3\n"), kPsConfigDone);
-}
-
-TEST_F(RunTest, AStopWhileTheFileIsReadEndsTheRunBeforeThePort) {
-  Start(sim::SimulatorOptions{});
-  stop->Set();
-  EXPECT_EQ(Run(Keys(3)), kPsConfigDone);
-  EXPECT_FALSE(devices->InUse());
-  EXPECT_TRUE(module->Requests().empty());
-  EXPECT_EQ(list.Capacity(), 0u);
 }
 
 TEST_F(RunTest, AnAnsweredWarmResetSendsNothingMore) {
@@ -306,13 +246,19 @@ TEST_F(RunTest, AModuleThatRestartsMidwayStillGetsEveryKey) {
   EXPECT_EQ(module->Store().Keys().size(), 4u);
 }
 
+// A second run on the same program's side: nothing of the first (a refusal, the positions) is
+// left. Formerly also ARefusalIsForgottenByTheNextRun.
 TEST_F(RunTest, ASecondRunStartsAfresh) {
-  Start(sim::SimulatorOptions{});
-  EXPECT_EQ(Run(Keys(3)), kPsConfigDone);
+  sim::SimulatorOptions refusing;
+  refusing.answerStatus = 2;
+  Start(refusing);
+  EXPECT_EQ(Run(Keys(1)), kPsConfigNotCompleted);
+  ReplaceModule(sim::SimulatorOptions{});
   recorder.sent.clear();
   EXPECT_EQ(Run(Keys(2)), kPsConfigDone);
+  EXPECT_FALSE(run->ErrorStatusSeen());
   EXPECT_EQ(recorder.sent, (std::vector<std::uint32_t>{0, 1, 2, 3}));
-  EXPECT_EQ(module->Requests().size(), 9u);
+  EXPECT_EQ(module->Requests().size(), 4u);
 }
 
 }  // namespace

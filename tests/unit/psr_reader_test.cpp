@@ -93,19 +93,19 @@ TEST(PsrGrammar, MoreThan188ValuesIsNoKeyLine) {
 
 class PsrFiles : public ::testing::Test {
  protected:
-  std::uint32_t Count(const std::string& content) {
+  std::unique_ptr<platform::File> Open(const std::string& content) {
     files.Put(L"f.psr", content);
     platform::ErrorCode error = platform::kSuccess;
-    auto file = files.Open(L"f.psr", platform::FileMode::kReadExisting, &error);
+    return files.Open(L"f.psr", platform::FileMode::kReadExisting, &error);
+  }
+  // The first pass alone: it counts.
+  std::uint32_t Count(const std::string& content) {
     list.count = 0;
-    return PsrReader::ParseKeys(*file, list, false);
+    return PsrReader::ParseKeys(*Open(content), list, false);
   }
   // Both passes, as a run does them.
   std::uint32_t Load(const std::string& content, PsrReport* report = nullptr) {
-    files.Put(L"f.psr", content);
-    platform::ErrorCode error = platform::kSuccess;
-    auto file = files.Open(L"f.psr", platform::FileMode::kReadExisting, &error);
-    const PsrLoadResult result = PsrReader::Load(*file, list);
+    const PsrLoadResult result = PsrReader::Load(*Open(content), list);
     if (report != nullptr) *report = result.report;
     EXPECT_EQ(result.outcome == PsrLoad::kLoaded, result.keys != 0);
     return result.keys;
@@ -246,9 +246,8 @@ TEST_F(PsrFiles, AFailedReadEndsTheFile) {
   files.Put(L"f.psr", "&0001 = 1\n&0002 = 2\n");
   files.At(L"f.psr").failReadAt = 12;
   platform::ErrorCode error = platform::kSuccess;
-  auto file = files.Open(L"f.psr", platform::FileMode::kReadExisting, &error);
   list.count = 0;
-  EXPECT_EQ(PsrReader::ParseKeys(*file, list, false), 1u);
+  EXPECT_EQ(PsrReader::ParseKeys(*files.Open(L"f.psr", platform::FileMode::kReadExisting, &error), list, false), 1u);
 }
 
 TEST(PsrRealFiles, PublishedFilesLoadWithTheirKeysAndValues) {

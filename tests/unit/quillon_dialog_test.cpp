@@ -110,7 +110,20 @@ struct DialogWorld : SetupWorld {
   std::unique_ptr<ScriptedDialogWindow> window;
 };
 
+// The names of a folder, given as one text with a blank between names.
+std::vector<std::wstring> Names(std::wstring_view text) {
+  std::vector<std::wstring> names;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find(L' ', at), text.size());
+    names.emplace_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return names;
+}
+
 TEST(QuillonDialogStartUp, WhatTheWindowShowsForEachStart) {
+  constexpr wchar_t kNoFile[] = L"There is no PSR file at the same location than Quillon";
+  constexpr wchar_t kNoPort[] = L"Unable to retrieve the Bluetooth Serial port (101).";
   struct Case {
     const char* what;
     std::vector<std::wstring> files;
@@ -120,91 +133,36 @@ TEST(QuillonDialogStartUp, WhatTheWindowShowsForEachStart) {
     std::size_t items;
     std::size_t runs;
   } const cases[] = {
-      {"stack found", {L"b.psr", L"a.psr"}, true, L"", L"Start", L"", L"COM4:", L"b.psr", L"b.psr", 2, 0},
-      {"empty folder",
-       {},
-       true,
-       L"",
-       L"Close",
-       L"There is no PSR file at the same location than Quillon",
-       L"COM4:",
-       L"",
-       L"no psr file found",
-       0,
-       0},
+      {"stack found", Names(L"b.psr a.psr"), true, L"", L"Start", L"", L"COM4:", L"b.psr", L"b.psr", 2, 0},
+      {"empty folder", Names(L""), true, L"", L"Close", kNoFile, L"COM4:", L"", L"no psr file found", 0, 0},
       {"eleven files",
-       {L"f00.psr", L"f01.psr", L"f02.psr", L"f03.psr", L"f04.psr", L"f05.psr", L"f06.psr", L"f07.psr", L"f08.psr",
-        L"f09.psr", L"f10.psr"},
-       true,
-       L"",
-       L"Start",
-       L"",
-       L"COM4:",
-       L"f00.psr",
-       L"f00.psr",
-       10,
-       0},
-      {"/psr: names a file not listed",
-       {L"demo.psr"},
-       true,
-       L"/psr:other.psr",
-       L"Start",
-       L"",
-       L"COM4:",
-       L"demo.psr",
-       L"other.psr",
-       1,
-       0},
-      {"no stack port",
-       {L"demo.psr"},
-       false,
-       L"",
-       L"Start",
-       L"Unable to retrieve the Bluetooth Serial port (101).",
-       L"???",
-       L"demo.psr",
-       L"demo.psr",
-       1,
-       0},
-      {"no stack port, /port:",
-       {L"demo.psr"},
-       false,
-       L"/port:COM7:",
-       L"Start",
-       L"Unable to retrieve the Bluetooth Serial port (101).",
-       L"COM7:",
-       L"demo.psr",
-       L"demo.psr",
-       1,
-       0},
-      {"/state:3", {L"demo.psr"}, true, L"/state:3", L"", L"", L"COM4:", L"demo.psr", L"demo.psr", 1, 0},
-      {"/state:1 starts by itself",
-       {L"demo.psr"},
-       true,
-       L"/state:1 /port:COM4: /psr:demo.psr /baudrate:115200",
-       L"Reset",
-       kResetAsked,
-       L"COM4:",
-       L"demo.psr",
-       L"demo.psr",
-       1,
-       1},
+       Names(L"f00.psr f01.psr f02.psr f03.psr f04.psr f05.psr f06.psr f07.psr f08.psr f09.psr f10.psr"), true, L"",
+       L"Start", L"", L"COM4:", L"f00.psr", L"f00.psr", 10, 0},
+      {"/psr: names a file not listed", Names(L"demo.psr"), true, L"/psr:other.psr", L"Start", L"", L"COM4:",
+       L"demo.psr", L"other.psr", 1, 0},
+      {"no stack port", Names(L"demo.psr"), false, L"", L"Start", kNoPort, L"???", L"demo.psr", L"demo.psr", 1, 0},
+      {"no stack port, /port:", Names(L"demo.psr"), false, L"/port:COM7:", L"Start", kNoPort, L"COM7:", L"demo.psr",
+       L"demo.psr", 1, 0},
+      {"/state:3", Names(L"demo.psr"), true, L"/state:3", L"", L"", L"COM4:", L"demo.psr", L"demo.psr", 1, 0},
+      {"/state:1 starts by itself", Names(L"demo.psr"), true, L"/state:1 /port:COM4: /psr:demo.psr /baudrate:115200",
+       L"Reset", kResetAsked, L"COM4:", L"demo.psr", L"demo.psr", 1, 1},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     DialogWorld world;
     world.folders.names = c.files;
     if (!c.stackPort) world.memoryRegistry.DeleteTree(kHci);
     world.Open(c.commandLine);
-    EXPECT_EQ(world.Button(), c.button) << c.what;
-    EXPECT_EQ(world.Status(), c.status) << c.what;
-    EXPECT_EQ(world.Port(), c.port) << c.what;
-    EXPECT_EQ(world.Selected(), c.selected) << c.what;
-    EXPECT_EQ(world.dialog->Record().PsrFile(), c.psrFile) << c.what;
-    EXPECT_EQ(world.window->lists[QUILLON_PSR_LIST].size(), c.items) << c.what;
-    EXPECT_EQ(world.runs.size(), c.runs) << c.what;
-    EXPECT_EQ(world.dialog->Record().DirectProgramming(), !c.stackPort) << c.what;
-    EXPECT_EQ(world.window->icon, QUILLON_ICON) << c.what;
-    EXPECT_TRUE(world.window->boxes.empty()) << c.what;
+    EXPECT_EQ(world.Button(), c.button);
+    EXPECT_EQ(world.Status(), c.status);
+    EXPECT_EQ(world.Port(), c.port);
+    EXPECT_EQ(world.Selected(), c.selected);
+    EXPECT_EQ(world.dialog->Record().PsrFile(), c.psrFile);
+    EXPECT_EQ(world.window->lists[QUILLON_PSR_LIST].size(), c.items);
+    EXPECT_EQ(world.runs.size(), c.runs);
+    EXPECT_EQ(world.dialog->Record().DirectProgramming(), !c.stackPort);
+    EXPECT_EQ(world.window->icon, QUILLON_ICON);
+    EXPECT_TRUE(world.window->boxes.empty());
   }
 }
 

@@ -74,63 +74,17 @@ struct Power {
   }
 };
 
-class PowerRegistryKey final : public platform::RegistryKey {
+// The registry in memory behind the power: each call of the registry or of its keys is one step,
+// which the power may refuse.
+class PowerRegistry final : public platform::TreeRegistry {
  public:
-  PowerRegistryKey(std::unique_ptr<platform::RegistryKey> inner, Power& power)
-      : inner_(std::move(inner)), power_(power) {}
-  platform::ErrorCode EnumKey(std::uint32_t index, std::span<wchar_t> name, std::size_t* length) override {
-    return power_.Refuses(false) ? platform::kErrorGenFailure : inner_->EnumKey(index, name, length);
-  }
-  platform::ErrorCode EnumValue(std::uint32_t index, std::span<wchar_t> name, std::size_t* nameLength,
-                                std::uint32_t* type, std::span<std::uint8_t> data, std::size_t* dataLength) override {
-    return power_.Refuses(false) ? platform::kErrorGenFailure
-                                 : inner_->EnumValue(index, name, nameLength, type, data, dataLength);
-  }
-  platform::ErrorCode QueryValue(std::wstring_view name, std::uint32_t* type, std::span<std::uint8_t> data,
-                                 std::size_t* dataLength) override {
-    return power_.Refuses(false) ? platform::kErrorGenFailure : inner_->QueryValue(name, type, data, dataLength);
-  }
-  platform::ErrorCode SetValue(std::wstring_view name, std::uint32_t type,
-                               std::span<const std::uint8_t> data) override {
-    return power_.Refuses(true) ? platform::kErrorGenFailure : inner_->SetValue(name, type, data);
-  }
-  platform::ErrorCode DeleteValue(std::wstring_view name) override {
-    return power_.Refuses(true) ? platform::kErrorGenFailure : inner_->DeleteValue(name);
-  }
-  platform::ErrorCode Flush() override { return power_.Refuses(false) ? platform::kErrorGenFailure : inner_->Flush(); }
-
- private:
-  std::unique_ptr<platform::RegistryKey> inner_;
-  Power& power_;
-};
-
-class PowerRegistry final : public platform::Registry {
- public:
-  PowerRegistry(platform::Registry& inner, Power& power) : inner_(inner), power_(power) {}
-  platform::ErrorCode OpenKey(std::wstring_view path, platform::RegistryAccess access,
-                              std::unique_ptr<platform::RegistryKey>* key) override {
-    if (power_.Refuses(false)) return platform::kErrorGenFailure;
-    std::unique_ptr<platform::RegistryKey> inner;
-    const platform::ErrorCode error = inner_.OpenKey(path, access, &inner);
-    if (error == platform::kSuccess) *key = std::make_unique<PowerRegistryKey>(std::move(inner), power_);
-    return error;
-  }
-  platform::ErrorCode CreateKey(std::wstring_view path, std::unique_ptr<platform::RegistryKey>* key) override {
-    if (power_.Refuses(true)) return platform::kErrorGenFailure;
-    std::unique_ptr<platform::RegistryKey> inner;
-    const platform::ErrorCode error = inner_.CreateKey(path, &inner);
-    if (error == platform::kSuccess) *key = std::make_unique<PowerRegistryKey>(std::move(inner), power_);
-    return error;
-  }
-  platform::ErrorCode DeleteKey(std::wstring_view path) override {
-    return power_.Refuses(true) ? platform::kErrorGenFailure : inner_.DeleteKey(path);
-  }
-  platform::ErrorCode DeleteTree(std::wstring_view path) override {
-    return power_.Refuses(true) ? platform::kErrorGenFailure : inner_.DeleteTree(path);
+  PowerRegistry(MemoryRegistry& inner, Power& power) : inner_(inner), power_(power) {}
+  platform::ErrorCode Transact(bool forWriting, const Change& change) override {
+    return power_.Refuses(forWriting) ? platform::kErrorGenFailure : inner_.Transact(forWriting, change);
   }
 
  private:
-  platform::Registry& inner_;
+  MemoryRegistry& inner_;
   Power& power_;
 };
 
