@@ -58,7 +58,7 @@ class Win32SerialDevice final : public SerialDevice {
 
   // A pending wait read keeps the time-outs it started with; the caller's apply from the next read.
   ErrorCode SetTimeouts(const Timeouts& timeouts) override {
-    COMMTIMEOUTS values = NativeTimeouts(timeouts);
+    COMMTIMEOUTS values = PortTimeouts(timeouts);
     if (!SetCommTimeouts(port_.get(), &values)) return LastError();
     timeouts_ = timeouts;
     timeoutsStale_ = false;
@@ -92,7 +92,7 @@ class Win32SerialDevice final : public SerialDevice {
       EndWaitRead();
     }
     if (timeoutsStale_) {
-      COMMTIMEOUTS values = NativeTimeouts(timeouts_);
+      COMMTIMEOUTS values = PortTimeouts(timeouts_);
       if (!SetCommTimeouts(port_.get(), &values)) return LastError();
       timeoutsStale_ = false;
     }
@@ -107,8 +107,7 @@ class Win32SerialDevice final : public SerialDevice {
     }
     auto size = static_cast<DWORD>(buffer.size() - taken);
     if (ReadsReturnAtOnce()) {
-      // Wine lets an overlapped read with these time-outs wait for its first byte, however
-      // long: asking only for what has arrived keeps it from waiting, on Windows too.
+      // The port waits for every byte asked for (see PortTimeouts): only what has arrived is.
       DWORD errors = 0;
       COMSTAT status{};
       if (!ClearCommError(port_.get(), &errors, &status)) {
@@ -184,29 +183,47 @@ class Win32SerialDevice final : public SerialDevice {
     return WAIT_TIMEOUT;
   }
 
-  bool ReadsReturnAtOnce() const {
-    return timeouts_.readInterval == 0xFFFFFFFFu && timeouts_.readTotalMultiplier == 0 &&
-           timeouts_.readTotalConstant == 0;
+  static bool ReturnsAtOnce(const Timeouts& timeouts) {
+    return timeouts.readInterval == 0xFFFFFFFFu && timeouts.readTotalMultiplier == 0 && timeouts.readTotalConstant == 0;
+  }
+  bool ReadsReturnAtOnce() const { return ReturnsAtOnce(timeouts_); }
+
+  // The time-outs the port runs with. Reads that return at once are made by asking for no more
+  // than has arrived, on a port whose reads wait for every byte asked for: the wait read then
+  // needs no time-outs of its own (each change of them costs a trip to the driver, or to
+  // Wine's server, on every byte that wakes a wait), and Wine, which lets an overlapped read
+  // with "return at once" time-outs wait for its first byte however long, is not asked one.
+  static COMMTIMEOUTS PortTimeouts(const Timeouts& timeouts) {
+    COMMTIMEOUTS values = NativeTimeouts(timeouts);
+    if (ReturnsAtOnce(timeouts)) {
+      values.ReadIntervalTimeout = 0;
+      values.ReadTotalTimeoutMultiplier = 0;
+      values.ReadTotalTimeoutConstant = 0;
+    }
+    return values;
   }
 
-  // A one-byte read that waits for its byte however long it takes: with the caller's time-outs
-  // ("return at once") it would end at once with nothing. The time-outs a read runs under are
-  // taken when it starts, so the caller's are put back at once.
+  // A one-byte read that waits for its byte however long it takes. Other time-outs of the caller
+  // are set aside for it: the time-outs a read runs under are taken when it starts, so the
+  // caller's are put back at once.
   Start StartWaitRead() {
-    COMMTIMEOUTS waiting = NativeTimeouts(timeouts_);
-    waiting.ReadIntervalTimeout = 0;
-    waiting.ReadTotalTimeoutMultiplier = 0;
-    waiting.ReadTotalTimeoutConstant = 0;
-    if (!SetCommTimeouts(port_.get(), &waiting)) return Start::kUnsupported;
-    // Until the caller's are back, a read would wait for its whole buffer.
-    timeoutsStale_ = true;
+    const bool setAside = !ReadsReturnAtOnce();
+    if (setAside) {
+      COMMTIMEOUTS waiting = NativeTimeouts(timeouts_);
+      waiting.ReadIntervalTimeout = 0;
+      waiting.ReadTotalTimeoutMultiplier = 0;
+      waiting.ReadTotalTimeoutConstant = 0;
+      if (!SetCommTimeouts(port_.get(), &waiting)) return Start::kUnsupported;
+      // Until the caller's are back, a read would wait for its whole buffer.
+      timeoutsStale_ = true;
+    }
     ResetEvent(inputSeen_.get());
     waitState_ = OVERLAPPED{};
     waitState_.hEvent = inputSeen_.get();
     const BOOL done = ReadFile(port_.get(), &waitByte_, 1, nullptr, &waitState_);
     const bool started = done || GetLastError() == ERROR_IO_PENDING;
-    COMMTIMEOUTS back = NativeTimeouts(timeouts_);
-    if (SetCommTimeouts(port_.get(), &back)) timeoutsStale_ = false;
+    COMMTIMEOUTS back = PortTimeouts(timeouts_);
+    if (setAside && SetCommTimeouts(port_.get(), &back)) timeoutsStale_ = false;
     if (!started) return Start::kFailed;
     // Ended at once or not: its event says which, and WaitReadEnded takes the outcome.
     waitReadPending_ = true;
