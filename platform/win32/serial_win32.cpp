@@ -1,27 +1,68 @@
 #include "platform/win32/serial_win32.h"
 
+#include <timeapi.h>
+
+#include <algorithm>
+
+#include "platform/win32/waitable_event.h"
 #include "platform/win32/win32_names.h"
 
 namespace quillon::platform::win32 {
 namespace {
 
+// Asks the system for a 1 ms timer while a port is open: a wait of 1 ms (a paused pass, a
+// time-out of WaitForMultipleObjects, the link's re-send pacing) then lasts about 1 ms instead
+// of a whole scheduler tick (about 15.6 ms by default).
+class FineTimer {
+ public:
+  FineTimer() : held_(timeBeginPeriod(1) == TIMERR_NOERROR) {}
+  ~FineTimer() {
+    if (held_) timeEndPeriod(1);
+  }
+  FineTimer(const FineTimer&) = delete;
+  FineTimer& operator=(const FineTimer&) = delete;
+
+ private:
+  bool held_;
+};
+
+COMMTIMEOUTS NativeTimeouts(const Timeouts& timeouts) {
+  COMMTIMEOUTS values{};
+  values.ReadIntervalTimeout = timeouts.readInterval;
+  values.ReadTotalTimeoutMultiplier = timeouts.readTotalMultiplier;
+  values.ReadTotalTimeoutConstant = timeouts.readTotalConstant;
+  values.WriteTotalTimeoutMultiplier = timeouts.writeTotalMultiplier;
+  values.WriteTotalTimeoutConstant = timeouts.writeTotalConstant;
+  return values;
+}
+
+// The port is opened for overlapped I/O, so that the arrival of a byte can be waited on beside the
+// stop event. The waiting is done by one pending one-byte read: the first byte that arrives ends
+// it, is kept, and is handed out first by the next Read. Reads and writes of the caller are
+// overlapped too (Windows wants a record for every I/O on such a handle) but wait for their own
+// end, so to the caller they behave as plain ReadFile and WriteFile.
+// Used by one thread at a time.
 class Win32SerialDevice final : public SerialDevice {
  public:
-  explicit Win32SerialDevice(HANDLE port) : port_(port) {}
+  Win32SerialDevice(HANDLE port, HANDLE ioDone, HANDLE inputSeen)
+      : port_(port), ioDone_(ioDone), inputSeen_(inputSeen) {}
+  // The system writes into waitState_ and waitByte_ until the pending read has ended.
+  ~Win32SerialDevice() override { EndWaitRead(); }
+  Win32SerialDevice(const Win32SerialDevice&) = delete;
+  Win32SerialDevice& operator=(const Win32SerialDevice&) = delete;
 
   ErrorCode SetLineState(const LineSettings& settings) override {
     DCB line = LineStateRecord(settings);
     return SetCommState(port_.get(), &line) ? kSuccess : LastError();
   }
 
+  // A pending wait read keeps the time-outs it started with; the caller's apply from the next read.
   ErrorCode SetTimeouts(const Timeouts& timeouts) override {
-    COMMTIMEOUTS values{};
-    values.ReadIntervalTimeout = timeouts.readInterval;
-    values.ReadTotalTimeoutMultiplier = timeouts.readTotalMultiplier;
-    values.ReadTotalTimeoutConstant = timeouts.readTotalConstant;
-    values.WriteTotalTimeoutMultiplier = timeouts.writeTotalMultiplier;
-    values.WriteTotalTimeoutConstant = timeouts.writeTotalConstant;
-    return SetCommTimeouts(port_.get(), &values) ? kSuccess : LastError();
+    COMMTIMEOUTS values = PortTimeouts(timeouts);
+    if (!SetCommTimeouts(port_.get(), &values)) return LastError();
+    timeouts_ = timeouts;
+    timeoutsStale_ = false;
+    return kSuccess;
   }
 
   ErrorCode SetupQueues(std::uint32_t inputBytes, std::uint32_t outputBytes) override {
@@ -33,26 +74,205 @@ class Win32SerialDevice final : public SerialDevice {
     return EscapeCommFunction(port_.get(), kFunctions[static_cast<int>(line)]) ? kSuccess : LastError();
   }
 
-  ErrorCode Purge() override { return PurgeComm(port_.get(), PURGE_TXCLEAR | PURGE_RXCLEAR) ? kSuccess : LastError(); }
+  // A byte taken by the wait read arrived before the purge: it goes with the rest. PurgeComm's
+  // PURGE_RXABORT would end the pending read on Windows but not under Wine, hence CancelIoEx.
+  ErrorCode Purge() override {
+    EndWaitRead();
+    keptByte_ = false;
+    return PurgeComm(port_.get(), PURGE_TXCLEAR | PURGE_RXCLEAR) ? kSuccess : LastError();
+  }
 
   ErrorCode Read(std::span<std::uint8_t> buffer, std::uint32_t* got) override {
+    *got = 0;
+    if (buffer.empty()) return kSuccess;
+    if (waitReadPending_ && !WaitReadEnded(false)) {
+      // Windows serves one read at a time: a read now would queue behind the pending one. The
+      // first byte to arrive ends that one, so while it is pending nothing has arrived.
+      if (ReadsReturnAtOnce()) return kSuccess;
+      EndWaitRead();
+    }
+    if (timeoutsStale_) {
+      COMMTIMEOUTS values = PortTimeouts(timeouts_);
+      if (!SetCommTimeouts(port_.get(), &values)) return LastError();
+      timeoutsStale_ = false;
+    }
+    std::uint32_t taken = 0;
+    if (keptByte_) {
+      buffer[taken++] = waitByte_;
+      keptByte_ = false;
+      if (buffer.size() == 1) {
+        *got = 1;
+        return kSuccess;
+      }
+    }
+    auto size = static_cast<DWORD>(buffer.size() - taken);
+    if (ReadsReturnAtOnce()) {
+      // The port waits for every byte asked for (see PortTimeouts): only what has arrived is.
+      DWORD errors = 0;
+      COMSTAT status{};
+      if (!ClearCommError(port_.get(), &errors, &status)) {
+        *got = taken;
+        return taken != 0 ? kSuccess : LastError();
+      }
+      size = std::min<DWORD>(size, status.cbInQue);
+      if (size == 0) {
+        *got = taken;
+        return kSuccess;
+      }
+    }
     DWORD count = 0;
-    const BOOL ok = ReadFile(port_.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &count, nullptr);
-    *got = count;
-    return ok ? kSuccess : LastError();
+    const ErrorCode result = Transfer(false, buffer.data() + taken, size, &count);
+    *got = taken + count;
+    // The kept byte is delivered all the same; a fault of the line shows on the next read.
+    return taken != 0 ? kSuccess : result;
   }
 
   // With write time-outs set, a write that runs out of time succeeds with fewer bytes written.
   ErrorCode Write(std::span<const std::uint8_t> bytes, std::uint32_t* written) override {
     DWORD count = 0;
-    const BOOL ok = WriteFile(port_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr);
+    const ErrorCode result = Transfer(true, const_cast<std::uint8_t*>(bytes.data()), static_cast<DWORD>(bytes.size()),
+                                      &count);
     *written = count;
-    if (!ok) return LastError();
+    if (result != kSuccess) return result;
     return count < bytes.size() ? kErrorTimeout : kSuccess;
   }
 
+  // The pending wait read and the stop event in one WaitForMultipleObjects; the stop event comes
+  // first, so that it wins when both are set. A read that ends without a byte means a line that
+  // has hung up or failed (under Wine a pseudo-terminal whose other end closed reads 0 bytes at
+  // once, for ever): then only the stop event is waited on, so that a pass never spins.
+  InputWait WaitForInput(Event* stop, std::uint32_t timeoutMs) override {
+    if (keptByte_) return InputWait::kInput;
+    const auto* waitable = dynamic_cast<const WaitableEvent*>(stop);
+    bool lineFault = false;
+    if (!waitReadPending_) {
+      switch (StartWaitRead()) {
+        case Start::kPending:
+          break;
+        case Start::kFailed:
+          lineFault = true;
+          break;
+        case Start::kUnsupported:
+          return InputWait::kUnsupported;
+      }
+    }
+    HANDLE handles[2];
+    DWORD count = 0;
+    if (waitable != nullptr) handles[count++] = waitable->NativeHandle();
+    const DWORD inputIndex = count;
+    if (!lineFault) handles[count++] = inputSeen_.get();
+    DWORD woke = WaitAny(handles, count, timeoutMs);
+    if (woke == WAIT_OBJECT_0 + inputIndex && !lineFault) {
+      WaitReadEnded(false);
+      if (keptByte_) return InputWait::kInput;
+      // Ended without a byte: the line's fault. The stop event alone, for the time asked.
+      woke = WaitAny(handles, inputIndex, timeoutMs);
+    }
+    if (woke == WAIT_FAILED) return InputWait::kUnsupported;
+    if (waitable != nullptr && woke == WAIT_OBJECT_0) return InputWait::kStopped;
+    if (waitable == nullptr && stop != nullptr && stop->Wait(0)) return InputWait::kStopped;
+    return InputWait::kTimedOut;
+  }
+
  private:
+  enum class Start { kPending, kFailed, kUnsupported };
+
+  static DWORD WaitAny(const HANDLE* handles, DWORD count, std::uint32_t timeoutMs) {
+    if (count != 0) return WaitForMultipleObjects(count, handles, FALSE, timeoutMs);
+    Sleep(timeoutMs);
+    return WAIT_TIMEOUT;
+  }
+
+  static bool ReturnsAtOnce(const Timeouts& timeouts) {
+    return timeouts.readInterval == 0xFFFFFFFFu && timeouts.readTotalMultiplier == 0 && timeouts.readTotalConstant == 0;
+  }
+  bool ReadsReturnAtOnce() const { return ReturnsAtOnce(timeouts_); }
+
+  // The time-outs the port runs with. Reads that return at once are made by asking for no more
+  // than has arrived, on a port whose reads wait for every byte asked for: the wait read then
+  // needs no time-outs of its own (each change of them costs a trip to the driver, or to
+  // Wine's server, on every byte that wakes a wait), and Wine, which lets an overlapped read
+  // with "return at once" time-outs wait for its first byte however long, is not asked one.
+  static COMMTIMEOUTS PortTimeouts(const Timeouts& timeouts) {
+    COMMTIMEOUTS values = NativeTimeouts(timeouts);
+    if (ReturnsAtOnce(timeouts)) {
+      values.ReadIntervalTimeout = 0;
+      values.ReadTotalTimeoutMultiplier = 0;
+      values.ReadTotalTimeoutConstant = 0;
+    }
+    return values;
+  }
+
+  // A one-byte read that waits for its byte however long it takes. Other time-outs of the caller
+  // are set aside for it: the time-outs a read runs under are taken when it starts, so the
+  // caller's are put back at once.
+  Start StartWaitRead() {
+    const bool setAside = !ReadsReturnAtOnce();
+    if (setAside) {
+      COMMTIMEOUTS waiting = NativeTimeouts(timeouts_);
+      waiting.ReadIntervalTimeout = 0;
+      waiting.ReadTotalTimeoutMultiplier = 0;
+      waiting.ReadTotalTimeoutConstant = 0;
+      if (!SetCommTimeouts(port_.get(), &waiting)) return Start::kUnsupported;
+      // Until the caller's are back, a read would wait for its whole buffer.
+      timeoutsStale_ = true;
+    }
+    ResetEvent(inputSeen_.get());
+    waitState_ = OVERLAPPED{};
+    waitState_.hEvent = inputSeen_.get();
+    const BOOL done = ReadFile(port_.get(), &waitByte_, 1, nullptr, &waitState_);
+    const bool started = done || GetLastError() == ERROR_IO_PENDING;
+    COMMTIMEOUTS back = PortTimeouts(timeouts_);
+    if (setAside && SetCommTimeouts(port_.get(), &back)) timeoutsStale_ = false;
+    if (!started) return Start::kFailed;
+    // Ended at once or not: its event says which, and WaitReadEnded takes the outcome.
+    waitReadPending_ = true;
+    return Start::kPending;
+  }
+
+  // True when the pending read has ended (keeping its byte, if it got one); false while it
+  // still waits. wait: until it ends.
+  bool WaitReadEnded(bool wait) {
+    if (!waitReadPending_) return true;
+    DWORD count = 0;
+    if (!GetOverlappedResult(port_.get(), &waitState_, &count, wait ? TRUE : FALSE) &&
+        GetLastError() == ERROR_IO_INCOMPLETE) {
+      return false;
+    }
+    waitReadPending_ = false;
+    keptByte_ = count == 1;
+    return true;
+  }
+
+  // Cancels the pending read and waits until the system has let go of its record.
+  void EndWaitRead() {
+    if (!waitReadPending_) return;
+    CancelIoEx(port_.get(), &waitState_);  // fails when it has just ended: the wait below holds
+    WaitReadEnded(true);
+  }
+
+  ErrorCode Transfer(bool write, std::uint8_t* bytes, DWORD size, DWORD* done) {
+    *done = 0;
+    OVERLAPPED state{};
+    state.hEvent = ioDone_.get();
+    ResetEvent(ioDone_.get());
+    const BOOL ok = write ? WriteFile(port_.get(), bytes, size, nullptr, &state)
+                          : ReadFile(port_.get(), bytes, size, nullptr, &state);
+    if (!ok && GetLastError() != ERROR_IO_PENDING) return LastError();
+    // Done at once or pending: the outcome and the count come from the same call.
+    return GetOverlappedResult(port_.get(), &state, done, TRUE) ? kSuccess : LastError();
+  }
+
   Handle port_;
+  Handle ioDone_;     // the caller's reads and writes, one at a time
+  Handle inputSeen_;  // the wait read
+  FineTimer timer_;
+  Timeouts timeouts_{};
+  bool timeoutsStale_ = false;  // the port still has the wait read's time-outs
+  OVERLAPPED waitState_{};
+  std::uint8_t waitByte_ = 0;
+  bool waitReadPending_ = false;
+  bool keptByte_ = false;  // waitByte_ arrived and has not been handed out yet
 };
 
 }  // namespace
@@ -89,14 +309,20 @@ std::wstring SystemPortName(std::wstring_view name) {
 
 std::unique_ptr<SerialDevice> Win32SerialDevices::Open(std::wstring_view name, ErrorCode* error) {
   const std::wstring device = SystemPortName(name);
-  HANDLE port = CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (port == INVALID_HANDLE_VALUE) {
+  Handle port(CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
+  Handle ioDone(port.Valid() ? CreateEventW(nullptr, TRUE, FALSE, nullptr) : nullptr);
+  Handle inputSeen(ioDone.Valid() ? CreateEventW(nullptr, TRUE, FALSE, nullptr) : nullptr);
+  if (!inputSeen.Valid()) {
     *error = LastError();
     return nullptr;
   }
   *error = kSuccess;
-  return std::make_unique<Win32SerialDevice>(port);
+  auto opened = std::make_unique<Win32SerialDevice>(port.get(), ioDone.get(), inputSeen.get());
+  port.Release();
+  ioDone.Release();
+  inputSeen.Release();
+  return opened;
 }
 
 }  // namespace quillon::platform::win32

@@ -25,6 +25,12 @@ class Handle {
     if (Valid()) CloseHandle(handle_);
     handle_ = handle;
   }
+  // Gives the handle up without closing it.
+  HANDLE Release() {
+    HANDLE handle = handle_;
+    handle_ = nullptr;
+    return handle;
+  }
 
  private:
   HANDLE handle_;
