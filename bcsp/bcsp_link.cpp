@@ -49,6 +49,7 @@ void BcspLink::AbandonFrame() {
   pendingEscape_ = 0;
   appendCrc_ = false;
   sendingQueued_ = false;
+  sendingLink_ = kLinkNone;
 }
 
 bool BcspLink::QueueSend(BcspPacket* packet) {
@@ -56,6 +57,7 @@ bool BcspLink::QueueSend(BcspPacket* packet) {
     return false;
   }
   queued_ = packet;
+  queuedLoaded_ = false;
   AbandonFrame();
   return true;
 }
@@ -75,14 +77,34 @@ std::uint8_t BcspLink::Poll(std::uint8_t* activity) {
       return 0;  // a link message was loaded: no receive step this time
     }
   }
-  std::uint8_t byte = 0;
-  while (armed_ != nullptr && port_.GetByte(&byte)) Receive(byte, activity);
+  (void)TakeInput(activity);
   if (pause_ > 0) {
     --pause_;
   } else {
     pause_ = static_cast<std::int8_t>(frameEnd);
   }
   return static_cast<std::uint8_t>(pause_);
+}
+
+bool BcspLink::TakeInput(std::uint8_t* activity) {
+  bool taken = false;
+  std::uint8_t byte = 0;
+  while (armed_ != nullptr && port_.GetByte(&byte)) {
+    taken = true;
+    Receive(byte, activity);
+  }
+  return taken;
+}
+
+bool BcspLink::NewFrameNext() const {
+  if (current_.count != 0) return false;
+  // Once Active no SYNC or CONF is chosen again: the one left over from establishment goes once.
+  if (nextLinkMessage_ != kLinkNone) {
+    return state_ == Active || nextLinkMessage_ == kLinkSyncResp || nextLinkMessage_ == kLinkConfResp;
+  }
+  if (pendingRequest_ == kLinkConf) return true;
+  if (queued_ != nullptr && state_ == Active) return !queuedLoaded_;
+  return ackDue_;
 }
 
 void BcspLink::StartFrame(std::uint8_t* header, bool computeChecksum, const std::uint8_t* payload, std::size_t length) {
@@ -126,6 +148,7 @@ void BcspLink::EmitByte(std::uint8_t* frameEnd, std::uint8_t* activity) {
     *activity |= TxDone;
   }
   sendingQueued_ = false;
+  sendingLink_ = kLinkNone;
   *frameEnd = kFramePause;
 }
 
@@ -133,6 +156,7 @@ bool BcspLink::ChooseNextFrame(std::uint8_t* frameEnd) {
   if (nextLinkMessage_ != kLinkNone) {
     port_.PutByte(kSlipDelimiter);
     StartFrame(linkHeader_.data(), false, kLinkMessages[nextLinkMessage_].data(), 4);
+    sendingLink_ = static_cast<LinkMessage>(nextLinkMessage_);
     nextLinkMessage_ = FollowingLinkMessage(state_, pendingRequest_);
     pendingRequest_ = kLinkNone;
     return true;
@@ -140,6 +164,7 @@ bool BcspLink::ChooseNextFrame(std::uint8_t* frameEnd) {
   if (pendingRequest_ == kLinkConf) {
     port_.PutByte(kSlipDelimiter);
     StartFrame(linkHeader_.data(), false, kLinkMessages[kLinkConfResp].data(), 4);
+    sendingLink_ = kLinkConfResp;
     pendingRequest_ = kLinkNone;
     return false;
   }
@@ -151,6 +176,7 @@ bool BcspLink::ChooseNextFrame(std::uint8_t* frameEnd) {
     dataHeader_[2] = static_cast<std::uint8_t>((queued_->length >> 4) & 0xFF);
     StartFrame(dataHeader_.data(), true, queued_->payload, queued_->length);
     sendingQueued_ = true;
+    queuedLoaded_ = true;
     ackDue_ = false;
     Printf(" : %10d Send %d Ack %d\n", Tick(), txSeq_, rxAck_);
     return false;
@@ -235,6 +261,8 @@ std::uint8_t BcspLink::ProcessFrame(const BcspDeframed& frame) {
         if (state_ != Active) {
           Print("Link Active\n");
           state_ = Active;
+          // The peer is not up until it has our CONF RESP: one cut off here is owed once more.
+          if (sendingLink_ == kLinkConfResp) pendingRequest_ = kLinkConf;
           AbandonFrame();
           return activity | TxDone;
         }

@@ -67,6 +67,16 @@ class BcspLink {
   // One step; *activity gets the LinkActivity bits raised. Returns the pause: 0 asks to be polled
   // again at once, n > 0 that the next n polls will not transmit.
   std::uint8_t Poll(std::uint8_t* activity);
+  // The receive step of a poll on its own, for a caller that waits on the line during a pause:
+  // takes what the port holds while a descriptor is armed, sends nothing and leaves the pause
+  // count as it is (a frame that drops the pause to 0 still does). *activity gets the bits
+  // raised. Returns whether a byte was taken.
+  bool TakeInput(std::uint8_t* activity);
+  // Whether the frame that the transmitter loads next, once the pause is over, is one the link
+  // has not sent before: an answer to the peer's SYNC or CONF, the queued packet's first
+  // sending, an acknowledgement, or the one link message left over once Active. Repeats (SYNC
+  // and CONF during establishment, re-sends) are what the pause spaces.
+  bool NewFrameNext() const;
 
   LinkState State() const { return state_; }
   std::uint8_t TransmitSeq() const { return txSeq_; }
@@ -101,7 +111,9 @@ class BcspLink {
   std::uint8_t rxAck_ = 0;
   bool ackDue_ = false;
   BcspPacket* queued_ = nullptr;
-  bool sendingQueued_ = false;  // the frame on the wire is the queued packet's
+  bool sendingQueued_ = false;           // the frame on the wire is the queued packet's
+  bool queuedLoaded_ = false;            // the queued packet has been loaded at least once
+  LinkMessage sendingLink_ = kLinkNone;  // the link message on the wire, if any
   BcspPacket* armed_ = nullptr;
   BcspHeaderBytes rxHeader_{};
   BcspDeframer deframer_;

@@ -192,8 +192,13 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
         break;
       case SLEEP_STATE:
         trace.Printf(KindInfo, kTraceCategory, L"SLEEP_STATE");
-        if (lastPause != 0) WaitForLine(stopEvent);
         state_ = POLL_STATE;
+        // Only repeats need the pause's time: a frame the module has not had yet goes as soon as
+        // the pause's polls have run.
+        if (lastPause != 0 && !link_.NewFrameNext()) {
+          lastActivity = WaitForLine(stopEvent);
+          if (lastActivity != 0) state_ = RECEIVED_STATE;
+        }
         break;
       case EXIT_STATE:
         trace.Printf(KindInfo, kTraceCategory, L"EXIT_STATE");
@@ -204,11 +209,28 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
   }
 }
 
-// One paused pass: at most kPauseWaitMs, cut short by a byte on the line or the stop request, so
-// that an answer is taken as soon as it comes. A device that cannot wait gets the plain sleep.
-void PSConfig::WaitForLine(platform::Event* stopEvent) {
-  if (port_.WaitForInput(stopEvent, kPauseWaitMs) == platform::InputWait::kUnsupported) {
-    platform_.clock->Sleep(kPauseWaitMs);
+// One paused pass: kPauseWaitMs on the line, taking what arrives as it comes. It ends early
+// when a frame has done something (a delivery, an acknowledgement, a dropped pause), on the stop
+// request, or when the line stops bringing bytes; bytes that merely trickle in do not shorten
+// it, so that a frame on its way does not hurry the pause that spaces re-sends. Returns the
+// activity of what was taken. A device that cannot wait gets the plain sleep.
+std::uint8_t PSConfig::WaitForLine(platform::Event* stopEvent) {
+  const std::uint32_t start = platform_.clock->TickCount();
+  for (;;) {
+    switch (port_.WaitForInput(stopEvent, kPauseWaitMs)) {
+      case platform::InputWait::kUnsupported:
+        platform_.clock->Sleep(kPauseWaitMs);
+        return 0;
+      case platform::InputWait::kStopped:
+      case platform::InputWait::kTimedOut:
+        return 0;
+      case platform::InputWait::kInput:
+        break;
+    }
+    std::uint8_t activity = 0;
+    const bool taken = link_.TakeInput(&activity);
+    if (activity != 0 || !taken || link_.PauseCounter() == 0) return activity;
+    if (platform_.clock->TickCount() - start >= kPauseWaitMs) return 0;
   }
 }
 

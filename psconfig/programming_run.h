@@ -98,7 +98,7 @@ class PSConfig {
   void GiveUpRead();
   bool PassGate();
   int ReadResult() const;
-  void WaitForLine(platform::Event* stopEvent);
+  std::uint8_t WaitForLine(platform::Event* stopEvent);
 
   const platform::Platform& platform_;
   PsKeyList& list_;

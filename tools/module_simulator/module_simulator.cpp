@@ -1,6 +1,7 @@
 #include "tools/module_simulator/module_simulator.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -111,28 +112,61 @@ std::size_t ModuleSimulator::ToHost(std::span<std::uint8_t> out, std::uint32_t h
   return given;
 }
 
+// Each event happens at its own time, in order, however late the caller comes: a byte from the
+// host when the line has delivered it, an answer as soon as its request is whole, a restart when
+// it is due. What the module sends then starts on the line at that time, not at the caller's.
 void ModuleSimulator::Advance(std::uint64_t nowUs) {
-  nowUs_ = std::max(nowUs_, nowUs);
-  while (!inbound_.empty() && inbound_.front().atUs <= nowUs_) {
-    const TimedByte received = inbound_.front();
-    inbound_.pop_front();
-    // A byte sent at another rate arrives as noise; the module's receiver drops it.
-    if (received.baud == baudRate_) link_.OnByte(received.byte, nowUs_);
-  }
-  if (restartAtUs_ && nowUs_ >= *restartAtUs_) {
-    restartAtUs_.reset();
-    Restart(restartReason_);
-  }
-  while (!answers_.empty() && answers_.front().atUs <= nowUs_) {
-    Answer answer = std::move(answers_.front());
-    answers_.pop_front();
-    if (answer.reliable) {
-      link_.SendReliable(answer.channel, std::move(answer.payload));
+  const std::uint64_t until = std::max(nowUs_, nowUs);
+  auto nextDue = [this] {
+    std::uint64_t due = UINT64_MAX;
+    if (!inbound_.empty()) due = std::min(due, inbound_.front().atUs);
+    if (restartAtUs_) due = std::min(due, *restartAtUs_);
+    if (!answers_.empty()) due = std::min(due, answers_.front().atUs);
+    return due;
+  };
+  for (std::uint64_t due = nextDue(); due <= until;) {
+    nowUs_ = std::max(nowUs_, due);
+    if (!inbound_.empty() && inbound_.front().atUs <= nowUs_) {
+      const TimedByte received = inbound_.front();
+      inbound_.pop_front();
+      // A byte sent at another rate arrives as noise; the module's receiver drops it.
+      if (received.baud == baudRate_) link_.OnByte(received.byte, nowUs_);
+    } else if (restartAtUs_ && nowUs_ >= *restartAtUs_) {
+      restartAtUs_.reset();
+      Restart(restartReason_);
     } else {
-      link_.SendUnreliable(answer.channel, std::move(answer.payload));
+      Answer answer = std::move(answers_.front());
+      answers_.pop_front();
+      if (answer.reliable) {
+        link_.SendReliable(answer.channel, std::move(answer.payload));
+      } else {
+        link_.SendUnreliable(answer.channel, std::move(answer.payload));
+      }
     }
+    // The link sends once everything of this moment is done, so that an answer made at once
+    // carries the acknowledgement of its request.
+    due = nextDue();
+    if (due > nowUs_) link_.Tick(nowUs_);
   }
+  nowUs_ = until;
   link_.Tick(nowUs_);
+}
+
+std::optional<std::uint64_t> ModuleSimulator::NextEventUs() const {
+  std::optional<std::uint64_t> next;
+  auto consider = [&](std::uint64_t atUs) { next = next ? std::min(*next, atUs) : atUs; };
+  // The far end of either direction acts on whole frames: their delimiters are what must come on
+  // time. Bytes in between may come in batches, though never far behind the line.
+  for (const std::deque<TimedByte>* line : {&inbound_, &outbound_}) {
+    if (line->empty()) continue;
+    consider(line->front().atUs + kBatchUs);
+    const auto delimiter = std::find_if(line->begin(), line->end(),
+                                        [](const TimedByte& byte) { return byte.byte == kSlipDelimiter; });
+    if (delimiter != line->end()) consider(delimiter->atUs);
+  }
+  if (restartAtUs_) consider(*restartAtUs_);
+  if (!answers_.empty()) consider(answers_.front().atUs);
+  return next;
 }
 
 void ModuleSimulator::Restart(const char* why) {

@@ -78,6 +78,12 @@ class ModuleSimulator {
   void SetLogSink(std::function<void(const std::string&)> sink);
   // Whether bytes are on their way in either direction (a driver then looks again soon).
   bool LineBusy() const { return !inbound_.empty() || !outbound_.empty() || !answers_.empty(); }
+  // When a driver should next run the module (Advance, ToHost) for the line to keep its times:
+  // a frame's delimiter reaching either end, an answer or a restart falling due. None while
+  // only the link's own timers are running.
+  std::optional<std::uint64_t> NextEventUs() const;
+  // How far bytes between two delimiters may lag behind the line when a driver batches them.
+  static constexpr std::uint64_t kBatchUs = 200;
   // Bytes that crossed the line so far, both directions together (lost ones included).
   std::uint64_t BytesOnTheLine() const { return bytesOnTheLine_.load(); }
 
