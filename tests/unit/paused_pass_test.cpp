@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -186,14 +187,27 @@ TEST_F(PausedPass, WhatArrivesDuringAWaitIsTakenInIt) {
   }
 }
 
-// A stop request during a wait ends the run before anything more is sent.
+// A stop request during a wait ends the run before anything more is sent, also in a wait that
+// goes on after the pass took stray bytes.
 TEST_F(PausedPass, TheStopEventEndsTheRunFromItsWait) {
-  script.stopAtWait = 7;
-  ASSERT_EQ(Run(), kPsConfigDone);
-  ASSERT_GE(script.calls.size(), 2u);
-  EXPECT_EQ(script.calls[script.calls.size() - 2], "wait 1");
-  EXPECT_EQ(script.calls.back(), "close");
-  EXPECT_EQ(script.waits, 7);
+  const struct {
+    const char* name;
+    std::map<int, std::vector<std::uint8_t>> arrivals;
+  } kCases[] = {
+      {"a silent line", {}},
+      {"after stray bytes", {{6, {0x55}}}},
+  };
+  for (const auto& c : kCases) {
+    SetUp();
+    script = testing::SerialScript{};
+    script.arrivals = c.arrivals;
+    script.stopAtWait = 7;
+    ASSERT_EQ(Run(), kPsConfigDone) << c.name;
+    ASSERT_GE(script.calls.size(), 2u) << c.name;
+    EXPECT_EQ(script.calls[script.calls.size() - 2], "wait 1") << c.name;
+    EXPECT_EQ(script.calls.back(), "close") << c.name;
+    EXPECT_EQ(script.waits, 7) << c.name;
+  }
 }
 
 }  // namespace
