@@ -241,6 +241,31 @@ TEST_F(LinkTest, LinkEstablishmentInBothDirections) {
   EXPECT_TRUE(TakeWritten().empty());
 }
 
+// The peer is not up until it has our CONF RESP: one cut off by the peer's own CONF RESP (which
+// makes the link Active and abandons the frame on its way) is sent again, whole.
+TEST_F(LinkTest, ACutOffConfRespIsSentAgain) {
+  link.Initialise();
+  Rearm();
+  Feed(LinkFrame(kLinkSyncResp));
+  PollTimes(40);
+  ASSERT_EQ(link.State(), Initialized);
+  Feed(LinkFrame(kLinkConf));
+  const Bytes confResp = LinkFrame(kLinkConfResp);
+  // Enough of the frame to tell it from every other link message.
+  const Bytes start(confResp.begin(), confResp.end() - 3);
+  Bytes written(start.size(), 0);
+  for (int i = 0; i < 200 && !std::equal(start.rbegin(), start.rend(), written.rbegin()); ++i) {
+    Poll();
+    const Bytes more = TakeWritten();
+    written.insert(written.end(), more.begin(), more.end());
+  }
+  ASSERT_TRUE(std::equal(start.rbegin(), start.rend(), written.rbegin())) << "no CONF RESP under way";
+  Feed(LinkFrame(kLinkConfResp));
+  ASSERT_NE(PollUntil(TxDone) & TxDone, 0);
+  PollTimes(100);
+  EXPECT_EQ(Count(TakeWritten(), confResp), 1u);
+}
+
 // A CONF that comes while Uninitialized is no request, even when the SYNC RESP follows at once.
 TEST_F(LinkTest, AConfWhileUninitializedIsNoRequest) {
   struct Case {

@@ -259,6 +259,37 @@ TEST(ModuleSimulator, PacedBytesTakeElevenBitTimes) {
   EXPECT_EQ(total, 5u);  // the first SYNC frame, byte by byte
 }
 
+// The module acts on each byte when the line delivers it, however late it is run: an answer
+// starts on the line the moment its request is whole, carrying the request's acknowledgement.
+TEST(ModuleSimulator, AnAnswerLeavesWhenItsRequestIsWholeHoweverLateTheModuleRuns) {
+  SimulatorOptions options;
+  options.paceLine = true;
+  options.baudRate = 11000;  // one byte a millisecond
+  ModuleSimulator module(options);
+  Host host(module, 11000);
+  host.Wait(20);
+  host.SendLink(kLinkSyncResp);
+  host.Wait(40);
+  host.SendLink(kLinkConfResp);
+  host.Wait(40);
+  ASSERT_TRUE(module.LinkActive());
+  const std::uint64_t sent = host.now_;
+  const Bytes request = BcspWireFrame(BcspEncodeHeader(0, 0, true, true, 2, 16), kBuildIdRequest);
+  module.FromHost(request, 11000, sent);
+  Bytes answer = kBuildIdRequest;
+  answer[0] = 1;
+  answer[10] = 0x27;
+  answer[11] = 0x1F;
+  const Bytes expected = BcspWireFrame(BcspEncodeHeader(0, 1, true, true, 2, 16), answer);
+  // First run again when the answer's last byte is due: all of it is there, and nothing more.
+  std::uint8_t buffer[256];
+  const std::uint64_t due = sent + (request.size() + expected.size()) * 1000;
+  ASSERT_EQ(module.ToHost(buffer, 11000, due - 1), expected.size() - 1);
+  ASSERT_EQ(module.ToHost(std::span(buffer).subspan(expected.size() - 1), 11000, due), 1u);
+  EXPECT_EQ(Bytes(buffer, buffer + expected.size()), expected);
+  EXPECT_EQ(module.NextEventUs(), std::nullopt);
+}
+
 TEST(PsStore, PsrRoundTripAndBaudKeys) {
   PsStore store;
   std::string error;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -45,18 +46,24 @@ class PausedPass : public ::testing::Test {
     fake.files.Put(L"keys.psr", "&0001 = 0001\n");
   }
   int Run() { return run.Run(L"COM1:", 115200, L"keys.psr", stop.get()); }
-  // The waits between one frame's bytes and the next frame's, for every gap of the run.
-  std::vector<int> WaitsBetweenFrames() const {
+  // The waits between one frame's closing delimiter and the next frame's opening one (0 for
+  // frames back to back); with `timedOut`, only the waits that brought nothing (the time the
+  // port waited in full). Every write is one byte.
+  std::vector<int> WaitsBetweenFrames(bool timedOut = false) const {
     std::vector<int> gaps;
     int waits = 0;
-    bool written = false;
-    for (const std::string& call : script.calls) {
-      if (call.starts_with("wait ")) ++waits;
-      if (call.starts_with("write ")) {
-        if (written && waits != 0) gaps.push_back(waits);
-        written = true;
-        waits = 0;
-      }
+    std::size_t writes = 0;
+    bool inFrame = false;
+    for (std::size_t i = 0; i < script.calls.size(); ++i) {
+      const std::string& call = script.calls[i];
+      const bool brought = std::find(script.deliveries.begin(), script.deliveries.end(), i + 1) !=
+                           script.deliveries.end();
+      if (call.starts_with("wait ") && !(timedOut && brought)) ++waits;
+      if (!call.starts_with("write ")) continue;
+      const bool delimiter = script.written[writes++] == 0xC0;
+      if (delimiter && !inFrame && writes > 1) gaps.push_back(waits);
+      if (delimiter) inFrame = !inFrame;
+      waits = 0;
     }
     return gaps;
   }
@@ -74,6 +81,13 @@ class PausedPass : public ::testing::Test {
   PSConfig run{roles, list, link, port, console};
   std::unique_ptr<platform::Event> stop;
 };
+
+std::vector<std::uint8_t> LinkReply(LinkMessage message) { return BcspWireFrame(kLinkHeader, kLinkMessages[message]); }
+
+std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> first, const std::vector<std::uint8_t>& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
 
 // A silent module: SYNC goes out every 25 passes, whether the passes wait on the line or sleep,
 // and a port that can wait never makes the run sleep.
@@ -93,8 +107,6 @@ TEST_F(PausedPass, ASilentLineSpacesLinkMessagesBy25Passes) {
     // Waiting on the line, the only sleep is the port's settling pause when it opens.
     if (canWait) {
       EXPECT_EQ(fake.clock.Sleeps(), std::vector<std::uint32_t>{SerialPort::kModemLineSettleMs});
-      // The first frame is sent at once, every later one after 25 paused passes.
-      EXPECT_EQ(WaitsBetweenFrames(), std::vector<int>(4, 25));
     }
   }
   EXPECT_EQ(writtenBy[true], writtenBy[false]);
@@ -102,34 +114,100 @@ TEST_F(PausedPass, ASilentLineSpacesLinkMessagesBy25Passes) {
   EXPECT_EQ(frames, 5);
 }
 
-// The wait ends on the byte, and the very next call takes it: no sleep comes between.
-TEST_F(PausedPass, AByteThatArrivesDuringAWaitIsTakenByTheNextRead) {
-  script.arrivals[3] = {0x55};
-  script.stopAtWait = 10;
-  ASSERT_EQ(Run(), kPsConfigDone);
-  std::size_t third = 0;
-  int waits = 0;
-  for (std::size_t i = 0; i < script.calls.size() && waits < 3; ++i) {
-    if (script.calls[i].starts_with("wait ")) {
-      ++waits;
-      third = i;
-    }
+// Waits between one frame and the next on a line that then falls silent: repeats (SYNC before
+// the link is up, the request's re-sends after) keep 25 waits apart; frames the module has not
+// had yet (the SYNC left over once Active, the request's first sending) go without waiting.
+TEST_F(PausedPass, OnlyRepeatsWaitOutThePause) {
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> duringFirstWait;
+    std::vector<int> waitsBetweenFrames;
+  } kCases[] = {
+      {"no answer", {}, {25, 25, 25}},
+      {"link up at once", LinkReply(kLinkSyncResp) + LinkReply(kLinkConfResp), {1, 0, 25, 25, 25}},
+  };
+  for (const auto& c : kCases) {
+    SetUp();
+    script = testing::SerialScript{};
+    if (!c.duringFirstWait.empty()) script.arrivals[1] = c.duringFirstWait;
+    script.stopAtWait = 1 + 25 * 3 + 10;
+    ASSERT_EQ(Run(), kPsConfigDone) << c.name;
+    EXPECT_EQ(WaitsBetweenFrames(), c.waitsBetweenFrames) << c.name;
   }
-  ASSERT_EQ(waits, 3);
-  ASSERT_EQ(script.deliveries.size(), 1u);
-  EXPECT_EQ(script.deliveries[0], third + 1);
-  EXPECT_EQ(script.calls[third], "wait 1");
-  EXPECT_EQ(fake.clock.Sleeps().size(), 1u);  // the port's opening only
 }
 
-// A stop request during a wait ends the run before anything more is sent.
+// Bytes that trickle in during the pause, completing no frame, are taken as they come but do
+// not shorten it: a frame still waits 25 full time-outs of the port after the last.
+TEST_F(PausedPass, BytesThatCompleteNothingDoNotShortenThePause) {
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> everyOtherWait;
+  } kCases[] = {
+      {"stray bytes", {0x55}},
+      {"a frame's start, over and over", {0xC0, 0x40}},
+  };
+  for (const auto& c : kCases) {
+    SetUp();
+    script = testing::SerialScript{};
+    for (int wait = 1; wait <= 200; wait += 2) script.arrivals[wait] = c.everyOtherWait;
+    script.stopAtWait = 200;
+    ASSERT_EQ(Run(), kPsConfigDone) << c.name;
+    const std::vector<int> gaps = WaitsBetweenFrames(true);
+    ASSERT_GE(gaps.size(), 2u) << c.name;
+    EXPECT_EQ(std::vector<int>(gaps.begin(), gaps.begin() + 2), (std::vector<int>{25, 25})) << c.name;
+  }
+}
+
+// What arrives during a paused pass is read in that pass's wait. A reply that ends the pause lets
+// the very next call send; stray bytes that complete nothing leave the pass waiting on.
+TEST_F(PausedPass, WhatArrivesDuringAWaitIsTakenInIt) {
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    std::string callAfterTheRead;
+  } kCases[] = {
+      {"a SYNC RESP", LinkReply(kLinkSyncResp), "write 1"},
+      {"stray bytes", {0x55, 0x55}, "wait 1"},
+  };
+  for (const auto& c : kCases) {
+    SetUp();
+    script = testing::SerialScript{};
+    script.arrivals[3] = c.bytes;
+    script.stopAtWait = 10;
+    const std::size_t sleepsBefore = fake.clock.Sleeps().size();
+    ASSERT_EQ(Run(), kPsConfigDone) << c.name;
+    ASSERT_EQ(script.deliveries.size(), 1u) << c.name;
+    const std::size_t read = script.deliveries[0];
+    EXPECT_EQ(script.calls[read - 1], "wait 1") << c.name;
+    const auto next = std::find_if(script.calls.begin() + static_cast<std::ptrdiff_t>(read) + 1, script.calls.end(),
+                                   [](const std::string& call) { return !call.starts_with("read "); });
+    ASSERT_NE(next, script.calls.end()) << c.name;
+    EXPECT_EQ(*next, c.callAfterTheRead) << c.name;
+    EXPECT_EQ(fake.clock.Sleeps().size(), sleepsBefore + 1) << c.name;  // the port's opening only
+  }
+}
+
+// A stop request during a wait ends the run before anything more is sent, also in a wait that
+// goes on after the pass took stray bytes.
 TEST_F(PausedPass, TheStopEventEndsTheRunFromItsWait) {
-  script.stopAtWait = 7;
-  ASSERT_EQ(Run(), kPsConfigDone);
-  ASSERT_GE(script.calls.size(), 2u);
-  EXPECT_EQ(script.calls[script.calls.size() - 2], "wait 1");
-  EXPECT_EQ(script.calls.back(), "close");
-  EXPECT_EQ(script.waits, 7);
+  const struct {
+    const char* name;
+    std::map<int, std::vector<std::uint8_t>> arrivals;
+  } kCases[] = {
+      {"a silent line", {}},
+      {"after stray bytes", {{6, {0x55}}}},
+  };
+  for (const auto& c : kCases) {
+    SetUp();
+    script = testing::SerialScript{};
+    script.arrivals = c.arrivals;
+    script.stopAtWait = 7;
+    ASSERT_EQ(Run(), kPsConfigDone) << c.name;
+    ASSERT_GE(script.calls.size(), 2u) << c.name;
+    EXPECT_EQ(script.calls[script.calls.size() - 2], "wait 1") << c.name;
+    EXPECT_EQ(script.calls.back(), "close") << c.name;
+    EXPECT_EQ(script.waits, 7) << c.name;
+  }
 }
 
 }  // namespace
