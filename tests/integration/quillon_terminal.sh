@@ -21,8 +21,8 @@ trap cleanup EXIT
 program="$work/device/Program Files/Quillon/quillon"
 
 words() { tmux_ capture-pane -p -t t | sed 's/[│┌┐└┘─]/ /g' | tr -s ' \n' '  '; }
-wait_for() {
-  for _ in $(seq 200); do words | grep -qF -- "$1" && return 0; sleep 0.05; done
+wait_for() {  # up to 30 s, for a heavily loaded machine
+  for _ in $(seq 600); do words | grep -qF -- "$1" && return 0; sleep 0.05; done
   echo "timed out waiting for \"$1\"; the screen shows:"
   tmux_ capture-pane -p -t t
   exit 1
