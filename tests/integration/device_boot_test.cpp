@@ -20,7 +20,8 @@ class DeviceBoot : public ::testing::Test {
     ASSERT_EQ(Run({"init", "--program", QUILLON_STANDIN}, {}, &lines), 0);
   }
 
-  int Run(std::vector<std::string> arguments, std::vector<std::string> environment, std::vector<std::string>* lines) {
+  int Run(std::vector<std::string> arguments, const std::vector<std::string>& environment,
+          std::vector<std::string>* lines) {
     arguments.insert(arguments.begin(), {"--root", root_});
     testing::ChildProcess device(QUILLON_DEVICE, arguments, environment);
     std::string line;

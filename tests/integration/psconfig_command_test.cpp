@@ -18,7 +18,7 @@ namespace {
 class PsconfigCommand : public ::testing::Test {
  protected:
   std::string File(const std::string& name, const std::string& content) {
-    const std::string path = device.Path() + "/" + name;
+    std::string path = device.Path() + "/" + name;
     std::ofstream(path, std::ios::binary) << content;
     return path;
   }

@@ -180,11 +180,11 @@ TEST(ModuleSimulator, AWarmResetRestartsAtTheStoredBaudRate) {
 
 TEST(ModuleSimulator, FaultsOnRequest) {
   struct Case {
-    const char* what;
+    const char* what = nullptr;
     SimulatorOptions options;
-    std::size_t answers;
-    std::uint16_t varId;
-    std::uint16_t status;
+    std::size_t answers = 0;
+    std::uint16_t varId = 0;
+    std::uint16_t status = 0;
   };
   SimulatorOptions silent;
   silent.neverAnswerBuildId = true;
