@@ -29,10 +29,9 @@ class DeviceBoot : public ::testing::Test {
     return device.Wait(20000);
   }
 
-  std::vector<std::string> RunDevice(std::vector<std::string> environment, int maxBoots = 5, int status = 0) {
+  std::vector<std::string> RunDevice(const std::vector<std::string>& environment, int maxBoots = 5, int status = 0) {
     std::vector<std::string> lines;
-    EXPECT_EQ(Run({"run", "--stack-wait", "1500", "--max-boots", std::to_string(maxBoots)}, std::move(environment),
-                  &lines),
+    EXPECT_EQ(Run({"run", "--stack-wait", "1500", "--max-boots", std::to_string(maxBoots)}, environment, &lines),
               status);
     return lines;
   }
