@@ -4,14 +4,14 @@
 
 namespace quillon {
 
-// A CONF is no request while kUninitialized, and the link is not up until kActive: every cell but
-// the kActive row names a message, so that establishment never stops halfway.
+// A CONF is no request while Uninitialized, and the link is not up until Active: every cell but
+// the Active row names a message, so that establishment never stops halfway.
 LinkMessage FollowingLinkMessage(LinkState state, LinkMessage pendingRequest) {
   static constexpr LinkMessage kTable[3][3] = {
       // no request   SYNC arrived    CONF arrived
-      {kLinkSync, kLinkSyncResp, kLinkSync},      // kUninitialized
-      {kLinkConf, kLinkSyncResp, kLinkConfResp},  // kInitialized
-      {kLinkNone, kLinkNone, kLinkConfResp},      // kActive
+      {kLinkSync, kLinkSyncResp, kLinkSync},      // Uninitialized
+      {kLinkConf, kLinkSyncResp, kLinkConfResp},  // Initialized
+      {kLinkNone, kLinkNone, kLinkConfResp},      // Active
   };
   const int column = pendingRequest == kLinkSync ? 1 : pendingRequest == kLinkConf ? 2 : 0;
   return kTable[state][column];
@@ -28,7 +28,7 @@ void BcspLink::Printf(NarrowFormat<Args...> format, const Args&... args) {
 }
 
 void BcspLink::Initialise() {
-  state_ = kUninitialized;
+  state_ = Uninitialized;
   txSeq_ = 0;
   rxAck_ = 0;
   nextLinkMessage_ = kLinkSync;
@@ -123,7 +123,7 @@ void BcspLink::EmitByte(std::uint8_t* frameEnd, std::uint8_t* activity) {
   // Only the queued packet's own frame releases an unreliable packet.
   if (sendingQueued_ && queued_ != nullptr && queued_->reliable == 0) {
     queued_ = nullptr;
-    *activity |= kTxDone;
+    *activity |= TxDone;
   }
   sendingQueued_ = false;
   *frameEnd = kFramePause;
@@ -144,7 +144,7 @@ bool BcspLink::ChooseNextFrame(std::uint8_t* frameEnd) {
     return false;
   }
   // Data waits for the link: the peer ignores it before, and an unreliable packet would be lost.
-  if (queued_ != nullptr && state_ == kActive) {
+  if (queued_ != nullptr && state_ == Active) {
     port_.PutByte(kSlipDelimiter);
     dataHeader_[0] = static_cast<std::uint8_t>(txSeq_ | rxAck_ << 3 | 0x40 | (queued_->reliable ? 0x80 : 0));
     dataHeader_[1] = static_cast<std::uint8_t>((queued_->channel & 0x0F) | (queued_->length & 0x0F) << 4);
@@ -171,7 +171,7 @@ void BcspLink::Receive(std::uint8_t byte, std::uint8_t* activity) {
   const BcspDeframed step = deframer_.Push(byte, rxHeader_, std::span<std::uint8_t>(armed_->payload, armed_->length));
   if (!step.frame) return;
   *activity |= ProcessFrame(step);
-  if ((*activity & kRxReliable) != 0) pause_ = 0;
+  if ((*activity & RxReliable) != 0) pause_ = 0;
 }
 
 std::uint8_t BcspLink::ProcessFrame(const BcspDeframed& frame) {
@@ -204,7 +204,7 @@ std::uint8_t BcspLink::ProcessFrame(const BcspDeframed& frame) {
     queued_ = nullptr;
     sendingQueued_ = false;
     pause_ = 0;
-    activity |= kTxDone;
+    activity |= TxDone;
   }
 
   if (header.channel == kChannelLink) {
@@ -212,31 +212,31 @@ std::uint8_t BcspLink::ProcessFrame(const BcspDeframed& frame) {
     switch (BcspMatchLinkMessage(body.first(payloadSize))) {
       case kLinkSync:
         Print("Recv SYNC\n");
-        if (state_ == kActive) {
+        if (state_ == Active) {
           Print("\n\n\n\n\nPEER RESET\n\n");
           Initialise();
-          return kPeerReset;
+          return PeerReset;
         }
         pendingRequest_ = kLinkSync;
         break;
       case kLinkSyncResp:
         Print("Recv SYNC RESP\n");
-        if (state_ == kUninitialized) {
+        if (state_ == Uninitialized) {
           Print("Link Initialized\n");
-          state_ = kInitialized;
+          state_ = Initialized;
         }
         break;
       case kLinkConf:
         Print("Recv CONF\n");
-        if (state_ == kInitialized || state_ == kActive) pendingRequest_ = kLinkConf;
+        if (state_ == Initialized || state_ == Active) pendingRequest_ = kLinkConf;
         break;
       case kLinkConfResp:
         Print("Recv CONF RESP\n");
-        if (state_ != kActive) {
+        if (state_ != Active) {
           Print("Link Active\n");
-          state_ = kActive;
+          state_ = Active;
           AbandonFrame();
-          return activity | kTxDone;
+          return activity | TxDone;
         }
         break;
       case kLinkNone:
@@ -245,14 +245,14 @@ std::uint8_t BcspLink::ProcessFrame(const BcspDeframed& frame) {
     return activity;
   }
 
-  if (payloadSize == 0 || state_ != kActive) return activity;
+  if (payloadSize == 0 || state_ != Active) return activity;
   if (header.reliable) {
     ackDue_ = true;
     if (header.seq != rxAck_) return activity;
     rxAck_ = (rxAck_ + 1) & 0x07;
-    activity |= kRxDone | kRxReliable;
+    activity |= RxDone | RxReliable;
   } else {
-    activity |= kRxDone;
+    activity |= RxDone;
   }
   armed_->length = header.length;
   armed_ = nullptr;

@@ -10,7 +10,7 @@
 // caller's business). Single-threaded: all calls from the thread that owns the serial port.
 //
 // Buffers: the caller owns every BcspPacket and its payload. A queued packet is the engine's from
-// QueueSend until a poll reports kTxDone; an armed descriptor from ArmReceive until kRxDone.
+// QueueSend until a poll reports TxDone; an armed descriptor from ArmReceive until RxDone.
 #pragma once
 
 #include <array>
@@ -34,17 +34,17 @@ struct BcspPacket {
   std::uint8_t* payload = nullptr;
 };
 
-enum LinkState : std::uint8_t { kUninitialized = 0, kInitialized = 1, kActive = 2 };
+enum LinkState : std::uint8_t { Uninitialized = 0, Initialized = 1, Active = 2 };
 
 enum LinkActivity : std::uint8_t {
-  kTxDone = 0x01,      // the send slot is free
-  kRxDone = 0x02,      // a packet was delivered and the descriptor given back
-  kPeerReset = 0x04,   // the peer restarted the link; the engine starts establishment again
-  kRxReliable = 0x08,  // the delivered packet was reliable and in sequence
+  TxDone = 0x01,      // the send slot is free
+  RxDone = 0x02,      // a packet was delivered and the descriptor given back
+  PeerReset = 0x04,   // the peer restarted the link; the engine starts establishment again
+  RxReliable = 0x08,  // the delivered packet was reliable and in sequence
 };
 
 // The link message to send after the one being loaded, by link state and the peer's pending
-// request (kLinkSync, kLinkConf or kLinkNone). kLinkNone only while kActive.
+// request (kLinkSync, kLinkConf or kLinkNone). kLinkNone only while Active.
 LinkMessage FollowingLinkMessage(LinkState state, LinkMessage pendingRequest);
 
 class BcspLink {
@@ -56,7 +56,7 @@ class BcspLink {
   BcspLink(const BcspLink&) = delete;
   BcspLink& operator=(const BcspLink&) = delete;
 
-  // Starts link establishment again: kUninitialized, sequence numbers 0, SYNC next, no request of
+  // Starts link establishment again: Uninitialized, sequence numbers 0, SYNC next, no request of
   // the peer pending; a frame being sent or received is abandoned. The queued packet and the
   // armed descriptor stay.
   void Initialise();
@@ -94,7 +94,7 @@ class BcspLink {
   platform::Clock& clock_;
   Console& console_;
 
-  LinkState state_ = kUninitialized;
+  LinkState state_ = Uninitialized;
   LinkMessage pendingRequest_ = kLinkNone;  // kLinkSync, kLinkConf or kLinkNone
   std::uint8_t nextLinkMessage_ = kLinkSync;
   std::uint8_t txSeq_ = 0;

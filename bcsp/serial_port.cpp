@@ -27,7 +27,7 @@ std::int32_t SerialPort::InitialiseWindows(std::wstring_view portName, std::uint
   device_ = platform_.serial->Open(portName, &error);
   lastError_ = error;
   if (!device_) {
-    trace.Printf(kTraceInfo, kTraceCategory, L"Cannot open com port %s LastError=%d", portName, error);
+    trace.Printf(KindInfo, kTraceCategory, L"Cannot open com port %s LastError=%d", portName, error);
     return fail(kSerialOpenFailed);
   }
 
@@ -37,19 +37,19 @@ std::int32_t SerialPort::InitialiseWindows(std::wstring_view portName, std::uint
   line.parity = platform::Parity::kEven;
   line.stopBits = platform::StopBits::kOne;
   if (const platform::ErrorCode refused = device_->SetLineState(line); refused != platform::kSuccess) {
-    trace.Printf(kTraceInfo, kTraceCategory, L"Cannot Set Comm State baud=%d LastError=%d", baudRate, refused);
+    trace.Printf(KindInfo, kTraceCategory, L"Cannot Set Comm State baud=%d LastError=%d", baudRate, refused);
     lastError_ = refused;
     return fail(kSerialLineStateRefused);
   }
   platform::Timeouts timeouts = platform::kReadReturnsAtOnce;
   timeouts.writeTotalConstant = kWriteTimeoutMs;
   if (const platform::ErrorCode refused = device_->SetTimeouts(timeouts); refused != platform::kSuccess) {
-    trace.Printf(kTraceInfo, kTraceCategory, L"Cannot Set Comm Timeouts LastError=%d", refused);
+    trace.Printf(KindInfo, kTraceCategory, L"Cannot Set Comm Timeouts LastError=%d", refused);
     lastError_ = refused;
     return fail(kSerialTimeoutsRefused);
   }
   if (const platform::ErrorCode refused = device_->SetupQueues(kQueueSize, kQueueSize); refused != platform::kSuccess) {
-    trace.Printf(kTraceInfo, kTraceCategory, L"Cannot SetupComm LastError=%d", refused);
+    trace.Printf(KindInfo, kTraceCategory, L"Cannot SetupComm LastError=%d", refused);
     lastError_ = refused;
     return fail(kSerialQueuesRefused);
   }

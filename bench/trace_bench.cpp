@@ -41,7 +41,7 @@ struct BenchDevice {
 // One message as the programming run writes them; counts the allocations it makes.
 void WriteOne(Trace& trace, std::int64_t index, long long* counted) {
   const long long before = allocations.load(std::memory_order_relaxed);
-  trace.Printf(kTraceInfo, kTraceCategory, L"Send key %d of %d: &%04x", static_cast<int>(index), 1000, 0x0191);
+  trace.Printf(KindInfo, kTraceCategory, L"Send key %d of %d: &%04x", static_cast<int>(index), 1000, 0x0191);
   *counted += allocations.load(std::memory_order_relaxed) - before;
 }
 
@@ -67,7 +67,7 @@ void TraceWithViewer(benchmark::State& state) {
     state.SkipWithError("cannot attach a viewer");
     return;
   }
-  trace.Printf(kTraceInfo, kTraceCategory, L"warm-up %d", 0);  // opens the viewer's queue once
+  trace.Printf(KindInfo, kTraceCategory, L"warm-up %d", 0);  // opens the viewer's queue once
   Drain(reader, queue.get());
   long long counted = 0;
   std::int64_t done = 0;

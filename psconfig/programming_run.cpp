@@ -14,7 +14,7 @@ int PSConfig::LoadList(std::wstring_view psrPath, platform::Event* stopEvent, Ru
   platform::ErrorCode error = platform::kSuccess;
   std::unique_ptr<platform::File> file = platform_.files->Open(psrPath, platform::FileMode::kReadExisting, &error);
   if (!file) {
-    trace.Printf(kTraceInfo, kTraceCategory, L"Unable to open %s error:%d", psrPath, error);
+    trace.Printf(KindInfo, kTraceCategory, L"Unable to open %s error:%d", psrPath, error);
     if (observer != nullptr) observer->FileFailed(error);
     return kPsConfigFileFailed;
   }
@@ -22,11 +22,11 @@ int PSConfig::LoadList(std::wstring_view psrPath, platform::Event* stopEvent, Ru
   file.reset();
   const PsrReport& report = loaded.report;
   for (std::size_t i = 0; i < report.Listed(); ++i) {
-    trace.Printf(kTraceImportant, kTraceCategory, L"Key &%04x on line %u left out: more than %u values",
+    trace.Printf(KindImportant, kTraceCategory, L"Key &%04x on line %u left out: more than %u values",
                  report.leftOut[i].key, report.leftOut[i].line, static_cast<std::uint32_t>(PsKeyItem::kMaxValues));
   }
   if (report.keysLeftOut > report.Listed()) {
-    trace.Printf(kTraceImportant, kTraceCategory, L"%u more key lines left out", report.keysLeftOut - report.Listed());
+    trace.Printf(KindImportant, kTraceCategory, L"%u more key lines left out", report.keysLeftOut - report.Listed());
   }
   keysLeftOut_ = report.keysLeftOut != 0;
   switch (loaded.outcome) {
@@ -41,17 +41,17 @@ int PSConfig::LoadList(std::wstring_view psrPath, platform::Event* stopEvent, Ru
       if (observer != nullptr) observer->FileRead(0, report);
       // Key lines were there, but none that can be sent: that is no success either.
       if (keysLeftOut_) return kPsConfigNotCompleted;
-      trace.Printf(kTraceInfo, kTraceCategory, L"The file %s doesn't contain keys to be changed", psrPath);
+      trace.Printf(KindInfo, kTraceCategory, L"The file %s doesn't contain keys to be changed", psrPath);
       return kPsConfigNoKeys;
     case PsrLoad::kTooManyKeys:
-      trace.Printf(kTraceImportant, kTraceCategory, L"Cannot hold the %u keys of %s", loaded.keys, psrPath);
+      trace.Printf(KindImportant, kTraceCategory, L"Cannot hold the %u keys of %s", loaded.keys, psrPath);
       return kPsConfigNotCompleted;
     case PsrLoad::kRewindFailed:
-      trace.Printf(kTraceInfo, kTraceCategory, L"Unable to open %s error:%d", psrPath, platform::kErrorGenFailure);
+      trace.Printf(KindInfo, kTraceCategory, L"Unable to open %s error:%d", psrPath, platform::kErrorGenFailure);
       if (observer != nullptr) observer->FileFailed(platform::kErrorGenFailure);
       return kPsConfigFileFailed;
     case PsrLoad::kChanged:
-      trace.Printf(kTraceImportant, kTraceCategory, L"The file %s changed while it was read", psrPath);
+      trace.Printf(KindImportant, kTraceCategory, L"The file %s changed while it was read", psrPath);
       if (observer != nullptr) observer->FileFailed(platform::kErrorInvalidData);
       return kPsConfigFileFailed;
   }
@@ -87,19 +87,19 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
     return loaded;
   }
   if (!ArrangeReads(list_, options_, &reads_, &firstWrite_)) {
-    trace.Printf(kTraceImportant, kTraceCategory, L"Cannot hold the reads of the %u keys of %s", list_.count - 2,
+    trace.Printf(KindImportant, kTraceCategory, L"Cannot hold the reads of the %u keys of %s", list_.count - 2,
                  psrPath);
     return kPsConfigNotCompleted;
   }
   // The reader has added the warm reset after the keys.
-  trace.Printf(kTraceInfo, kTraceCategory, L"Add a Warm reset PDU");
+  trace.Printf(KindInfo, kTraceCategory, L"Add a Warm reset PDU");
   list_.position = 0;
   list_.allSent = false;
 
   scope.Store(port_.InitialiseWindows(portName, baudRate));
   scope.Report();
   if (scope.Result() != 0) {
-    trace.Printf(kTraceInfo, kTraceCategory, L"Unable to open %s error:%d", portName, scope.Result());
+    trace.Printf(KindInfo, kTraceCategory, L"Unable to open %s error:%d", portName, scope.Result());
     if (observer_ != nullptr) observer_->PortFailed(scope.Result(), port_.LastError());
     return kPsConfigPortFailed;
   }
@@ -111,7 +111,7 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
   link_.Initialise();
   link_.ArmReceive(&receivePacket);
 
-  state_ = kPollState;
+  state_ = POLL_STATE;
   bool linkEstablished = false;
   bool resendAfterReset = false;
   std::uint32_t resetTimerStart = 0;
@@ -121,11 +121,11 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
     if (stopEvent != nullptr && stopEvent->Wait(0)) {
       if (!stopped && observer_ != nullptr) observer_->Stopped();
       stopped = true;
-      state_ = kExitState;
+      state_ = EXIT_STATE;
     }
     switch (state_) {
-      case kPollState:
-        trace.Printf(kTraceInfo, kTraceCategory, L"POLL_STATE");
+      case POLL_STATE:
+        trace.Printf(KindInfo, kTraceCategory, L"POLL_STATE");
         if (readOutstanding_ && platform_.clock->TickCount() - readSentAt_ > kReadAnswerMs) {
           GiveUpRead();
           break;
@@ -135,40 +135,40 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
             resetTimerStart = platform_.clock->TickCount();
             if (resetTimerStart == 0) resetTimerStart = 1;  // 0 means "not started"
           } else if (platform_.clock->TickCount() - resetTimerStart > kResetWaitMs) {
-            trace.Printf(kTraceInfo, kTraceCategory, L"Timeout waiting for the Reset response");
-            state_ = kExitState;
+            trace.Printf(KindInfo, kTraceCategory, L"Timeout waiting for the Reset response");
+            state_ = EXIT_STATE;
           }
         }
         lastPause = link_.Poll(&lastActivity);
         if (lastActivity != 0) {
-          state_ = kReceivedState;
+          state_ = RECEIVED_STATE;
         } else if (lastPause != 0) {
-          state_ = kSleepState;
+          state_ = SLEEP_STATE;
         }
         break;
-      case kSentState:
-        trace.Printf(kTraceInfo, kTraceCategory, L"SENT_STATE");
+      case SENT_STATE:
+        trace.Printf(KindInfo, kTraceCategory, L"SENT_STATE");
         if (!PassGate() || (list_.position >= list_.count && !options_.writeKeys)) {
-          state_ = kExitState;  // stopped, or the last read is in
+          state_ = EXIT_STATE;  // stopped, or the last read is in
         } else if (list_.position < list_.count) {
           SendNextItem(&sendPacket);
         } else {
-          state_ = kPollState;  // the warm reset was answered: nothing is left to send
+          state_ = POLL_STATE;  // the warm reset was answered: nothing is left to send
         }
         break;
-      case kReceivedState:
-        trace.Printf(kTraceInfo, kTraceCategory, L"RECEIVED_STATE");
-        state_ = kPollState;
-        if ((lastActivity & kPeerReset) != 0) {
-          state_ = kPeerResetState;
+      case RECEIVED_STATE:
+        trace.Printf(KindInfo, kTraceCategory, L"RECEIVED_STATE");
+        state_ = POLL_STATE;
+        if ((lastActivity & PeerReset) != 0) {
+          state_ = PEER_RESET_STATE;
           break;
         }
-        if ((lastActivity & kRxDone) != 0) HandleReceived(&receivePacket, receiveBuffer_.data());
-        if ((lastActivity & kTxDone) != 0) {
+        if ((lastActivity & RxDone) != 0) HandleReceived(&receivePacket, receiveBuffer_.data());
+        if ((lastActivity & TxDone) != 0) {
           if (!linkEstablished) {
-            trace.Printf(kTraceInfo, kTraceCategory, L"Link is now Established");
+            trace.Printf(KindInfo, kTraceCategory, L"Link is now Established");
             if (observer_ != nullptr) observer_->LinkEstablished();
-            state_ = kSentState;
+            state_ = SENT_STATE;
           } else if (resendAfterReset) {
             // The module restarted while a request was out; it may never have seen it.
             link_.QueueSend(&sendPacket);
@@ -177,24 +177,24 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
           resendAfterReset = false;
         }
         break;
-      case kPeerResetState:
-        trace.Printf(kTraceInfo, kTraceCategory, L"PEER_RESET_STATE");
+      case PEER_RESET_STATE:
+        trace.Printf(KindInfo, kTraceCategory, L"PEER_RESET_STATE");
         if (list_.allSent) {
           // A restart after the warm reset was sent proves that it was taken.
-          trace.Printf(kTraceInfo, kTraceCategory, L"BCSP PEER RESET RECEIVED");
-          state_ = kExitState;
+          trace.Printf(KindInfo, kTraceCategory, L"BCSP PEER RESET RECEIVED");
+          state_ = EXIT_STATE;
         } else {
           resendAfterReset = linkEstablished;
-          state_ = kSleepState;
+          state_ = SLEEP_STATE;
         }
         break;
-      case kSleepState:
-        trace.Printf(kTraceInfo, kTraceCategory, L"SLEEP_STATE");
+      case SLEEP_STATE:
+        trace.Printf(KindInfo, kTraceCategory, L"SLEEP_STATE");
         if (lastPause != 0) WaitForLine(stopEvent);
-        state_ = kPollState;
+        state_ = POLL_STATE;
         break;
-      case kExitState:
-        trace.Printf(kTraceInfo, kTraceCategory, L"EXIT_STATE");
+      case EXIT_STATE:
+        trace.Printf(KindInfo, kTraceCategory, L"EXIT_STATE");
         ExitRun();
         if (errorStatusSeen_ || keysLeftOut_) return kPsConfigNotCompleted;
         return stopped ? kPsConfigDone : ReadResult();
@@ -213,7 +213,7 @@ void PSConfig::WaitForLine(platform::Event* stopEvent) {
 void PSConfig::ExitRun() {
   list_.Release();
   port_.Close();
-  Trace::Process().Printf(kTraceInfo, kTraceCategory, L"EXITING");
+  Trace::Process().Printf(KindInfo, kTraceCategory, L"EXITING");
 }
 
 }  // namespace quillon

@@ -34,12 +34,12 @@ inline constexpr int kPsConfigVerifyFailed = 5;  // a key read back differs, was
 inline constexpr int kPsConfigReadFailed = 6;    // a read failed, or the gate kept the keys unwritten
 
 enum RunState : std::uint8_t {
-  kPollState = 0,
-  kSentState = 1,
-  kReceivedState = 2,
-  kPeerResetState = 3,
-  kSleepState = 4,
-  kExitState = 5,
+  POLL_STATE = 0,
+  SENT_STATE = 1,
+  RECEIVED_STATE = 2,
+  PEER_RESET_STATE = 3,
+  SLEEP_STATE = 4,
+  EXIT_STATE = 5,
 };
 
 // What a run reports as it goes, for progress displays. Called on the run's thread.
@@ -107,7 +107,7 @@ class PSConfig {
   Console& console_;
   RunObserver* observer_ = nullptr;
 
-  RunState state_ = kPollState;
+  RunState state_ = POLL_STATE;
   std::uint16_t expectedVarId_ = 0;
   bool errorStatusSeen_ = false;
   bool keysLeftOut_ = false;

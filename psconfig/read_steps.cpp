@@ -13,23 +13,23 @@ void PSConfig::CompleteRead(const BccmdMessage& message) {
   // A late answer to a read that was given up carries that read's sequence number: it is not
   // this read's answer.
   if (message.sequence != item.sequence) {
-    trace.Printf(kTraceInfo, kTraceCategory, L"|_WARNING: COMMAND DOES NOT MATCH QUEUE");
+    trace.Printf(KindInfo, kTraceCategory, L"|_WARNING: COMMAND DOES NOT MATCH QUEUE");
     return;
   }
-  trace.Printf(kTraceInfo, kTraceCategory, L"COMMAND COMPLETE");
+  trace.Printf(KindInfo, kTraceCategory, L"COMMAND COMPLETE");
   readOutstanding_ = false;
-  state_ = kSentState;
+  state_ = SENT_STATE;
   if (nextRead_ >= reads_.size()) return;
   KeyRead& read = reads_[nextRead_++];
   read.status = message.status;
   read.answeredKey = message.psKey;
   if (message.psKey != item.psKey) {
     read.outcome = ReadOutcome::kOtherKey;
-    trace.Printf(kTraceImportant, kTraceCategory, L"Key &%04x read: the module answered for key &%04x", item.psKey,
+    trace.Printf(KindImportant, kTraceCategory, L"Key &%04x read: the module answered for key &%04x", item.psKey,
                  message.psKey);
   } else if (message.status != 0) {
     read.outcome = ReadOutcome::kRefused;
-    trace.Printf(kTraceImportant, kTraceCategory, L"Key &%04x read refused by the module, status %d", item.psKey,
+    trace.Printf(KindImportant, kTraceCategory, L"Key &%04x read refused by the module, status %d", item.psKey,
                  message.status);
   } else {
     read.outcome = ReadOutcome::kRead;
@@ -43,11 +43,11 @@ void PSConfig::CompleteRead(const BccmdMessage& message) {
 
 void PSConfig::GiveUpRead() {
   const PsKeyItem& item = list_.Item(list_.position - 1);
-  Trace::Process().Printf(kTraceImportant, kTraceCategory, L"Key &%04x read: no answer in %u ms", item.psKey,
+  Trace::Process().Printf(KindImportant, kTraceCategory, L"Key &%04x read: no answer in %u ms", item.psKey,
                           kReadAnswerMs);
   readOutstanding_ = false;
   if (nextRead_ < reads_.size()) reads_[nextRead_++].outcome = ReadOutcome::kNoAnswer;
-  state_ = kSentState;
+  state_ = SENT_STATE;
 }
 
 bool PSConfig::PassGate() {
@@ -62,7 +62,7 @@ bool PSConfig::PassGate() {
                     [](const KeyRead& r) { return r.phase == ReadPhase::kBeforeWriting; }));
   const bool pass = options_.gate->ReadsDone(std::span<const KeyRead>(reads_.data(), before));
   if (!pass) {
-    Trace::Process().Printf(kTraceImportant, kTraceCategory, L"No key written: the reads before writing were not kept");
+    Trace::Process().Printf(KindImportant, kTraceCategory, L"No key written: the reads before writing were not kept");
     gateRefused_ = true;
   }
   // The gate is passed once; the next write finds position past firstWrite_.

@@ -15,13 +15,13 @@ constexpr std::size_t kHexLineChars = 260;
 void PSConfig::TraceHex(const std::uint8_t* bytes, std::size_t count) {
   std::array<wchar_t, kHexLineChars + 4> line{};
   const std::size_t length = FormatHexLine(std::span(bytes, count), true, kHexLineChars, line);
-  Trace::Process().Printf(kTraceInfo, kTraceCategory, L"%s", std::wstring_view(line.data(), length));
+  Trace::Process().Printf(KindInfo, kTraceCategory, L"%s", std::wstring_view(line.data(), length));
 }
 
 void PSConfig::SendNextItem(BcspPacket* sendPacket) {
   Trace& trace = Trace::Process();
-  trace.Printf(kTraceInfo, kTraceCategory, L"WRITING DATA UNIT");
-  trace.Printf(kTraceInfo, kTraceCategory, L"------------------");
+  trace.Printf(KindInfo, kTraceCategory, L"WRITING DATA UNIT");
+  trace.Printf(KindInfo, kTraceCategory, L"------------------");
   const PsKeyItem& item = list_.Item(list_.position);
   const std::size_t size = EncodeBccmdRequest(item, sendBuffer_);
   sendPacket->channel = kChannelBccmd;
@@ -32,14 +32,14 @@ void PSConfig::SendNextItem(BcspPacket* sendPacket) {
   expectedVarId_ = item.varId;
   readOutstanding_ = item.type == kBccmdGetRequest && item.varId == kVarIdPsKey;
   if (readOutstanding_) readSentAt_ = platform_.clock->TickCount();
-  state_ = kReceivedState;
+  state_ = RECEIVED_STATE;
   link_.QueueSend(sendPacket);
   if (observer_ != nullptr) observer_->RequestSent(list_.position, list_.count, item);
   if (++list_.position == list_.count) list_.allSent = true;
-  trace.Printf(kTraceInfo, kTraceCategory, L"BCCMD COMMAND SENT:");
+  trace.Printf(KindInfo, kTraceCategory, L"BCCMD COMMAND SENT:");
   std::array<wchar_t, kHexLineChars + 4> line{};
   const std::size_t length = FormatHexLine(std::span(sendBuffer_.data(), size), false, kHexLineChars, line);
-  trace.Printf(kTraceInfo, kTraceCategory, L"%s", std::wstring_view(line.data(), length));
+  trace.Printf(KindInfo, kTraceCategory, L"%s", std::wstring_view(line.data(), length));
 }
 
 // A refusal completes its request like a success (the next one is still sent), but the run
@@ -51,14 +51,14 @@ void PSConfig::CompleteRequest(std::uint16_t status) {
     errorStatusSeen_ = true;
     const PsKeyItem& item = list_.Item(index);
     if (item.varId == kVarIdPsKey) {
-      trace.Printf(kTraceImportant, kTraceCategory, L"Key &%04x refused by the module, status %d", item.psKey, status);
+      trace.Printf(KindImportant, kTraceCategory, L"Key &%04x refused by the module, status %d", item.psKey, status);
     } else {
-      trace.Printf(kTraceImportant, kTraceCategory, L"Request 0x%04x refused by the module, status %d", item.varId,
+      trace.Printf(KindImportant, kTraceCategory, L"Request 0x%04x refused by the module, status %d", item.varId,
                    status);
     }
   }
   if (observer_ != nullptr) observer_->RequestCompleted(index, status);
-  state_ = kSentState;
+  state_ = SENT_STATE;
 }
 
 void PSConfig::HandleReceived(BcspPacket* receivePacket, std::uint8_t* buffer) {
@@ -68,19 +68,19 @@ void PSConfig::HandleReceived(BcspPacket* receivePacket, std::uint8_t* buffer) {
   if (receivePacket->channel == kChannelBccmd) {
     switch (message.firstByte) {
       case kBccmdGetResponse:
-        trace.Printf(kTraceInfo, kTraceCategory, L"BCCMD COMMAND RECEIVED:");
+        trace.Printf(KindInfo, kTraceCategory, L"BCCMD COMMAND RECEIVED:");
         TraceHex(buffer, length);
         if (message.hasVarId && message.varId == expectedVarId_ && readOutstanding_) {
           CompleteRead(message);
         } else if (message.hasVarId && message.varId == expectedVarId_) {
-          trace.Printf(kTraceInfo, kTraceCategory, L"COMMAND COMPLETE");
+          trace.Printf(KindInfo, kTraceCategory, L"COMMAND COMPLETE");
           CompleteRequest(message.status);
         } else {
-          trace.Printf(kTraceInfo, kTraceCategory, L"|_WARNING: COMMAND DOES NOT MATCH QUEUE");
+          trace.Printf(KindInfo, kTraceCategory, L"|_WARNING: COMMAND DOES NOT MATCH QUEUE");
         }
         break;
       case kHciDisconnectionComplete:
-        trace.Printf(kTraceInfo, kTraceCategory, L"DISCONNECTION COMPLETE");
+        trace.Printf(KindInfo, kTraceCategory, L"DISCONNECTION COMPLETE");
         TraceHex(buffer, length);
         break;
       case kHciCommandStatus:
@@ -88,7 +88,7 @@ void PSConfig::HandleReceived(BcspPacket* receivePacket, std::uint8_t* buffer) {
         TraceHex(buffer, length);
         break;
       case kHciHardwareError:
-        trace.Printf(kTraceInfo, kTraceCategory, L"|_WARNING: HARDWARE ERROR: ");
+        trace.Printf(KindInfo, kTraceCategory, L"|_WARNING: HARDWARE ERROR: ");
         TraceHex(buffer, length);
         break;
       default:
@@ -98,8 +98,8 @@ void PSConfig::HandleReceived(BcspPacket* receivePacket, std::uint8_t* buffer) {
     // The module's word that every request is in: it ends the run only while the warm reset is
     // the one item still unsent.
     if (list_.count > 0 && list_.position == list_.count - 1) {
-      trace.Printf(kTraceInfo, kTraceCategory, L"...All the commands are sent");
-      state_ = kExitState;
+      trace.Printf(KindInfo, kTraceCategory, L"...All the commands are sent");
+      state_ = EXIT_STATE;
     }
   }
   receivePacket->length = kBufferSize;

@@ -24,9 +24,9 @@ void WriteBackupBaud(platform::Registry& registry, std::wstring_view path, std::
   if (registry.OpenKey(path, platform::RegistryAccess::kAll, &key) != platform::kSuccess) return;
   const platform::ErrorCode error = WriteDword(*key, L"baud", static_cast<std::uint32_t>(newBaud));
   if (error != platform::kSuccess) {
-    T().Printf(kTraceImportant, kTraceCategory, L"Error updating Backup Baudrate to %d: %d", newBaud, error);
+    T().Printf(KindImportant, kTraceCategory, L"Error updating Backup Baudrate to %d: %d", newBaud, error);
   } else {
-    T().Printf(kTraceInfo, kTraceCategory, L"Backup Baudrate updated to %d", newBaud);
+    T().Printf(KindInfo, kTraceCategory, L"Backup Baudrate updated to %d", newBaud);
   }
   key->Flush();
 }
@@ -62,7 +62,7 @@ int BaudRate::ReadBaudrateIfAnyFromPsr(std::wstring_view path, std::int32_t* new
   std::uint16_t value = 0;
   while (PsrReader::ReadLine(*file, line.get(), PsrReader::kLineCapacity)) {
     const std::string_view text(line.get(), std::strlen(line.get()));
-    T().Printf(kTraceInfo, kTraceCategory, L"Line read from PSR file: %s", platform::Utf8ToWide(text));
+    T().Printf(KindInfo, kTraceCategory, L"Line read from PSR file: %s", platform::Utf8ToWide(text));
     const PsrLine parsed = PsrReader::ParseLine(text,
                                                 std::span<std::uint16_t>(values.get(), PsrReader::kValueCapacity));
     if (!parsed.isKey || parsed.valueCount == 0) continue;
@@ -73,15 +73,15 @@ int BaudRate::ReadBaudrateIfAnyFromPsr(std::wstring_view path, std::int32_t* new
   if (found) {
     std::array<wchar_t, 8> valueText{};
     FormatTo(std::span<wchar_t>(valueText), L"%04x", value);
-    T().Printf(kTraceInfo, kTraceCategory, L"The Baudrate (%s) needs to be updated", valueText.data());
+    T().Printf(KindInfo, kTraceCategory, L"The Baudrate (%s) needs to be updated", valueText.data());
     if (const std::int32_t rate = BaudRateOfValue(value); rate != 0) {
       *newBaud = rate;
     } else {
-      T().Printf(kTraceInfo, kTraceCategory, L"Unrecognized baudrate:%d (0x%x)", value, value);
+      T().Printf(KindInfo, kTraceCategory, L"Unrecognized baudrate:%d (0x%x)", value, value);
     }
-    T().Printf(kTraceInfo, kTraceCategory, L"New Baudrate:%d", *newBaud);
+    T().Printf(KindInfo, kTraceCategory, L"New Baudrate:%d", *newBaud);
   } else {
-    T().Printf(kTraceInfo, kTraceCategory, L"Baudrate %d doesn't need to be updated", record_.m_baudrate);
+    T().Printf(KindInfo, kTraceCategory, L"Baudrate %d doesn't need to be updated", record_.m_baudrate);
   }
   return scope.Result();
 }
@@ -100,9 +100,9 @@ int BaudRate::UpdateBaudrateIfNecessary(std::int32_t newBaud) {
     if (found.found && registry_.OpenKey(found.keyPath, platform::RegistryAccess::kAll, &key) == platform::kSuccess) {
       const platform::ErrorCode error = WriteDword(*key, L"baud", static_cast<std::uint32_t>(newBaud));
       if (error != platform::kSuccess) {
-        T().Printf(kTraceImportant, kTraceCategory, L"Error updating Baudrate to %d: %d", newBaud, error);
+        T().Printf(KindImportant, kTraceCategory, L"Error updating Baudrate to %d: %d", newBaud, error);
       } else {
-        T().Printf(kTraceInfo, kTraceCategory, L"Baudrate updated to %d", newBaud);
+        T().Printf(KindInfo, kTraceCategory, L"Baudrate updated to %d", newBaud);
       }
       key->Flush();
     }

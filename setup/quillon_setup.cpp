@@ -136,7 +136,7 @@ std::wstring QuillonSetup::ResumeProblem() {
 int QuillonSetup::StackWorkflow(std::wstring* failureText) {
   std::array<wchar_t, kTextChars> text{};
   if (std::wstring problem = ResumeProblem(); !problem.empty()) {
-    T().Printf(kTraceImportant, kTraceCategory, L"%s", problem);
+    T().Printf(KindImportant, kTraceCategory, L"%s", problem);
     *failureText = problem;
     return kValueNotResumable;
   }
@@ -158,7 +158,7 @@ int QuillonSetup::StackWorkflow(std::wstring* failureText) {
 }
 
 int QuillonSetup::DirectProgramming() {
-  T().Printf(kTraceInfo, kTraceCategory, L"Not using the MS Stack then update the PS Key directly");
+  T().Printf(KindInfo, kTraceCategory, L"Not using the MS Stack then update the PS Key directly");
   const int result = UpdatePSKeys();
   if (result != 0) {
     record_.MessageBox(kProgrammingFailedText, L"Error", MessageBoxButtons::kOk, MessageBoxIcon::kError);
@@ -203,12 +203,12 @@ int QuillonSetup::UpdatePSKeys() {
   int programmingResult = 3;  // a path that its buffer cannot hold names no file that can be opened
   if (folder.empty()) {
     // Without the program's folder the name alone would be looked for wherever the program runs.
-    T().Printf(kTraceImportant, kTraceCategory, L"The program's own path is unknown or longer than %d characters",
+    T().Printf(KindImportant, kTraceCategory, L"The program's own path is unknown or longer than %d characters",
                static_cast<int>(kTextChars - 1));
     scope.Store(kPsrFileNotOpened);
     scope.Report();
   } else if (path.size() >= kTextChars) {
-    T().Printf(kTraceImportant, kTraceCategory, L"The PSR path is longer than %d characters",
+    T().Printf(KindImportant, kTraceCategory, L"The PSR path is longer than %d characters",
                static_cast<int>(kTextChars - 1));
     scope.Store(kPsrFileNotOpened);
     scope.Report();
@@ -217,19 +217,19 @@ int QuillonSetup::UpdatePSKeys() {
     scope.Report();
     if (scope.Result() == 0) {
       if (newBaud == record_.m_baudrate) {
-        T().Printf(kTraceInfo, kTraceCategory, L"Baudrate stays %d", record_.m_baudrate);
+        T().Printf(KindInfo, kTraceCategory, L"Baudrate stays %d", record_.m_baudrate);
       } else {
-        T().Printf(kTraceInfo, kTraceCategory, L"New Baudrate %d (before %d) so no Reset during programmation", newBaud,
+        T().Printf(KindInfo, kTraceCategory, L"New Baudrate %d (before %d) so no Reset during programmation", newBaud,
                    record_.m_baudrate);
       }
     }
-    T().Printf(kTraceInfo, kTraceCategory, L"Starting programmation %s at %d", port, record_.m_baudrate);
+    T().Printf(KindInfo, kTraceCategory, L"Starting programmation %s at %d", port, record_.m_baudrate);
     programmingResult = programming_ ? programming_(port, static_cast<std::uint32_t>(record_.m_baudrate), path,
                                                     record_.m_stopEvent)
                                      : 1;
   }
   if (programmingResult == kProgrammingStoppedEarly) {
-    T().Printf(kTraceInfo, kTraceCategory, L"Programming stopped before the warm reset: the baudrate stays %d",
+    T().Printf(KindInfo, kTraceCategory, L"Programming stopped before the warm reset: the baudrate stays %d",
                record_.m_baudrate);
     programmingResult = 0;
     newBaud = record_.m_baudrate;
@@ -238,7 +238,7 @@ int QuillonSetup::UpdatePSKeys() {
     scope.Store(kProgrammingFailed);
     scope.Report();
     const std::wstring text = ProgrammingErrorText(programmingResult, port);
-    T().Printf(kTraceInfo, kTraceCategory, L"%s", text);
+    T().Printf(KindInfo, kTraceCategory, L"%s", text);
     record_.SetStatus(text);
   }
   if (scope.Result() == 0 && newBaud != record_.m_baudrate) {

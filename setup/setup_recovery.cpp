@@ -45,7 +45,7 @@ int SetupRecovery::RecoverInterruptedSetup() {
   if (!port.empty()) stack_.FindRegistry(kTransportsPath, platform::kRegSz, L"Name", MarkedPortName(port), &marked);
   if (!backup && !marked.found && !hciMarked) return scope.Result();
 
-  trace.Printf(kTraceImportant, kTraceCategory, L"An interrupted setup left the stack of %s de-activated: restoring it",
+  trace.Printf(KindImportant, kTraceCategory, L"An interrupted setup left the stack of %s de-activated: restoring it",
                port);
   record_.SetStatus(L"Restoring the Bluetooth stack after an interrupted setup");
   if (backup) {
@@ -62,7 +62,7 @@ int SetupRecovery::RecoverInterruptedSetup() {
       target = record_.m_transportReg;
     }
     if (target.empty()) {
-      trace.Printf(kTraceImportant, kTraceCategory, L"No transport key to restore the backup %s to: it is kept",
+      trace.Printf(KindImportant, kTraceCategory, L"No transport key to restore the backup %s to: it is kept",
                    kBackupPath);
       scope.Store(kTransportNotFound);
       scope.Report();
@@ -100,7 +100,7 @@ int SetupRecovery::RecoverInterruptedSetup() {
              scope.Result());
     record_.SetStatus(text.data());
   }
-  trace.Printf(kTraceImportant, kTraceCategory, L"Restoring the stack after an interrupted setup: %d", scope.Result());
+  trace.Printf(KindImportant, kTraceCategory, L"Restoring the stack after an interrupted setup: %d", scope.Result());
   return scope.Result();
 }
 

@@ -84,7 +84,7 @@ void StackRegistry::Search(std::wstring_view keyPath, std::uint32_t type, std::w
       found->found = true;
       found->keyPath.assign(keyPath);
       found->relative = *relative;
-      T().Printf(kTraceInfo, kTraceCategory, L"FindRegistry Found %s=%s", value.name, data);
+      T().Printf(KindInfo, kTraceCategory, L"FindRegistry Found %s=%s", value.name, data);
       break;
     }
   }
@@ -127,23 +127,23 @@ int StackRegistry::FindAndReplace(std::wstring_view keyPath, std::uint32_t type,
 
 int StackRegistry::CopyRegistryKeys(std::wstring_view source, std::wstring_view target, bool recursive) {
   TraceScope scope(L"CQuillonDlg::CopyRegistryKeys");
-  T().Printf(kTraceInfo, kTraceCategory, L"CQuillonDlg::CopyRegistryKeys");
+  T().Printf(KindInfo, kTraceCategory, L"CQuillonDlg::CopyRegistryKeys");
   ErrorCode error = platform::kSuccess;
   std::unique_ptr<RegistryKey> from = Open(registry_, source, RegistryAccess::kRead, &error);
   if (!from) {
-    T().Printf(kTraceImportant, kTraceCategory, L"Unable to open the source registry key:%s (%d)", source, error);
+    T().Printf(KindImportant, kTraceCategory, L"Unable to open the source registry key:%s (%d)", source, error);
     scope.Store(kSourceKeyNotOpened);
     scope.Report();
   } else {
-    T().Printf(kTraceInfo, kTraceCategory, L"Source Key %s opened", source);
+    T().Printf(KindInfo, kTraceCategory, L"Source Key %s opened", source);
     std::unique_ptr<RegistryKey> to;
     error = registry_.CreateKey(target, &to);
     if (error != platform::kSuccess) {
-      T().Printf(kTraceImportant, kTraceCategory, L"Unable to create the target registry key:%s (%d)", target, error);
+      T().Printf(KindImportant, kTraceCategory, L"Unable to create the target registry key:%s (%d)", target, error);
       scope.Store(kTargetKeyNotCreated);
       scope.Report();
     } else {
-      T().Printf(kTraceInfo, kTraceCategory, L"Target Key %s created", target);
+      T().Printf(KindInfo, kTraceCategory, L"Target Key %s created", target);
       std::wstring name;
       for (std::uint32_t index = 0; recursive && SubkeyAt(*from, index, &name); ++index) {
         scope.Store(CopyRegistryKeys(JoinKeyPath(source, name), JoinKeyPath(target, name), true));
@@ -153,7 +153,7 @@ int StackRegistry::CopyRegistryKeys(std::wstring_view source, std::wstring_view 
       for (std::uint32_t index = 0; ValueAt(*from, index, &value); ++index) {
         error = to->SetValue(value.name, value.type, value.Data());
         if (error != platform::kSuccess) {
-          T().Printf(kTraceImportant, kTraceCategory, L"Unable to create the value key %s %s (%d)", target, value.name,
+          T().Printf(KindImportant, kTraceCategory, L"Unable to create the value key %s %s (%d)", target, value.name,
                      error);
           scope.Store(kValueNotCopied);
           scope.Report();
@@ -163,7 +163,7 @@ int StackRegistry::CopyRegistryKeys(std::wstring_view source, std::wstring_view 
       to->Flush();
     }
   }
-  T().Printf(kTraceInfo, kTraceCategory, L"Done with CQuillonDlg::CopyRegistryKeys");
+  T().Printf(KindInfo, kTraceCategory, L"Done with CQuillonDlg::CopyRegistryKeys");
   return scope.Result();
 }
 
@@ -221,14 +221,14 @@ void StackRegistry::Unmark(std::wstring_view keyPath, std::wstring_view port) {
 int StackRegistry::DeactivateMsStack(std::wstring_view port) {
   TraceScope scope(L"CQuillonDlg::DeactivateMsStack");
   const std::wstring marked = MarkedPortName(port);
-  T().Printf(kTraceInfo, kTraceCategory, L"De-activating the MS Stack");
+  T().Printf(KindInfo, kTraceCategory, L"De-activating the MS Stack");
   Found transport;
   Found hci;
   if (!Open(registry_, kTransportsPath, RegistryAccess::kRead)) {
     scope.Store(kTransportsKeyUnavailable);
     scope.Report();
   } else {
-    T().Printf(kTraceInfo, kTraceCategory, L"Searching for Name=%s", port);
+    T().Printf(KindInfo, kTraceCategory, L"Searching for Name=%s", port);
     FindAndReplace(kTransportsPath, platform::kRegSz, L"Name", port, marked, &transport);
     if (!transport.found) {
       scope.Store(kTransportNotFound);
@@ -240,7 +240,7 @@ int StackRegistry::DeactivateMsStack(std::wstring_view port) {
       scope.Report();
     }
   }
-  T().Printf(kTraceInfo, kTraceCategory, L"De-activate the MS HCI cache key");
+  T().Printf(KindInfo, kTraceCategory, L"De-activate the MS HCI cache key");
   if (scope.Result() == 0) {
     if (!Open(registry_, kHciPath, RegistryAccess::kAll)) {
       scope.Store(kHciKeyUnavailable);
@@ -256,9 +256,9 @@ int StackRegistry::DeactivateMsStack(std::wstring_view port) {
         const ErrorCode error = key ? ReadDword(*key, L"baud", &baud) : platform::kErrorKeyDeleted;
         if (error == platform::kSuccess) {
           record_.m_baudrate = static_cast<std::int32_t>(baud);
-          T().Printf(kTraceInfo, kTraceCategory, L"The actual Baudrate is %d", record_.m_baudrate);
+          T().Printf(KindInfo, kTraceCategory, L"The actual Baudrate is %d", record_.m_baudrate);
         } else {
-          T().Printf(kTraceInfo, kTraceCategory, L"Unable to read baud registry from Bluetooth\\HCI: %d", error);
+          T().Printf(KindInfo, kTraceCategory, L"Unable to read baud registry from Bluetooth\\HCI: %d", error);
           scope.Store(kHciBaudUnreadable);
           scope.Report();
         }
@@ -278,11 +278,11 @@ int StackRegistry::DeactivateMsStack(std::wstring_view port) {
 
 int StackRegistry::ActivateMsStack(std::wstring_view port, bool deleteBackup) {
   TraceScope scope(L"CQuillonDlg::ActivateMsStack");
-  T().Printf(kTraceInfo, kTraceCategory, L"ActivateMsStack with %s", port);
+  T().Printf(KindInfo, kTraceCategory, L"ActivateMsStack with %s", port);
   bool refused = false;
   if (!IsTransportKeyPath(record_.m_transportReg)) {
     // An empty path would copy the backup over the registry's root.
-    T().Printf(kTraceImportant, kTraceCategory, L"Refusing to restore the transport key to \"%s\"",
+    T().Printf(KindImportant, kTraceCategory, L"Refusing to restore the transport key to \"%s\"",
                record_.m_transportReg);
     refused = true;
     scope.Store(kTransportPathRefused);
@@ -295,8 +295,8 @@ int StackRegistry::ActivateMsStack(std::wstring_view port, bool deleteBackup) {
         scope.Store(RegDeleteNode(kBackupPath));
         scope.Report();
       } else {
-        T().Printf(kTraceImportant, kTraceCategory,
-                   L"The backup %s is kept: the transport key was not restored from it", kBackupPath);
+        T().Printf(KindImportant, kTraceCategory, L"The backup %s is kept: the transport key was not restored from it",
+                   kBackupPath);
       }
     }
   }
@@ -331,7 +331,7 @@ int StackRegistry::RetrieveBluetoothPort(std::wstring* port, std::wstring* drive
   hci.reset();
   // A marked name is left by a setup that did not finish; the port is the one behind the marker.
   if (name.size() > std::wstring_view(kPortMarker).size() && name.starts_with(kPortMarker)) {
-    T().Printf(kTraceImportant, kTraceCategory, L"The stack's port %s is still marked", name);
+    T().Printf(KindImportant, kTraceCategory, L"The stack's port %s is still marked", name);
     name.erase(0, std::wstring_view(kPortMarker).size());
   }
   if (name.empty()) {
@@ -364,7 +364,7 @@ int StackRegistry::ReadFromDriversActive(std::wstring_view matchValue, std::wstr
     if (!entry) continue;
     std::wstring value;
     if (ReadString(*entry, matchValue, &value) != platform::kSuccess) continue;
-    T().Printf(kTraceInfo, kTraceCategory, L"%s has been loaded in Active Key", value);
+    T().Printf(KindInfo, kTraceCategory, L"%s has been loaded in Active Key", value);
     if (value.find(matchText) == std::wstring::npos) continue;
     matched = true;
     std::vector<std::uint8_t> data(outputBytes);

@@ -66,11 +66,11 @@ void Trace::Shutdown() {
 void Trace::Write(TraceKind kind, std::uint32_t category, std::wstring_view text) {
   if (platform_.kernel == nullptr) return;
   const std::uint32_t threadId = platform_.kernel->CurrentThreadId();
-  if (kind == kTraceThreadEnd) ForgetThreadName(threadId);
+  if (kind == KindThreadEnd) ForgetThreadName(threadId);
   // Without the started event nobody can say whether a viewer has set up the header, so the
   // ring is left alone, as when no viewer runs.
   if (!startedEvent_ || !startedEvent_->Wait(0)) {
-    if (kind == kTraceThreadName) RegisterThreadName(threadId, text);
+    if (kind == KindThreadName) RegisterThreadName(threadId, text);
     return;
   }
   if (!CanWrite()) return;

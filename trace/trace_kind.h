@@ -6,10 +6,10 @@
 namespace quillon {
 
 enum TraceKind : std::uint32_t {
-  kTraceInfo = 2,
-  kTraceImportant = 4,
-  kTraceThreadName = 6,
-  kTraceThreadEnd = 7,
+  KindInfo = 2,
+  KindImportant = 4,
+  KindThreadName = 6,
+  KindThreadEnd = 7,
 };
 
 // The category of every message this program writes.

@@ -11,7 +11,7 @@ void TraceScope::Report() const {
   std::array<wchar_t, 260> text{};
   const std::size_t length = FormatTo(std::span<wchar_t>(text), L"Error :%d in %s", result_, operation_);
   Trace& trace = Trace::Process();
-  trace.Printf(kTraceImportant, kTraceCategory, L"%s", std::wstring_view(text.data(), length));
+  trace.Printf(KindImportant, kTraceCategory, L"%s", std::wstring_view(text.data(), length));
 }
 
 ThreadTraceScope::ThreadTraceScope(const wchar_t* operation, const wchar_t* threadName)
@@ -28,14 +28,14 @@ ThreadTraceScope::ThreadTraceScope(const wchar_t* operation, std::unique_ptr<wch
 // thread's name is written as it stands.
 void ThreadTraceScope::Start() {
   Trace& trace = Trace::Process();
-  if (threadName_ != nullptr) trace.Printf(kTraceThreadName, kTraceCategory, L"%s", threadName_);
-  trace.Printf(kTraceImportant, kTraceCategory, L"the thread has been created");
+  if (threadName_ != nullptr) trace.Printf(KindThreadName, kTraceCategory, L"%s", threadName_);
+  trace.Printf(KindImportant, kTraceCategory, L"the thread has been created");
 }
 
 ThreadTraceScope::~ThreadTraceScope() {
   Trace& trace = Trace::Process();
-  trace.Printf(kTraceImportant, kTraceCategory, L"the thread has been finished-----");
-  if (threadName_ != nullptr) trace.Printf(kTraceThreadEnd, kTraceCategory, L"%s", threadName_);
+  trace.Printf(KindImportant, kTraceCategory, L"the thread has been finished-----");
+  if (threadName_ != nullptr) trace.Printf(KindThreadEnd, kTraceCategory, L"%s", threadName_);
 }
 
 }  // namespace quillon

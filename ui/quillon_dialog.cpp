@@ -66,7 +66,7 @@ QuillonDialog::~QuillonDialog() {
 }
 
 void QuillonDialog::TraceInfo(std::wstring_view text) {
-  Trace::Process().Printf(kTraceInfo, kTraceCategory, L"%s", text);
+  Trace::Process().Printf(KindInfo, kTraceCategory, L"%s", text);
 }
 
 // --- The window's messages ---------------------------------------------------------------------
@@ -208,10 +208,10 @@ bool QuillonDialog::InitDialog() {
       ExtractCommandLineString(record_.m_commandLine, kOptionTransportReg, &record_.m_transportReg);
   }
   Trace& trace = Trace::Process();
-  trace.Printf(kTraceInfo, kTraceCategory, L"comport:%s", record_.ComPort());
-  trace.Printf(kTraceInfo, kTraceCategory, L"PSR:%s", record_.PsrFile());
-  trace.Printf(kTraceInfo, kTraceCategory, L"baudrate:%d", record_.m_baudrate);
-  trace.Printf(kTraceInfo, kTraceCategory, L"MS Transport Key:%s", record_.m_transportReg);
+  trace.Printf(KindInfo, kTraceCategory, L"comport:%s", record_.ComPort());
+  trace.Printf(KindInfo, kTraceCategory, L"PSR:%s", record_.PsrFile());
+  trace.Printf(KindInfo, kTraceCategory, L"baudrate:%d", record_.m_baudrate);
+  trace.Printf(KindInfo, kTraceCategory, L"MS Transport Key:%s", record_.m_transportReg);
 
   if (startBySelf) {
     scope.Store(StartWorkingThread());
@@ -240,7 +240,7 @@ int QuillonDialog::ListPsrFiles(std::span<NameSlot> slots, std::size_t* count) {
     if (*count == room) break;  // further matches are ignored
     // A name its slot cannot hold whole would name another file: it is left out, not cut.
     if (name.empty() || name.size() >= kNameChars) {
-      Trace::Process().Printf(kTraceImportant, kTraceCategory, L"PSR file name longer than %d characters left out",
+      Trace::Process().Printf(KindImportant, kTraceCategory, L"PSR file name longer than %d characters left out",
                               static_cast<int>(kNameChars - 1));
       continue;
     }
@@ -341,7 +341,7 @@ int QuillonDialog::StopWorkingThread(std::uint32_t timeoutMs) {
     if (m_stopEvent != nullptr) m_stopEvent->Set();
     RefuseMessageBoxes(true);
     if (!m_workingThread->Wait(timeoutMs)) {
-      Trace::Process().Printf(kTraceImportant, kTraceCategory, L"The working thread has not ended within %d ms",
+      Trace::Process().Printf(KindImportant, kTraceCategory, L"The working thread has not ended within %d ms",
                               static_cast<int>(timeoutMs));
       lingering_ = std::move(m_workingThread);
     }

@@ -253,7 +253,7 @@ class ToStandardError final : public quillon::Console {
 class EchoToStandardError final : public quillon::TraceEcho {
  public:
   void Echo(quillon::TraceKind kind, std::wstring_view text) override {
-    std::fprintf(stderr, "trace %s %s\n", kind == quillon::kTraceImportant ? "!" : ":",
+    std::fprintf(stderr, "trace %s %s\n", kind == quillon::KindImportant ? "!" : ":",
                  quillon::platform::WideToUtf8(text).c_str());
   }
 };

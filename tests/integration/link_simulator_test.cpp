@@ -37,17 +37,17 @@ class RequestStream {
     for (long polls = 0; polls < pollLimit; ++polls) {
       std::uint8_t activity = 0;
       const std::uint8_t pause = link_.Poll(&activity);
-      if ((activity & kPeerReset) != 0) {
+      if ((activity & PeerReset) != 0) {
         // The module restarted: whatever was in flight goes again once the link is back.
         linkUp = false;
         resendCurrent = true;
         ++peerResets;
       }
-      if ((activity & kRxDone) != 0) {
+      if ((activity & RxDone) != 0) {
         ++answers;
         Rearm();
       }
-      if ((activity & kTxDone) != 0) {
+      if ((activity & TxDone) != 0) {
         if (!linkUp) {
           linkUp = true;
           if (!resendCurrent) Next();

@@ -56,7 +56,7 @@ TEST_F(BccmdTest, RequestsByteForByte) {
     EXPECT_EQ(Sent(packet), expected[i]) << i;
     EXPECT_EQ(packet.channel, 2);
     EXPECT_EQ(packet.reliable, 1);
-    EXPECT_EQ(run.State(), kReceivedState);
+    EXPECT_EQ(run.State(), RECEIVED_STATE);
     EXPECT_EQ(list.position, i + 1);
     EXPECT_EQ(list.allSent, i == 3);
   }
@@ -102,7 +102,7 @@ TEST_F(ResponseTest, AMatchingResponseCompletesTheRequest) {
   SendFirstKey();
   Deliver(2,
           {0x01, 0x00, 0x09, 0x00, 0x02, 0x00, 0x03, 0x70, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x05, 0x00});
-  EXPECT_EQ(run.State(), kSentState);
+  EXPECT_EQ(run.State(), SENT_STATE);
   EXPECT_TRUE(echo.Has(L"BCCMD COMMAND RECEIVED:"));
   EXPECT_TRUE(echo.Has(L"01 00 09 00 02 00 03 70 00 00 01 00 01 00 00 00 05 00 "));
   EXPECT_TRUE(echo.Has(L"COMMAND COMPLETE"));
@@ -116,7 +116,7 @@ TEST_F(ResponseTest, AnErrorStatusCompletesTheRequestButIsRemembered) {
   SendFirstKey();
   Deliver(2,
           {0x01, 0x00, 0x09, 0x00, 0x02, 0x00, 0x03, 0x70, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x05, 0x00});
-  EXPECT_EQ(run.State(), kSentState);
+  EXPECT_EQ(run.State(), SENT_STATE);
   EXPECT_TRUE(run.ErrorStatusSeen());
   EXPECT_TRUE(echo.Has(L"Key &0001 refused by the module, status 1"));
 }
@@ -124,7 +124,7 @@ TEST_F(ResponseTest, AnErrorStatusCompletesTheRequestButIsRemembered) {
 TEST_F(ResponseTest, AnotherVariableLeavesTheRequestOutstanding) {
   SendFirstKey();
   Deliver(2, {0x01, 0x00, 0x09, 0x00, 0x00, 0x00, 0x19, 0x28, 0x00, 0x00});
-  EXPECT_EQ(run.State(), kReceivedState);
+  EXPECT_EQ(run.State(), RECEIVED_STATE);
   EXPECT_TRUE(echo.Has(L"|_WARNING: COMMAND DOES NOT MATCH QUEUE"));
 }
 
@@ -144,21 +144,21 @@ TEST_F(ResponseTest, EventsOnTheCommandChannel) {
       EXPECT_TRUE(echo.Has(c.line)) << int{c.first};
     }
     EXPECT_EQ(console.Take(), c.console) << int{c.first};
-    EXPECT_EQ(run.State(), kPollState) << int{c.first};
+    EXPECT_EQ(run.State(), POLL_STATE) << int{c.first};
   }
 }
 
 TEST_F(ResponseTest, TheAllSentEventEndsTheRunOnlyBeforeTheWarmReset) {
   list.position = 2;  // two of four sent
   Deliver(5, {0x0F, 0x04, 0x00, 0x01, 0x00, 0x00});
-  EXPECT_EQ(run.State(), kPollState);
+  EXPECT_EQ(run.State(), POLL_STATE);
   list.position = 3;  // everything but the warm reset
   Deliver(5, {0x0F, 0x04, 0x00, 0x01, 0x00, 0x00});
-  EXPECT_EQ(run.State(), kExitState);
+  EXPECT_EQ(run.State(), EXIT_STATE);
   EXPECT_TRUE(echo.Has(L"...All the commands are sent"));
   run.SendNextItem(&packet);  // the warm reset is out: the event no longer ends anything
   Deliver(5, {0x0F, 0x04, 0x00, 0x01, 0x00, 0x00});
-  EXPECT_EQ(run.State(), kReceivedState);
+  EXPECT_EQ(run.State(), RECEIVED_STATE);
 }
 
 TEST(BccmdDecode, WhatAMessageSaysAsFarAsItCameIn) {

@@ -90,8 +90,8 @@ class LinkTest : public ::testing::Test {
     Feed(LinkFrame(kLinkSyncResp));
     PollTimes(40);
     Feed(LinkFrame(kLinkConfResp));
-    ASSERT_NE(PollUntil(kTxDone) & kTxDone, 0);
-    ASSERT_EQ(link.State(), kActive);
+    ASSERT_NE(PollUntil(TxDone) & TxDone, 0);
+    ASSERT_EQ(link.State(), Active);
     PollTimes(60);  // the one link message chosen before the link became active
     TakeWritten();
     console.Take();
@@ -149,7 +149,7 @@ TEST_F(LinkTest, AValidLinkFrameEndsThePauseAtOnce) {
   Feed(LinkFrame(kLinkSyncResp));
   const PollResult result = Poll();
   EXPECT_EQ(result.pause, 0);
-  EXPECT_EQ(link.State(), kInitialized);
+  EXPECT_EQ(link.State(), Initialized);
   EXPECT_EQ(console.Take(), "Hello Link Uninitialized\nRecv SYNC RESP\nLink Initialized\n");
 }
 
@@ -215,10 +215,10 @@ TEST_F(LinkTest, LinkEstablishmentInBothDirections) {
   EXPECT_NE(std::search(afterInit.begin(), afterInit.end(), conf.begin(), conf.end()), afterInit.end());
   Feed(LinkFrame(kLinkConf));  // answered with CONF RESP
   Feed(LinkFrame(kLinkConfResp));
-  EXPECT_NE(PollUntil(kTxDone) & kTxDone, 0);
-  EXPECT_EQ(link.State(), kActive);
+  EXPECT_NE(PollUntil(TxDone) & TxDone, 0);
+  EXPECT_EQ(link.State(), Active);
   PollTimes(100);
-  // kActive: the engine answers each further CONF and sends no link message of its own.
+  // Active: the engine answers each further CONF and sends no link message of its own.
   TakeWritten();
   console.Take();
   Feed(LinkFrame(kLinkConf));
@@ -236,7 +236,7 @@ TEST_F(LinkTest, ConfBeforeSyncRespIsIgnored) {
   const Bytes written = TakeWritten();
   const Bytes confResp = LinkFrame(kLinkConfResp);
   EXPECT_EQ(std::search(written.begin(), written.end(), confResp.begin(), confResp.end()), written.end());
-  EXPECT_EQ(link.State(), kUninitialized);
+  EXPECT_EQ(link.State(), Uninitialized);
 }
 
 class AckRule : public LinkTest, public ::testing::WithParamInterface<int> {};
@@ -251,19 +251,19 @@ TEST_P(AckRule, AnyOtherAckReleasesTheQueuedPacket) {
     ASSERT_TRUE(link.QueueSend(&packet));
     PollTimes(20);
     Feed(AckFrame(static_cast<std::uint8_t>(n + 1)));
-    ASSERT_NE(PollUntil(kTxDone) & kTxDone, 0);
+    ASSERT_NE(PollUntil(TxDone) & TxDone, 0);
   }
   ASSERT_EQ(link.TransmitSeq(), 3);
   ASSERT_TRUE(link.QueueSend(&packet));
   PollTimes(20);
   Feed(AckFrame(ack));
-  const std::uint8_t activity = PollUntil(kTxDone, 30);
+  const std::uint8_t activity = PollUntil(TxDone, 30);
   if (ack == 3) {
-    EXPECT_EQ(activity & kTxDone, 0);
+    EXPECT_EQ(activity & TxDone, 0);
     EXPECT_EQ(link.TransmitSeq(), 3);
     link.QueueSend(nullptr);  // refused; the packet stays queued until the fixture ends
   } else {
-    EXPECT_NE(activity & kTxDone, 0);
+    EXPECT_NE(activity & TxDone, 0);
     EXPECT_EQ(link.TransmitSeq(), 4);
   }
 }
@@ -292,8 +292,8 @@ TEST_F(LinkTest, ReliableFramesAreDeliveredOnceAndAcknowledged) {
   BringUp();
   link.QueueSend(nullptr);  // refused, changes nothing
   Feed(DataFrame(0, 0, true, 2, {0x01, 0x00, 0x09}));
-  const std::uint8_t activity = PollUntil(kRxDone);
-  EXPECT_EQ(activity & (kRxDone | kRxReliable), kRxDone | kRxReliable);
+  const std::uint8_t activity = PollUntil(RxDone);
+  EXPECT_EQ(activity & (RxDone | RxReliable), RxDone | RxReliable);
   EXPECT_EQ(receive.length, 3);
   EXPECT_EQ(receive.channel, 2);
   EXPECT_EQ(receive.reliable, 1);
@@ -304,7 +304,7 @@ TEST_F(LinkTest, ReliableFramesAreDeliveredOnceAndAcknowledged) {
   Rearm();
   console.Take();
   Feed(DataFrame(0, 0, true, 2, {0x01, 0x00, 0x09}));
-  EXPECT_EQ(PollUntil(kRxDone, 60) & kRxDone, 0);
+  EXPECT_EQ(PollUntil(RxDone, 60) & RxDone, 0);
   EXPECT_EQ(link.ReceiveAck(), 1);
   EXPECT_EQ(TakeWritten(), AckFrame(1));
   const std::string lines = console.Take();
@@ -317,7 +317,7 @@ TEST_F(LinkTest, ACorruptFrameIsDroppedAndTheExpectedNumberRepeated) {
   Bytes frame = DataFrame(0, 0, true, 2, {0x05, 0x06});
   frame[6] ^= 0x10;  // a payload byte
   Feed(frame);
-  EXPECT_EQ(PollUntil(kRxDone, 40) & kRxDone, 0);
+  EXPECT_EQ(PollUntil(RxDone, 40) & RxDone, 0);
   EXPECT_EQ(TakeWritten(), AckFrame(0));
   EXPECT_NE(console.Take().find("\n######################## CRC Error\n"), std::string::npos);
   auto header = BcspEncodeHeader(0, 0, true, false, 2, 1);
@@ -337,7 +337,7 @@ TEST_F(LinkTest, APeerResetReleasesAPacketItsAckCovers) {
         link.QueueSend(&packet);
         PollTimes(10);
         Feed(AckFrame(static_cast<std::uint8_t>(n + 1)));
-        ASSERT_NE(PollUntil(kTxDone) & kTxDone, 0);
+        ASSERT_NE(PollUntil(TxDone) & TxDone, 0);
       }
     }
     link.QueueSend(&packet);
@@ -346,15 +346,15 @@ TEST_F(LinkTest, APeerResetReleasesAPacketItsAckCovers) {
     Feed(LinkFrame(kLinkSync));
     std::uint8_t activity = 0;
     for (int i = 0; i < 40 && activity == 0; ++i) activity = Poll().activity;
-    EXPECT_EQ(activity, kPeerReset);
-    EXPECT_EQ(link.State(), kUninitialized);
+    EXPECT_EQ(activity, PeerReset);
+    EXPECT_EQ(link.State(), Uninitialized);
     EXPECT_EQ(console.Take(), "Recv SYNC\n\n\n\n\n\nPEER RESET\n\nHello Link Uninitialized\n");
     // Up again: a packet the SYNC did not release goes out again with sequence number 0.
     TakeWritten();
     Feed(LinkFrame(kLinkSyncResp));
     PollTimes(40);
     Feed(LinkFrame(kLinkConfResp));
-    ASSERT_NE(PollUntil(kTxDone) & kTxDone, 0);
+    ASSERT_NE(PollUntil(TxDone) & TxDone, 0);
     PollTimes(200);
     const Bytes resent = DataFrame(0, 0, true, 2, {7});
     const Bytes written = TakeWritten();
@@ -381,7 +381,7 @@ TEST_F(LinkTest, TheReceiveBufferHoldsPayloadAndCrc) {
       frame = FrameWithoutCrc(0, 0, false, 3, payload, static_cast<std::uint16_t>(payload.size()));
     }
     Feed(frame);
-    const bool delivered = (PollUntil(kRxDone, 50) & kRxDone) != 0;
+    const bool delivered = (PollUntil(RxDone, 50) & RxDone) != 0;
     EXPECT_EQ(delivered, c.delivered) << c.payload;
     if (delivered) {
       EXPECT_EQ(receive.length, c.payload);
@@ -399,12 +399,12 @@ TEST_F(LinkTest, BytesWaitInThePortWhileNoDescriptorIsArmed) {
   const Bytes second = DataFrame(0, 0, false, 3, {0x22});
   both.insert(both.end(), second.begin(), second.end());
   Feed(both);
-  ASSERT_NE(PollUntil(kRxDone) & kRxDone, 0);
+  ASSERT_NE(PollUntil(RxDone) & RxDone, 0);
   EXPECT_EQ(receiveBuffer[0], 0x11);
   PollTimes(30);  // nothing armed: nothing read
   EXPECT_NE(port.ReadIndex(), port.FillCount());
   Rearm();
-  ASSERT_NE(PollUntil(kRxDone) & kRxDone, 0);
+  ASSERT_NE(PollUntil(RxDone) & RxDone, 0);
   EXPECT_EQ(receiveBuffer[0], 0x22);
 }
 
@@ -417,7 +417,7 @@ TEST_F(LinkTest, AnUnreliablePacketIsDoneWhenItsFrameEnds) {
   ASSERT_TRUE(link.QueueSend(&packet));
   int polls = 0;
   std::uint8_t activity = 0;
-  while ((activity & kTxDone) == 0 && polls < 100) {
+  while ((activity & TxDone) == 0 && polls < 100) {
     activity = Poll().activity;
     ++polls;
   }
@@ -435,13 +435,13 @@ TEST_F(LinkTest, AnUnreliablePacketQueuedDuringEstablishmentWaitsForTheLink) {
   std::array<std::uint8_t, 1> payload = {9};
   BcspPacket packet{4, 0, 1, 1, payload.data()};
   ASSERT_TRUE(link.QueueSend(&packet));
-  EXPECT_EQ(PollUntil(kTxDone, 300) & kTxDone, 0);  // link frames end, the packet stays
+  EXPECT_EQ(PollUntil(TxDone, 300) & TxDone, 0);  // link frames end, the packet stays
   Feed(LinkFrame(kLinkSyncResp));
   PollTimes(40);
   Feed(LinkFrame(kLinkConfResp));
-  PollUntil(kTxDone);  // the link's own kTxDone
+  PollUntil(TxDone);  // the link's own TxDone
   TakeWritten();
-  EXPECT_NE(PollUntil(kTxDone, 300) & kTxDone, 0);
+  EXPECT_NE(PollUntil(TxDone, 300) & TxDone, 0);
   const Bytes written = TakeWritten();
   const Bytes frame = DataFrame(0, 0, false, 4, {9});
   EXPECT_NE(std::search(written.begin(), written.end(), frame.begin(), frame.end()), written.end());
@@ -456,7 +456,7 @@ TEST_F(LinkTest, PacketsThatCannotBeFramedAreRefusedOrSentWellFormed) {
   EXPECT_FALSE(link.QueueSend(&noBuffer));
   BcspPacket empty{4, 0, 1, 0, nullptr};
   ASSERT_TRUE(link.QueueSend(&empty));
-  EXPECT_NE(PollUntil(kTxDone, 100) & kTxDone, 0);  // the frame closes
+  EXPECT_NE(PollUntil(TxDone, 100) & TxDone, 0);  // the frame closes
   EXPECT_EQ(TakeWritten(), DataFrame(0, 0, false, 4, {}));
 }
 
@@ -466,7 +466,7 @@ TEST_F(LinkTest, ABrokenEscapeStillEndsTheFrameAtItsDelimiter) {
   const Bytes good = DataFrame(0, 0, false, 3, {0x33});
   broken.insert(broken.end(), good.begin(), good.end());
   Feed(broken);
-  ASSERT_NE(PollUntil(kRxDone, 60) & kRxDone, 0);
+  ASSERT_NE(PollUntil(RxDone, 60) & RxDone, 0);
   EXPECT_EQ(receiveBuffer[0], 0x33);
 }
 
@@ -488,20 +488,20 @@ TEST_F(LinkTest, AFrameLongerThanTheBufferIsRefusedWhateverItsHeaderSays) {
   BringUp();
   Rearm();
   Feed(FrameWithoutCrc(0, 0, false, 3, Bytes(513, 0x42), 512));
-  EXPECT_EQ(PollUntil(kRxDone, 50) & kRxDone, 0);
+  EXPECT_EQ(PollUntil(RxDone, 50) & RxDone, 0);
   EXPECT_NE(console.Take().find("\n######################## Slip Length Error (No CRC) 512,512\n"), std::string::npos);
   Feed(DataFrame(0, 0, false, 3, {0x24}));  // the next frame is whole again
-  ASSERT_NE(PollUntil(kRxDone, 50) & kRxDone, 0);
+  ASSERT_NE(PollUntil(RxDone, 50) & RxDone, 0);
   EXPECT_EQ(receive.length, 1);
 }
 
 TEST(LinkTable, EveryStateButActiveHasAMessageToSend) {
-  for (LinkState state : {kUninitialized, kInitialized}) {
+  for (LinkState state : {Uninitialized, Initialized}) {
     for (LinkMessage request : {kLinkNone, kLinkSync, kLinkConf}) {
       EXPECT_NE(FollowingLinkMessage(state, request), kLinkNone) << int{state} << " " << int{request};
     }
   }
-  EXPECT_EQ(FollowingLinkMessage(kUninitialized, kLinkConf), kLinkSync);  // a CONF is no request yet
+  EXPECT_EQ(FollowingLinkMessage(Uninitialized, kLinkConf), kLinkSync);  // a CONF is no request yet
 }
 
 // A CONF that was pending when the engine started again (a second run in the same process, or
@@ -511,7 +511,7 @@ TEST_F(LinkTest, ASecondRunWithAConfPendingStartsTheLinkAgain) {
   Rearm();
   Feed(LinkFrame(kLinkSyncResp));
   PollTimes(40);
-  ASSERT_EQ(link.State(), kInitialized);
+  ASSERT_EQ(link.State(), Initialized);
   Feed(LinkFrame(kLinkConf));
   while (Script().reads.size() > 0 || port.ReadIndex() != port.FillCount()) Poll();
   link.Initialise();
@@ -526,7 +526,7 @@ TEST_F(LinkTest, APeerResetWithAConfPendingStartsTheLinkAgain) {
   const Bytes sync = LinkFrame(kLinkSync);
   both.insert(both.end(), sync.begin(), sync.end());
   Feed(both);  // one read: the CONF is pending when the SYNC resets the link
-  ASSERT_NE(PollUntil(kPeerReset, 40) & kPeerReset, 0);
+  ASSERT_NE(PollUntil(PeerReset, 40) & PeerReset, 0);
   TakeWritten();
   PollTimes(200);
   EXPECT_GE(Count(TakeWritten(), LinkFrame(kLinkSync)), 3u);
@@ -538,9 +538,9 @@ TEST_F(LinkTest, AConfWhileUninitializedIsNoRequestEvenWhenTheLinkMovesOnAtOnce)
   Bytes both = LinkFrame(kLinkConf);
   const Bytes syncResp = LinkFrame(kLinkSyncResp);
   both.insert(both.end(), syncResp.begin(), syncResp.end());
-  Feed(both);  // one read: the CONF is handled while kUninitialized, the SYNC RESP right after
+  Feed(both);  // one read: the CONF is handled while Uninitialized, the SYNC RESP right after
   PollTimes(200);
-  ASSERT_EQ(link.State(), kInitialized);
+  ASSERT_EQ(link.State(), Initialized);
   const Bytes written = TakeWritten();
   EXPECT_EQ(Count(written, LinkFrame(kLinkConfResp)), 0u);
   EXPECT_GE(Count(written, LinkFrame(kLinkConf)), 1u);
@@ -549,7 +549,7 @@ TEST_F(LinkTest, AConfWhileUninitializedIsNoRequestEvenWhenTheLinkMovesOnAtOnce)
 TEST_F(LinkTest, AReliableFrameWithoutCrcIsDelivered) {
   BringUp();
   Feed(FrameWithoutCrc(0, 0, true, 2, {0x01, 0xC0, 0x03}, 3));
-  EXPECT_EQ(PollUntil(kRxDone, 50) & (kRxDone | kRxReliable), kRxDone | kRxReliable);
+  EXPECT_EQ(PollUntil(RxDone, 50) & (RxDone | RxReliable), RxDone | RxReliable);
   EXPECT_EQ(receive.length, 3);
   EXPECT_EQ(receiveBuffer[1], 0xC0);
   EXPECT_EQ(link.ReceiveAck(), 1);
@@ -562,7 +562,7 @@ TEST_F(LinkTest, AnAcknowledgementWithoutCrcReleasesTheQueuedPacket) {
   ASSERT_TRUE(link.QueueSend(&packet));
   PollTimes(10);
   Feed(FrameWithoutCrc(0, 1, false, 0, {}, 0));
-  EXPECT_NE(PollUntil(kTxDone, 40) & kTxDone, 0);
+  EXPECT_NE(PollUntil(TxDone, 40) & TxDone, 0);
   EXPECT_EQ(link.TransmitSeq(), 1);
 }
 
@@ -576,7 +576,7 @@ TEST_F(LinkTest, BothSequenceNumbersWrapAfterSeven) {
     const auto next = static_cast<std::uint8_t>((n + 1) % 8);
     // Received: seq n is delivered and moves the expected number on.
     Feed(DataFrame(seq, link.TransmitSeq(), true, 2, {static_cast<std::uint8_t>(n)}));
-    ASSERT_NE(PollUntil(kRxDone, 60) & kRxDone, 0) << n;
+    ASSERT_NE(PollUntil(RxDone, 60) & RxDone, 0) << n;
     ASSERT_EQ(link.ReceiveAck(), next) << n;
     Rearm();
     // Sent: the frame carries seq n, and an acknowledgement of n + 1 moves the sequence number on.
@@ -585,7 +585,7 @@ TEST_F(LinkTest, BothSequenceNumbersWrapAfterSeven) {
     PollTimes(40);
     ASSERT_GE(Count(TakeWritten(), DataFrame(seq, next, true, 2, {5})), 1u) << n;
     Feed(AckFrame(next));
-    ASSERT_NE(PollUntil(kTxDone, 40) & kTxDone, 0) << n;
+    ASSERT_NE(PollUntil(TxDone, 40) & TxDone, 0) << n;
     ASSERT_EQ(link.TransmitSeq(), next) << n;
   }
 }
@@ -595,7 +595,7 @@ TEST_F(LinkTest, APacketOfTheLongestLengthIsFramed) {
   Bytes payload(kBcspMaxPayload, 0x5A);
   BcspPacket packet{4, 0, 1, kBcspMaxPayload, payload.data()};
   ASSERT_TRUE(link.QueueSend(&packet));
-  EXPECT_NE(PollUntil(kTxDone, 5000) & kTxDone, 0);
+  EXPECT_NE(PollUntil(TxDone, 5000) & TxDone, 0);
   EXPECT_EQ(TakeWritten(), DataFrame(0, 0, false, 4, payload));
 }
 
@@ -610,7 +610,7 @@ TEST_F(LinkTest, AnAcknowledgementNeverReleasesAnUnreliablePacket) {
   const Bytes frame = DataFrame(0, 0, false, 4, {1, 2, 3, 4});
   std::uint8_t activity = 0;
   int polls = 0;
-  while ((activity & kTxDone) == 0 && polls < 100) {
+  while ((activity & TxDone) == 0 && polls < 100) {
     activity = Poll().activity;
     ++polls;
   }

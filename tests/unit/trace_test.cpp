@@ -54,13 +54,13 @@ class TraceTest : public ::testing::Test {
 };
 
 TEST_F(TraceTest, WithoutAViewerOnlyThreadNamesReachTheRegistry) {
-  trace.Printf(kTraceInfo, kTraceCategory, L"ordinary %d", 1);
-  trace.Printf(kTraceImportant, kTraceCategory, L"important");
+  trace.Printf(KindInfo, kTraceCategory, L"ordinary %d", 1);
+  trace.Printf(KindImportant, kTraceCategory, L"important");
   EXPECT_EQ(Header(layout::kWritePos), 0u);
   EXPECT_TRUE(fake.messages.Posted().empty());
   EXPECT_FALSE(HasThreadKey());
 
-  trace.Printf(kTraceThreadName, kTraceCategory, L"WorkingThread");
+  trace.Printf(KindThreadName, kTraceCategory, L"WorkingThread");
   std::unique_ptr<platform::RegistryKey> key;
   ASSERT_EQ(fake.registry.OpenKey(ThreadKey(), platform::RegistryAccess::kRead, &key), platform::kSuccess);
   std::array<std::uint8_t, 64> data{};
@@ -71,17 +71,17 @@ TEST_F(TraceTest, WithoutAViewerOnlyThreadNamesReachTheRegistry) {
   const std::string expected = platform::WideToUtf16le(L"WorkingThread") + std::string(2, '\0');
   EXPECT_EQ(std::string(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length)), expected);
 
-  trace.Printf(kTraceThreadEnd, kTraceCategory, L"WorkingThread");
+  trace.Printf(KindThreadEnd, kTraceCategory, L"WorkingThread");
   EXPECT_FALSE(HasThreadKey());
   EXPECT_TRUE(fake.messages.Posted().empty());
 }
 
 TEST_F(TraceTest, WithAViewerThreadNamesBecomeRecordsAndThreadEndsStillClearTheRegistry) {
-  trace.Printf(kTraceThreadName, kTraceCategory, L"Worker");  // registered while no viewer runs
+  trace.Printf(KindThreadName, kTraceCategory, L"Worker");  // registered while no viewer runs
   ASSERT_TRUE(HasThreadKey());
   AttachViewer();
-  trace.Printf(kTraceThreadName, kTraceCategory, L"Worker");
-  trace.Printf(kTraceThreadEnd, kTraceCategory, L"Worker");
+  trace.Printf(KindThreadName, kTraceCategory, L"Worker");
+  trace.Printf(KindThreadEnd, kTraceCategory, L"Worker");
   EXPECT_FALSE(HasThreadKey());
   const auto entries = Read();
   ASSERT_EQ(entries.size(), 2u);
@@ -111,7 +111,7 @@ TEST_F(TraceTest, RecordSizesTextCutsAndTheReservedBytes) {
     for (std::size_t i = 0; i < c.length; ++i) text.push_back(static_cast<wchar_t>(L'a' + i % 26));
     const std::uint32_t before = Header(layout::kWritePos);
     const std::uint32_t size = layout::RecordSize(c.length);
-    trace.Write(kTraceInfo, kTraceCategory, text);
+    trace.Write(KindInfo, kTraceCategory, text);
     EXPECT_EQ(Header(layout::kWritePos) - before, c.padded) << c.length;
     EXPECT_EQ(layout::LoadWord(Memory(), before + layout::kNext), before + c.padded) << c.length;
     EXPECT_EQ(Memory()[before + size - 2], std::byte{0xA5}) << c.length;
@@ -138,7 +138,7 @@ TEST_F(TraceTest, FormattingIsCutToItsBuffers) {
   LastText echo;
   trace.SetEcho(&echo);
   platform::ProcessWide<Trace>::Scoped useThisTrace(trace);
-  trace.Printf(kTraceInfo, kTraceCategory, L"%s", std::wstring(5000, L'x'));
+  trace.Printf(KindInfo, kTraceCategory, L"%s", std::wstring(5000, L'x'));
   EXPECT_EQ(echo.last, std::wstring(Trace::kFormatBufferChars - 1, L'x'));
   const std::wstring longName(300, L'n');
   TraceScope scope(longName.c_str());
@@ -151,14 +151,14 @@ TEST_F(TraceTest, FormattingIsCutToItsBuffers) {
 
 TEST_F(TraceTest, EmptyTextWritesAndPostsNothing) {
   AttachViewer();
-  trace.Printf(kTraceInfo, kTraceCategory, L"%s", L"");
+  trace.Printf(KindInfo, kTraceCategory, L"%s", L"");
   EXPECT_EQ(Header(layout::kWritePos), layout::kHeaderSize);
   EXPECT_TRUE(fake.messages.Posted().empty());
 }
 
 TEST_F(TraceTest, NotificationsFollowNotifyOff) {
   AttachViewer(/*notify=*/true);
-  trace.Printf(kTraceInfo, kTraceCategory, L"one");
+  trace.Printf(KindInfo, kTraceCategory, L"one");
   auto posted = fake.messages.Posted();
   ASSERT_EQ(posted.size(), 1u);
   EXPECT_EQ(posted[0].first, kViewerWindow);
@@ -167,7 +167,7 @@ TEST_F(TraceTest, NotificationsFollowNotifyOff) {
   EXPECT_EQ(posted[0].second.lParam, 0u);
 
   SetHeader(layout::kNotifyOff, 1);
-  trace.Printf(kTraceInfo, kTraceCategory, L"two");
+  trace.Printf(KindInfo, kTraceCategory, L"two");
   EXPECT_EQ(fake.messages.Posted().size(), 1u);
   EXPECT_EQ(Read().size(), 2u);  // placed all the same
 }
@@ -179,7 +179,7 @@ TEST_F(TraceTest, ARecordThatDoesNotFitBeforeTheEndWrapsToTheStart) {
   SetHeader(layout::kReadPos, oldWrite);
   SetHeader(layout::kWritePos, oldWrite);
   layout::StoreWord(Memory(), oldWrite, 0);
-  trace.Write(kTraceInfo, kTraceCategory, std::wstring(60, L'w'));  // S = 144, R = 144
+  trace.Write(KindInfo, kTraceCategory, std::wstring(60, L'w'));  // S = 144, R = 144
   EXPECT_EQ(layout::LoadWord(Memory(), oldWrite), layout::kWrapMarker);
   EXPECT_EQ(Header(layout::kWritePos), layout::kHeaderSize + 144);
   const auto entries = Read();
@@ -193,12 +193,12 @@ TEST_F(TraceTest, AFreeStretchExactlyAsLongAsTheRecordCountsItLost) {
   const std::uint32_t write = layout::kHeaderSize;
   SetHeader(layout::kReadPos, write + 28);  // R of a one-character text
   fake.clock.Set(5555);
-  trace.Write(kTraceInfo, kTraceCategory, L"x");
+  trace.Write(KindInfo, kTraceCategory, L"x");
   EXPECT_EQ(Header(layout::kWritePos), write);
   EXPECT_EQ(Header(layout::kLostCount), 1u);
   EXPECT_EQ(Header(layout::kFirstLostTick), 5555u);
   fake.clock.Set(6000);
-  trace.Write(kTraceInfo, kTraceCategory, L"y");
+  trace.Write(KindInfo, kTraceCategory, L"y");
   EXPECT_EQ(Header(layout::kLostCount), 2u);
   EXPECT_EQ(Header(layout::kFirstLostTick), 5555u);
   EXPECT_EQ(fake.messages.Posted().size(), 2u);  // lost records are notified too
@@ -209,13 +209,13 @@ TEST_F(TraceTest, AFullRingLosesRecordsUntilTheViewerReads) {
   const std::wstring text(115, L'r');  // 256 bytes a record
   int placed = 0;
   while (Header(layout::kLostCount) == 0 && placed < 10000) {
-    trace.Write(kTraceInfo, kTraceCategory, text);
+    trace.Write(KindInfo, kTraceCategory, text);
     ++placed;
   }
   EXPECT_EQ(placed - 1, static_cast<int>(layout::kAreaSize / 256));
   EXPECT_EQ(Read().size(), static_cast<std::size_t>(placed - 1));
   EXPECT_EQ(viewer.TakeLost().count, 1u);
-  trace.Write(kTraceInfo, kTraceCategory, L"after");
+  trace.Write(KindInfo, kTraceCategory, L"after");
   const auto entries = Read();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].text, L"after");
@@ -228,7 +228,7 @@ TEST_F(TraceTest, ABusyMutexDropsTheRecordUncountedButStillNotifies) {
     std::lock_guard<std::mutex> hold(mutex.lock);
     mutex.heldElsewhere = true;
   }
-  trace.Printf(kTraceInfo, kTraceCategory, L"dropped");
+  trace.Printf(KindInfo, kTraceCategory, L"dropped");
   {
     std::lock_guard<std::mutex> hold(mutex.lock);
     mutex.heldElsewhere = false;
@@ -241,12 +241,12 @@ TEST_F(TraceTest, ABusyMutexDropsTheRecordUncountedButStillNotifies) {
 
 TEST_F(TraceTest, TheViewerSkipsADamagedChainToTheWritersPosition) {
   AttachViewer(false);
-  trace.Printf(kTraceInfo, kTraceCategory, L"damaged");
+  trace.Printf(KindInfo, kTraceCategory, L"damaged");
   layout::StoreWord(Memory(), layout::kHeaderSize + layout::kNext, 3);  // a next that points backwards
   EXPECT_TRUE(Read().empty());
   EXPECT_TRUE(viewer.TakeResynchronised());
   EXPECT_FALSE(viewer.TakeResynchronised());
-  trace.Printf(kTraceInfo, kTraceCategory, L"after");
+  trace.Printf(KindInfo, kTraceCategory, L"after");
   const auto entries = Read();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].text, L"after");
@@ -255,7 +255,7 @@ TEST_F(TraceTest, TheViewerSkipsADamagedChainToTheWritersPosition) {
 TEST_F(TraceTest, ADamagedHeaderMakesTheWriterCountLossesNeverWriteOutside) {
   AttachViewer();
   SetHeader(layout::kWritePos, layout::kMemorySize - 2);
-  trace.Write(kTraceInfo, kTraceCategory, L"nowhere to go");
+  trace.Write(KindInfo, kTraceCategory, L"nowhere to go");
   EXPECT_EQ(Header(layout::kLostCount), 1u);
   EXPECT_EQ(Header(layout::kWritePos), layout::kMemorySize - 2);
 }
@@ -283,7 +283,7 @@ TEST(TraceFailures, WithoutSharedMemoryOrMutexNothingIsRecordedNotEvenThreadName
     (failing == 0 ? fake.kernel.memoryFailures : fake.kernel.mutexFailures).FailOnCall(1);
     Trace trace(fake.roles);
     trace.Initialise();
-    trace.Printf(kTraceThreadName, kTraceCategory, L"Nameless");
+    trace.Printf(KindThreadName, kTraceCategory, L"Nameless");
     std::unique_ptr<platform::RegistryKey> key;
     EXPECT_EQ(fake.registry.OpenKey(layout::kThreadNamesKey, platform::RegistryAccess::kRead, &key),
               platform::kErrorFileNotFound);
@@ -295,8 +295,8 @@ TEST(TraceFailures, WithoutTheStartedEventTheRingIsLeftAlone) {
   fake.kernel.eventFailures.FailOnCall(1);
   Trace trace(fake.roles);
   trace.Initialise();
-  trace.Printf(kTraceInfo, kTraceCategory, L"no one set the header up");
-  trace.Printf(kTraceThreadName, kTraceCategory, L"Named");
+  trace.Printf(KindInfo, kTraceCategory, L"no one set the header up");
+  trace.Printf(KindThreadName, kTraceCategory, L"Named");
   EXPECT_EQ(layout::LoadWord(fake.kernel.Memory(layout::kMemoryName)->data(), layout::kWritePos), 0u);
   std::unique_ptr<platform::RegistryKey> key;
   EXPECT_EQ(fake.registry.OpenKey(layout::kThreadNamesKey, platform::RegistryAccess::kRead, &key), platform::kSuccess);
@@ -349,7 +349,7 @@ TEST_F(TraceTest, ThreadsWriteConcurrentlyWithoutLosingOrder) {
   writers.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     writers.emplace_back([this, t] {
-      for (int i = 0; i < kEach; ++i) trace.Printf(kTraceInfo, kTraceCategory, L"%d %d", t, i);
+      for (int i = 0; i < kEach; ++i) trace.Printf(KindInfo, kTraceCategory, L"%d %d", t, i);
     });
   }
   std::vector<tools::TraceEntry> entries;
@@ -379,9 +379,9 @@ TEST(ProcessTrace, WithNoneInstalledWritesNowhereButToItsEcho) {
   fallback.Initialise();
   {
     ThreadTraceScope scope(L"Probe::Run", L"Probe");
-    fallback.Printf(kTraceInfo, kTraceCategory, L"seen %d", 1);
+    fallback.Printf(KindInfo, kTraceCategory, L"seen %d", 1);
     EXPECT_EQ(echo.last, L"seen 1");
-    fallback.Write(kTraceThreadName, kTraceCategory, L"Probe");
+    fallback.Write(KindThreadName, kTraceCategory, L"Probe");
   }
   fallback.SetEcho(nullptr);
   fallback.Shutdown();

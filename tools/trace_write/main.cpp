@@ -24,7 +24,7 @@ void Usage(std::FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  quillon::TraceKind kind = quillon::kTraceInfo;
+  quillon::TraceKind kind = quillon::KindInfo;
   std::wstring threadName;
   long repeat = 1;
   long pauseMs = 0;
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
       Usage(stdout);
       return 0;
     } else if (arg == "--important") {
-      kind = quillon::kTraceImportant;
+      kind = quillon::KindImportant;
     } else if (arg == "--thread" && first + 1 < argc) {
       threadName = quillon::platform::Utf8ToWide(argv[++first]);
     } else if ((arg == "--repeat" && number(&repeat)) || (arg == "--pause" && number(&pauseMs))) {
