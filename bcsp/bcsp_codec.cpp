@@ -65,7 +65,7 @@ EscapedByte BcspEscape(std::uint8_t byte) {
 
 LinkMessage BcspMatchLinkMessage(std::span<const std::uint8_t> payload) {
   if (payload.size() < 4) return kLinkNone;
-  for (std::uint8_t index = 0; index < kLinkMessages.size(); ++index) {
+  for (std::size_t index = 0; index < kLinkMessages.size(); ++index) {
     if (std::equal(kLinkMessages[index].begin(), kLinkMessages[index].end(), payload.begin())) {
       return static_cast<LinkMessage>(index);
     }

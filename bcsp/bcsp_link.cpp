@@ -22,7 +22,7 @@ BcspLink::BcspLink(SerialPort& port, platform::Clock& clock, Console& console)
 
 template <typename... Args>
 void BcspLink::Printf(NarrowFormat<Args...> format, const Args&... args) {
-  std::array<char, 128> line;
+  std::array<char, 128> line{};
   const std::size_t length = FormatTo(std::span<char>(line), format, args...);
   Print(std::string_view(line.data(), length));
 }
@@ -201,7 +201,7 @@ void BcspLink::Receive(std::uint8_t byte, std::uint8_t* activity) {
 }
 
 std::uint8_t BcspLink::ProcessFrame(const BcspDeframed& frame) {
-  std::array<char, 96> line;
+  std::array<char, 96> line{};
   if (!BcspHeaderValid(rxHeader_)) {
     Print(std::string_view(line.data(), BcspHeaderChecksumLine(rxHeader_, line)));
     ackDue_ = true;

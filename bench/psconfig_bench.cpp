@@ -190,7 +190,7 @@ struct Bench {
 };
 
 std::string WriteKeys(const std::string& folder, int keys) {
-  const std::string path = folder + "/bench.psr";
+  std::string path = folder + "/bench.psr";
   std::FILE* file = std::fopen(path.c_str(), "w");
   for (int key = 1; key <= keys; ++key) std::fprintf(file, "&%04x = %04x %04x\n", key, key, key ^ 0x5A5A);
   std::fclose(file);

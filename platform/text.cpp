@@ -185,7 +185,7 @@ std::size_t Utf8SequenceLength(std::string_view text) {
   if (length == 0 || length > text.size()) return 0;
   // One sequence that decodes to exactly one code point: anything else is not valid UTF-8.
   const std::wstring decoded = Utf8ToWide(text.substr(0, length));
-  if (decoded.empty() || decoded.front() == kReplacement) return 0;
+  if (decoded.empty() || decoded.front() == static_cast<wchar_t>(kReplacement)) return 0;
   return length;
 }
 

@@ -38,10 +38,11 @@ BccmdMessage DecodeBccmdMessage(std::span<const std::uint8_t> bytes) {
   }
   if (bytes.size() >= 10) message.status = WordAt(bytes, 8);
   if (bytes.size() >= 12) message.psKey = WordAt(bytes, 10);
-  if (bytes.size() >= 2 * kBccmdHeaderWords) {
+  constexpr std::size_t kHeaderBytes = std::size_t{2} * kBccmdHeaderWords;
+  if (bytes.size() >= kHeaderBytes) {
     const std::size_t announced = WordAt(bytes, 12);
-    const std::size_t arrived = (bytes.size() - 2 * kBccmdHeaderWords) / 2;
-    message.values = bytes.subspan(2 * kBccmdHeaderWords, 2 * std::min(announced, arrived));
+    const std::size_t arrived = (bytes.size() - kHeaderBytes) / 2;
+    message.values = bytes.subspan(kHeaderBytes, 2 * std::min(announced, arrived));
   }
   return message;
 }

@@ -148,12 +148,10 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
         break;
       case SENT_STATE:
         trace.Printf(KindInfo, kTraceCategory, L"SENT_STATE");
-        if (!PassGate()) {
-          state_ = EXIT_STATE;
+        if (!PassGate() || (list_.position >= list_.count && !options_.writeKeys)) {
+          state_ = EXIT_STATE;  // stopped, or the last read is in
         } else if (list_.position < list_.count) {
           SendNextItem(&sendPacket);
-        } else if (!options_.writeKeys) {
-          state_ = EXIT_STATE;  // the last read is in
         } else {
           state_ = POLL_STATE;  // the warm reset was answered: nothing is left to send
         }

@@ -13,7 +13,7 @@ constexpr std::size_t kHexLineChars = 260;
 }  // namespace
 
 void PSConfig::TraceHex(const std::uint8_t* bytes, std::size_t count) {
-  std::array<wchar_t, kHexLineChars + 4> line;
+  std::array<wchar_t, kHexLineChars + 4> line{};
   const std::size_t length = FormatHexLine(std::span(bytes, count), true, kHexLineChars, line);
   Trace::Process().Printf(KindInfo, kTraceCategory, L"%s", std::wstring_view(line.data(), length));
 }
@@ -37,7 +37,7 @@ void PSConfig::SendNextItem(BcspPacket* sendPacket) {
   if (observer_ != nullptr) observer_->RequestSent(list_.position, list_.count, item);
   if (++list_.position == list_.count) list_.allSent = true;
   trace.Printf(KindInfo, kTraceCategory, L"BCCMD COMMAND SENT:");
-  std::array<wchar_t, kHexLineChars + 4> line;
+  std::array<wchar_t, kHexLineChars + 4> line{};
   const std::size_t length = FormatHexLine(std::span(sendBuffer_.data(), size), false, kHexLineChars, line);
   trace.Printf(KindInfo, kTraceCategory, L"%s", std::wstring_view(line.data(), length));
 }

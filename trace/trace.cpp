@@ -26,6 +26,7 @@ std::size_t Utf16Units(std::wstring_view text) {
   } else {
     std::size_t units = 0;
     for (wchar_t c : text) {
+      // NOLINTNEXTLINE(bugprone-signed-char-misuse): a wchar_t holds a code point, not a char
       const std::uint32_t codePoint = static_cast<std::uint32_t>(c);
       units += codePoint >= 0x10000 ? 2 : 1;
     }

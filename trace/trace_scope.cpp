@@ -8,7 +8,7 @@ namespace quillon {
 
 void TraceScope::Report() const {
   if (result_ == 0) return;
-  std::array<wchar_t, 260> text;
+  std::array<wchar_t, 260> text{};
   const std::size_t length = FormatTo(std::span<wchar_t>(text), L"Error :%d in %s", result_, operation_);
   Trace& trace = Trace::Process();
   trace.Printf(KindImportant, kTraceCategory, L"%s", std::wstring_view(text.data(), length));

@@ -88,6 +88,7 @@ std::unique_ptr<File> PosixFiles::Open(std::wstring_view path, FileMode mode, Er
   }
   struct stat info {};
   ErrorCode refused = kSuccess;
+  // NOLINTNEXTLINE(bugprone-branch-clone): two system calls, each failing with its own errno
   if (fstat(fd.get(), &info) != 0) {
     refused = ErrorFromErrno(errno);
   } else if (S_ISDIR(info.st_mode)) {

@@ -42,8 +42,8 @@ TYPED_TEST_SUITE_P(RegistryContract);
 TYPED_TEST_P(RegistryContract, ValuesComeBackByteForByte) {
   auto key = this->Create(L"Software\\Norvale\\Quillon");
   struct Value {
-    const wchar_t* name;
-    std::uint32_t type;
+    const wchar_t* name = nullptr;
+    std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
   };
   const std::vector<Value> values = {

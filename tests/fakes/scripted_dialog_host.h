@@ -19,7 +19,7 @@ namespace quillon::testing {
 class ScriptedDialogWindow final : public platform::DialogWindow {
  public:
   ScriptedDialogWindow(const platform::DialogTemplate& source, platform::DialogProcedure& procedure)
-      : source_(source), procedure_(procedure) {
+      : procedure_(procedure) {
     for (const platform::ControlTemplate& control : source.controls) {
       if (control.id != platform::kNoControlId) texts[control.id] = std::wstring(control.text);
     }
@@ -98,7 +98,6 @@ class ScriptedDialogWindow final : public platform::DialogWindow {
   int quitCode = -1;
 
  private:
-  const platform::DialogTemplate& source_;
   platform::DialogProcedure& procedure_;
   std::mutex lock_;
   std::deque<platform::WindowMessage> posted_;

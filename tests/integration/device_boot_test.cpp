@@ -21,7 +21,8 @@ class DeviceBoot : public ::testing::Test {
     ASSERT_EQ(Run({"init", "--program", QUILLON_STANDIN}, {}, &lines), 0);
   }
 
-  int Run(std::vector<std::string> arguments, std::vector<std::string> environment, std::vector<std::string>* lines) {
+  int Run(std::vector<std::string> arguments, const std::vector<std::string>& environment,
+          std::vector<std::string>* lines) {
     arguments.insert(arguments.begin(), {"--root", root_});
     testing::ChildProcess device(QUILLON_DEVICE, arguments, environment);
     std::string line;
@@ -29,10 +30,9 @@ class DeviceBoot : public ::testing::Test {
     return device.Wait(20000);
   }
 
-  std::vector<std::string> RunDevice(std::vector<std::string> environment, int maxBoots = 5, int status = 0) {
+  std::vector<std::string> RunDevice(const std::vector<std::string>& environment, int maxBoots = 5, int status = 0) {
     std::vector<std::string> lines;
-    EXPECT_EQ(Run({"run", "--stack-wait", "1500", "--max-boots", std::to_string(maxBoots)}, std::move(environment),
-                  &lines),
+    EXPECT_EQ(Run({"run", "--stack-wait", "1500", "--max-boots", std::to_string(maxBoots)}, environment, &lines),
               status);
     return lines;
   }

@@ -30,12 +30,14 @@ class ChildProcess {
     std::vector<std::string> argumentTexts = {program};
     argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
+    argv.reserve(argumentTexts.size() + 1);
     for (auto& text : argumentTexts) argv.push_back(text.data());
     argv.push_back(nullptr);
     std::vector<std::string> environmentTexts;
     for (char** entry = environ; *entry != nullptr; ++entry) environmentTexts.emplace_back(*entry);
     environmentTexts.insert(environmentTexts.end(), extraEnvironment.begin(), extraEnvironment.end());
     std::vector<char*> envp;
+    envp.reserve(environmentTexts.size() + 1);
     for (auto& text : environmentTexts) envp.push_back(text.data());
     envp.push_back(nullptr);
     if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;

@@ -169,12 +169,13 @@ TEST(ModuleSimulator, AWarmResetRestartsAtTheStoredBaudRate) {
 // refused is stored or acted on (a refused warm reset restarts nothing).
 TEST(ModuleSimulator, FaultsOnRequestAndRefusals) {
   struct Case {
-    const char* name;
+    const char* name = nullptr;
     SimulatorOptions options;
     Bytes request;
-    bool thenWarmReset;
-    std::size_t answers;
-    std::uint16_t varId, status;
+    bool thenWarmReset = false;
+    std::size_t answers = 0;
+    std::uint16_t varId = 0;
+    std::uint16_t status = 0;
   };
   SimulatorOptions silent, other, error;
   silent.neverAnswerBuildId = true;

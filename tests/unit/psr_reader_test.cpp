@@ -145,7 +145,7 @@ TEST_F(PsrFiles, TheListOpensWithTheBuildIdentifierAndEndsWithTheWarmReset) {
 TEST_F(PsrFiles, NoKeysInCommentsOrAnEmptyFile) {
   EXPECT_EQ(Count(""), 0u);
   EXPECT_EQ(Count("// only\n# comments\n\n&zz = 1\n"), 0u);
-  EXPECT_EQ(Count(std::string("\0\0\0&0001 = 1", 13)), 0u);  // the line ends at its NUL
+  EXPECT_EQ(Count(std::string("\0\0\0&0001 = 1", 12)), 0u);  // the line ends at its NUL
 }
 
 TEST_F(PsrFiles, APieceEndsAfterItsByte2000AndTheParserKeeps1999) {

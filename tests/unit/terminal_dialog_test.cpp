@@ -64,7 +64,7 @@ constexpr DialogTemplate kListDialog{102, L"Quillon", L"", 156, 102, L"MS Shell 
 
 TEST(TerminalLayout, DialogUnitsBecomeCellsRoundedAtBothEnds) {
   struct Case {
-    int x, y, width, height;
+    int x = 0, y = 0, width = 0, height = 0;
     CellRect cells;
   } const cases[] = {
       {28, 69, 60, 14, {9, 7, 1, 15}},                                // "Get Baud Rate"

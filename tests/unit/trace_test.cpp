@@ -342,6 +342,7 @@ TEST_F(TraceTest, ThreadsWriteConcurrentlyWithoutLosingOrder) {
   constexpr int kThreads = 4;
   constexpr int kEach = 300;
   std::vector<std::thread> writers;
+  writers.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     writers.emplace_back([this, t] {
       for (int i = 0; i < kEach; ++i) trace.Printf(KindInfo, kTraceCategory, L"%d %d", t, i);

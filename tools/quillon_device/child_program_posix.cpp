@@ -25,7 +25,7 @@ class SpawnActions {
   posix_spawn_file_actions_t* Get() { return &actions_; }
 
  private:
-  posix_spawn_file_actions_t actions_;
+  posix_spawn_file_actions_t actions_{};
 };
 
 class SpawnAttributes {
@@ -37,7 +37,7 @@ class SpawnAttributes {
   posix_spawnattr_t* Get() { return &attributes_; }
 
  private:
-  posix_spawnattr_t attributes_;
+  posix_spawnattr_t attributes_{};
 };
 
 int StatusOf(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw); }
@@ -65,6 +65,7 @@ std::unique_ptr<ChildProgram> ChildProgram::Start(const Launch& launch, std::str
   std::vector<std::string> argumentTexts = {launch.path};
   argumentTexts.insert(argumentTexts.end(), launch.arguments.begin(), launch.arguments.end());
   std::vector<char*> argv;
+  argv.reserve(argumentTexts.size() + 1);
   for (auto& text : argumentTexts) argv.push_back(text.data());
   argv.push_back(nullptr);
   std::vector<std::string> environmentTexts;
@@ -79,6 +80,7 @@ std::unique_ptr<ChildProgram> ChildProgram::Start(const Launch& launch, std::str
   }
   environmentTexts.insert(environmentTexts.end(), launch.environment.begin(), launch.environment.end());
   std::vector<char*> envp;
+  envp.reserve(environmentTexts.size() + 1);
   for (auto& text : environmentTexts) envp.push_back(text.data());
   envp.push_back(nullptr);
 
