@@ -20,6 +20,10 @@ trap cleanup EXIT
 "$device_tool" --root "$work/device" init --program "$quillon" --samples "$samples" >/dev/null
 program="$work/device/Program Files/Quillon/quillon"
 
+# A session that outlives each test session: killing the last session ends the server, and a
+# new-session that comes while it ends fails with "server exited unexpectedly".
+tmux_ new-session -d -s keep "sleep 600"
+
 words() { tmux_ capture-pane -p -t t | sed 's/[│┌┐└┘─]/ /g' | tr -s ' \n' '  '; }
 wait_for() {  # up to 30 s, for a heavily loaded machine
   for _ in $(seq 600); do words | grep -qF -- "$1" && return 0; sleep 0.05; done
