@@ -148,6 +148,7 @@ TEST_F(PsrFiles, NoKeysInCommentsOrAnEmptyFile) {
   EXPECT_EQ(Count(std::string("\0\0\0&0001 = 1", 13)), 0u);  // the line ends at its NUL
 }
 
+// Formerly also ALongLineComesInPiecesOf2000Bytes.
 TEST_F(PsrFiles, APieceEndsAfterItsByte2000AndTheParserKeeps1999) {
   // Byte 2000 is a non-blank: it ends the first piece (and is cut by the parser), so the
   // second piece starts with the key line at byte 2001.
@@ -157,17 +158,6 @@ TEST_F(PsrFiles, APieceEndsAfterItsByte2000AndTheParserKeeps1999) {
   line += "&0002 = 2";
   EXPECT_EQ(Load(line + "\n"), 2u);
   EXPECT_EQ(list.Item(1).valueCount, 1);
-  EXPECT_EQ(list.Item(2).psKey, 2);
-}
-
-TEST_F(PsrFiles, ALongLineComesInPiecesOf2000Bytes) {
-  // 2500 characters: the first 1999 are a key line; characters 2001 to 2500 are a line of their own.
-  std::string line = "&0001 = 1";
-  line += std::string(1991, ' ');  // up to byte 2000
-  line += "&0002 = 2";             // starts at byte 2001
-  line += std::string(2500 - line.size(), ' ');
-  ASSERT_EQ(line.size(), 2500u);
-  EXPECT_EQ(Load(line + "\n"), 2u);
   EXPECT_EQ(list.Item(2).psKey, 2);
 }
 
