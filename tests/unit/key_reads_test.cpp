@@ -81,44 +81,43 @@ TEST_F(ReadRunTest, VerifyReadsEveryKeyBetweenTheLastWriteAndTheWarmReset) {
 }
 
 // One fault of the module at key 2: the run fails its verification with that key named, and
-// the warm reset is still sent.
+// the warm reset is still sent. A value the module kept is read and shown beside the one sent.
 TEST_F(ReadRunTest, AFaultOfOneKeyFailsVerificationForThatKeyAlone) {
   struct Case {
     const char* what;
     void (*fault)(sim::SimulatorOptions*);
     ReadOutcome outcome;
+    std::vector<std::uint16_t> kept;
   };
   const Case cases[] = {
-      {"stores another value", [](sim::SimulatorOptions* o) { o->keepOldValueOf = 2; }, ReadOutcome::kRefused},
-      {"refuses the read", [](sim::SimulatorOptions* o) { o->refuseReadOf = 2; }, ReadOutcome::kRefused},
-      {"drops the answer", [](sim::SimulatorOptions* o) { o->dropReadAnswerOf = 2; }, ReadOutcome::kNoAnswer},
-      {"answers for another key", [](sim::SimulatorOptions* o) { o->answerReadOf = 2; }, ReadOutcome::kOtherKey},
+      {"stores another value", [](sim::SimulatorOptions* o) { o->keepOldValueOf = 2; }, ReadOutcome::kRefused, {}},
+      // Formerly AnotherValueStoredIsReadAndShown.
+      {"keeps the value it held",
+       [](sim::SimulatorOptions* o) { o->keepOldValueOf = 2; },
+       ReadOutcome::kRead,
+       {0x1234, 0x5678}},
+      {"refuses the read", [](sim::SimulatorOptions* o) { o->refuseReadOf = 2; }, ReadOutcome::kRefused, {}},
+      {"drops the answer", [](sim::SimulatorOptions* o) { o->dropReadAnswerOf = 2; }, ReadOutcome::kNoAnswer, {}},
+      {"answers for another key", [](sim::SimulatorOptions* o) { o->answerReadOf = 2; }, ReadOutcome::kOtherKey, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     sim::SimulatorOptions options;
     c.fault(&options);
     Start(options);
+    if (!c.kept.empty()) module->Store().Set(2, c.kept);
     EXPECT_EQ(Run(Keys(3), kVerify), kPsConfigVerifyFailed);
     const std::vector<KeyRead> failed = Failed();
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_EQ(failed[0].key, 2);
     EXPECT_EQ(failed[0].line, 3u);
     EXPECT_EQ(failed[0].outcome, c.outcome);
+    if (!c.kept.empty()) {
+      EXPECT_EQ(failed[0].values, c.kept);
+      EXPECT_EQ(failed[0].sent, (std::vector<std::uint16_t>{2, 0xFFFD}));
+    }
     EXPECT_EQ(module->Requests().back().varId, kVarIdWarmReset);
   }
-}
-
-TEST_F(ReadRunTest, AnotherValueStoredIsReadAndShown) {
-  sim::SimulatorOptions options;
-  options.keepOldValueOf = 2;
-  Start(options);
-  module->Store().Set(2, {0x1234, 0x5678});
-  EXPECT_EQ(Run(Keys(3), kVerify), kPsConfigVerifyFailed);
-  ASSERT_EQ(Failed().size(), 1u);
-  EXPECT_EQ(Failed()[0].outcome, ReadOutcome::kRead);
-  EXPECT_EQ(Failed()[0].values, (std::vector<std::uint16_t>{0x1234, 0x5678}));
-  EXPECT_EQ(Failed()[0].sent, (std::vector<std::uint16_t>{2, 0xFFFD}));
 }
 
 TEST_F(ReadRunTest, VerifyPassesThroughOnePercentNoiseOnTwentySeeds) {

@@ -9,7 +9,6 @@ namespace quillon {
 namespace {
 
 using testing::DwordValue;
-using testing::PutString;
 
 class BaudRateTest : public ::testing::Test {
  protected:
@@ -78,15 +77,13 @@ TEST_F(BaudRateTest, TheTableIsTheRateTimes4096OverAMillion) {
   EXPECT_EQ(BaudRateOfValue(0x100), 0);
 }
 
+// The HCI key and the backup get it too: SetupRunsTest.ThreeRunsAndTwoResets. The transport key's
+// own value is seen only here, as the backup's copy replaces it later in a run.
 TEST_F(BaudRateTest, TheNewRateGoesIntoTheMarkedTransportTheHciKeyAndTheBackup) {
   record.SetComPort(L"COM4:");
   ASSERT_EQ(stack.DeactivateMsStack(L"COM4:"), 0);
   EXPECT_EQ(baud.UpdateBaudrateIfNecessary(921600), 0);
   EXPECT_EQ(DwordValue(world.registry, testing::kTransportKey, L"baud"), 921600);
-  EXPECT_EQ(DwordValue(world.registry, L"Software\\Microsoft\\HCI", L"baud"), 921600);
-  EXPECT_EQ(DwordValue(world.registry, L"Software\\Norvale\\Quillon", L"baud"), 921600);
-  EXPECT_TRUE(world.echo.Has(L"Baudrate updated to 921600"));
-  EXPECT_TRUE(world.echo.Has(L"Backup Baudrate updated to 921600"));
 }
 
 TEST_F(BaudRateTest, WithoutTheTransportsKeyTheOtherKeysAreStillWritten) {
