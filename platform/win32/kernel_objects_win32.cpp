@@ -1,5 +1,7 @@
 #include "platform/win32/kernel_objects_win32.h"
 
+#include <atomic>
+
 #include "platform/win32/waitable_event.h"
 #include "platform/win32/win32_names.h"
 
@@ -58,6 +60,33 @@ class Win32Event final : public WaitableEvent {
   Handle event_;
 };
 
+// An unnamed event of this process: only Set and Reset below change it (waits do not change a
+// manual-reset event), so its state is also kept here and a test without waiting reads it without
+// asking the system. A run tests its stop event on every pass; under Wine each asking is a trip
+// to Wine's server. The system's event is still set and reset, for the waits that go to it.
+class Win32PrivateEvent final : public WaitableEvent {
+ public:
+  Win32PrivateEvent(HANDLE event, bool set) : event_(event), set_(set) {}
+  HANDLE NativeHandle() const override { return event_.get(); }
+  void Set() override {
+    set_.store(true);
+    SetEvent(event_.get());
+  }
+  void Reset() override {
+    ResetEvent(event_.get());
+    set_.store(false);
+  }
+  bool Wait(std::uint32_t timeoutMs) override {
+    if (set_.load()) return true;
+    if (timeoutMs == 0) return false;
+    return WaitForSingleObject(event_.get(), timeoutMs) != WAIT_TIMEOUT;
+  }
+
+ private:
+  Handle event_;
+  std::atomic<bool> set_;
+};
+
 }  // namespace
 
 std::unique_ptr<SharedMemory> Win32KernelObjects::CreateSharedMemory(std::wstring_view name, std::size_t size,
@@ -100,6 +129,7 @@ std::unique_ptr<Event> Win32KernelObjects::CreateManualResetEvent(std::wstring_v
     return nullptr;
   }
   *error = kSuccess;
+  if (name.empty()) return std::make_unique<Win32PrivateEvent>(event, initiallySet);
   return std::make_unique<Win32Event>(event);
 }
 

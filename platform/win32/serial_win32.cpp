@@ -177,6 +177,12 @@ class Win32SerialDevice final : public SerialDevice {
  private:
   enum class Start { kPending, kFailed, kUnsupported };
 
+  // The event an I/O record carries. ReadFile and WriteFile reset it themselves when they start,
+  // so it is never reset beforehand. Its low bit set keeps the I/O's end off any completion port:
+  // the port has none, yet without the bit every I/O that ends at once still reports to one
+  // (under Wine a trip to its server per byte written).
+  static HANDLE QuietEvent(HANDLE event) { return reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event) | 1); }
+
   static DWORD WaitAny(const HANDLE* handles, DWORD count, std::uint32_t timeoutMs) {
     if (count != 0) return WaitForMultipleObjects(count, handles, FALSE, timeoutMs);
     Sleep(timeoutMs);
@@ -217,9 +223,8 @@ class Win32SerialDevice final : public SerialDevice {
       // Until the caller's are back, a read would wait for its whole buffer.
       timeoutsStale_ = true;
     }
-    ResetEvent(inputSeen_.get());
     waitState_ = OVERLAPPED{};
-    waitState_.hEvent = inputSeen_.get();
+    waitState_.hEvent = QuietEvent(inputSeen_.get());
     const BOOL done = ReadFile(port_.get(), &waitByte_, 1, nullptr, &waitState_);
     const bool started = done || GetLastError() == ERROR_IO_PENDING;
     COMMTIMEOUTS back = PortTimeouts(timeouts_);
@@ -254,8 +259,7 @@ class Win32SerialDevice final : public SerialDevice {
   ErrorCode Transfer(bool write, std::uint8_t* bytes, DWORD size, DWORD* done) {
     *done = 0;
     OVERLAPPED state{};
-    state.hEvent = ioDone_.get();
-    ResetEvent(ioDone_.get());
+    state.hEvent = QuietEvent(ioDone_.get());
     const BOOL ok = write ? WriteFile(port_.get(), bytes, size, nullptr, &state)
                           : ReadFile(port_.get(), bytes, size, nullptr, &state);
     if (!ok && GetLastError() != ERROR_IO_PENDING) return LastError();

@@ -9,6 +9,7 @@ namespace quillon::platform::win32 {
 
 class WaitableEvent : public Event {
  public:
+  // For waiting on only: setting or resetting it behind the Event's back is not seen by Wait(0).
   virtual HANDLE NativeHandle() const = 0;
 };
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/win32/serial_win32.h"
+#include "platform/win32/waitable_event.h"
 
 namespace quillon::platform::win32 {
 namespace {
@@ -71,6 +72,27 @@ TEST(Win32KernelObjects, NamedEventsKeepTheirState) {
   EXPECT_TRUE(event->Wait(0));
   event->Reset();
   EXPECT_FALSE(same->Wait(0));
+}
+
+// An unnamed event answers a test from what Set and Reset did; the system's event, which the
+// port's wait watches, must follow them all the same.
+TEST(Win32KernelObjects, UnnamedEventsKeepTheSystemsEventInStep) {
+  Win32KernelObjects kernel(Prefix());
+  ErrorCode error = kSuccess;
+  for (const bool initiallySet : {false, true}) {
+    auto event = kernel.CreateManualResetEvent(L"", initiallySet, &error);
+    ASSERT_TRUE(event);
+    const HANDLE native = dynamic_cast<WaitableEvent&>(*event).NativeHandle();
+    EXPECT_EQ(event->Wait(0), initiallySet);
+    EXPECT_EQ(WaitForSingleObject(native, 0), initiallySet ? WAIT_OBJECT_0 : WAIT_TIMEOUT);
+    event->Set();
+    EXPECT_TRUE(event->Wait(0));
+    EXPECT_EQ(WaitForSingleObject(native, 0), WAIT_OBJECT_0);
+    event->Reset();
+    EXPECT_FALSE(event->Wait(0));
+    EXPECT_FALSE(event->Wait(5));
+    EXPECT_EQ(WaitForSingleObject(native, 0), WAIT_TIMEOUT);
+  }
 }
 
 // A stop request that cannot be waited for counts as made, so that the run it would stop ends.
