@@ -97,13 +97,13 @@ bool BcspLink::TakeInput(std::uint8_t* activity) {
 }
 
 bool BcspLink::NewFrameNext() const {
-  if (current_.count != 0) return false;
+  // Establishment keeps its pace: answering the peer's SYNC and CONF sooner only brings more of
+  // our CONFs, whose answers arrive once Active and each drop the pause, sending the first
+  // request again at once.
+  if (current_.count != 0 || state_ != Active) return false;
   // Once Active no SYNC or CONF is chosen again: the one left over from establishment goes once.
-  if (nextLinkMessage_ != kLinkNone) {
-    return state_ == Active || nextLinkMessage_ == kLinkSyncResp || nextLinkMessage_ == kLinkConfResp;
-  }
-  if (pendingRequest_ == kLinkConf) return true;
-  if (queued_ != nullptr && state_ == Active) return !queuedLoaded_;
+  if (nextLinkMessage_ != kLinkNone || pendingRequest_ == kLinkConf) return true;
+  if (queued_ != nullptr) return !queuedLoaded_;
   return ackDue_;
 }
 

@@ -73,8 +73,8 @@ class BcspLink {
   // raised. Returns whether a byte was taken.
   bool TakeInput(std::uint8_t* activity);
   // Whether the frame that the transmitter loads next, once the pause is over, is one the link
-  // has not sent before: an answer to the peer's SYNC or CONF, the queued packet's first
-  // sending, an acknowledgement, or the one link message left over once Active. Repeats (SYNC
+  // has not sent before, once Active: an answer to the peer's CONF, the queued packet's first
+  // sending, an acknowledgement, or the one link message left over from establishment. Repeats (SYNC
   // and CONF during establishment, re-sends) are what the pause spaces.
   bool NewFrameNext() const;
 

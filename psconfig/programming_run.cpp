@@ -116,6 +116,7 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
   bool resendAfterReset = false;
   std::uint32_t resetTimerStart = 0;
   std::uint8_t lastActivity = 0;
+  std::uint8_t waitActivity = 0;  // what a paused pass took from the line, for the next poll
   std::uint8_t lastPause = 0;
   for (;;) {
     if (stopEvent != nullptr && stopEvent->Wait(0)) {
@@ -139,7 +140,14 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
             state_ = EXIT_STATE;
           }
         }
-        lastPause = link_.Poll(&lastActivity);
+        if (waitActivity != 0) {
+          // The paused pass took a frame that did something: it is handled before the link
+          // sends again, as a poll's own activity would be.
+          lastActivity = waitActivity;
+          waitActivity = 0;
+        } else {
+          lastPause = link_.Poll(&lastActivity);
+        }
         if (lastActivity != 0) {
           state_ = RECEIVED_STATE;
         } else if (lastPause != 0) {
@@ -193,10 +201,7 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
         state_ = POLL_STATE;
         // Only repeats need the pause's time: a frame the module has not had yet goes as soon as
         // the pause's polls have run.
-        if (lastPause != 0 && !link_.NewFrameNext()) {
-          lastActivity = WaitForLine(stopEvent);
-          if (lastActivity != 0) state_ = RECEIVED_STATE;
-        }
+        if (lastPause != 0 && !link_.NewFrameNext()) waitActivity = WaitForLine(stopEvent);
         break;
       case EXIT_STATE:
         trace.Printf(KindInfo, kTraceCategory, L"EXIT_STATE");

@@ -36,7 +36,7 @@ void Usage(std::FILE* out) {
                "\n"
                "  --baud RATE   the rate the module talks at now (default 115200)\n"
                "  --trace       also print the program's trace lines (on standard error)\n"
-               "  --verify      read every key back after writing it; differences are named\n"
+               "  --verify      after the last key, read every key back; differences are named\n"
                "  --backup FILE before writing, save the module's values of the file's keys to\n"
                "                FILE (a PSR file); nothing is written when that fails\n"
                "  read          only read: print the named keys (or a PSR file's keys) as a PSR\n"

@@ -47,6 +47,7 @@ class ScriptedDevice final : public platform::SerialDevice {
   platform::ErrorCode Write(std::span<const std::uint8_t> bytes, std::uint32_t* written) override {
     script_.calls.push_back("write " + std::to_string(bytes.size()));
     script_.written.insert(script_.written.end(), bytes.begin(), bytes.end());
+    if (script_.written.size() > script_.writeBackstop && script_.stopOnRunaway != nullptr) script_.stopOnRunaway->Set();
     *written = static_cast<std::uint32_t>(bytes.size());
     return platform::kSuccess;
   }
@@ -54,6 +55,7 @@ class ScriptedDevice final : public platform::SerialDevice {
     if (!script_.canWait) return platform::InputWait::kUnsupported;
     script_.calls.push_back("wait " + std::to_string(timeoutMs));
     const int wait = ++script_.waits;
+    if (script_.clock != nullptr) script_.clock->Set(script_.clock->TickCount() + 1);
     if (auto found = script_.arrivals.find(wait); found != script_.arrivals.end()) {
       script_.reads.push_back(found->second);
     }

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel_objects.h"
 #include "platform/serial_device.h"
+#include "tests/fakes/manual_clock.h"
 
 namespace quillon::testing {
 
@@ -25,6 +27,12 @@ struct SerialScript {
   std::map<int, std::vector<std::uint8_t>> arrivals;
   int stopAtWait = 0;
   int waits = 0;
+  // When set, every wait lasts a millisecond of this clock.
+  ManualClock* clock = nullptr;
+  // Set after `writeBackstop` writes: a run that writes without end fails its test instead of
+  // filling the memory.
+  platform::Event* stopOnRunaway = nullptr;
+  std::size_t writeBackstop = 100000;
   // Indexes into `calls` of the reads that delivered bytes.
   std::vector<std::size_t> deliveries;
 

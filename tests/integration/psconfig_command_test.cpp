@@ -61,6 +61,8 @@ TEST_F(PsconfigCommand, ProgramsAFileIntoTheModule) {
   ASSERT_NE(store.Get(0x0108), nullptr);
   EXPECT_EQ(*store.Get(0x0108), (std::vector<std::uint16_t>{'a', 'b', '"'}));
   EXPECT_EQ(module->Module().Requests().size(), 5u);
+  // Each request went once: none came again while the link came up.
+  EXPECT_FALSE(Contains(module->Module().LogLines(), "out of sequence"));
 }
 
 // Also the trace lines on request (formerly TraceLinesOnRequest).

@@ -45,7 +45,10 @@ class PausedPass : public ::testing::Test {
     clock.stop = stop.get();
     fake.files.Put(L"keys.psr", "&0001 = 0001\n");
   }
-  int Run() { return run.Run(L"COM1:", 115200, L"keys.psr", stop.get()); }
+  int Run() {
+    script.stopOnRunaway = stop.get();
+    return run.Run(L"COM1:", 115200, L"keys.psr", stop.get());
+  }
   // The waits between one frame's closing delimiter and the next frame's opening one (0 for
   // frames back to back); with `timedOut`, only the waits that brought nothing (the time the
   // port waited in full). Every write is one byte.
@@ -137,22 +140,28 @@ TEST_F(PausedPass, OnlyRepeatsWaitOutThePause) {
 }
 
 // Bytes that trickle in during the pause, completing no frame, are taken as they come but do
-// not shorten it: a frame still waits 25 full time-outs of the port after the last.
+// not shorten it: a frame still waits 25 full time-outs of the port after the last. A pass that
+// is brought a byte in every wait still ends when its millisecond has passed.
 TEST_F(PausedPass, BytesThatCompleteNothingDoNotShortenThePause) {
   const struct {
     const char* name;
-    std::vector<std::uint8_t> everyOtherWait;
+    std::vector<std::uint8_t> bytes;
+    int everyNthWait;
   } kCases[] = {
-      {"stray bytes", {0x55}},
-      {"a frame's start, over and over", {0xC0, 0x40}},
+      {"stray bytes", {0x55}, 2},
+      {"a frame's start, over and over", {0xC0, 0x40}, 2},
+      {"a byte in every wait, each wait a millisecond", {0x55}, 1},
   };
   for (const auto& c : kCases) {
     SetUp();
     script = testing::SerialScript{};
-    for (int wait = 1; wait <= 200; wait += 2) script.arrivals[wait] = c.everyOtherWait;
+    const bool everyWait = c.everyNthWait == 1;
+    if (everyWait) script.clock = &fake.clock;
+    for (int wait = 1; wait <= 200; wait += c.everyNthWait) script.arrivals[wait] = c.bytes;
     script.stopAtWait = 200;
     ASSERT_EQ(Run(), kPsConfigDone) << c.name;
-    const std::vector<int> gaps = WaitsBetweenFrames(true);
+    // With a byte in every wait, every wait is a pass of its own.
+    const std::vector<int> gaps = WaitsBetweenFrames(!everyWait);
     ASSERT_GE(gaps.size(), 2u) << c.name;
     EXPECT_EQ(std::vector<int>(gaps.begin(), gaps.begin() + 2), (std::vector<int>{25, 25})) << c.name;
   }
