@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "psconfig/bccmd.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_device.h"
+#include "tests/unit/simulated_run.h"
 #include "tools/module_simulator/pty_simulator.h"
 
 namespace quillon {
@@ -79,6 +81,50 @@ TEST_F(PsconfigCommand, TheAllSentEventEndsTheRunWithoutTheWarmReset) {
   const auto requests = module->Module().Requests();
   ASSERT_EQ(requests.size(), 4u);  // the build identifier and three keys, no warm reset
   EXPECT_EQ(requests.back().psKey, 3);
+}
+
+// Many keys through the real serial port, on a clean line, across a restart of the module and
+// through noise: each key reaches the module once and in order, save the one in flight at a
+// restart. The rows name the tests they took in.
+TEST_F(PsconfigCommand, EveryKeyArrivesInOrderThroughTheRealSerialPort) {
+  struct Case {
+    const char* name;
+    int keys;
+    void (*fault)(sim::SimulatorOptions*);
+  };
+  const Case cases[] = {
+      {"AThousandRequestsThroughTheRealSerialPort", 1000, [](sim::SimulatorOptions*) {}},
+      {"TheLinkComesBackAfterTheModuleRestarts", 200, [](sim::SimulatorOptions* o) { o->restartAfterRequests = 100; }},
+      {"NoiseThroughTheRealSerialPort", 100,
+       [](sim::SimulatorOptions* o) {
+         o->seed = 11;
+         o->toModule = o->fromModule = {0.02, 0.02};
+         o->resendMs = 30;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::SimulatorOptions options;
+    c.fault(&options);
+    Module(options);
+    std::vector<std::string> lines;
+    EXPECT_EQ(Run({"COM4:", File("many.psr", testing::Keys(c.keys))}, &lines), 0);
+    module->Stop();
+    std::vector<std::uint16_t> keys;
+    std::uint32_t repeats = 0;
+    for (const auto& request : module->Module().Requests()) {
+      if (request.varId != kVarIdPsKey) continue;
+      if (!keys.empty() && keys.back() == request.psKey) {
+        ++repeats;
+      } else {
+        keys.push_back(request.psKey);
+      }
+    }
+    ASSERT_EQ(keys.size(), static_cast<std::size_t>(c.keys));
+    for (std::size_t i = 0; i < keys.size(); ++i) ASSERT_EQ(keys[i], i + 1);
+    EXPECT_LE(repeats, module->Module().Restarts());
+    EXPECT_EQ(module->Module().Store().Keys().size(), static_cast<std::size_t>(c.keys));
+  }
 }
 
 std::string TooManyValues(const char* key) {
