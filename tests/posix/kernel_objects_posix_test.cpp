@@ -185,7 +185,10 @@ TEST_F(KernelObjectsTest, AWaitEndsWhenAnotherThreadSetsTheEvent) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     stop->Set();
   });
-  EXPECT_TRUE(stop->Wait(10000));
+  // Set after 50 ms of a minute's wait: a wait that missed its wake-up ends only at its deadline.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(stop->Wait(60000));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60)) << "not woken by the set";
   setter.join();
   auto initiallySet = kernel.CreateManualResetEvent(L"", true, &error);
   EXPECT_TRUE(initiallySet->Wait(0));
