@@ -207,17 +207,6 @@ TEST_F(SerialOnPty, PortNamesResolveThroughTheDevicesLinks) {
   }
 }
 
-TEST_F(SerialOnPty, ThePortIsNotShared) {
-  SerialPort first(roles);
-  LinkCom(3, pty.Path());
-  ASSERT_EQ(first.InitialiseWindows(L"COM3:", 115200), 0);
-  SerialPort second(roles);
-  EXPECT_EQ(second.InitialiseWindows(L"COM3:", 115200), kSerialOpenFailed);
-  EXPECT_EQ(TraceLines().front(), L"Cannot open com port COM3: LastError=5");
-  first.Close();
-  EXPECT_EQ(second.InitialiseWindows(L"COM3:", 115200), 0);
-}
-
 TEST_F(SerialOnPty, AFileThatIsNoTerminalRefusesTheLineState) {
   const std::string file = device.Path() + "/not-a-port";
   std::filesystem::create_directories(device.Path());
