@@ -47,7 +47,8 @@ class ScriptedDevice final : public platform::SerialDevice {
   platform::ErrorCode Write(std::span<const std::uint8_t> bytes, std::uint32_t* written) override {
     script_.calls.push_back("write " + std::to_string(bytes.size()));
     script_.written.insert(script_.written.end(), bytes.begin(), bytes.end());
-    if (script_.written.size() > script_.writeBackstop && script_.stopOnRunaway != nullptr) script_.stopOnRunaway->Set();
+    if (script_.written.size() > script_.writeBackstop && script_.stopOnRunaway != nullptr)
+      script_.stopOnRunaway->Set();
     *written = static_cast<std::uint32_t>(bytes.size());
     return platform::kSuccess;
   }

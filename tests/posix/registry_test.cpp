@@ -32,14 +32,5 @@ TEST(FileRegistryNames, NamesWithControlCharactersAreRefused) {
   }
 }
 
-TEST(MemoryRegistry, FailsOnTheNthCall) {
-  MemoryRegistry registry;
-  std::unique_ptr<RegistryKey> key;
-  registry.failures.FailOnCall(2);
-  EXPECT_EQ(registry.CreateKey(L"A", &key), platform::kSuccess);
-  EXPECT_EQ(registry.CreateKey(L"B", &key), platform::kErrorAccessDenied);
-  EXPECT_EQ(registry.CreateKey(L"B", &key), platform::kSuccess);
-}
-
 }  // namespace
 }  // namespace quillon::testing
