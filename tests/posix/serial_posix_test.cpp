@@ -227,7 +227,7 @@ class WaitOnPty : public SerialOnPty {
   }
   static constexpr std::uint32_t kLong = 60000;
   // Runs `action` on a thread of its own after 20 ms, while the test waits.
-  std::jthread Soon(std::function<void()> action) {
+  std::jthread Soon(const std::function<void()>& action) {
     return std::jthread([action] {
       usleep(20000);
       action();

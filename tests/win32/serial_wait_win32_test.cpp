@@ -44,13 +44,14 @@ class WaitOnNullModem : public ::testing::Test {
     ASSERT_EQ(remote->Write({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, &written), kSuccess);
   }
 
-  // What the local end reads, until `count` bytes or five seconds.
-  std::string Received(std::size_t count) const {
+  // What the local end (or `by`) reads, until `count` bytes or five seconds.
+  std::string Received(std::size_t count, SerialDevice* by = nullptr) const {
+    SerialDevice* reader = by != nullptr ? by : local.get();
     std::string bytes;
     for (int pass = 0; pass < 5000 && bytes.size() < count; ++pass) {
       std::uint8_t buffer[254];
       std::uint32_t got = 0;
-      (void)local->Read(buffer, &got);
+      (void)reader->Read(buffer, &got);
       bytes.append(reinterpret_cast<const char*>(buffer), got);
       if (got == 0) Sleep(1);
     }
@@ -81,6 +82,17 @@ TEST_F(WaitOnNullModem, AByteEndsTheWaitAndEveryByteIsReadOnceInOrder) {
   // Bytes that come while that wait's read is still pending: the first is its, and leads.
   Send("XYZ");
   EXPECT_EQ(Received(3), "XYZ");
+  // The run writes while its wait read is pending: the byte goes out, and the answer still
+  // ends the next wait.
+  EXPECT_EQ(local->WaitForInput(stop.get(), 1), InputWait::kTimedOut);
+  const std::uint8_t request = 'Q';
+  std::uint32_t written = 0;
+  EXPECT_EQ(local->Write({&request, 1}, &written), kSuccess);
+  EXPECT_EQ(written, 1u);
+  EXPECT_EQ(Received(1, remote.get()), "Q");
+  Send("R");
+  EXPECT_EQ(local->WaitForInput(stop.get(), kLong), InputWait::kInput);
+  EXPECT_EQ(Received(1), "R");
 }
 
 TEST_F(WaitOnNullModem, TheStopEventEndsTheWaitAndLosesNoByte) {
