@@ -71,9 +71,9 @@ TEST_F(PsconfigCommand, TheAllSentEventEndsTheRunWithoutTheWarmReset) {
 // (the requests a file makes and the values of a string are the run's and the reader's tests').
 TEST_F(PsconfigCommand, EveryKeyArrivesInOrderThroughTheRealSerialPort) {
   struct Case {
-    const char* name;
-    int keys;
-    void (*fault)(sim::SimulatorOptions*);
+    const char* name = nullptr;
+    int keys = 0;
+    void (*fault)(sim::SimulatorOptions*) = nullptr;
     bool eachRequestOnce = false;  // none sent again, also while the link comes up
   };
   const Case cases[] = {
