@@ -41,6 +41,12 @@ struct Timeouts {
 
 // Reads return at once with what has arrived; writes are not timed.
 inline constexpr Timeouts kReadReturnsAtOnce{0xFFFFFFFFu, 0, 0, 0, 0};
+// The only read time-outs the serial devices take: reads never wait (the run waits on the line
+// through WaitForInput instead).
+inline constexpr bool ReadsReturnAtOnce(const Timeouts& timeouts) {
+  return timeouts.readInterval == kReadReturnsAtOnce.readInterval && timeouts.readTotalMultiplier == 0 &&
+         timeouts.readTotalConstant == 0;
+}
 
 enum class ModemLine { kClearDtr, kClearRts, kSetDtr, kSetRts };
 

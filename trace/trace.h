@@ -56,7 +56,9 @@ class Trace {
   void Printf(TraceKind kind, std::uint32_t category, WideFormat<Args...> format, const Args&... args) {
     TraceEcho* echo = echo_.load();
     if (!CanWrite() && echo == nullptr) return;
-    std::array<wchar_t, kFormatBufferChars> text{};
+    // Not cleared: a trace line goes out on every pass of a run, and FormatTo writes every
+    // character it counts in its length.
+    std::array<wchar_t, kFormatBufferChars> text;  // NOLINT(cppcoreguidelines-pro-type-member-init)
     const std::size_t length = FormatTo(std::span<wchar_t>(text), format, args...);
     if (length == 0) return;
     if (echo != nullptr) echo->Echo(kind, std::wstring_view(text.data(), length));

@@ -61,9 +61,7 @@ class PosixSerialDevice final : public SerialDevice {
   // as the write time-outs say, as on Windows: multiplier per byte plus constant, both 0 for
   // writes that wait until every byte has been taken.
   ErrorCode SetTimeouts(const Timeouts& timeouts) override {
-    const bool atOnce = timeouts.readInterval == kReadReturnsAtOnce.readInterval && timeouts.readTotalMultiplier == 0 &&
-                        timeouts.readTotalConstant == 0;
-    if (!atOnce) return kErrorInvalidParameter;
+    if (!ReadsReturnAtOnce(timeouts)) return kErrorInvalidParameter;
     writeTimeouts_ = timeouts;
     return kSuccess;
   }

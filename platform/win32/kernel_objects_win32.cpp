@@ -46,27 +46,14 @@ class Win32Mutex final : public NamedMutex {
   Handle mutex_;
 };
 
+// An unnamed event of this process (`known`) changes only through Set and Reset below (waits do
+// not change a manual-reset event), so its state is also kept here and a test without waiting
+// reads it without asking the system: a run tests its stop event on every pass, and under Wine
+// each asking is a trip to Wine's server. A named event can be set by another process: it is
+// always asked. The system's event is set and reset either way, for the waits that go to it.
 class Win32Event final : public WaitableEvent {
  public:
-  explicit Win32Event(HANDLE event) : event_(event) {}
-  HANDLE NativeHandle() const override { return event_.get(); }
-  void Set() override { SetEvent(event_.get()); }
-  void Reset() override { ResetEvent(event_.get()); }
-  // Only a wait that timed out says "not set": a failed wait counts as set, so that a loop that
-  // waits for its stop request stops rather than running on with no way to be stopped.
-  bool Wait(std::uint32_t timeoutMs) override { return WaitForSingleObject(event_.get(), timeoutMs) != WAIT_TIMEOUT; }
-
- private:
-  Handle event_;
-};
-
-// An unnamed event of this process: only Set and Reset below change it (waits do not change a
-// manual-reset event), so its state is also kept here and a test without waiting reads it without
-// asking the system. A run tests its stop event on every pass; under Wine each asking is a trip
-// to Wine's server. The system's event is still set and reset, for the waits that go to it.
-class Win32PrivateEvent final : public WaitableEvent {
- public:
-  Win32PrivateEvent(HANDLE event, bool set) : event_(event), set_(set) {}
+  Win32Event(HANDLE event, bool known, bool set) : event_(event), known_(known), set_(set) {}
   HANDLE NativeHandle() const override { return event_.get(); }
   void Set() override {
     set_.store(true);
@@ -76,14 +63,17 @@ class Win32PrivateEvent final : public WaitableEvent {
     ResetEvent(event_.get());
     set_.store(false);
   }
+  // Only a wait that timed out says "not set": a failed wait counts as set, so that a loop that
+  // waits for its stop request stops rather than running on with no way to be stopped.
   bool Wait(std::uint32_t timeoutMs) override {
-    if (set_.load()) return true;
-    if (timeoutMs == 0) return false;
+    if (known_ && set_.load()) return true;
+    if (known_ && timeoutMs == 0) return false;
     return WaitForSingleObject(event_.get(), timeoutMs) != WAIT_TIMEOUT;
   }
 
  private:
   Handle event_;
+  const bool known_;
   std::atomic<bool> set_;
 };
 
@@ -129,11 +119,12 @@ std::unique_ptr<Event> Win32KernelObjects::CreateManualResetEvent(std::wstring_v
     return nullptr;
   }
   *error = kSuccess;
-  if (name.empty()) return std::make_unique<Win32PrivateEvent>(event, initiallySet);
-  return std::make_unique<Win32Event>(event);
+  return std::make_unique<Win32Event>(event, name.empty(), initiallySet);
 }
 
-std::unique_ptr<Event> AdoptEvent(void* handle) { return std::make_unique<Win32Event>(static_cast<HANDLE>(handle)); }
+std::unique_ptr<Event> AdoptEvent(void* handle) {
+  return std::make_unique<Win32Event>(static_cast<HANDLE>(handle), false, false);
+}
 
 std::uint32_t Win32KernelObjects::CurrentThreadId() { return static_cast<std::uint32_t>(GetCurrentThreadId()); }
 

