@@ -11,6 +11,7 @@
 
 #include "platform/buffered_file.h"
 #include "platform/posix/descriptor.h"
+#include "platform/posix/power_cut.h"
 #include "platform/text.h"
 
 namespace quillon::platform::posix {
@@ -46,6 +47,7 @@ class PosixFile final : public FileBlocks {
       }
       done += static_cast<std::size_t>(count);
     }
+    NotePersistentChange("file written");
     return kSuccess;
   }
 
@@ -103,16 +105,21 @@ std::unique_ptr<File> PosixFiles::Open(std::wstring_view path, FileMode mode, Er
     return nullptr;
   }
   *error = kSuccess;
+  if (!reading) NotePersistentChange("file created: " + host);
   return std::make_unique<BufferedFile>(std::make_unique<PosixFile>(fd.release()));
 }
 
 ErrorCode PosixFiles::Delete(std::wstring_view path) {
-  if (unlink(root_.HostPath(path).c_str()) != 0) return ErrorFromErrno(errno);
+  const std::string host = root_.HostPath(path);
+  if (unlink(host.c_str()) != 0) return ErrorFromErrno(errno);
+  NotePersistentChange("file deleted: " + host);
   return kSuccess;
 }
 
 ErrorCode PosixFiles::Rename(std::wstring_view from, std::wstring_view to) {
-  if (rename(root_.HostPath(from).c_str(), root_.HostPath(to).c_str()) != 0) return ErrorFromErrno(errno);
+  const std::string target = root_.HostPath(to);
+  if (rename(root_.HostPath(from).c_str(), target.c_str()) != 0) return ErrorFromErrno(errno);
+  NotePersistentChange("file renamed: " + target);
   return kSuccess;
 }
 

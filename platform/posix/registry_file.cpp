@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/posix/descriptor.h"
+#include "platform/posix/power_cut.h"
 #include "platform/text.h"
 
 namespace quillon::platform::posix {
@@ -91,6 +92,7 @@ ErrorCode RegistryFile::Store(const RegistryNode& tree) {
     unlink(temporary.c_str());
     return ErrorFromErrno(error);
   }
+  NotePersistentChange("registry written");
   return kSuccess;
 }
 
