@@ -47,6 +47,10 @@ struct RunOptions {
   bool writeKeys = true;           // false: only read (no writes, no warm reset)
   bool readBackAfterWriting = false;
   ReadGate* gate = nullptr;
+  // Where to look for the module when the link does not come up at the run's rate within
+  // PSConfig::kLinkUpMs: each rate in turn, each for as long. Empty: the run's rate only. The
+  // caller keeps the rates for the run's time.
+  std::span<const std::uint32_t> searchRates{};
 };
 
 // Rearranges a loaded list (build identifier, keys, warm reset) in the order `options` asks for:

@@ -1,5 +1,8 @@
 // The programming run: the polled state machine around the link and the BCCMD steps.
 #include "psconfig/programming_run.h"
+
+#include <algorithm>
+
 #include "platform/platform.h"
 #include "trace/trace.h"
 #include "trace/trace_scope.h"
@@ -58,19 +61,8 @@ int PSConfig::LoadList(std::wstring_view psrPath, platform::Event* stopEvent, Ru
   return kPsConfigFileFailed;
 }
 
-int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstring_view psrPath,
-                  platform::Event* stopEvent, RunObserver* observer, const RunOptions& options) {
-  TraceScope scope(L"PSConfig");
-  Trace& trace = Trace::Process();
+void PSConfig::Begin(RunObserver* observer, const RunOptions& options) {
   observer_ = observer;
-  // Whatever way the run ends, the list is released and the observer forgotten.
-  struct RunEnd {
-    PSConfig& run;
-    ~RunEnd() {
-      run.list_.Release();
-      run.observer_ = nullptr;
-    }
-  } runEnd{*this};
   sendBuffer_.fill(0);
   receiveBuffer_.fill(0);
   errorStatusSeen_ = false;
@@ -81,6 +73,26 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
   nextRead_ = 0;
   readOutstanding_ = false;
   gateRefused_ = false;
+  ratesTried_.clear();
+  linkRate_ = 0;
+  buildId_ = 0;
+  noAnswer_ = false;
+  awaitingAnswer_ = false;
+}
+
+int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstring_view psrPath,
+                  platform::Event* stopEvent, RunObserver* observer, const RunOptions& options) {
+  TraceScope scope(L"PSConfig");
+  Trace& trace = Trace::Process();
+  // Whatever way the run ends, the list is released and the observer forgotten.
+  struct RunEnd {
+    PSConfig& run;
+    ~RunEnd() {
+      run.list_.Release();
+      run.observer_ = nullptr;
+    }
+  } runEnd{*this};
+  Begin(observer, options);
 
   bool stopped = false;
   if (const int loaded = LoadList(psrPath, stopEvent, observer, &stopped); loaded != kPsConfigDone || stopped) {
@@ -93,8 +105,69 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
   }
   // The reader has added the warm reset after the keys.
   trace.Printf(KindInfo, kTraceCategory, L"Add a Warm reset PDU");
+  std::vector<std::uint32_t> rates{baudRate};
+  rates.insert(rates.end(), options_.searchRates.begin(), options_.searchRates.end());
+  return Drive(portName, rates, stopEvent, scope);
+}
+
+int PSConfig::Probe(std::wstring_view portName, std::span<const std::uint32_t> rates, platform::Event* stopEvent,
+                    bool warmReset, RunObserver* observer) {
+  TraceScope scope(L"PSConfig Probe");
+  struct RunEnd {
+    PSConfig& run;
+    ~RunEnd() {
+      run.list_.Release();
+      run.observer_ = nullptr;
+    }
+  } runEnd{*this};
+  RunOptions options;
+  // Without the reset the run ends once the build identifier is in, as a run that only reads.
+  options.writeKeys = warmReset;
+  Begin(observer, options);
+  if (!list_.Allocate(warmReset ? 2 : 1)) return kPsConfigNotCompleted;
+  list_.count = 1;
+  list_.AddBuildIdRequest();
+  if (warmReset) {
+    ++list_.count;
+    list_.AddWarmReset();
+  }
+  firstWrite_ = list_.count;
+  const int result = Drive(portName, rates, stopEvent, scope);
+  return result == kPsConfigNotCompleted && linkRate_ != 0 && buildId_ == 0 ? kPsConfigNotCompleted : result;
+}
+
+bool PSConfig::TryNextRate(std::wstring_view portName, BcspPacket* receivePacket) {
+  Trace& trace = Trace::Process();
+  while (nextRate_ < rates_.size()) {
+    const std::uint32_t rate = rates_[nextRate_++];
+    port_.Close();
+    if (port_.InitialiseWindows(portName, rate) != 0) {
+      trace.Printf(KindImportant, kTraceCategory, L"The port %s refuses %u baud", portName, rate);
+      continue;
+    }
+    trace.Printf(KindImportant, kTraceCategory, L"Looking for the module at %u baud", rate);
+    ratesTried_.push_back(rate);
+    rateSince_ = platform_.clock->TickCount();
+    link_.Initialise();
+    link_.ArmReceive(receivePacket);
+    if (observer_ != nullptr) observer_->LookingAt(rate);
+    return true;
+  }
+  return false;
+}
+
+int PSConfig::Drive(std::wstring_view portName, std::span<const std::uint32_t> rates, platform::Event* stopEvent,
+                    TraceScope& scope) {
+  Trace& trace = Trace::Process();
   list_.position = 0;
   list_.allSent = false;
+  bool stopped = false;
+  rates_.clear();
+  for (std::uint32_t rate : rates) {
+    if (std::find(rates_.begin(), rates_.end(), rate) == rates_.end()) rates_.push_back(rate);
+  }
+  nextRate_ = 1;
+  const std::uint32_t baudRate = rates_.empty() ? 0 : rates_.front();
 
   scope.Store(port_.InitialiseWindows(portName, baudRate));
   scope.Report();
@@ -103,8 +176,11 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
     if (observer_ != nullptr) observer_->PortFailed(scope.Result(), port_.LastError());
     return kPsConfigPortFailed;
   }
+  ratesTried_.push_back(baudRate);
+  rateSince_ = platform_.clock->TickCount();
 
   if (observer_ != nullptr) observer_->PortOpened();
+  if (observer_ != nullptr) observer_->LookingAt(baudRate);
   BcspPacket receivePacket{kChannelBccmd, 1, 1, kBufferSize, receiveBuffer_.data()};
   BcspPacket sendPacket{};
   sendPacket.payload = sendBuffer_.data();
@@ -127,6 +203,20 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
     switch (state_) {
       case POLL_STATE:
         trace.Printf(KindInfo, kTraceCategory, L"POLL_STATE");
+        if (!linkEstablished && platform_.clock->TickCount() - rateSince_ >= kLinkUpMs) {
+          trace.Printf(KindImportant, kTraceCategory, L"No link with the module in %u ms", kLinkUpMs);
+          if (!TryNextRate(portName, &receivePacket)) {
+            noAnswer_ = true;
+            state_ = EXIT_STATE;
+          }
+          break;
+        }
+        if (awaitingAnswer_ && platform_.clock->TickCount() - requestSentAt_ > kAnswerMs) {
+          trace.Printf(KindImportant, kTraceCategory, L"The module has not answered a request in %u ms", kAnswerMs);
+          noAnswer_ = true;
+          state_ = EXIT_STATE;
+          break;
+        }
         if (readOutstanding_ && platform_.clock->TickCount() - readSentAt_ > kReadAnswerMs) {
           GiveUpRead();
           break;
@@ -175,6 +265,7 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
         if ((lastActivity & TxDone) != 0) {
           if (!linkEstablished) {
             trace.Printf(KindInfo, kTraceCategory, L"Link is now Established");
+            linkRate_ = ratesTried_.empty() ? 0 : ratesTried_.back();
             if (observer_ != nullptr) observer_->LinkEstablished();
             state_ = SENT_STATE;
           } else if (resendAfterReset) {
@@ -206,6 +297,7 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
       case EXIT_STATE:
         trace.Printf(KindInfo, kTraceCategory, L"EXIT_STATE");
         ExitRun();
+        if (noAnswer_) return kPsConfigNoAnswer;
         if (errorStatusSeen_ || keysLeftOut_) return kPsConfigNotCompleted;
         return stopped ? kPsConfigDone : ReadResult();
     }

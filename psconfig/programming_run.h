@@ -24,6 +24,8 @@
 
 namespace quillon {
 
+class TraceScope;
+
 // Results of a run.
 inline constexpr int kPsConfigDone = 0;
 inline constexpr int kPsConfigNotCompleted = 1;  // a key refused or left out, or the file cannot be held
@@ -32,6 +34,8 @@ inline constexpr int kPsConfigFileFailed = 3;
 inline constexpr int kPsConfigNoKeys = 4;
 inline constexpr int kPsConfigVerifyFailed = 5;  // a key read back differs, was refused or not answered
 inline constexpr int kPsConfigReadFailed = 6;    // a read failed, or the gate kept the keys unwritten
+// The module did not answer: no link at any rate tried, or a request left unanswered.
+inline constexpr int kPsConfigNoAnswer = 7;
 
 enum RunState : std::uint8_t {
   POLL_STATE = 0,
@@ -50,6 +54,9 @@ class RunObserver {
   virtual void FileFailed(platform::ErrorCode /*error*/) {}
   virtual void PortFailed(std::int32_t /*result*/, platform::ErrorCode /*error*/) {}
   virtual void PortOpened() {}
+  // The port is set to `rate` and the link is tried there (the run's own rate, then each rate
+  // of the search).
+  virtual void LookingAt(std::uint32_t /*rate*/) {}
   virtual void LinkEstablished() {}
   virtual void RequestSent(std::uint32_t /*index*/, std::uint32_t /*count*/, const PsKeyItem& /*item*/) {}
   virtual void RequestCompleted(std::uint32_t /*index*/, std::uint16_t /*status*/) {}
@@ -64,6 +71,13 @@ class PSConfig {
   static constexpr std::uint32_t kReadAnswerMs = 3000;
   // The longest wait of a pass in which the link sends nothing; 25 of them space re-sends.
   static constexpr std::uint32_t kPauseWaitMs = 1;
+  // How long the link is tried at one rate. A module answers a SYNC at once, and is up within a
+  // few tens of milliseconds of a power-up or a warm reset: a rate that has brought no link in
+  // this time is not the module's.
+  static constexpr std::uint32_t kLinkUpMs = 1500;
+  // A request the module has acknowledged nothing of in this time, once the link is up: the
+  // module has stopped answering, and the run ends instead of waiting for ever.
+  static constexpr std::uint32_t kAnswerMs = 10000;
 
   PSConfig(const platform::Platform& platform, PsKeyList& list, BcspLink& link, SerialPort& port, Console& console);
   PSConfig(const PSConfig&) = delete;
@@ -75,8 +89,21 @@ class PSConfig {
   // missing, not a regular file, unreadable, or changed while it was read), 4 (no key lines).
   // With `options`, 5 (a read-back does not show what was written) and 6 (a read failed when
   // only reading, or the gate kept every key unwritten) too.
+  // 7 when the module answered at none of the rates tried, or stopped answering.
   int Run(std::wstring_view portName, std::uint32_t baudRate, std::wstring_view psrPath, platform::Event* stopEvent,
           RunObserver* observer = nullptr, const RunOptions& options = {});
+  // Looks for the module at each of `rates` in turn and asks its build identifier; with
+  // `warmReset`, then resets it (the run ends as a programming run does after its reset).
+  // 0 (found: LinkRate() and BuildId() say where and what), 2 (port), 7 (found nowhere), or
+  // 1 (the module refused the request). Stopped: 0 with LinkRate() 0.
+  int Probe(std::wstring_view portName, std::span<const std::uint32_t> rates, platform::Event* stopEvent,
+            bool warmReset, RunObserver* observer = nullptr);
+  // The rate at which the last run's link came up; 0 when it never did.
+  std::uint32_t LinkRate() const { return linkRate_; }
+  // The build identifier the module answered in the last run; 0 when it did not.
+  std::uint16_t BuildId() const { return buildId_; }
+  // The rates the last run tried, in order.
+  std::span<const std::uint32_t> RatesTried() const { return ratesTried_; }
   // The reads of the last run, in the order they were sent.
   std::span<const KeyRead> Reads() const { return reads_; }
 
@@ -92,6 +119,12 @@ class PSConfig {
 
  private:
   int LoadList(std::wstring_view psrPath, platform::Event* stopEvent, RunObserver* observer, bool* stopped);
+  void Begin(RunObserver* observer, const RunOptions& options);
+  // Opens the port at the first of `rates` and runs the loop over the loaded list.
+  int Drive(std::wstring_view portName, std::span<const std::uint32_t> rates, platform::Event* stopEvent,
+            TraceScope& scope);
+  // Closes the port and opens it at the next rate to try; false when none is left.
+  bool TryNextRate(std::wstring_view portName, BcspPacket* receivePacket);
   void CompleteRequest(std::uint16_t status);
   bool ReadOutstanding() const { return readOutstanding_; }
   void CompleteRead(const BccmdMessage& message);
@@ -118,6 +151,15 @@ class PSConfig {
   bool readOutstanding_ = false;
   std::uint32_t readSentAt_ = 0;
   bool gateRefused_ = false;
+  std::vector<std::uint32_t> rates_;  // the rates to try, in order
+  std::size_t nextRate_ = 0;
+  std::uint32_t rateSince_ = 0;  // when the port was set to the rate being tried
+  std::vector<std::uint32_t> ratesTried_;
+  std::uint32_t linkRate_ = 0;
+  std::uint16_t buildId_ = 0;
+  bool noAnswer_ = false;
+  bool awaitingAnswer_ = false;  // a request is out that the module is to answer
+  std::uint32_t requestSentAt_ = 0;
   std::array<std::uint8_t, kBufferSize> sendBuffer_{};
   std::array<std::uint8_t, kBufferSize> receiveBuffer_{};
 };

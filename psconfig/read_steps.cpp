@@ -18,6 +18,7 @@ void PSConfig::CompleteRead(const BccmdMessage& message) {
   }
   trace.Printf(KindInfo, kTraceCategory, L"COMMAND COMPLETE");
   readOutstanding_ = false;
+  awaitingAnswer_ = false;
   state_ = SENT_STATE;
   if (nextRead_ >= reads_.size()) return;
   KeyRead& read = reads_[nextRead_++];
@@ -46,6 +47,7 @@ void PSConfig::GiveUpRead() {
   Trace::Process().Printf(KindImportant, kTraceCategory, L"Key &%04x read: no answer in %u ms", item.psKey,
                           kReadAnswerMs);
   readOutstanding_ = false;
+  awaitingAnswer_ = false;
   if (nextRead_ < reads_.size()) reads_[nextRead_++].outcome = ReadOutcome::kNoAnswer;
   state_ = SENT_STATE;
 }

@@ -31,6 +31,9 @@ void PSConfig::SendNextItem(BcspPacket* sendPacket) {
   sendPacket->payload = sendBuffer_.data();
   expectedVarId_ = item.varId;
   readOutstanding_ = item.type == kBccmdGetRequest && item.varId == kVarIdPsKey;
+  // The warm reset is not answered: the module restarts instead.
+  awaitingAnswer_ = item.varId != kVarIdWarmReset;
+  requestSentAt_ = platform_.clock->TickCount();
   if (readOutstanding_) readSentAt_ = platform_.clock->TickCount();
   state_ = RECEIVED_STATE;
   link_.QueueSend(sendPacket);
@@ -46,6 +49,7 @@ void PSConfig::SendNextItem(BcspPacket* sendPacket) {
 // does not end as a success.
 void PSConfig::CompleteRequest(std::uint16_t status) {
   Trace& trace = Trace::Process();
+  awaitingAnswer_ = false;
   const std::uint32_t index = list_.position == 0 ? 0 : list_.position - 1;
   if (status != 0) {
     errorStatusSeen_ = true;
@@ -74,6 +78,7 @@ void PSConfig::HandleReceived(BcspPacket* receivePacket, std::uint8_t* buffer) {
           CompleteRead(message);
         } else if (message.hasVarId && message.varId == expectedVarId_) {
           trace.Printf(KindInfo, kTraceCategory, L"COMMAND COMPLETE");
+          if (message.varId == kVarIdBuildId && message.status == 0) buildId_ = message.psKey;
           CompleteRequest(message.status);
         } else {
           trace.Printf(KindInfo, kTraceCategory, L"|_WARNING: COMMAND DOES NOT MATCH QUEUE");

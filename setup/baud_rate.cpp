@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "platform/text.h"
 #include "psconfig/psr_reader.h"
@@ -33,12 +34,6 @@ void WriteBackupBaud(platform::Registry& registry, std::wstring_view path, std::
 
 }  // namespace
 
-std::int32_t BaudRateOfValue(std::uint32_t value) {
-  const auto entry = std::find_if(kBaudTable.begin(), kBaudTable.end(),
-                                  [&](const BaudValue& e) { return e.value == value; });
-  return entry != kBaudTable.end() ? entry->rate : 0;
-}
-
 int BaudRate::ReadBaudrateIfAnyFromPsr(std::wstring_view path, std::int32_t* newBaud) {
   TraceScope scope(L"CQuillonDlg::ReadBaudrateIfAnyFromPsr");
   *newBaud = record_.m_baudrate;
@@ -49,8 +44,9 @@ int BaudRate::ReadBaudrateIfAnyFromPsr(std::wstring_view path, std::int32_t* new
     scope.Report();
     return scope.Result();
   }
-  // The lines are read with the programming run's own reader, so that the rate found is the one
-  // the run sends: the last key line of the four keys, in any letter case, "&" or "?".
+  // The lines are read with the programming run's own reader, so that the values are the ones
+  // the run sends: key lines of the four keys in any letter case, "&" or "?"; for a key written
+  // twice, its last line.
   std::unique_ptr<char[]> line(new (std::nothrow) char[PsrReader::kLineCapacity + 1]);
   std::unique_ptr<std::uint16_t[]> values(new (std::nothrow) std::uint16_t[PsrReader::kValueCapacity]);
   if (!line || !values) {
@@ -58,24 +54,28 @@ int BaudRate::ReadBaudrateIfAnyFromPsr(std::wstring_view path, std::int32_t* new
     scope.Report();
     return scope.Result();
   }
-  bool found = false;
-  std::uint16_t value = 0;
+  std::array<std::optional<std::uint16_t>, kUartRateKeys.size()> written{};
   while (PsrReader::ReadLine(*file, line.get(), PsrReader::kLineCapacity)) {
     const std::string_view text(line.get(), std::strlen(line.get()));
     T().Printf(KindInfo, kTraceCategory, L"Line read from PSR file: %s", platform::Utf8ToWide(text));
     const PsrLine parsed = PsrReader::ParseLine(text,
                                                 std::span<std::uint16_t>(values.get(), PsrReader::kValueCapacity));
     if (!parsed.isKey || parsed.valueCount == 0) continue;
-    if (std::find(kBaudKeys.begin(), kBaudKeys.end(), parsed.key) == kBaudKeys.end()) continue;
-    found = true;
-    value = values[0];
+    const auto key = std::find(kUartRateKeys.begin(), kUartRateKeys.end(), parsed.key);
+    if (key == kUartRateKeys.end()) continue;
+    written[static_cast<std::size_t>(key - kUartRateKeys.begin())] = values[0];
   }
-  if (found) {
+  const AppliedUartRate applied = ApplyUartRateKeys([&](std::uint16_t key) {
+    const auto at = std::find(kUartRateKeys.begin(), kUartRateKeys.end(), key);
+    return written[static_cast<std::size_t>(at - kUartRateKeys.begin())];
+  });
+  const std::uint16_t value = applied.value;
+  if (applied.key != 0) {
     std::array<wchar_t, 8> valueText{};
     FormatTo(std::span<wchar_t>(valueText), L"%04x", value);
     T().Printf(KindInfo, kTraceCategory, L"The Baudrate (%s) needs to be updated", valueText.data());
-    if (const std::int32_t rate = BaudRateOfValue(value); rate != 0) {
-      *newBaud = rate;
+    if (applied.rate != 0) {
+      *newBaud = static_cast<std::int32_t>(applied.rate);
     } else {
       T().Printf(KindInfo, kTraceCategory, L"Unrecognized baudrate:%d (0x%x)", value, value);
     }
@@ -88,6 +88,8 @@ int BaudRate::ReadBaudrateIfAnyFromPsr(std::wstring_view path, std::int32_t* new
 
 int BaudRate::UpdateBaudrateIfNecessary(std::int32_t newBaud) {
   TraceScope scope(L"CQuillonDlg::UpdateBaudrateIfNecessary");
+  WriteBackupBaud(registry_, kBackupPath, newBaud);
+  WriteBackupBaud(registry_, kHciBackupPath, newBaud);
   const std::wstring marked = MarkedPortName(record_.ComPort());
   std::unique_ptr<platform::RegistryKey> transports;
   if (registry_.OpenKey(kTransportsPath, platform::RegistryAccess::kRead, &transports) != platform::kSuccess) {
@@ -108,8 +110,6 @@ int BaudRate::UpdateBaudrateIfNecessary(std::int32_t newBaud) {
     }
     transports->Flush();
   }
-  WriteBackupBaud(registry_, kHciBackupPath, newBaud);
-  WriteBackupBaud(registry_, kBackupPath, newBaud);
   return scope.Result();
 }
 

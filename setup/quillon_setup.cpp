@@ -35,6 +35,9 @@ std::wstring ProgrammingErrorText(int r, std::wstring_view port) {
     case 4:
       FormatTo(out, L"Error PSR file invalid during programming the radio module");
       break;
+    case 7:
+      FormatTo(out, L"Error the module answered at no baud rate on %s during programming the radio module", port);
+      break;
     default:
       FormatTo(out, L"Unknown Error %d during programming the radio module", r);
       break;
@@ -44,10 +47,12 @@ std::wstring ProgrammingErrorText(int r, std::wstring_view port) {
 
 }  // namespace
 
-QuillonSetup::QuillonSetup(const SetupRoles& roles, DialogRecord& record, ProgrammingRun programming)
+QuillonSetup::QuillonSetup(const SetupRoles& roles, DialogRecord& record, ProgrammingRun programming,
+                           ModuleProbe probe)
     : roles_(roles),
       record_(record),
       programming_(std::move(programming)),
+      probe_(std::move(probe)),
       stack_(roles.registry, record),
       baud_(roles.files, roles.registry, record, stack_),
       shortcut_(roles.files, roles.system, record),
@@ -68,7 +73,7 @@ int QuillonSetup::WorkingThread() {
       // Whatever an interrupted setup left is undone before this one starts.
       const int recovered = recovery_.RecoverInterruptedSetup();
       if (record_.DirectProgramming()) {
-        result = DirectProgramming();
+        result = DirectProgramming(&failureText);
       } else if (recovered != 0) {
         std::array<wchar_t, kTextChars> text{};
         FormatTo(std::span<wchar_t>(text), L"Unable to restore the Bluetooth stack of an interrupted setup (%d).",
@@ -81,10 +86,10 @@ int QuillonSetup::WorkingThread() {
       break;
     }
     case StateStackInactive:
-      result = ProgramWhileStackInactive();
+      result = ProgramWhileStackInactive(&failureText);
       break;
     case StateSetupCompleted:
-      result = FinishSetup();
+      result = FinishSetup(&failureText);
       break;
     default:
       return 0;
@@ -140,6 +145,8 @@ int QuillonSetup::StackWorkflow(std::wstring* failureText) {
     *failureText = problem;
     return kValueNotResumable;
   }
+  // What an older setup's programming achieved is no evidence for this one.
+  SetupOutcomeRecord(roles_.registry).Delete();
   int result = stack_.DeactivateMsStack(record_.ComPort());
   if (result != 0) {
     FormatTo(std::span<wchar_t>(text), L"Unable to Deactivate the Stack (%d).", result);
@@ -157,10 +164,13 @@ int QuillonSetup::StackWorkflow(std::wstring* failureText) {
   return 0;
 }
 
-int QuillonSetup::DirectProgramming() {
+int QuillonSetup::DirectProgramming(std::wstring* failureText) {
   T().Printf(KindInfo, kTraceCategory, L"Not using the MS Stack then update the PS Key directly");
   const int result = UpdatePSKeys();
-  if (result != 0) {
+  if (result == kProgrammingStopped || result == kModuleLost) {
+    // The status says what the module was left with; it stays for the user to read.
+    *failureText = record_.Status();
+  } else if (result != 0) {
     record_.MessageBox(kProgrammingFailedText, L"Error", MessageBoxButtons::kOk, MessageBoxIcon::kError);
   } else {
     record_.ChangeButtonTo(kStringClose);
@@ -169,38 +179,129 @@ int QuillonSetup::DirectProgramming() {
   return result;
 }
 
-int QuillonSetup::ProgramWhileStackInactive() {
-  shortcut_.DeleteStartupShortcut();
+int QuillonSetup::ProgramWhileStackInactive(std::wstring* failureText) {
+  // The shortcut that started this run stays until the next one replaces it: a power cut before
+  // then resumes this run at the next boot, with the module's store as it was left.
+  SetupOutcomeRecord outcomes(roles_.registry);
+  SetupOutcome outcome;
   bool programmed = true;
-  if (UpdatePSKeys() != 0) {
-    programmed = false;
-    record_.MessageBox(kProgrammingFailedText, L"Error", MessageBoxButtons::kOk, MessageBoxIcon::kError);
+  if (outcomes.Read(&outcome)) {
+    // A restart cut this run short after the module was programmed and the rate written.
+    T().Printf(KindImportant, kTraceCategory, L"Programming already done before a restart: programmed %d, module at %d",
+               outcome.programmed ? 1 : 0, static_cast<std::int32_t>(outcome.moduleRate));
+    programmed = outcome.programmed;
+    if (!programmed) {
+      record_.SetStatus(L"The programming run before the restart did not program every key.");
+    }
+  } else {
+    std::unique_ptr<platform::RegistryKey> backup;
+    if (roles_.registry.OpenKey(kBackupPath, platform::RegistryAccess::kRead, &backup) != platform::kSuccess) {
+      shortcut_.DeleteStartupShortcut();
+      *failureText =
+          L"There is no setup to resume: the stack's keys were not taken off the port. Press Start for a new setup.";
+      return kNoSetupToResume;
+    }
+    backup.reset();
+    const int updated = UpdatePSKeys();
+    programmed = updated == 0;
+    if (!programmed && updated != kProgrammingStopped) {
+      record_.MessageBox(kProgrammingFailedText, L"Error", MessageBoxButtons::kOk, MessageBoxIcon::kError);
+    }
+    if (!outcomes.Write(outcome_)) {
+      T().Printf(KindImportant, kTraceCategory, L"The outcome of the programming run cannot be kept in %s",
+                 kOutcomePath);
+    }
   }
   // The stack gets its port back even when programming failed.
   stack_.ActivateMsStack(record_.ComPort(), false);
   const int result = shortcut_.CreateShortcutInStartupFolder(StateSetupCompleted);
-  if (result != 0) return result;
+  if (result != 0) {
+    // The old shortcut would run this run again at every boot.
+    shortcut_.DeleteStartupShortcut();
+    return result;
+  }
   AskResetDevice(programmed);
   return 0;
 }
 
-int QuillonSetup::FinishSetup() {
+int QuillonSetup::FinishSetup(std::wstring* failureText) {
   shortcut_.DeleteStartupShortcut();
   const int result = stack_.ActivateMsStack(record_.ComPort(), true);
-  record_.ChangeButtonTo(kStringClose);
-  record_.SetStatus(kDoneText);
+  SetupOutcomeRecord outcomes(roles_.registry);
+  SetupOutcome outcome;
+  const bool recorded = outcomes.Read(&outcome);
+  outcomes.Delete();
+  const std::uint32_t stackRate = TransportBaud();
   record_.m_state = StateInitial;
-  return result;
+  std::array<wchar_t, kTextChars> text{};
+  const std::span<wchar_t> out(text);
+  if (result != 0) {
+    FormatTo(out, L"Unable to give the Bluetooth stack its port back (%d).", result);
+  } else if (!recorded) {
+    FormatTo(out, L"The setup did not finish: the programming run left no record. Press Start for a new setup.");
+  } else if (!outcome.programmed) {
+    FormatTo(out,
+             L"The setup did not finish: not every key was programmed. The stack has its port back; press Start for "
+             L"a new setup.");
+  } else if (outcome.moduleRate == 0) {
+    FormatTo(out, L"The setup did not finish: the module did not answer after its reset. Press Start for a new setup.");
+  } else if (stackRate != outcome.moduleRate) {
+    FormatTo(out,
+             L"The setup did not finish: the stack's keys say %d baud, the module answers at %d. Press Start for a "
+             L"new setup.",
+             static_cast<std::int32_t>(stackRate), static_cast<std::int32_t>(outcome.moduleRate));
+  } else {
+    record_.ChangeButtonTo(kStringClose);
+    record_.SetStatus(kDoneText);
+    return 0;
+  }
+  *failureText = text.data();
+  T().Printf(KindImportant, kTraceCategory, L"%s", *failureText);
+  return result != 0 ? result : kSetupNotFinished;
+}
+
+std::uint32_t QuillonSetup::TransportBaud() {
+  std::unique_ptr<platform::RegistryKey> key;
+  std::uint32_t baud = 0;
+  if (IsTransportKeyPath(record_.m_transportReg) &&
+      roles_.registry.OpenKey(record_.m_transportReg, platform::RegistryAccess::kRead, &key) == platform::kSuccess) {
+    (void)ReadDword(*key, L"baud", &baud);
+  }
+  return baud;
+}
+
+std::uint32_t QuillonSetup::SettleModuleRate(const ProgrammingOutcome& run, std::uint32_t predicted) {
+  if (run.moduleRate == 0 || !probe_) return 0;  // never reached: the module is as it was
+  const std::wstring port = record_.ComPort();
+  // No stop event: a stopped run still leaves the module reset and the registry true, and the
+  // search is bounded.
+  if (!run.warmResetSent) {
+    // The module holds part of the file, a rate key perhaps: a reset makes it apply what it
+    // holds, as its next power-up would.
+    record_.SetStatus(L"Resetting the module");
+    const std::vector<std::uint32_t> where = UartRateSearchOrder({run.moduleRate});
+    if (probe_(port, where, true, nullptr) == 0) return 0;
+  }
+  record_.SetStatus(L"Asking the module for its rate");
+  const std::vector<std::uint32_t> where = UartRateSearchOrder({predicted, run.moduleRate});
+  const std::uint32_t rate = probe_(port, where, false, nullptr);
+  if (rate != 0 && rate != predicted) {
+    T().Printf(KindImportant, kTraceCategory, L"The module answers at %d after its reset, not at %d",
+               static_cast<std::int32_t>(rate), static_cast<std::int32_t>(predicted));
+  }
+  return rate;
 }
 
 int QuillonSetup::UpdatePSKeys() {
   TraceScope scope(L"CQuillonDlg::UpdatePSKeys");
+  outcome_ = {};
   std::int32_t newBaud = record_.m_baudrate;
   const std::wstring port = record_.ComPort();
   const std::wstring folder = GetModuleDirectory();
   const std::wstring path = folder + record_.PsrFile();
   record_.SetStatus(L"Start programming BT Radio");
-  int programmingResult = 3;  // a path that its buffer cannot hold names no file that can be opened
+  ProgrammingOutcome run;
+  run.result = 3;  // a path that its buffer cannot hold names no file that can be opened
   if (folder.empty()) {
     // Without the program's folder the name alone would be looked for wherever the program runs.
     T().Printf(KindImportant, kTraceCategory, L"The program's own path is unknown or longer than %d characters",
@@ -224,27 +325,68 @@ int QuillonSetup::UpdatePSKeys() {
       }
     }
     T().Printf(KindInfo, kTraceCategory, L"Starting programmation %s at %d", port, record_.m_baudrate);
-    programmingResult = programming_ ? programming_(port, static_cast<std::uint32_t>(record_.m_baudrate), path,
-                                                    record_.m_stopEvent)
-                                     : 1;
+    // Where the module is looked for when it does not answer at the rate the stack used: at the
+    // rate the file sets (a earlier run may have left it there), then at the others.
+    const std::vector<std::uint32_t> rates = UartRateSearchOrder(
+        {static_cast<std::uint32_t>(record_.m_baudrate), static_cast<std::uint32_t>(newBaud)});
+    if (programming_) {
+      run = programming_(port, rates, path, record_.m_stopEvent);
+    } else {
+      run.result = 1;
+    }
   }
-  if (programmingResult == kProgrammingStoppedEarly) {
-    T().Printf(KindInfo, kTraceCategory, L"Programming stopped before the warm reset: the baudrate stays %d",
-               record_.m_baudrate);
-    programmingResult = 0;
-    newBaud = record_.m_baudrate;
+  outcome_.result = run.result;
+  if (run.moduleRate != 0 && run.moduleRate != static_cast<std::uint32_t>(record_.m_baudrate)) {
+    T().Printf(KindImportant, kTraceCategory, L"The module answered at %d, not at %d",
+               static_cast<std::int32_t>(run.moduleRate), record_.m_baudrate);
   }
-  if (programmingResult != 0) {
+  const std::uint32_t moduleRate = SettleModuleRate(run, static_cast<std::uint32_t>(newBaud));
+  outcome_.moduleRate = moduleRate;
+  std::array<wchar_t, kTextChars> text{};
+  if (run.result == kProgrammingStoppedEarly) {
+    scope.Store(kProgrammingStopped);
+    scope.Report();
+    if (run.moduleRate == 0) {
+      FormatTo(std::span<wchar_t>(text), L"Programming stopped before the module answered: the module is unchanged.");
+    } else if (moduleRate == 0) {
+      FormatTo(std::span<wchar_t>(text),
+               L"Programming stopped after %d of %d requests: the module holds part of the file and does not answer "
+               L"after its reset.",
+               static_cast<std::int32_t>(run.requestsSent), static_cast<std::int32_t>(run.requests));
+    } else {
+      FormatTo(std::span<wchar_t>(text),
+               L"Programming stopped after %d of %d requests: the module holds part of the file and talks at %d baud.",
+               static_cast<std::int32_t>(run.requestsSent), static_cast<std::int32_t>(run.requests),
+               static_cast<std::int32_t>(moduleRate));
+    }
+    T().Printf(KindImportant, kTraceCategory, L"%s", text.data());
+    record_.SetStatus(text.data());
+  } else if (run.result != 0) {
     scope.Store(kProgrammingFailed);
     scope.Report();
-    const std::wstring text = ProgrammingErrorText(programmingResult, port);
-    T().Printf(KindInfo, kTraceCategory, L"%s", text);
-    record_.SetStatus(text);
-  }
-  if (scope.Result() == 0 && newBaud != record_.m_baudrate) {
-    scope.Store(baud_.UpdateBaudrateIfNecessary(newBaud));
+    const std::wstring error = ProgrammingErrorText(run.result, port);
+    T().Printf(KindInfo, kTraceCategory, L"%s", error);
+    record_.SetStatus(error);
+  } else if (moduleRate == 0) {
+    scope.Store(kModuleLost);
     scope.Report();
+    FormatTo(std::span<wchar_t>(text),
+             L"The module was programmed but does not answer after its reset, at any baud rate: the stack's keys keep "
+             L"%d.",
+             record_.m_baudrate);
+    T().Printf(KindImportant, kTraceCategory, L"%s", text.data());
+    record_.SetStatus(text.data());
   }
+  // The stack's keys get the rate the module answered at, whatever the run achieved: a module
+  // that took a new rate and then failed talks at it all the same.
+  if (moduleRate != 0 && moduleRate != static_cast<std::uint32_t>(record_.m_baudrate)) {
+    const int written = baud_.UpdateBaudrateIfNecessary(static_cast<std::int32_t>(moduleRate));
+    if (scope.Result() == 0) {
+      scope.Store(written);
+      scope.Report();
+    }
+  }
+  outcome_.programmed = scope.Result() == 0 && run.result == 0 && moduleRate != 0;
   return scope.Result();
 }
 

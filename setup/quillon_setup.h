@@ -16,6 +16,7 @@
 
 #include "setup/baud_rate.h"
 #include "setup/dialog_record.h"
+#include "setup/setup_outcome.h"
 #include "setup/setup_recovery.h"
 #include "setup/setup_roles.h"
 #include "setup/stack_registry.h"
@@ -28,15 +29,18 @@ class QuillonSetup {
   // Paths and texts are held in this many characters, their terminating zero included.
   static constexpr std::size_t kTextChars = 260;
 
-  QuillonSetup(const SetupRoles& roles, DialogRecord& record, ProgrammingRun programming);
+  QuillonSetup(const SetupRoles& roles, DialogRecord& record, ProgrammingRun programming, ModuleProbe probe);
   QuillonSetup(const QuillonSetup&) = delete;
   QuillonSetup& operator=(const QuillonSetup&) = delete;
 
   // The steps of m_state; the result code of the run.
   int WorkingThread();
-  // One programming run of the selected PSR file, then the new baud rate into the stack's keys.
-  // 0, 113, 116 or 117 (the file's baud keys unreadable), 105.
+  // One programming run of the selected PSR file (the module looked for at the rate it should talk
+  // at, then at the file's, then at the others), then the module's rate found after its reset
+  // into the stack's keys. 0, 113, 116 or 117 (the file's baud keys unreadable), 105,
+  // kProgrammingStopped, kModuleLost. What it achieved is in LastOutcome().
   int UpdatePSKeys();
+  const SetupOutcome& LastOutcome() const { return outcome_; }
   // The button reads "Reset"; the status line asks for it when `programmed`, otherwise keeps the
   // programming error. Always 0.
   int AskResetDevice(bool programmed);
@@ -55,13 +59,20 @@ class QuillonSetup {
 
  private:
   int StackWorkflow(std::wstring* failureText);
-  int DirectProgramming();
-  int ProgramWhileStackInactive();
-  int FinishSetup();
+  int DirectProgramming(std::wstring* failureText);
+  int ProgramWhileStackInactive(std::wstring* failureText);
+  int FinishSetup(std::wstring* failureText);
+  // The rate the module talks at once it has applied what it holds: found by asking it, after a
+  // reset of its own when the run did not send one. 0 when it was never reached or is lost.
+  std::uint32_t SettleModuleRate(const ProgrammingOutcome& run, std::uint32_t predicted);
+  // The "baud" of the stack's transport key (m_transportReg); 0 when it cannot be read.
+  std::uint32_t TransportBaud();
 
   SetupRoles roles_;
   DialogRecord& record_;
   ProgrammingRun programming_;
+  ModuleProbe probe_;
+  SetupOutcome outcome_;
   StackRegistry stack_;
   BaudRate baud_;
   StartupShortcut shortcut_;

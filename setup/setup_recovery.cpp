@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "setup/registry_values.h"
+#include "setup/setup_outcome.h"
 #include "setup/setup_results.h"
 #include "trace/format.h"
 #include "trace/trace.h"
@@ -90,8 +91,10 @@ int SetupRecovery::RecoverInterruptedSetup() {
     }
     scope.Report();
   }
-  // A shortcut left behind would resume a setup that no longer exists.
+  // A shortcut left behind would resume a setup that no longer exists, and its programming
+  // outcome is no evidence for the next one.
   shortcut_.DeleteStartupShortcut();
+  SetupOutcomeRecord(registry_).Delete();
   if (scope.Result() == 0) {
     record_.SetStatus(L"The Bluetooth stack of an interrupted setup has been restored.");
   } else {

@@ -35,6 +35,15 @@ inline constexpr std::int32_t kTransportPathRefused = 126;
 // A value that the resume command line cannot carry through a restart (a blank or "/" in a text
 // option, or a command line longer than the shortcut holds); refused before the stack is touched.
 inline constexpr std::int32_t kValueNotResumable = 127;
+// The user stopped the programming run before its last request: the module holds part of the file.
+inline constexpr std::int32_t kProgrammingStopped = 128;
+// The module answered during programming but at no rate after its reset.
+inline constexpr std::int32_t kModuleLost = 129;
+// The last run found no evidence that the keys were programmed and the stack's keys carry the
+// module's rate: it does not say "done".
+inline constexpr std::int32_t kSetupNotFinished = 130;
+// A resumed run found no setup to resume (no backup of the stack's transport key).
+inline constexpr std::int32_t kNoSetupToResume = 131;
 
 // Setup states, carried from one run to the next by "/state:".
 inline constexpr std::int32_t StateInitial = 0;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string_view>
 
 #include "platform/files.h"
@@ -18,15 +19,29 @@ struct SetupRoles {
   platform::System& system;
 };
 
-// One programming run: programs the PSR file at `psrPath` into the module on `port`, which talks
-// at `baudRate`; returns when done or when `stop` is set. Results: 0 done (or stopped after the
-// warm reset was sent), kProgrammingStoppedEarly, 1 not completed, 2 port, 3 file, 4 no keys;
-// anything else is an unknown failure.
-using ProgrammingRun = std::function<int(std::wstring_view port, std::uint32_t baudRate, std::wstring_view psrPath,
-                                         platform::Event* stop)>;
+// What one programming run did.
+struct ProgrammingOutcome {
+  // 0 done, kProgrammingStoppedEarly, 1 not completed, 2 port, 3 file, 4 no keys, 7 the module
+  // answered at no rate; anything else is an unknown failure.
+  int result = 0;
+  std::uint32_t moduleRate = 0;    // the rate the module answered at; 0 when it never did
+  bool warmResetSent = false;      // the module was sent its warm reset
+  std::uint32_t requestsSent = 0;  // of `requests`, for what a stop left
+  std::uint32_t requests = 0;
+};
 
-// The run was stopped before the module was sent its warm reset: the setup carries on as after a
-// successful run, but the module still talks at its old rate, so the rate in the registry stays.
+// One programming run: programs the PSR file at `psrPath` into the module on `port`, looking for
+// the module at each of `rates` in turn (the first is the rate it should talk at now); returns
+// when done or when `stop` is set.
+using ProgrammingRun = std::function<ProgrammingOutcome(
+    std::wstring_view port, std::span<const std::uint32_t> rates, std::wstring_view psrPath, platform::Event* stop)>;
+
+// Looks for the module on `port` at each of `rates` in turn and asks its build identifier; with
+// `warmReset`, resets it once found. The rate it answered at; 0 when it answered nowhere.
+using ModuleProbe = std::function<std::uint32_t(std::wstring_view port, std::span<const std::uint32_t> rates,
+                                                bool warmReset, platform::Event* stop)>;
+
+// The run was stopped before the module was sent its warm reset.
 inline constexpr int kProgrammingStoppedEarly = -1;
 
 }  // namespace quillon

@@ -62,28 +62,34 @@ ShortcutValues StartupShortcut::ValuesFor(std::int32_t state) {
 
 int StartupShortcut::CreateShortcutInStartupFolder(std::int32_t state) {
   TraceScope scope(L"CQuillonDlg::CreateShortcutInStartupFolder");
+  const ShortcutValues values = ValuesFor(state);
+  std::string text;
+  const int formed = values.programPath.empty()               ? kOwnPathUnknown
+                     : !FormatShortcutText(values, &text) ? kShortcutNotWritten
+                                                              : 0;
+  // The text is written beside the start-up folder and renamed into it: an older shortcut is
+  // replaced in one step, so that a power cut leaves the old one or the new one, never an empty
+  // or half-written file (which would resume nothing, and lose the setup).
   platform::ErrorCode error = platform::kSuccess;
-  std::unique_ptr<platform::File> file = files_.Open(kShortcutPath, platform::FileMode::kWriteTruncate, &error);
+  std::unique_ptr<platform::File> file = files_.Open(kShortcutDraftPath, platform::FileMode::kWriteTruncate, &error);
   if (!file) {
     scope.Store(kShortcutNotCreated);
     scope.Report();
     return scope.Result();
   }
-  const ShortcutValues values = ValuesFor(state);
-  if (values.programPath.empty()) {
-    scope.Store(kOwnPathUnknown);
-    scope.Report();
-    return scope.Result();
-  }
-  std::string text;
-  if (!FormatShortcutText(values, &text)) {
-    scope.Store(kShortcutNotWritten);
+  if (formed != 0) {
+    file.reset();
+    files_.Delete(kShortcutDraftPath);
+    scope.Store(formed);
     scope.Report();
     return scope.Result();
   }
   text.push_back('\0');
-  if (file->Write(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())) !=
-      platform::kSuccess) {
+  const bool written = file->Write(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                                                  text.size())) == platform::kSuccess;
+  file.reset();
+  if (!written || files_.Rename(kShortcutDraftPath, kShortcutPath) != platform::kSuccess) {
+    files_.Delete(kShortcutDraftPath);
     scope.Store(kShortcutNotWritten);
     scope.Report();
   }

@@ -18,6 +18,9 @@
 namespace quillon {
 
 inline constexpr wchar_t kShortcutPath[] = L"\\Windows\\StartUp\\Quillon.lnk";
+// Where a new shortcut is written before it is renamed into the start-up folder: outside it, so
+// that the platform never starts a draft.
+inline constexpr wchar_t kShortcutDraftPath[] = L"\\Windows\\Quillon.lnk.new";
 // The shortcut's text and each of its pieces is held in this many bytes, the zero included.
 inline constexpr std::size_t kShortcutBytes = 260;
 
@@ -41,8 +44,9 @@ class StartupShortcut {
 
   // The shortcut's values for a run that is to start in `state`.
   ShortcutValues ValuesFor(std::int32_t state);
-  // Writes the shortcut whole, replacing an older one. 0, 109 (not created), 110 (not written,
-  // also for a text that would not fit), 115 (the program's path is unknown).
+  // Writes the shortcut whole, replacing an older one in one step. 0, 109 (not created), 110 (not
+  // written or not renamed into place, also for a text that would not fit; the older shortcut is
+  // then left as it was), 115 (the program's path is unknown).
   int CreateShortcutInStartupFolder(std::int32_t state);
   // Deletes the shortcut; its absence is no failure. Always 0.
   int DeleteStartupShortcut();

@@ -16,17 +16,27 @@ class ProgrammingProgress final : public RunObserver {
   void Begin() {
     warmResetSent_ = false;
     stopped_ = false;
+    ratesTried_ = 0;
+    sent_ = 0;
+    count_ = 0;
   }
+  void LookingAt(std::uint32_t rate) override;
   void LinkEstablished() override;
   void RequestSent(std::uint32_t index, std::uint32_t count, const PsKeyItem& item) override;
   void Stopped() override { stopped_ = true; }
   // The run was stopped before its last request, the warm reset, went out.
   bool StoppedBeforeTheWarmReset() const { return stopped_ && !warmResetSent_; }
+  bool WarmResetSent() const { return warmResetSent_; }
+  std::uint32_t RequestsSent() const { return sent_; }
+  std::uint32_t Requests() const { return count_; }
 
  private:
   DialogRecord& record_;
   bool warmResetSent_ = false;
   bool stopped_ = false;
+  std::uint32_t ratesTried_ = 0;
+  std::uint32_t sent_ = 0;
+  std::uint32_t count_ = 0;
 };
 
 }  // namespace quillon::ui

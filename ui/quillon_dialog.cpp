@@ -56,8 +56,12 @@ std::wstring ControlText(platform::DialogWindow& window, int id) {
 
 }  // namespace
 
-QuillonDialog::QuillonDialog(const DialogRoles& roles, const SetupRoles& setupRoles, ProgrammingRun programming)
-    : roles_(roles), record_(*this), setup_(setupRoles, record_, std::move(programming)), m_icon(QUILLON_ICON) {}
+QuillonDialog::QuillonDialog(const DialogRoles& roles, const SetupRoles& setupRoles, ProgrammingRun programming,
+                             ModuleProbe probe)
+    : roles_(roles),
+      record_(*this),
+      setup_(setupRoles, record_, std::move(programming), std::move(probe)),
+      m_icon(QUILLON_ICON) {}
 
 QuillonDialog::~QuillonDialog() {
   // The owner waits for the thread before it lets the dialog go (WaitForWorkingThreadEnd); a

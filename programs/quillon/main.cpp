@@ -86,14 +86,27 @@ int main(int argc, char** argv) {
   ui::DeferredRestart system(*roles.system);
   ui::QuillonDialog* dialog = nullptr;
   ui::ProgrammingProgress* progress = nullptr;
-  ProgrammingRun programming = [&](std::wstring_view portName, std::uint32_t baudRate, std::wstring_view psrPath,
-                                   platform::Event* stop) {
+  ProgrammingRun programming = [&](std::wstring_view portName, std::span<const std::uint32_t> rates,
+                                   std::wstring_view psrPath, platform::Event* stop) {
     progress->Begin();
-    const int result = engine.Run(portName, baudRate, psrPath, stop, progress);
-    return result == 0 && progress->StoppedBeforeTheWarmReset() ? kProgrammingStoppedEarly : result;
+    RunOptions options;
+    if (!rates.empty()) options.searchRates = rates.subspan(1);
+    const int result = engine.Run(portName, rates.empty() ? 0 : rates.front(), psrPath, stop, progress, options);
+    ProgrammingOutcome outcome;
+    outcome.result = result == 0 && progress->StoppedBeforeTheWarmReset() ? kProgrammingStoppedEarly : result;
+    outcome.moduleRate = engine.LinkRate();
+    outcome.warmResetSent = progress->WarmResetSent();
+    outcome.requestsSent = progress->RequestsSent();
+    outcome.requests = progress->Requests();
+    return outcome;
+  };
+  ModuleProbe probe = [&](std::wstring_view portName, std::span<const std::uint32_t> rates, bool warmReset,
+                          platform::Event* stop) -> std::uint32_t {
+    const int result = engine.Probe(portName, rates, stop, warmReset);
+    return result == kPsConfigDone || result == kPsConfigNotCompleted ? engine.LinkRate() : 0;
   };
   const SetupRoles setupRoles{*roles.registry, *roles.files, system};
-  ui::QuillonDialog quillonDialog(ui::DialogRoles{*roles.kernel, *roles.folders, system}, setupRoles, programming);
+  ui::QuillonDialog quillonDialog(ui::DialogRoles{*roles.kernel, *roles.folders, system}, setupRoles, programming, probe);
   ui::ProgrammingProgress quillonProgress(quillonDialog.Record());
   dialog = &quillonDialog;
   progress = &quillonProgress;

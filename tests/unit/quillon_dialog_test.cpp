@@ -56,9 +56,9 @@ struct DialogWorld : SetupWorld {
   }
 
   ProgrammingRun Run() {
-    return [this](std::wstring_view port, std::uint32_t baud, std::wstring_view path, platform::Event* stop) {
+    return [this, programming = Programming()](std::wstring_view port, std::span<const std::uint32_t> rates,
+                                               std::wstring_view path, platform::Event* stop) {
       std::unique_lock<std::mutex> hold(gate.lock);
-      runs.push_back(std::wstring(port) + L"@" + std::to_wstring(baud) + L" " + std::wstring(path));
       ++gate.entered;
       gate.changed.notify_all();
       for (;;) {
@@ -68,13 +68,13 @@ struct DialogWorld : SetupWorld {
         if (gate.open || (stopped && gate.heedStop)) break;
         gate.changed.wait_for(hold, std::chrono::milliseconds(1));
       }
-      return programmingResult;
+      return programming(port, rates, path, stop);
     };
   }
 
   void Open(std::wstring commandLine = {}) {
     dialog = std::make_unique<QuillonDialog>(ui::DialogRoles{kernel, folders, system},
-                                             SetupRoles{registry, files, system}, Run());
+                                             SetupRoles{registry, files, system}, Run(), Probe());
     window = std::make_unique<ScriptedDialogWindow>(*ui::QuillonResources().FindDialog(QUILLON_DIALOG), *dialog);
     dialog->Record().m_commandLine = std::move(commandLine);
     dialog->OnInitDialog(*window);

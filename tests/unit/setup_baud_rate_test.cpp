@@ -32,7 +32,9 @@ TEST_F(BaudRateTest, TheRateIsTheOneTheRunSends) {
       {"&01be = 01d8\n", 115200},
       {"&01be=0ebf", 921600},  // no blanks, no line end
       {"&01be = 1d8\r\n", 115200},
-      {"&0191 = 01d8 0000\n&0204 = 03b0\n", 230400},  // the later key line wins
+      {"&0204 = 03b0\n&0191 = 01d8 0000\n", 115200},  // &0191 comes first in the module's precedence
+      {"&0191 = 01d8\n&01be = 0ebf\n", 115200},        // whatever the line order
+      {"&01be = 0ebf\n&01be = 03b0\n", 230400},        // one key twice: its last line
       {"&01BE = 0EBF\n", 921600},                     // upper case is the same key
       {"?01be = 075f\n", 460800},                     // the "?" form
       {"&1be = 161e\n", 1382400},                     // without leading zero
@@ -70,9 +72,9 @@ TEST_F(BaudRateTest, AFileThatCannotBeOpenedKeepsTheRate) {
 }
 
 TEST_F(BaudRateTest, TheTableIsTheRateTimes4096OverAMillion) {
-  for (const BaudValue& entry : kBaudTable) {
+  for (const UartRateValue& entry : kUartRates) {
     EXPECT_EQ(entry.value, (static_cast<std::int64_t>(entry.rate) * 4096 + 500000) / 1000000);
-    EXPECT_EQ(BaudRateOfValue(entry.value), entry.rate);
+    EXPECT_EQ(BaudRateOfValue(entry.value), static_cast<std::int32_t>(entry.rate));
   }
   EXPECT_EQ(BaudRateOfValue(0x100), 0);
 }
@@ -84,6 +86,24 @@ TEST_F(BaudRateTest, TheNewRateGoesIntoTheMarkedTransportTheHciKeyAndTheBackup) 
   ASSERT_EQ(stack.DeactivateMsStack(L"COM4:"), 0);
   EXPECT_EQ(baud.UpdateBaudrateIfNecessary(921600), 0);
   EXPECT_EQ(DwordValue(world.registry, testing::kTransportKey, L"baud"), 921600);
+}
+
+// The backup is copied over the transport key later: a power cut between the writes must never
+// leave the backup with the older rate.
+TEST_F(BaudRateTest, APowerCutBetweenTheWritesNeverLeavesTheBackupOlderThanTheTransport) {
+  record.SetComPort(L"COM4:");
+  ASSERT_EQ(stack.DeactivateMsStack(L"COM4:"), 0);
+  const std::uint32_t before = world.power.changes;
+  for (std::uint32_t cut = 1; cut <= 3; ++cut) {
+    world.power.cutAfter = before + cut;
+    baud.UpdateBaudrateIfNecessary(static_cast<std::int32_t>(230400 * cut));
+    world.power.cutAfter = 0;
+    const std::int64_t transport = DwordValue(world.registry, testing::kTransportKey, L"baud");
+    const std::int64_t backup = DwordValue(world.registry, L"Software\\Norvale\\Quillon", L"baud");
+    EXPECT_EQ(backup, 230400 * cut) << cut;
+    EXPECT_NE(transport, 230400 * cut) << cut;
+    world.power.changes = before;
+  }
 }
 
 TEST_F(BaudRateTest, WithoutTheTransportsKeyTheOtherKeysAreStillWritten) {

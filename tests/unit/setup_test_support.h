@@ -2,6 +2,8 @@
 // can fail or lose power at a chosen step, and the registry of a handheld whose stack uses COM4:.
 #pragma once
 
+#include <algorithm>
+
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -204,13 +206,38 @@ struct SetupWorld {
   // A setup for one run of the program, reading `commandLine` as the dialog does.
   std::unique_ptr<QuillonSetup> Start(DialogRecord& record, std::wstring commandLine = {}) {
     record.m_commandLine = std::move(commandLine);
-    return std::make_unique<QuillonSetup>(SetupRoles{registry, files, system}, record,
-                                          [this](std::wstring_view port, std::uint32_t baud, std::wstring_view path,
-                                                 platform::Event*) {
-                                            runs.push_back(std::wstring(port) + L"@" + std::to_wstring(baud) + L" " +
-                                                           std::wstring(path));
-                                            return programmingResult;
-                                          });
+    return std::make_unique<QuillonSetup>(SetupRoles{registry, files, system}, record, Programming(), Probe());
+  }
+  // A programming run against `module`: found at the first of the rates it talks at, reset at
+  // the end unless stopped; `programmingResult` is what the engine answers.
+  ProgrammingRun Programming() {
+    return [this](std::wstring_view port, std::span<const std::uint32_t> rates, std::wstring_view path,
+                  platform::Event*) {
+      runs.push_back(std::wstring(port) + L"@" + std::to_wstring(rates.empty() ? 0 : rates[0]) + L" " +
+                     std::wstring(path));
+      ProgrammingOutcome outcome;
+      outcome.result = programmingResult;
+      if (programmingResult == 2 || programmingResult == 3 || programmingResult == 4) return outcome;
+      if (!module.AnswersAt(rates)) {
+        outcome.result = 7;
+        return outcome;
+      }
+      outcome.moduleRate = module.rate;
+      outcome.requests = 5;
+      outcome.requestsSent = programmingResult == kProgrammingStoppedEarly ? 2 : 5;
+      outcome.warmResetSent = programmingResult != kProgrammingStoppedEarly;
+      if (outcome.warmResetSent) module.Reset();
+      return outcome;
+    };
+  }
+  ModuleProbe Probe() {
+    return [this](std::wstring_view, std::span<const std::uint32_t> rates, bool warmReset, platform::Event*) {
+      probes.push_back(warmReset ? L"reset" : L"ask");
+      if (!module.AnswersAt(rates)) return std::uint32_t{0};
+      const std::uint32_t found = module.rate;
+      if (warmReset) module.Reset();
+      return found;
+    };
   }
   std::string Shortcut() {
     platform::ErrorCode error = 0;
@@ -242,6 +269,18 @@ struct SetupWorld {
   RecordingEcho echo;
   int programmingResult = 0;
   std::vector<std::wstring> runs;
+  // The module behind the port, as far as the setup can see it.
+  struct Module {
+    std::uint32_t rate = 115200;       // where it answers now; 0: nowhere
+    std::uint32_t afterReset = 0;      // the rate it applies at a reset; 0: the one it has
+    bool AnswersAt(std::span<const std::uint32_t> rates) const {
+      return rate != 0 && std::find(rates.begin(), rates.end(), rate) != rates.end();
+    }
+    void Reset() {
+      if (afterReset != 0) rate = afterReset;
+    }
+  } module;
+  std::vector<std::wstring> probes;
 };
 
 }  // namespace quillon::testing
