@@ -239,12 +239,12 @@ int QuillonSetup::FinishSetup(std::wstring* failureText) {
     FormatTo(out, L"Unable to give the Bluetooth stack its port back (%d).", result);
   } else if (!recorded) {
     FormatTo(out, L"The setup did not finish: the programming run left no record. Press Start for a new setup.");
+  } else if (outcome.moduleRate == 0) {
+    FormatTo(out, L"The setup did not finish: the module did not answer after its reset. Press Start for a new setup.");
   } else if (!outcome.programmed) {
     FormatTo(out,
              L"The setup did not finish: not every key was programmed. The stack has its port back; press Start for "
              L"a new setup.");
-  } else if (outcome.moduleRate == 0) {
-    FormatTo(out, L"The setup did not finish: the module did not answer after its reset. Press Start for a new setup.");
   } else if (stackRate != outcome.moduleRate) {
     FormatTo(out,
              L"The setup did not finish: the stack's keys say %d baud, the module answers at %d. Press Start for a "

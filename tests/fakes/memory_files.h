@@ -22,6 +22,7 @@ class MemoryFiles final : public platform::Files {
     entries_[path] = Entry{std::move(content), {}, std::string::npos};
   }
   Entry& At(const std::wstring& path) { return entries_[path]; }
+  bool Exists(std::wstring_view path) const { return entries_.find(path) != entries_.end(); }
   int OpenFiles() const { return openFiles_; }
 
   std::unique_ptr<platform::File> Open(std::wstring_view path, platform::FileMode mode,

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <thread>
 
+#include "setup/setup_outcome.h"
 #include "tests/fakes/fake_kernel_objects.h"
 #include "tests/fakes/scripted_dialog_host.h"
 #include "tests/unit/setup_test_support.h"
@@ -124,6 +125,10 @@ std::vector<std::wstring> Names(std::wstring_view text) {
 TEST(QuillonDialogStartUp, WhatTheWindowShowsForEachStart) {
   constexpr wchar_t kNoFile[] = L"There is no PSR file at the same location than Quillon";
   constexpr wchar_t kNoPort[] = L"Unable to retrieve the Bluetooth Serial port (101).";
+  constexpr wchar_t kNothingToResume[] =
+      L"There is no setup to resume: the stack's keys were not taken off the port. Press Start for a new setup.";
+  constexpr wchar_t kNotFinished[] =
+      L"The setup did not finish: the programming run left no record. Press Start for a new setup.";
   struct Case {
     const char* what;
     std::vector<std::wstring> files;
@@ -132,6 +137,7 @@ TEST(QuillonDialogStartUp, WhatTheWindowShowsForEachStart) {
     std::wstring button, status, port, selected, psrFile;
     std::size_t items;
     std::size_t runs;
+    void (*prepare)(SetupWorld&) = nullptr;  // what earlier runs left on the device
   } const cases[] = {
       {"stack found", Names(L"b.psr a.psr"), true, L"", L"Start", L"", L"COM4:", L"b.psr", L"b.psr", 2, 0},
       {"empty folder", Names(L""), true, L"", L"Close", kNoFile, L"COM4:", L"", L"no psr file found", 0, 0},
@@ -145,17 +151,26 @@ TEST(QuillonDialogStartUp, WhatTheWindowShowsForEachStart) {
        L"demo.psr", 1, 0},
       {"/state:3", Names(L"demo.psr"), true, L"/state:3", L"", L"", L"COM4:", L"demo.psr", L"demo.psr", 1, 0},
       {"/state:1 starts by itself", Names(L"demo.psr"), true, L"/state:1 /port:COM4: /psr:demo.psr /baudrate:115200",
-       L"Reset", kResetAsked, L"COM4:", L"demo.psr", L"demo.psr", 1, 1},
+       L"Reset", kResetAsked, L"COM4:", L"demo.psr", L"demo.psr", 1, 1,
+       [](SetupWorld& w) { PutString(w.memoryRegistry, kBackup, L"Name", L"XXXCOM4:"); }},
+      {"/state:1 with nothing to resume", Names(L"demo.psr"), true,
+       L"/state:1 /port:COM4: /psr:demo.psr /baudrate:115200", L"Start", kNothingToResume, L"COM4:", L"demo.psr",
+       L"demo.psr", 1, 0},
       // Formerly TheThreeRunsOfASetup, with the first two runs' ends in ClosingInTheMiddleOfProgramming.
       {"/state:2 finishes by itself", Names(L"demo.psr"), true,
        L"/state:2 /port:COM4: /psr:demo.psr /TransportReg:Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1",
-       L"Close", kDone, L"COM4:", L"demo.psr", L"demo.psr", 1, 0},
+       L"Close", kDone, L"COM4:", L"demo.psr", L"demo.psr", 1, 0,
+       [](SetupWorld& w) { SetupOutcomeRecord(w.registry).Write({true, 115200, 0}); }},
+      {"/state:2 without a programming record", Names(L"demo.psr"), true,
+       L"/state:2 /port:COM4: /psr:demo.psr /TransportReg:Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1",
+       L"Start", kNotFinished, L"COM4:", L"demo.psr", L"demo.psr", 1, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     DialogWorld world;
     world.folders.names = c.files;
     if (!c.stackPort) world.memoryRegistry.DeleteTree(kHci);
+    if (c.prepare != nullptr) c.prepare(world);
     world.Open(c.commandLine);
     EXPECT_EQ(world.Button(), c.button);
     EXPECT_EQ(world.Status(), c.status);

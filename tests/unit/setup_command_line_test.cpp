@@ -117,7 +117,7 @@ TEST(SetupShortcut, TheWholeTextMustFitItsBuffer) {
   values.psrFile += L'p';
   EXPECT_FALSE(FormatShortcutText(values, &text));
 
-  // Too long to write: the file is left empty, never holding a cut text.
+  // Too long to write: no shortcut is left, never one holding a cut text, nor its draft.
   testing::SetupWorld world;
   testing::ScriptedHost host;
   DialogRecord record{host};
@@ -125,7 +125,8 @@ TEST(SetupShortcut, TheWholeTextMustFitItsBuffer) {
   world.system.ownPath = L"\\" + std::wstring(200, L'q') + L"\\Quillon.exe";
   StartupShortcut shortcut{world.files, world.system, record};
   EXPECT_EQ(shortcut.CreateShortcutInStartupFolder(1), 110);
-  EXPECT_EQ(world.Shortcut(), "");
+  EXPECT_EQ(world.Shortcut(), "<none>");
+  EXPECT_FALSE(world.memoryFiles.Exists(kShortcutDraftPath));
 }
 
 // The buttons' names: QuillonDialogStartUp.WhatTheWindowShowsForEachStart.

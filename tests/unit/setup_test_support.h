@@ -128,7 +128,11 @@ class PowerFiles final : public platform::Files {
   platform::ErrorCode Delete(std::wstring_view path) override {
     return power_.Change() ? inner_.Delete(path) : platform::kErrorGenFailure;
   }
+  platform::ErrorCode Rename(std::wstring_view from, std::wstring_view to) override {
+    return !failRename && power_.Change() ? inner_.Rename(from, to) : platform::kErrorGenFailure;
+  }
   bool failCreate = false;
+  bool failRename = false;
   bool failWrite = false;
 
  private:

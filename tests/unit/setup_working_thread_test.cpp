@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "setup/command_line.h"
+#include "setup/setup_outcome.h"
 #include "setup/setup_results.h"
 #include "tests/unit/setup_test_support.h"
 
@@ -23,7 +24,10 @@ constexpr char kOptions[] =
 
 // A handheld with the PSR file beside the program.
 struct World : testing::SetupWorld {
-  World() { memoryFiles.Put(kPsrPath, "&01be = 0ebf\n"); }
+  World() {
+    memoryFiles.Put(kPsrPath, "&01be = 0ebf\n");
+    module.afterReset = 921600;  // the module takes the file's rate at its reset
+  }
 };
 
 // One start of the program: its host, record and setup.
@@ -189,20 +193,27 @@ TEST_F(SetupRunsTest, FirstRunFailures) {
 
 // A second run that fails, or is stopped before the warm reset, keeps the rate the module still
 // talks at, and the device's life goes on to a working stack.
+// Whatever programming did, the stack gets the rate the module answers at after its reset.
 TEST_F(SetupRunsTest, SecondRunProgrammingFailuresStillRestoreTheStack) {
   struct Case {
     int result;
+    std::uint32_t moduleRate;  // where the module answers before the run; 0: nowhere
     const wchar_t* status;
     std::size_t boxes;
+    std::int64_t baud;  // the stack's rate afterwards
   };
   const Case cases[] = {
-      {1, L"Error programming not terminated correctly during programming the radio module", 1},
-      {2, L"Error unable to open or config the COM port COM4:during programming the radio module", 1},
-      {3, L"Error unable to open the PSR file during programming the radio module", 1},
-      {4, L"Error PSR file invalid during programming the radio module", 1},
-      {7, L"Unknown Error 7 during programming the radio module", 1},
-      // Formerly AStopBeforeTheWarmResetKeepsTheRateTheModuleStillTalksAt.
-      {kProgrammingStoppedEarly, L"Please Reset your device to proceed.", 0},
+      // A refused key still ends with the warm reset: the module applies the rate it took.
+      {1, 115200, L"Error programming not terminated correctly during programming the radio module", 1, 921600},
+      {2, 115200, L"Error unable to open or config the COM port COM4:during programming the radio module", 1, 115200},
+      {3, 115200, L"Error unable to open the PSR file during programming the radio module", 1, 115200},
+      {4, 115200, L"Error PSR file invalid during programming the radio module", 1, 115200},
+      {0, 0, L"Error the module answered at no baud rate on COM4: during programming the radio module", 1, 115200},
+      {9, 115200, L"Unknown Error 9 during programming the radio module", 1, 921600},
+      // Stopped after the rate key: the setup resets the module and writes the rate it then has.
+      {kProgrammingStoppedEarly, 115200,
+       L"Programming stopped after 2 of 5 requests: the module holds part of the file and talks at 921600 baud.", 0,
+       921600},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.result);
@@ -210,17 +221,93 @@ TEST_F(SetupRunsTest, SecondRunProgrammingFailuresStillRestoreTheStack) {
     ProgramRun first(w, L"");
     ASSERT_EQ(first.setup->WorkingThread(), 0);
     w.programmingResult = c.result;
+    w.module.rate = c.moduleRate;
     ProgramRun second(w, w.ShortcutCommand());
     EXPECT_EQ(second.setup->WorkingThread(), 0);
     EXPECT_EQ(second.record.Status(), c.status);
     EXPECT_EQ(second.host.button, L"Reset");
     EXPECT_EQ(second.host.boxes.size(), c.boxes);
     EXPECT_EQ(StringValue(w.registry, testing::kTransportKey, L"Name"), L"COM4:");
-    EXPECT_EQ(DwordValue(w.registry, testing::kTransportKey, L"baud"), 115200);  // no new rate
-    EXPECT_EQ(DwordValue(w.registry, L"Software\\Microsoft\\HCI", L"baud"), 115200);
+    EXPECT_EQ(DwordValue(w.registry, testing::kTransportKey, L"baud"), c.baud);
+    EXPECT_EQ(DwordValue(w.registry, L"Software\\Microsoft\\HCI", L"baud"), c.baud);
     EXPECT_NE(w.Shortcut().find("/state:2"), std::string::npos);
+    ProgramRun third(w, w.ShortcutCommand());
+    EXPECT_EQ(third.setup->WorkingThread(), kSetupNotFinished);  // never "done"
+    EXPECT_EQ(third.host.button, L"Start");
+    ExpectWorkingStack(w, c.baud);
+  }
+}
+
+// "Done" only when every key went in and the stack's keys carry the rate the module answers at.
+TEST_F(SetupRunsTest, TheLastRunSaysDoneOnlyOnEvidence) {
+  struct Case {
+    const char* what;
+    std::uint32_t before, after;  // the module's rate before the run and after its reset
+    const wchar_t* lastStatus;
+    std::int64_t baud;
+  } const cases[] = {
+      {"the module takes the file's rate", 115200, 921600, L"Quillon done. Please suspend and resume your device.",
+       921600},
+      {"a key acknowledged but not applied", 115200, 0, L"Quillon done. Please suspend and resume your device.",
+       115200},
+      {"the module left at the file's rate by an earlier run", 921600, 0,
+       L"Quillon done. Please suspend and resume your device.", 921600},
+      {"the module applies a rate of its own", 115200, 460800,
+       L"Quillon done. Please suspend and resume your device.", 460800},
+      {"the module lost after its reset", 115200, 1 /* a rate no search tries */, L"The setup did not finish: the module did not answer after its "
+                                                      L"reset. Press Start for a new setup.", 115200},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    World w;
+    w.module.rate = c.before;
+    w.module.afterReset = c.after;
+    ProgramRun first(w, L"");
+    ASSERT_EQ(first.setup->WorkingThread(), 0);
+    ProgramRun second(w, w.ShortcutCommand());
+    second.setup->WorkingThread();
+    ProgramRun third(w, w.ShortcutCommand());
+    third.setup->WorkingThread();
+    EXPECT_EQ(third.record.Status(), c.lastStatus);
+    ExpectWorkingStack(w, c.baud);
+  }
+  // Started by hand in a state with nothing behind it.
+  World w;
+  ProgramRun resumed(w, L"/state:1 /port:COM4: /psr:radio.psr /baudrate:115200");
+  EXPECT_EQ(resumed.setup->WorkingThread(), kNoSetupToResume);
+  EXPECT_TRUE(w.runs.empty());
+  ProgramRun finished(w, L"/state:2 /port:COM4: /TransportReg:Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1");
+  EXPECT_EQ(finished.setup->WorkingThread(), kSetupNotFinished);
+  EXPECT_EQ(finished.host.button, L"Start");
+}
+
+// A power cut at any change of the second run resumes it at the next boot: it programs again
+// only when the first attempt left no record, and the stack ends at the module's rate.
+TEST_F(SetupRunsTest, ASecondRunCutShortIsResumedAndProgramsOnlyWhatIsNotRecorded) {
+  for (std::uint32_t cut = 1;; ++cut) {
+    SCOPED_TRACE(cut);
+    World w;
+    ProgramRun first(w, L"");
+    ASSERT_EQ(first.setup->WorkingThread(), 0);
+    const std::wstring resume = w.ShortcutCommand();
+    {
+      ProgramRun second(w, resume);
+      w.power.cutAfter = w.power.changes + cut;
+      second.setup->WorkingThread();
+    }
+    const bool cutShort = w.power.IsOff();
+    w.power.cutAfter = 0;
+    if (!cutShort) break;
+    SetupOutcome outcome;
+    const bool recorded = SetupOutcomeRecord(w.registry).Read(&outcome);
+    if (w.ShortcutCommand() == resume) {
+      ProgramRun again(w, resume);
+      ASSERT_EQ(again.setup->WorkingThread(), 0);
+      EXPECT_EQ(w.runs.size(), recorded ? 1u : 2u);
+    }
     FinishDeviceLife(w);
-    ExpectWorkingStack(w, 115200);
+    ExpectWorkingStack(w, 921600);
+    ASSERT_LT(cut, 100u);
   }
 }
 
@@ -239,7 +326,7 @@ TEST_F(SetupRunsTest, LaterRunFailures) {
   ProgramRun third(world, L"/state:2 /port:COM4: /TransportReg:Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1");
   EXPECT_EQ(third.setup->WorkingThread(), 106);
   EXPECT_EQ(third.host.button, L"Start");
-  EXPECT_EQ(third.record.Status(), L"");
+  EXPECT_EQ(third.record.Status(), L"Unable to give the Bluetooth stack its port back (106).");
   EXPECT_FALSE(KeyExists(world.registry, kBackup));
 }
 
