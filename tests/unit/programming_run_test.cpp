@@ -2,10 +2,12 @@
 // passes only when the run sleeps, so time-outs are exact and runs are fast.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "psconfig/uart_rate.h"
 #include "tests/unit/simulated_run.h"
 
 namespace quillon {
@@ -166,16 +168,73 @@ TEST_F(RunTest, AStopDuringLinkEstablishmentEndsTheRunAtTheNextPass) {
   EXPECT_LE(fake.clock.TickCount(), clock.stopAt + 1);
 }
 
-TEST_F(RunTest, AModuleThatNeverAnswersKeepsTheRunGoingUntilStopped) {
+TEST_F(RunTest, AModuleThatStopsAnsweringEndsTheRunAfterTheAnswerBound) {
   sim::SimulatorOptions silent;
   silent.neverAnswerBuildId = true;
   Start(silent);
-  clock.stopAt = fake.clock.TickCount() + 10000;
-  EXPECT_EQ(Run(Keys(2)), kPsConfigDone);
-  EXPECT_GE(fake.clock.TickCount(), clock.stopAt);
+  EXPECT_EQ(Run(Keys(2)), kPsConfigNoAnswer);
+  EXPECT_GT(fake.clock.TickCount(), PSConfig::kAnswerMs);
+  EXPECT_LT(fake.clock.TickCount(), PSConfig::kAnswerMs + PSConfig::kLinkUpMs);
   EXPECT_EQ(recorder.sent, std::vector<std::uint32_t>{0});
-  EXPECT_FALSE(echo.Has(L"Timeout waiting for the Reset response"));
   EXPECT_EQ(module->Requests().size(), 1u);  // sent once: repeating is the link's business
+}
+
+// The run starts at the rate the module should talk at, then looks at each rate of the search.
+TEST_F(RunTest, TheSearchFindsTheModuleAtEachRateOfTheTable) {
+  const std::vector<std::uint32_t> order = UartRateSearchOrder({921600});
+  RunOptions search;
+  search.searchRates = order;
+  for (const UartRateValue& entry : kUartRates) {
+    SCOPED_TRACE(entry.rate);
+    sim::SimulatorOptions options;
+    options.baudRate = entry.rate;
+    Start(options);
+    fake.files.Put(L"keys.psr", Keys(2));
+    EXPECT_EQ(run->Run(L"COM1:", 115200, L"keys.psr", stop.get(), &recorder, search), kPsConfigDone);
+    EXPECT_EQ(run->LinkRate(), entry.rate);
+    EXPECT_EQ(KeysTaken(), (std::vector<std::uint16_t>{1, 2}));
+    EXPECT_EQ(run->RatesTried().back(), entry.rate);
+  }
+}
+
+TEST_F(RunTest, AModuleAtNoRateFailsTheRunWithinTheSearchBound) {
+  sim::SimulatorOptions options;
+  options.baudRate = 9600;  // a rate no search tries
+  Start(options);
+  RunOptions search;
+  const std::vector<std::uint32_t> order = UartRateSearchOrder({921600});
+  search.searchRates = order;
+  fake.files.Put(L"keys.psr", Keys(2));
+  const std::uint32_t start = fake.clock.TickCount();
+  EXPECT_EQ(run->Run(L"COM1:", 57600, L"keys.psr", stop.get(), &recorder, search), kPsConfigNoAnswer);
+  std::vector<std::uint32_t> tried{57600};
+  tried.insert(tried.end(), order.begin(), order.end());
+  tried.erase(std::find(tried.begin() + 1, tried.end(), 57600u));
+  EXPECT_EQ(std::vector<std::uint32_t>(run->RatesTried().begin(), run->RatesTried().end()), tried);
+  EXPECT_EQ(run->LinkRate(), 0u);
+  EXPECT_LE(fake.clock.TickCount() - start,
+            tried.size() * (PSConfig::kLinkUpMs + SerialPort::kModemLineSettleMs + 10));
+  EXPECT_TRUE(module->Requests().empty());
+}
+
+// After a file that moves the module to 921600, the probe finds it there and asks its build
+// identifier; a module stopped before its reset is reset by the probe and then found at its new rate.
+TEST_F(RunTest, TheProbeFindsTheRateTheModuleTookAtItsReset) {
+  const std::vector<std::uint32_t> order = UartRateSearchOrder({921600});
+  for (const bool stoppedBeforeTheReset : {false, true}) {
+    SCOPED_TRACE(stoppedBeforeTheReset);
+    Start(sim::SimulatorOptions{});
+    if (stoppedBeforeTheReset) {
+      module->Store().Set(0x01be, {0x0ebf});  // taken, not yet applied
+      EXPECT_EQ(run->Probe(L"COM1:", std::vector<std::uint32_t>{115200}, stop.get(), true), kPsConfigDone);
+      EXPECT_EQ(run->LinkRate(), 115200u);
+    } else {
+      EXPECT_EQ(Run("&01be = 0ebf\n"), kPsConfigDone);
+    }
+    EXPECT_EQ(run->Probe(L"COM1:", order, stop.get(), false), kPsConfigDone);
+    EXPECT_EQ(run->LinkRate(), 921600u);
+    EXPECT_EQ(run->BuildId(), 0x1F27);
+  }
 }
 
 TEST_F(RunTest, TheAllSentEventEndsTheRunWithoutTheWarmReset) {
