@@ -15,6 +15,7 @@
 
 #include "platform/native_platform.h"
 #include "platform/text.h"
+#include "psconfig/file_rate.h"
 #include "psconfig/psconfig.h"
 #include "psconfig/psr_writer.h"
 #include "trace/trace.h"
@@ -34,7 +35,10 @@ void Usage(std::FILE* out) {
                "reset. PORT is a device port such as COM4: (see the README) or a path such as\n"
                "/dev/ttyUSB0.\n"
                "\n"
-               "  --baud RATE   the rate the module talks at now (default 115200)\n"
+               "  --baud RATE   the rate the module talks at now (default 115200); when the link\n"
+               "                does not come up within 1.5 s the run fails and says so\n"
+               "  --baud auto   look for the module: at the rate the file sets, then at 115200,\n"
+               "                then at every other rate of the baud table, 1.5 s each\n"
                "  --trace       also print the program's trace lines (on standard error)\n"
                "  --verify      after the last key, read every key back; differences are named\n"
                "  --backup FILE before writing, save the module's values of the file's keys to\n"
@@ -53,7 +57,8 @@ void Usage(std::FILE* out) {
                "port cannot be opened or set up; 3 the file cannot be read; 4 the file holds no\n"
                "key lines; 5 a key read back differs from what was written, or its read was\n"
                "refused or not answered; 6 a read failed or the backup was not saved (with\n"
-               "--backup: nothing was written); 64 wrong usage; 71 the system refused a resource; 130 stopped.\n"
+               "--backup: nothing was written); 7 the module did not answer (at any rate tried,\n"
+               "or it stopped answering); 64 wrong usage; 71 the system refused a resource; 130 stopped.\n"
                "\n"
                "Example: psconfig --baud 115200 COM4: keys.psr\n");
 }
@@ -121,6 +126,12 @@ class Progress final : public quillon::RunObserver {
   }
   void FileFailed(quillon::platform::ErrorCode error) override { fileError_ = error; }
   void PortFailed(std::int32_t, quillon::platform::ErrorCode error) override { portError_ = error; }
+  void LookingAt(std::uint32_t rate) override {
+    std::lock_guard<std::mutex> hold(lock_);
+    char what[48];
+    std::snprintf(what, sizeof what, "looking at %u baud", rate);
+    Show(what);
+  }
   void LinkEstablished() override {
     std::lock_guard<std::mutex> hold(lock_);
     Show("link up");
@@ -262,6 +273,7 @@ class EchoToStandardError final : public quillon::TraceEcho {
 
 int main(int argc, char** argv) {
   std::uint32_t baud = 115200;
+  bool autoBaud = false;
   bool echo = false;
   bool optionsEnded = false;
   bool verify = false, readOnly = false;
@@ -289,7 +301,11 @@ int main(int argc, char** argv) {
       backup = argv[++i];
     } else if (!optionsEnded && !readOnly && port.empty() && arg == "read") {
       readOnly = true;
+    } else if (isOption && arg == "--baud" && i + 1 < argc && std::strcmp(argv[i + 1], "auto") == 0) {
+      autoBaud = true;
+      ++i;
     } else if (isOption && arg == "--baud" && i + 1 < argc) {
+      autoBaud = false;
       char* end = nullptr;
       const char* text = argv[++i];
       const unsigned long long value = std::strtoull(text, &end, 10);
@@ -383,6 +399,22 @@ int main(int argc, char** argv) {
   options.readBeforeWriting = readOnly || !backup.empty();
   if (!backup.empty()) options.gate = &backupGate;
 
+  // --baud auto: the rate the file sets first (a module that was given the file before talks
+  // at it), then the others.
+  std::vector<std::uint32_t> search;
+  if (autoBaud) {
+    const quillon::AppliedUartRate fileRate = readOnly ? quillon::AppliedUartRate{}
+                                                       : quillon::UartRateOfPsrFile(
+                                                             *platform.files, quillon::platform::HostNameToWide(file));
+    if (fileRate.key != 0 && fileRate.rate == 0) {
+      std::fprintf(stderr, "psconfig: key &%04x sets the value %04x, which is no rate of the baud table: not looked at\n",
+                   fileRate.key, fileRate.value);
+    }
+    search = quillon::UartRateSearchOrder({fileRate.rate});
+    baud = search.front();
+    options.searchRates = std::span<const std::uint32_t>(search).subspan(1);
+  }
+
   Progress progress(platform.system->ErrorOutputIsTerminal());
   std::atomic<int> result{-1};
   std::thread run([&] {
@@ -401,6 +433,9 @@ int main(int argc, char** argv) {
   trace.Shutdown();
 
   const double seconds = Seconds(progress.start_);
+  if (autoBaud && engine.LinkRate() != 0) {
+    std::fprintf(stderr, "psconfig: the module answered at %u baud\n", engine.LinkRate());
+  }
   if (progress.stopped_) {
     if (progress.sent_ == 0) {
       std::fprintf(stderr, "psconfig: stopped by the user before anything was sent (%.1f s); the module is unchanged\n",
@@ -478,6 +513,23 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "psconfig: cannot read %s", file.c_str());
       SayWhy(progress.fileError_);
       return quillon::kPsConfigFileFailed;
+    case quillon::kPsConfigNoAnswer: {
+      if (engine.LinkRate() != 0) {
+        std::fprintf(stderr,
+                     "psconfig: the module at %u baud stopped answering (nothing in %u s) after %u of %u requests; the "
+                     "module may hold some of the keys (%.1f s)\n",
+                     engine.LinkRate(), quillon::PSConfig::kAnswerMs / 1000, progress.sent_, progress.total_, seconds);
+        return quillon::kPsConfigNoAnswer;
+      }
+      std::string tried;
+      for (std::uint32_t rate : engine.RatesTried()) tried += (tried.empty() ? "" : ", ") + std::to_string(rate);
+      std::fprintf(stderr, "psconfig: no answer from the module on %s at %s baud (%.1f s each); nothing was written\n",
+                   port.c_str(), tried.c_str(), quillon::PSConfig::kLinkUpMs / 1000.0);
+      std::fprintf(stderr, "%s\n",
+                   autoBaud ? "psconfig: is the module powered, wired to this port and speaking BCSP?"
+                            : "psconfig: if the module talks at another rate, try --baud auto to look for it");
+      return quillon::kPsConfigNoAnswer;
+    }
     default:
       std::fprintf(stderr, "psconfig: %s holds no key lines (such as \"&01be = 0ebf\")\n", file.c_str());
       return quillon::kPsConfigNoKeys;

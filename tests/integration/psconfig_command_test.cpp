@@ -208,6 +208,36 @@ TEST_F(PsconfigCommand, AClosedOutputPipeDoesNotStopProgramming) {
   EXPECT_EQ(module->Module().Store().Keys().size(), 3u);
 }
 
+// A module at another rate than asked: a plain rate fails and points at --baud auto; auto finds
+// the module where the file put it, or says that it answered nowhere.
+TEST_F(PsconfigCommand, TheModulesRateIsFoundNotAssumed) {
+  struct Case {
+    std::uint32_t moduleRate;
+    std::vector<std::string> options;
+    int status;
+    const char* says;
+  } const cases[] = {
+      {921600, {"--baud", "115200"}, 7, "if the module talks at another rate, try --baud auto to look for it"},
+      {921600, {"--baud", "auto"}, 0, "psconfig: the module answered at 921600 baud"},
+      {230400, {"--baud", "auto"}, 0, "psconfig: the module answered at 230400 baud"},
+      {9600, {"--baud", "auto"}, 7,
+       "no answer from the module on COM4: at 921600, 115200, 1382400, 460800, 230400, 57600, 38400 baud"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    sim::SimulatorOptions options;
+    options.baudRate = c.moduleRate;
+    Module(options);
+    std::vector<std::string> arguments = c.options;
+    arguments.insert(arguments.end(), {"COM4:", File("k.psr", "&0001 = 1\n&01be = 0ebf\n")});
+    std::vector<std::string> lines;
+    EXPECT_EQ(Run(arguments, &lines), c.status);
+    EXPECT_TRUE(Contains(lines, c.says)) << ::testing::PrintToString(lines);
+    module->Stop();
+    EXPECT_EQ(module->Module().Store().Keys().size(), c.status == 0 ? 2u : 0u);
+  }
+}
+
 // A stop by the user says how far the run came: the rows name the old tests.
 TEST_F(PsconfigCommand, CtrlCStopsARunAndSaysHowFarItCame) {
   struct Case {
