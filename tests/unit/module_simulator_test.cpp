@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
+#include <string>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -37,8 +39,9 @@ class Host {
       for (std::size_t k = 0; k < got; ++k) Take(buffer[k]);
     }
   }
+  // After the module's boot time, which swallows whatever comes before.
   void BringUp() {
-    Wait(1);
+    Wait(SimulatorOptions{}.bootMs + 1);
     SendLink(kLinkSyncResp);
     Wait(1);
     SendLink(kLinkConfResp);
@@ -252,6 +255,7 @@ TEST(ModuleSimulator, PacedBytesTakeElevenBitTimes) {
   SimulatorOptions options;
   options.paceLine = true;
   options.baudRate = 11000;  // one byte a millisecond
+  options.bootMs = 0;        // talks from the first moment
   ModuleSimulator module(options);
   std::uint8_t buffer[64];
   EXPECT_EQ(module.ToHost(buffer, 11000, 0), 0u);
@@ -266,6 +270,7 @@ TEST(ModuleSimulator, AnAnswerLeavesWhenItsRequestIsWholeHoweverLateTheModuleRun
   SimulatorOptions options;
   options.paceLine = true;
   options.baudRate = 11000;  // one byte a millisecond
+  options.bootMs = 0;        // talks from the first moment
   ModuleSimulator module(options);
   Host host(module, 11000);
   host.Wait(20);
@@ -291,23 +296,68 @@ TEST(ModuleSimulator, AnAnswerLeavesWhenItsRequestIsWholeHoweverLateTheModuleRun
   EXPECT_EQ(module.NextEventUs(), std::nullopt);
 }
 
-TEST(PsStore, PsrRoundTripAndBaudKeys) {
+TEST(PsStore, PsrRoundTripAndDamagedLines) {
   PsStore store;
   std::string error;
   ASSERT_TRUE(store.FromPsr("// comment &0001 = 1\n&01be = 0EBF\n?0002=0001 abcd // note\n&0003-\n&0004 =\n", &error));
   EXPECT_EQ(store.Keys().size(), 3u);
   EXPECT_EQ(*store.Get(0x0002), (std::vector<std::uint16_t>{0x0001, 0xABCD}));
   EXPECT_TRUE(store.Get(0x0004)->empty());
-  EXPECT_EQ(store.UartBaudRate(), 921600u);
   PsStore copy;
   ASSERT_TRUE(copy.FromPsr(store.ToPsr(), &error));
   EXPECT_EQ(copy.Keys(), store.Keys());
-  store.Set(0x0191, {472});  // searched before 0x01be
-  EXPECT_EQ(store.UartBaudRate(), 115200u);
-  store.Set(0x0191, {1234});  // not a known rate: the module keeps its own
-  EXPECT_FALSE(store.UartBaudRate().has_value());
-  EXPECT_FALSE(copy.FromPsr("&zz = 1\n", &error));
-  EXPECT_NE(error.find("line 1"), std::string::npos);
+  const struct {
+    const char* text;
+    const char* error;
+  } damaged[] = {
+      {"&0001 = 1\n&zz = 1\n", "line 2: no key number"},
+      {"&0001 = 1 10000\n", "line 1: value 10000 out of range"},
+      {"&10000 = 1\n", "line 1: key number 10000 out of range"},
+      {"\n&0001 = 1 zz\n", "line 2: \"zz\" is not a value"},
+  };
+  for (const auto& d : damaged) {
+    EXPECT_FALSE(copy.FromPsr(d.text, &error)) << d.text;
+    EXPECT_EQ(error, d.error);
+    EXPECT_EQ(copy.Keys(), store.Keys()) << "a refused file leaves the store as it was";
+  }
+}
+
+// The rate a module comes up at from its store, by the keys' precedence; --baud is its own
+// default, for a store that names no rate.
+TEST(ModuleSimulator, PowersUpAtTheRateItsStoreNames) {
+  struct Case {
+    std::string psr;
+    std::uint32_t ownDefault = 115200;
+    std::uint32_t rate = 0;
+  };
+  std::vector<Case> cases = {
+      {"&0191 = 01d8\n&01be = 0ebf\n", 115200, 115200},  // &0191 comes first
+      {"&01be = 0ebf\n", 115200, 921600},
+      {"&0204 = 075f\n&0207 = 009d\n", 115200, 460800},
+      {"&0207 = 00ec\n", 115200, 57600},
+      {"&0191 = 1234\n&01be = 0ebf\n", 115200, 115200},  // the deciding value is outside the table
+      {"&0191 =\n&01be = 03b0\n", 115200, 230400},       // a key without values decides nothing
+      {"", 921600, 921600},
+      {"&01be = 009d\n", 921600, 38400},
+  };
+  for (const UartRateValue& entry : kUartRates) {
+    char line[32];
+    std::snprintf(line, sizeof line, "&01be = %04x\n", entry.value);
+    cases.push_back({line, 115200, entry.rate});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.psr);
+    PsStore store;
+    std::string error;
+    ASSERT_TRUE(store.FromPsr(c.psr, &error));
+    SimulatorOptions options;
+    options.baudRate = c.ownDefault;
+    ModuleSimulator module(options, store);
+    EXPECT_EQ(module.BaudRate(), c.rate);
+    Host host(module, c.rate);
+    host.Wait(options.bootMs + 5);
+    EXPECT_EQ(host.links, std::vector<LinkMessage>{kLinkSync}) << "its first SYNC, at that rate";
+  }
 }
 
 TEST(ModuleSimulator, ExaminesWhatAModuleMustReadToAct) {
