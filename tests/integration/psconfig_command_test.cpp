@@ -249,7 +249,8 @@ TEST_F(ModuleProgram, AKillRightAfterAHostProgrammedKeysLosesNone) {
   const std::string store = device.Path() + "/store.psr";
   const std::string counter = device.Path() + "/changes";
   testing::ChildProcess modsim(QUILLON_MODSIM, {"--link", "4", "--store", store},
-                               {device.Environment(), "QUILLON_POWER_CUT_COUNTER=" + counter, "QUILLON_POWER_CUT_AT=0"});
+                               {device.Environment(), "QUILLON_POWER_CUT_COUNTER=" + counter,
+                                "QUILLON_POWER_CUT_AT=0"});
   ASSERT_TRUE(modsim.WaitFor("linked as COM4:"));
   constexpr int kKeys = 40;
   std::vector<std::string> lines;

@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <string>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "bcsp/bcsp_codec.h"
@@ -340,8 +340,9 @@ TEST(ModuleSimulator, AWrongRateGivesNoiseNotSilenceAndNoFrame) {
   }
   EXPECT_FALSE(module.LinkActive());
   const auto log = module.LogLines();
-  EXPECT_TRUE(std::ranges::any_of(log, [](const std::string& line) { return line.find("dropped") != std::string::npos; }))
-      << "the noise reached the module's link and was dropped there";
+  EXPECT_TRUE(std::ranges::any_of(log, [](const std::string& line) {
+    return line.find("dropped") != std::string::npos;
+  })) << "the noise reached the module's link and was dropped there";
 }
 
 // Noise as a UART frames it: about as many bytes as the ratio of the rates, per byte sent, some

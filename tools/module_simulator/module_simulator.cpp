@@ -1,9 +1,9 @@
 #include "tools/module_simulator/module_simulator.h"
 
 #include <algorithm>
-#include <random>
 #include <cstdint>
 #include <cstdio>
+#include <random>
 #include <string>
 
 #include "bcsp/bcsp_codec.h"

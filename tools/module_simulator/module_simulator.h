@@ -154,8 +154,8 @@ class ModuleSimulator {
   std::optional<std::uint64_t> awakeAtUs_;  // set while the module boots
   std::uint64_t lostWhileBooting_ = 0;
   std::deque<std::uint8_t> noiseToHost_;  // framed by the host's UART, not yet handed out
-  std::deque<TimedByte> inbound_;   // host -> module
-  std::deque<TimedByte> outbound_;  // module -> host
+  std::deque<TimedByte> inbound_;         // host -> module
+  std::deque<TimedByte> outbound_;        // module -> host
   std::uint64_t inboundFreeUs_ = 0;
   std::uint64_t outboundFreeUs_ = 0;
   std::deque<Answer> answers_;

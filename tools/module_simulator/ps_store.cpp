@@ -1,9 +1,9 @@
 #include "tools/module_simulator/ps_store.h"
 
 #include <cstdio>
-#include <optional>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "platform/text.h"

@@ -18,7 +18,7 @@ struct SimulatorOptions {
   // table). A store that names a rate wins, at power-up as after a warm reset.
   std::uint32_t baudRate = 115200;
   std::uint32_t bootMs = 30;  // after power-up and each warm reset the module is deaf and mute this long
-  bool paceLine = false;  // bytes take 11 bit times each, both ways
+  bool paceLine = false;      // bytes take 11 bit times each, both ways
   std::uint64_t seed = 1;
   LineFaults toModule;
   LineFaults fromModule;

@@ -187,8 +187,10 @@ int RunCommand(const std::string& rootPath, bool existingLink, unsigned port, st
     module = quillon::device::ModuleSimulatorChild::Start(wiring, Print);
     return module != nullptr;
   };
-  const int result = quillon::device::RunDevice(
-      roles, {stackWaitMs, maxBoots, [] { return switchOffRequested != 0; }, powerCycle}, Print);
+  const int result = quillon::device::RunDevice(roles,
+                                                {stackWaitMs, maxBoots, [] { return switchOffRequested != 0; },
+                                                 powerCycle},
+                                                Print);
   if (!registry.Problem().empty()) Print("registry: " + registry.Problem());
   return result;
 }

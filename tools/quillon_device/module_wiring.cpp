@@ -7,7 +7,6 @@
 #include <string>
 #include <thread>
 
-
 namespace quillon::device {
 namespace fs = std::filesystem;
 namespace {
@@ -31,8 +30,10 @@ std::unique_ptr<ModuleSimulatorChild> ModuleSimulatorChild::Start(const ModuleWi
   launch.path = wiring.modsim;
   // The simulator reads the store itself: it powers up at the rate the store names, and refuses
   // a store it cannot read whole (said in its output, which is reported).
-  launch.arguments = {"--link",     port, "--store", wiring.storeFile, "--boot-ms", std::to_string(wiring.bootMs),
-                      "--log",      wiring.root + "/module.log"};
+  launch.arguments = {"--link",    port,
+                      "--store",   wiring.storeFile,
+                      "--boot-ms", std::to_string(wiring.bootMs),
+                      "--log",     wiring.root + "/module.log"};
   launch.environment = {"QUILLON_DEVICE_ROOT=" + wiring.root};
   std::error_code error;
   const fs::path output = fs::path(wiring.root) / "module.out";

@@ -17,7 +17,7 @@ struct ModuleWiring {
   std::string modsim;  // the simulator program
   std::string root;    // the device root (absolute)
   unsigned portNumber = 4;
-  std::string storeFile;  // PS store kept across runs
+  std::string storeFile;      // PS store kept across runs
   std::uint32_t bootMs = 30;  // the module's boot time after power-up
 };
 
