@@ -397,7 +397,7 @@ TEST(ModuleSimulator, NothingIsAnsweredDuringTheBootTime) {
       deafFromUs = host.now_ - 1000;
     }
     host.links.clear();
-    while (host.now_ + 1000 < deafFromUs + options.bootMs * 1000) {
+    while (host.now_ + 1000 < deafFromUs + std::uint64_t{options.bootMs} * 1000) {
       host.SendLink(kLinkSync);
       host.Wait(1);
     }

@@ -55,13 +55,13 @@ std::string StoreFile::Replace(const std::string& text) {
     const Descriptor file(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (file.get() < 0) return SystemError("cannot create its new copy");
     if (!WriteAll(file.get(), text) || fsync(file.get()) != 0) {
-      const std::string failed = SystemError("cannot write its new copy");
+      std::string failed = SystemError("cannot write its new copy");
       (void)unlink(temporary.c_str());
       return failed;
     }
   }
   if (rename(temporary.c_str(), path_.c_str()) != 0) {
-    const std::string failed = SystemError("cannot replace it");
+    std::string failed = SystemError("cannot replace it");
     (void)unlink(temporary.c_str());
     return failed;
   }
