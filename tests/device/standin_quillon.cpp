@@ -3,6 +3,7 @@
 // nothing else (no dialog, no programming). The environment chooses faulty variants:
 //   STANDIN_KEEP_STACK=1  run 1 leaves the stack's port name unmarked
 //   STANDIN_NEW_BAUD=N    run 2 writes N as the built-in transport's "baud"
+//   STANDIN_RUN_2=CMD     run 2 runs this shell command once the port is free (programs the module)
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -75,6 +76,10 @@ int main(int argc, char** argv) {
       std::printf("standin: port %s free\n", kPort);
     } else {
       std::printf("standin: port %s busy (error %u)\n", kPort, static_cast<unsigned>(error));
+    }
+    if (const char* command = std::getenv("STANDIN_RUN_2")) {
+      std::fflush(stdout);
+      std::printf("standin: ran the command, status %d\n", std::system(command));
     }
     if (const char* baud = std::getenv("STANDIN_NEW_BAUD")) {
       std::unique_ptr<RegistryKey> key;

@@ -108,6 +108,34 @@ TEST_F(DeviceBoot, AWrongBaudRateIsCaughtAtTheNextBoot) {
                         "start Quillon.lnk (state 2)"});
 }
 
+// A key programmed while the device runs, without a warm reset, is the module's from the next
+// boot on: a device restart cuts the module's power too, and it comes up at its store's rate.
+TEST_F(DeviceBoot, ARestartPowerCyclesTheModule) {
+  // The module says that all commands are in after the first key: psconfig then sends no reset.
+  const std::string modsim = device_.Path() + "/modsim";
+  ASSERT_TRUE(std::ofstream(modsim) << "#!/bin/sh\nexec '" QUILLON_MODSIM "' --command-status-after 1 \"$@\"\n");
+  std::filesystem::permissions(modsim, std::filesystem::perms::owner_all);
+  const std::string psr = device_.Path() + "/fast.psr";
+  ASSERT_TRUE(std::ofstream(psr) << "&01be = 0ebf\n");  // 921600
+  std::vector<std::string> lines;
+  EXPECT_EQ(Run({"run", "--modsim", modsim, "--stack-wait", "1500", "--max-boots", "5"},
+                {"STANDIN_NEW_BAUD=921600", "STANDIN_RUN_2='" QUILLON_PSCONFIG "' COM4: '" + psr + "'"}, &lines),
+            0);
+  ExpectInOrder(lines, {"module: simulator on COM4: at 115200", "boot 1", "boot 2", "standin: run 2",
+                        "the module said all commands were in, no reset sent", "boot 3",
+                        "module: simulator on COM4: at 921600", "stack up on COM4: at 921600",
+                        "start Quillon.lnk (state 2)", "no restart asked; run ends"});
+}
+
+TEST_F(DeviceBoot, ADamagedModuleStoreFailsTheRun) {
+  ASSERT_TRUE(std::ofstream(root_ + "/module-store.psr") << "&0001 = 0001\n&0002 = 10000\n");
+  std::vector<std::string> lines;
+  EXPECT_EQ(Run({"run"}, {}, &lines), 1);
+  ExpectInOrder(lines, {"module: the simulator ended (status 1): modsim: the store cannot be used: " + root_ +
+                        "/module-store.psr: line 2: value 10000 out of range"});
+  EXPECT_FALSE(Has(lines, "boot 1"));
+}
+
 TEST_F(DeviceBoot, ADamagedShortcutIsRefusedAndTheProgramStartsByHand) {
   ASSERT_TRUE(std::ofstream(root_ + "/Windows/StartUp/Other.lnk") << "12#\"/bin/true\" /state:1");  // no zero byte
   const std::vector<std::string> lines = RunDevice({});

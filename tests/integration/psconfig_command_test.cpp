@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/temp_device.h"
 #include "tests/unit/simulated_run.h"
+#include "tools/module_simulator/ps_store.h"
 #include "tools/module_simulator/pty_simulator.h"
 
 namespace quillon {
@@ -264,6 +267,65 @@ TEST_F(PsconfigCommand, CtrlCStopsARunAndSaysHowFarItCame) {
     std::vector<std::string> lines;
     EXPECT_TRUE(command.WaitFor(c.says, &lines)) << ::testing::PrintToString(lines);
     EXPECT_EQ(command.Wait(), 130);
+  }
+}
+
+// modsim as a program, its store a file: its flash.
+class ModuleProgram : public PsconfigCommand {};
+
+// A power cut right after the host's run: every key the module acknowledged is in its store, each
+// noted as a persistent change when it reached the disk.
+TEST_F(ModuleProgram, AKillRightAfterAHostProgrammedKeysLosesNone) {
+  const std::string store = device.Path() + "/store.psr";
+  const std::string counter = device.Path() + "/changes";
+  testing::ChildProcess modsim(QUILLON_MODSIM, {"--link", "4", "--store", store},
+                               {device.Environment(), "QUILLON_POWER_CUT_COUNTER=" + counter,
+                                "QUILLON_POWER_CUT_AT=0"});
+  ASSERT_TRUE(modsim.WaitFor("linked as COM4:"));
+  constexpr int kKeys = 40;
+  std::vector<std::string> lines;
+  EXPECT_EQ(Run({"COM4:", File("many.psr", testing::Keys(kKeys))}, &lines), 0) << ::testing::PrintToString(lines);
+  modsim.Signal(SIGKILL);
+  EXPECT_EQ(modsim.Wait(), 128 + SIGKILL);
+
+  sim::PsStore kept;
+  ASSERT_EQ(kept.Load(store), "");
+  ASSERT_EQ(kept.Keys().size(), static_cast<std::size_t>(kKeys));
+  std::ifstream log(counter + ".log");
+  std::string noted((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  for (std::uint16_t key = 1; key <= kKeys; ++key) {
+    ASSERT_NE(kept.Get(key), nullptr) << key;
+    EXPECT_EQ(*kept.Get(key), (std::vector<std::uint16_t>{key, static_cast<std::uint16_t>(0xFFFF - key)}));
+    char what[40];
+    std::snprintf(what, sizeof what, "module store: key 0x%04x\n", key);
+    EXPECT_NE(noted.find(what), std::string::npos) << what;
+  }
+}
+
+// A store that cannot be read whole is refused, with its name, the line and what; the file is
+// left as it was.
+TEST_F(ModuleProgram, ADamagedStoreIsRefused) {
+  std::filesystem::create_directories(device.Path() + "/folder.psr");
+  const struct {
+    std::string file;
+    std::string says;
+  } cases[] = {
+      {File("word.psr", "// keys\n&0001 = 0001\n&0002 = 0001 zz\n"), "word.psr: line 3: \"zz\" is not a value"},
+      {File("range.psr", "&0001 = 12345\n"), "range.psr: line 1: value 12345 out of range"},
+      {File("key.psr", "&0001 = 1\n&=\n"), "key.psr: line 2: no key number"},
+      {device.Path() + "/folder.psr", "folder.psr: it is a folder"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const auto before = std::filesystem::is_regular_file(c.file) ? std::filesystem::file_size(c.file) : 0;
+    std::vector<std::string> lines;
+    EXPECT_EQ(Run({"--store", c.file}, &lines, QUILLON_MODSIM), 1);
+    EXPECT_TRUE(Contains(lines, "modsim: the store cannot be used: " + device.Path() + "/" + c.says))
+        << ::testing::PrintToString(lines);
+    EXPECT_FALSE(Contains(lines, "modsim: port"));
+    if (before != 0) {
+      EXPECT_EQ(std::filesystem::file_size(c.file), before);
+    }
   }
 }
 

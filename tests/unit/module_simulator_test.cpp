@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "bcsp/bcsp_codec.h"
@@ -37,8 +40,9 @@ class Host {
       for (std::size_t k = 0; k < got; ++k) Take(buffer[k]);
     }
   }
+  // After the module's boot time, which swallows whatever comes before.
   void BringUp() {
-    Wait(1);
+    Wait(SimulatorOptions{}.bootMs + 1);
     SendLink(kLinkSyncResp);
     Wait(1);
     SendLink(kLinkConfResp);
@@ -252,6 +256,7 @@ TEST(ModuleSimulator, PacedBytesTakeElevenBitTimes) {
   SimulatorOptions options;
   options.paceLine = true;
   options.baudRate = 11000;  // one byte a millisecond
+  options.bootMs = 0;        // talks from the first moment
   ModuleSimulator module(options);
   std::uint8_t buffer[64];
   EXPECT_EQ(module.ToHost(buffer, 11000, 0), 0u);
@@ -266,6 +271,7 @@ TEST(ModuleSimulator, AnAnswerLeavesWhenItsRequestIsWholeHoweverLateTheModuleRun
   SimulatorOptions options;
   options.paceLine = true;
   options.baudRate = 11000;  // one byte a millisecond
+  options.bootMs = 0;        // talks from the first moment
   ModuleSimulator module(options);
   Host host(module, 11000);
   host.Wait(20);
@@ -291,23 +297,210 @@ TEST(ModuleSimulator, AnAnswerLeavesWhenItsRequestIsWholeHoweverLateTheModuleRun
   EXPECT_EQ(module.NextEventUs(), std::nullopt);
 }
 
-TEST(PsStore, PsrRoundTripAndBaudKeys) {
+// What a host at another rate than the module's reads: bytes, not silence, the same for the same
+// seed, and never a frame; and the frames it sends reach the module as noise that it drops.
+TEST(ModuleSimulator, AWrongRateGivesNoiseNotSilenceAndNoFrame) {
+  auto listen = [](std::uint64_t seed, std::uint32_t hostBaud) {
+    SimulatorOptions options;
+    options.seed = seed;
+    ModuleSimulator module(options);
+    Bytes received;
+    for (std::uint64_t ms = 1; ms <= 2000; ++ms) {
+      std::uint8_t buffer[8];  // smaller than the noise of one byte may be
+      for (std::size_t got = sizeof buffer; got == sizeof buffer;) {
+        got = module.ToHost(buffer, hostBaud, ms * 1000);
+        received.insert(received.end(), buffer, buffer + got);
+      }
+    }
+    return received;
+  };
+  for (std::uint32_t hostBaud : {38400u, 921600u}) {
+    SCOPED_TRACE(hostBaud);
+    const Bytes noise = listen(5, hostBaud);
+    EXPECT_FALSE(noise.empty());
+    EXPECT_EQ(noise, listen(5, hostBaud));
+    EXPECT_NE(noise, listen(6, hostBaud));
+    BcspDeframer deframer;
+    BcspHeaderBytes header{};
+    std::array<std::uint8_t, 4200> body{};
+    for (std::uint8_t byte : noise) {
+      const BcspDeframed step = deframer.Push(byte, header, body);
+      EXPECT_FALSE(step.frame && BcspHeaderValid(header) &&
+                   BcspCheckBody(header, std::span(body.data(), step.stored)).verdict == FrameVerdict::kGood);
+    }
+  }
+  // Faster than the module: many bytes of noise for each one sent, delimiters among them.
+  EXPECT_GT(listen(5, 921600).size(), 4 * listen(5, 115200).size());
+
+  ModuleSimulator module(SimulatorOptions{});
+  Host host(module, 1382400);
+  for (int i = 0; i < 200; ++i) {
+    host.SendLink(i % 2 == 0 ? kLinkSyncResp : kLinkConfResp);
+    host.Wait(2);
+  }
+  EXPECT_FALSE(module.LinkActive());
+  const auto log = module.LogLines();
+  EXPECT_TRUE(std::ranges::any_of(log, [](const std::string& line) {
+    return line.find("dropped") != std::string::npos;
+  })) << "the noise reached the module's link and was dropped there";
+}
+
+// Noise as a UART frames it: about as many bytes as the ratio of the rates, per byte sent, some
+// bytes framing none and some several, the delimiter among them.
+TEST(ModuleSimulator, NoiseFollowsTheRatioOfTheRates) {
+  struct Case {
+    std::uint32_t sender, receiver;
+  };
+  for (const Case c : {Case{921600, 115200}, Case{115200, 115200 + 1}, Case{115200, 921600}}) {
+    std::mt19937_64 random(7);
+    std::size_t total = 0, none = 0, several = 0, delimiters = 0;
+    constexpr int kBytes = 20000;
+    for (int i = 0; i < kBytes; ++i) {
+      std::size_t framed = 0;
+      Garble(c.sender, c.receiver, random, [&](std::uint8_t byte) {
+        ++framed;
+        delimiters += byte == kSlipDelimiter ? 1 : 0;
+      });
+      total += framed;
+      none += framed == 0 ? 1 : 0;
+      several += framed > 1 ? 1 : 0;
+    }
+    const double expected = kBytes * static_cast<double>(c.receiver) / c.sender;
+    EXPECT_NEAR(static_cast<double>(total), expected, expected * 0.1) << c.sender << " -> " << c.receiver;
+    EXPECT_GT(none, 0u);
+    EXPECT_GT(delimiters, 0u);
+    if (c.receiver >= c.sender) {
+      EXPECT_GT(several, 0u);
+    }
+  }
+  std::mt19937_64 random(7);
+  int framed = 0;
+  Garble(115200, 0, random, [&](std::uint8_t) { ++framed; });
+  Garble(0, 115200, random, [&](std::uint8_t) { ++framed; });
+  EXPECT_EQ(framed, 0) << "a line nobody drives";
+}
+
+// For its boot time after power-up and after a warm reset the module neither hears nor speaks:
+// a host's SYNC then gets no answer; one sent after it does.
+TEST(ModuleSimulator, NothingIsAnsweredDuringTheBootTime) {
+  for (const bool warmReset : {false, true}) {
+    SCOPED_TRACE(warmReset ? "after a warm reset" : "after power-up");
+    SimulatorOptions options;
+    ModuleSimulator module(options);
+    Host host(module);
+    std::uint64_t deafFromUs = 0;
+    if (warmReset) {
+      host.BringUp();
+      host.SendReliable(kWarmReset);
+      host.Wait(options.restartMs + 1);
+      ASSERT_EQ(module.Restarts(), 1u);
+      deafFromUs = host.now_ - 1000;
+    }
+    host.links.clear();
+    while (host.now_ + 1000 < deafFromUs + std::uint64_t{options.bootMs} * 1000) {
+      host.SendLink(kLinkSync);
+      host.Wait(1);
+    }
+    EXPECT_TRUE(host.links.empty()) << "said something while booting";
+    host.Wait(2);
+    EXPECT_EQ(host.links, std::vector<LinkMessage>{kLinkSync}) << "its own SYNC once up, no answer to the host's";
+    host.SendLink(kLinkSync);
+    host.Wait(1);
+    EXPECT_EQ(host.links.size(), 3u);
+    EXPECT_EQ(host.links[1], kLinkSyncResp);
+  }
+}
+
+// A key its flash cannot keep is not kept, and answered with an error status; the flash sees each
+// key with the store as it is to be.
+TEST(ModuleSimulator, AKeyTheFlashCannotKeepIsRefused) {
+  struct RefusingFlash final : StoreFlash {
+    std::string Write(const PsStore& store, std::uint16_t key) override {
+      written.push_back(key);
+      if (key == 2) return "the disk is full";
+      EXPECT_NE(store.Get(key), nullptr);
+      return {};
+    }
+    std::vector<std::uint16_t> written;
+  } flash;
+  ModuleSimulator module(SimulatorOptions{}, PsStore{}, &flash);
+  Host host(module);
+  host.BringUp();
+  host.SendReliable(KeyRequest(2, 0x0001, {0x0005}));
+  host.Wait(2);
+  host.SendReliable(KeyRequest(3, 0x0002, {0x0006}));
+  host.Wait(2);
+  ASSERT_EQ(host.packets.size(), 2u);
+  EXPECT_EQ(host.packets[0].second[8], kStatusOk);
+  EXPECT_EQ(host.packets[1].second[8], kStatusError);
+  EXPECT_EQ(flash.written, (std::vector<std::uint16_t>{1, 2}));
+  EXPECT_NE(module.Store().Get(0x0001), nullptr);
+  EXPECT_EQ(module.Store().Get(0x0002), nullptr);
+  EXPECT_EQ(module.Requests()[1].status, kStatusError);
+}
+
+TEST(PsStore, PsrRoundTripAndDamagedLines) {
   PsStore store;
   std::string error;
   ASSERT_TRUE(store.FromPsr("// comment &0001 = 1\n&01be = 0EBF\n?0002=0001 abcd // note\n&0003-\n&0004 =\n", &error));
   EXPECT_EQ(store.Keys().size(), 3u);
   EXPECT_EQ(*store.Get(0x0002), (std::vector<std::uint16_t>{0x0001, 0xABCD}));
   EXPECT_TRUE(store.Get(0x0004)->empty());
-  EXPECT_EQ(store.UartBaudRate(), 921600u);
   PsStore copy;
   ASSERT_TRUE(copy.FromPsr(store.ToPsr(), &error));
   EXPECT_EQ(copy.Keys(), store.Keys());
-  store.Set(0x0191, {472});  // searched before 0x01be
-  EXPECT_EQ(store.UartBaudRate(), 115200u);
-  store.Set(0x0191, {1234});  // not a known rate: the module keeps its own
-  EXPECT_FALSE(store.UartBaudRate().has_value());
-  EXPECT_FALSE(copy.FromPsr("&zz = 1\n", &error));
-  EXPECT_NE(error.find("line 1"), std::string::npos);
+  const struct {
+    const char* text;
+    const char* error;
+  } damaged[] = {
+      {"&0001 = 1\n&zz = 1\n", "line 2: no key number"},
+      {"&0001 = 1 10000\n", "line 1: value 10000 out of range"},
+      {"&10000 = 1\n", "line 1: key number 10000 out of range"},
+      {"\n&0001 = 1 zz\n", "line 2: \"zz\" is not a value"},
+  };
+  for (const auto& d : damaged) {
+    EXPECT_FALSE(copy.FromPsr(d.text, &error)) << d.text;
+    EXPECT_EQ(error, d.error);
+    EXPECT_EQ(copy.Keys(), store.Keys()) << "a refused file leaves the store as it was";
+  }
+}
+
+// The rate a module comes up at from its store, by the keys' precedence; --baud is its own
+// default, for a store that names no rate.
+TEST(ModuleSimulator, PowersUpAtTheRateItsStoreNames) {
+  struct Case {
+    std::string psr;
+    std::uint32_t ownDefault = 115200;
+    std::uint32_t rate = 0;
+  };
+  std::vector<Case> cases = {
+      {"&0191 = 01d8\n&01be = 0ebf\n", 115200, 115200},  // &0191 comes first
+      {"&01be = 0ebf\n", 115200, 921600},
+      {"&0204 = 075f\n&0207 = 009d\n", 115200, 460800},
+      {"&0207 = 00ec\n", 115200, 57600},
+      {"&0191 = 1234\n&01be = 0ebf\n", 115200, 115200},  // the deciding value is outside the table
+      {"&0191 =\n&01be = 03b0\n", 115200, 230400},       // a key without values decides nothing
+      {"", 921600, 921600},
+      {"&01be = 009d\n", 921600, 38400},
+  };
+  for (const UartRateValue& entry : kUartRates) {
+    char line[32];
+    std::snprintf(line, sizeof line, "&01be = %04x\n", entry.value);
+    cases.push_back({line, 115200, entry.rate});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.psr);
+    PsStore store;
+    std::string error;
+    ASSERT_TRUE(store.FromPsr(c.psr, &error));
+    SimulatorOptions options;
+    options.baudRate = c.ownDefault;
+    ModuleSimulator module(options, store);
+    EXPECT_EQ(module.BaudRate(), c.rate);
+    Host host(module, c.rate);
+    host.Wait(options.bootMs + 5);
+    EXPECT_EQ(host.links, std::vector<LinkMessage>{kLinkSync}) << "its first SYNC, at that rate";
+  }
 }
 
 TEST(ModuleSimulator, ExaminesWhatAModuleMustReadToAct) {

@@ -11,6 +11,7 @@
 #include "platform/posix/device_root.h"
 #include "tools/module_simulator/pty_simulator.h"
 #include "tools/module_simulator/simulator_arguments.h"
+#include "tools/module_simulator/store_file.h"
 
 namespace {
 
@@ -25,12 +26,19 @@ void Usage(std::FILE* out) {
                "The module speaks BCSP, answers BCCMD requests and keeps the PS keys it is given.\n"
                "\n"
                "  --link N               also make COMN: of the emulated device point at the terminal (1..255)\n"
-               "  --baud RATE            the module's UART rate (default 115200)\n"
+               "  --store FILE.psr       the module's flash: its PS keys at the start (a missing file is an\n"
+               "                         empty store, and is made); every key the module accepts is in it\n"
+               "                         before the answer leaves, so a kill at any moment loses nothing\n"
+               "                         acknowledged; a key it cannot write is refused (status 8). A file\n"
+               "                         that cannot be read whole is refused, and modsim does not start\n"
+               "  --save FILE.psr        also write the PS store to this file at the end\n"
+               "  --baud RATE            the module's own default rate: its rate when the store names none\n"
+               "                         (default 115200). A store that names a rate wins, as on a module\n"
+               "  --boot-ms N            after power-up and each warm reset the module hears nothing and says\n"
+               "                         nothing for N ms (default 30), then talks at the store's rate\n"
                "  --pace                 bytes take 11 bit times each, as on a real line\n"
-               "  --store FILE.psr       start with the PS keys of this file\n"
-               "  --save FILE.psr        write the PS store to this file at the end\n"
                "  --log FILE             write the log of frames and requests here (- for stderr)\n"
-               "  --seed N               seed of the faults below (default 1)\n"
+               "  --seed N               seed of the faults below and of the noise (default 1)\n"
                "  --loss-in P, --loss-out P        byte loss to / from the module (0..1)\n"
                "  --corrupt-in P, --corrupt-out P  one flipped bit per byte, with that probability\n"
                "  --answer-delay MS      wait before each answer\n"
@@ -44,7 +52,11 @@ void Usage(std::FILE* out) {
                "  --command-status-after N   send an HCI Command Status event after the Nth key\n"
                "  --restart-after N      restart without answering at the Nth request\n"
                "\n"
-               "Ends on Ctrl-C. Example: modsim --link 4 --save /tmp/store.psr\n");
+               "The module's UART rate is the first of the keys &0191, &01be, &0204, &0207 that its store\n"
+               "holds, when its value is one of the table's rates; else its default. Bytes at another rate\n"
+               "than the receiver's arrive as noise (drawn from the seed), in both directions.\n"
+               "\n"
+               "Ends on Ctrl-C. Example: modsim --link 4 --store /tmp/store.psr\n");
 }
 
 }  // namespace
@@ -67,16 +79,20 @@ int main(int argc, char** argv) {
   const std::string& saveFile = command.saveFile;
   const std::string& logFile = command.logFile;
 
-  quillon::sim::PtySimulator simulator(options);
+  // A store that cannot be read whole is not started from: a module that came up empty would
+  // take a damaged flash for a new one and lose its keys for good.
+  quillon::sim::PsStore store;
+  quillon::sim::StoreFile flash(storeFile);
+  if (!storeFile.empty()) {
+    if (const std::string problem = flash.Open(&store); !problem.empty()) {
+      std::fprintf(stderr, "modsim: the store cannot be used: %s\n", problem.c_str());
+      return 1;
+    }
+  }
+  quillon::sim::PtySimulator simulator(options, std::move(store), storeFile.empty() ? nullptr : &flash);
   if (!simulator.Opened()) {
     std::fprintf(stderr, "modsim: cannot open a pseudo-terminal\n");
     return 1;
-  }
-  if (!storeFile.empty()) {
-    if (const std::string problem = simulator.Module().Store().Load(storeFile); !problem.empty()) {
-      std::fprintf(stderr, "modsim: cannot load the PS store from %s: %s\n", storeFile.c_str(), problem.c_str());
-      return 1;
-    }
   }
   std::FILE* log = nullptr;
   if (logFile == "-") {
@@ -92,6 +108,7 @@ int main(int argc, char** argv) {
     });
   }
   std::printf("modsim: port %s\n", simulator.PortPath().c_str());
+  std::printf("modsim: UART at %u baud after a boot of %u ms\n", simulator.Module().BaudRate(), options.bootMs);
   if (link >= 0) {
     const auto root = quillon::platform::posix::DeviceRoot::FromEnvironment();
     if (root.Ensure() != quillon::platform::kSuccess) {

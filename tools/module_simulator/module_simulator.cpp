@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <random>
 #include <string>
 
 #include "bcsp/bcsp_codec.h"
@@ -27,6 +28,14 @@ const std::vector<std::uint8_t> kCommandStatusEvent = {0x0F, 0x04, 0x00, 0x01, 0
 constexpr std::size_t kHeaderBytes = 16;
 
 }  // namespace
+
+void Garble(std::uint32_t senderBaud, std::uint32_t receiverBaud, std::mt19937_64& random,
+            const std::function<void(std::uint8_t)>& take) {
+  if (senderBaud == 0 || receiverBaud == 0) return;
+  std::poisson_distribution<int> framed(static_cast<double>(receiverBaud) / senderBaud);
+  const int count = std::min(framed(random), kMostNoisePerByte);
+  for (int i = 0; i < count; ++i) take(static_cast<std::uint8_t>(random() & 0xFF));
+}
 
 std::uint16_t ExamineBccmdRequest(std::span<const std::uint8_t> payload) {
   if (payload.size() < kHeaderBytes || payload.size() % 2 != 0) return kStatusBadRequest;
@@ -55,11 +64,13 @@ std::uint16_t ExamineBccmdRequest(std::span<const std::uint8_t> payload) {
   }
 }
 
-ModuleSimulator::ModuleSimulator(SimulatorOptions options)
+ModuleSimulator::ModuleSimulator(SimulatorOptions options, PsStore store, StoreFlash* flash)
     : options_(options),
-      baudRate_(options.baudRate == 0 ? 115200 : options.baudRate),
+      baudRate_(0),
       toModuleRandom_(options.seed * 2 + 1),
       fromModuleRandom_(options.seed * 2 + 2),
+      noiseToModuleRandom_(options.seed ^ 0x6E6F697365000001ull),
+      noiseToHostRandom_(options.seed ^ 0x6E6F697365000002ull),
       link_(
           std::uint64_t{options.linkIntervalMs} * 1000, std::uint64_t{options.resendMs} * 1000,
           [this](std::uint8_t channel, bool reliable, std::span<const std::uint8_t> payload) {
@@ -72,8 +83,16 @@ ModuleSimulator::ModuleSimulator(SimulatorOptions options)
               }
             }
           },
-          [this](const std::string& line) { Log(line); }) {
-  link_.Restart(0);
+          [this](const std::string& line) { Log(line); }),
+      store_(std::move(store)),
+      flash_(flash) {
+  baudRate_ = PowerUpRate();
+}
+
+std::uint32_t ModuleSimulator::PowerUpRate() const {
+  const AppliedUartRate applied = store_.UartRate();
+  if (applied.rate != 0) return applied.rate;
+  return options_.baudRate != 0 ? options_.baudRate : kDefaultUartRate;
 }
 
 bool ModuleSimulator::ApplyFaults(const LineFaults& faults, std::mt19937_64& random, std::uint8_t* byte) {
@@ -104,10 +123,21 @@ void ModuleSimulator::FromHost(std::span<const std::uint8_t> bytes, std::uint32_
 std::size_t ModuleSimulator::ToHost(std::span<std::uint8_t> out, std::uint32_t hostBaud, std::uint64_t nowUs) {
   Advance(nowUs);
   std::size_t given = 0;
-  while (given < out.size() && !outbound_.empty() && outbound_.front().atUs <= nowUs) {
+  while (given < out.size()) {
+    // Noise framed from an earlier byte first: what did not fit the last call waits here.
+    if (!noiseToHost_.empty()) {
+      out[given++] = noiseToHost_.front();
+      noiseToHost_.pop_front();
+      continue;
+    }
+    if (outbound_.empty() || outbound_.front().atUs > nowUs) break;
     const TimedByte sent = outbound_.front();
     outbound_.pop_front();
-    if (sent.baud == hostBaud) out[given++] = sent.byte;
+    if (sent.baud == hostBaud) {
+      out[given++] = sent.byte;
+    } else {
+      Garble(sent.baud, hostBaud, noiseToHostRandom_, [this](std::uint8_t noise) { noiseToHost_.push_back(noise); });
+    }
   }
   return given;
 }
@@ -116,9 +146,16 @@ std::size_t ModuleSimulator::ToHost(std::span<std::uint8_t> out, std::uint32_t h
 // host when the line has delivered it, an answer as soon as its request is whole, a restart when
 // it is due. What the module sends then starts on the line at that time, not at the caller's.
 void ModuleSimulator::Advance(std::uint64_t nowUs) {
+  if (!poweredUp_) {
+    poweredUp_ = true;
+    nowUs_ = nowUs;
+    Log("module powers up, UART at " + std::to_string(baudRate_) + " baud");
+    Boot(nowUs);
+  }
   const std::uint64_t until = std::max(nowUs_, nowUs);
   auto nextDue = [this] {
     std::uint64_t due = UINT64_MAX;
+    if (awakeAtUs_) due = std::min(due, *awakeAtUs_);
     if (!inbound_.empty()) due = std::min(due, inbound_.front().atUs);
     if (restartAtUs_) due = std::min(due, *restartAtUs_);
     if (!answers_.empty()) due = std::min(due, answers_.front().atUs);
@@ -126,11 +163,20 @@ void ModuleSimulator::Advance(std::uint64_t nowUs) {
   };
   for (std::uint64_t due = nextDue(); due <= until;) {
     nowUs_ = std::max(nowUs_, due);
-    if (!inbound_.empty() && inbound_.front().atUs <= nowUs_) {
+    if (awakeAtUs_ && nowUs_ >= *awakeAtUs_) {
+      Wake();
+    } else if (!inbound_.empty() && inbound_.front().atUs <= nowUs_) {
       const TimedByte received = inbound_.front();
       inbound_.pop_front();
-      // A byte sent at another rate arrives as noise; the module's receiver drops it.
-      if (received.baud == baudRate_) link_.OnByte(received.byte, nowUs_);
+      if (awakeAtUs_) {
+        ++lostWhileBooting_;
+      } else if (received.baud == baudRate_) {
+        link_.OnByte(received.byte, nowUs_);
+      } else {
+        // The module's receiver frames noise; its link layer must find no frame in it.
+        Garble(received.baud, baudRate_, noiseToModuleRandom_,
+               [this](std::uint8_t noise) { link_.OnByte(noise, nowUs_); });
+      }
     } else if (restartAtUs_ && nowUs_ >= *restartAtUs_) {
       restartAtUs_.reset();
       Restart(restartReason_);
@@ -144,12 +190,12 @@ void ModuleSimulator::Advance(std::uint64_t nowUs) {
       }
     }
     // The link sends once everything of this moment is done, so that an answer made at once
-    // carries the acknowledgement of its request.
+    // carries the acknowledgement of its request. A booting module sends nothing.
     due = nextDue();
-    if (due > nowUs_) link_.Tick(nowUs_);
+    if (due > nowUs_ && !awakeAtUs_) link_.Tick(nowUs_);
   }
   nowUs_ = until;
-  link_.Tick(nowUs_);
+  if (!awakeAtUs_) link_.Tick(nowUs_);
 }
 
 std::optional<std::uint64_t> ModuleSimulator::NextEventUs() const {
@@ -165,19 +211,51 @@ std::optional<std::uint64_t> ModuleSimulator::NextEventUs() const {
     if (delimiter != line->end()) consider(delimiter->atUs);
   }
   if (restartAtUs_) consider(*restartAtUs_);
+  if (awakeAtUs_) consider(*awakeAtUs_);
   if (!answers_.empty()) consider(answers_.front().atUs);
+  if (!noiseToHost_.empty()) consider(nowUs_);
   return next;
 }
 
 void ModuleSimulator::Restart(const char* why) {
-  if (const auto rate = store_.UartBaudRate()) baudRate_ = *rate;
+  baudRate_ = PowerUpRate();
   answers_.clear();
   link_.Restart(nowUs_);
   char line[96];
   std::snprintf(line, sizeof line, "module restarts (%s), UART at %u baud", why, baudRate_);
   Log(line);
-  std::lock_guard<std::mutex> hold(logLock_);
-  ++restarts_;
+  {
+    std::lock_guard<std::mutex> hold(logLock_);
+    ++restarts_;
+  }
+  Boot(nowUs_);
+}
+
+void ModuleSimulator::Boot(std::uint64_t nowUs) {
+  awakeAtUs_ = nowUs + std::uint64_t{options_.bootMs} * 1000;
+  lostWhileBooting_ = 0;
+  if (options_.bootMs == 0) Wake();
+}
+
+void ModuleSimulator::Wake() {
+  awakeAtUs_.reset();
+  link_.Restart(nowUs_);
+  Log("module up after its boot, " + std::to_string(lostWhileBooting_) + " bytes lost meanwhile");
+}
+
+bool ModuleSimulator::Keep(std::uint16_t key, const std::vector<std::uint16_t>& values) {
+  PsStore next = store_;
+  next.Set(key, values);
+  if (flash_ != nullptr) {
+    if (const std::string failed = flash_->Write(next, key); !failed.empty()) {
+      char line[64];
+      std::snprintf(line, sizeof line, "key 0x%04x not kept: ", key);
+      Log(line + failed);
+      return false;
+    }
+  }
+  store_ = std::move(next);
+  return true;
 }
 
 void ModuleSimulator::Deliver(std::uint8_t channel, bool reliable, std::span<const std::uint8_t> payload) {
@@ -248,7 +326,14 @@ void ModuleSimulator::Deliver(std::uint8_t channel, bool reliable, std::span<con
       break;
     case kVarPsKey:
       if (request.type == kSetRequest) {
-        if (options_.keepOldValueOf != request.psKey) store_.Set(request.psKey, request.values);
+        // Kept in flash before the answer is queued: what the host hears acknowledged survives
+        // a power cut.
+        if (options_.keepOldValueOf != request.psKey && !Keep(request.psKey, request.values)) {
+          status = kStatusError;
+          PutWord(&answer, 8, status);
+          std::lock_guard<std::mutex> hold(logLock_);
+          requests_[taken - 1].status = status;
+        }
       } else if (const auto* stored = store_.Get(request.psKey)) {
         for (std::size_t i = 0; i < stored->size(); ++i) PutWord(&answer, 16 + 2 * i, (*stored)[i]);
       }

@@ -3,6 +3,11 @@
 //
 // Time is passed in (microseconds on any steady clock). Bytes from the host go in through
 // FromHost; bytes for the host come out of ToHost, at line rate when pacing is on.
+//
+// The module powers up the first time it is run, and comes back after a warm reset, at the rate
+// its store names (its own default when the store names none); for the boot time after either it
+// hears nothing of the line and says nothing. Bytes that cross the line at another rate than the
+// receiver's arrive as noise, as a UART frames them: see Garble.
 // Not thread-safe: one thread drives a simulator (the log may be read from any thread).
 #pragma once
 
@@ -22,6 +27,15 @@
 #include "tools/module_simulator/simulator_options.h"
 
 namespace quillon::sim {
+
+// What a UART at `receiverBaud` makes of one byte sent at `senderBaud`: its start bits fall
+// wherever the sender's line happens to go low, so it frames a number of bytes that follows the
+// ratio of the rates (a Poisson draw around it: sometimes none, sometimes several), each of them
+// noise, 0xC0 among them as often as any other value. A rate of 0 (a line nobody drives) gives
+// nothing. Each byte goes to `take`; at most kMostNoisePerByte of them.
+inline constexpr int kMostNoisePerByte = 64;
+void Garble(std::uint32_t senderBaud, std::uint32_t receiverBaud, std::mt19937_64& random,
+            const std::function<void(std::uint8_t)>& take);
 
 struct BccmdRequest {
   std::uint64_t timeUs = 0;
@@ -47,6 +61,15 @@ inline constexpr std::uint16_t kStatusError = 8;        // a refusal without a r
 // length word of 9 in 16 bytes. Returns the status of the answer.
 std::uint16_t ExamineBccmdRequest(std::span<const std::uint8_t> payload);
 
+// Where the module keeps a key it accepts before it answers: the module's flash. Write gets the
+// whole store as it is to be, with `key` just set; an empty text once it is kept, else why not
+// (the module then keeps the store it had and answers with an error status).
+class StoreFlash {
+ public:
+  virtual ~StoreFlash() = default;
+  virtual std::string Write(const PsStore& store, std::uint16_t key) = 0;
+};
+
 class ModuleSimulator {
  public:
   static constexpr std::uint16_t kVarBuildId = 0x2819;
@@ -56,17 +79,20 @@ class ModuleSimulator {
   static constexpr std::uint16_t kGetResponse = 1;
   static constexpr std::uint16_t kSetRequest = 2;
 
-  explicit ModuleSimulator(SimulatorOptions options);
+  // `store` is what the module's flash holds at power-up; `flash` (not owned, may be null for a
+  // store in memory only) keeps every key the module accepts.
+  explicit ModuleSimulator(SimulatorOptions options, PsStore store = {}, StoreFlash* flash = nullptr);
 
-  // Bytes the host wrote at `hostBaud`; a rate other than the module's garbles them: they are lost.
+  // Bytes the host wrote at `hostBaud`; at a rate other than the module's they arrive as noise.
   void FromHost(std::span<const std::uint8_t> bytes, std::uint32_t hostBaud, std::uint64_t nowUs);
   // Runs the module up to `nowUs` and hands out what has reached the host by then (at most
-  // out.size() bytes). Bytes sent at another rate than `hostBaud` never arrive.
+  // out.size() bytes). Bytes sent at another rate than `hostBaud` arrive as noise.
   std::size_t ToHost(std::span<std::uint8_t> out, std::uint32_t hostBaud, std::uint64_t nowUs);
   // Runs the module up to `nowUs` without taking bytes.
   void Advance(std::uint64_t nowUs);
 
   std::uint32_t BaudRate() const { return baudRate_; }
+  // A test's way to set keys as if they had always been there (the flash does not see them).
   PsStore& Store() { return store_; }
   const PsStore& Store() const { return store_; }
   // Every BCCMD request taken, in order, and the number of restarts so far.
@@ -77,7 +103,9 @@ class ModuleSimulator {
   std::vector<std::string> LogLines() const;
   void SetLogSink(std::function<void(const std::string&)> sink);
   // Whether bytes are on their way in either direction (a driver then looks again soon).
-  bool LineBusy() const { return !inbound_.empty() || !outbound_.empty() || !answers_.empty(); }
+  bool LineBusy() const {
+    return !inbound_.empty() || !outbound_.empty() || !answers_.empty() || !noiseToHost_.empty();
+  }
   // When a driver should next run the module (Advance, ToHost) for the line to keep its times:
   // a frame's delimiter reaching either end, an answer or a restart falling due. None while
   // only the link's own timers are running.
@@ -105,6 +133,10 @@ class ModuleSimulator {
              std::uint64_t nowUs);
   bool ApplyFaults(const LineFaults& faults, std::mt19937_64& random, std::uint8_t* byte);
   void Restart(const char* why);
+  void Boot(std::uint64_t nowUs);
+  void Wake();
+  bool Keep(std::uint16_t key, const std::vector<std::uint16_t>& values);
+  std::uint32_t PowerUpRate() const;
   void Log(const std::string& text);
   std::uint64_t ByteTimeUs() const { return options_.paceLine ? 11'000'000ull / baudRate_ : 0; }
 
@@ -113,10 +145,17 @@ class ModuleSimulator {
   std::uint64_t nowUs_ = 0;
   std::mt19937_64 toModuleRandom_;
   std::mt19937_64 fromModuleRandom_;
+  std::mt19937_64 noiseToModuleRandom_;
+  std::mt19937_64 noiseToHostRandom_;
   ModuleLink link_;
   PsStore store_;
-  std::deque<TimedByte> inbound_;   // host -> module
-  std::deque<TimedByte> outbound_;  // module -> host
+  StoreFlash* flash_;
+  bool poweredUp_ = false;
+  std::optional<std::uint64_t> awakeAtUs_;  // set while the module boots
+  std::uint64_t lostWhileBooting_ = 0;
+  std::deque<std::uint8_t> noiseToHost_;  // framed by the host's UART, not yet handed out
+  std::deque<TimedByte> inbound_;         // host -> module
+  std::deque<TimedByte> outbound_;        // module -> host
   std::uint64_t inboundFreeUs_ = 0;
   std::uint64_t outboundFreeUs_ = 0;
   std::deque<Answer> answers_;

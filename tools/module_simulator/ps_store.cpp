@@ -3,41 +3,24 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "platform/text.h"
 
 namespace quillon::sim {
-namespace {
-
-struct RateValue {
-  std::uint16_t value;
-  std::uint32_t rate;
-};
-constexpr RateValue kRates[] = {{157, 38400},   {236, 57600},   {472, 115200},  {944, 230400},
-                                {1887, 460800}, {3775, 921600}, {5662, 1382400}};
-constexpr std::uint16_t kBaudKeys[] = {0x0191, 0x01be, 0x0204, 0x0207};
-
-}  // namespace
-
-std::optional<std::uint32_t> BaudRateOfPsValue(std::uint16_t value) {
-  for (const RateValue& entry : kRates) {
-    if (entry.value == value) return entry.rate;
-  }
-  return std::nullopt;
-}
 
 const std::vector<std::uint16_t>* PsStore::Get(std::uint16_t key) const {
   auto found = keys_.find(key);
   return found == keys_.end() ? nullptr : &found->second;
 }
 
-std::optional<std::uint32_t> PsStore::UartBaudRate() const {
-  for (std::uint16_t key : kBaudKeys) {
+AppliedUartRate PsStore::UartRate() const {
+  return ApplyUartRateKeys([this](std::uint16_t key) -> std::optional<std::uint16_t> {
     const auto* values = Get(key);
-    if (values != nullptr && !values->empty()) return BaudRateOfPsValue(values->front());
-  }
-  return std::nullopt;
+    if (values == nullptr || values->empty()) return std::nullopt;
+    return values->front();
+  });
 }
 
 std::string PsStore::ToPsr() const {
@@ -57,40 +40,49 @@ std::string PsStore::ToPsr() const {
 }
 
 bool PsStore::FromPsr(const std::string& text, std::string* error) {
+  // Read into a copy: a store refused halfway must not keep the half it read.
+  std::map<std::uint16_t, std::vector<std::uint16_t>> keys = keys_;
   std::istringstream lines(text);
   std::string line;
   int number = 0;
+  auto refuse = [&](const std::string& what) {
+    *error = "line " + std::to_string(number) + ": " + what;
+    return false;
+  };
   while (std::getline(lines, line)) {
     ++number;
     std::size_t i = line.find_first_not_of(" \t\r");
     if (i == std::string::npos || (line[i] != '&' && line[i] != '?')) continue;
-    auto hex = [&](std::uint32_t* value) {
-      std::size_t start = i;
+    // Digits past eight cannot make a 16-bit number; counting stops there so nothing overflows.
+    auto hex = [&](std::uint32_t* value, std::size_t* digits) {
       *value = 0;
+      *digits = 0;
       while (i < line.size() && platform::HexDigitValue(line[i]) >= 0) {
-        *value = (*value << 4) | static_cast<std::uint32_t>(platform::HexDigitValue(line[i++]));
+        if (++*digits <= 8) *value = (*value << 4) | static_cast<std::uint32_t>(platform::HexDigitValue(line[i]));
+        ++i;
       }
-      return i > start;
+      return *digits > 0;
     };
     ++i;
     std::uint32_t key = 0;
-    if (!hex(&key) || key > 0xFFFF) {
-      *error = "line " + std::to_string(number) + ": no key number";
-      return false;
-    }
+    std::size_t digits = 0;
+    if (!hex(&key, &digits)) return refuse("no key number");
+    if (digits > 4 || key > 0xFFFF) return refuse("key number " + line.substr(i - digits, digits) + " out of range");
     i = line.find_first_not_of(" \t", i);
     if (i == std::string::npos || line[i] != '=') continue;  // not a key line, such as "&0002-"
     ++i;
     std::vector<std::uint16_t> values;
     for (;;) {
       i = line.find_first_not_of(" \t\r", i);
-      if (i == std::string::npos) break;
+      if (i == std::string::npos || line.compare(i, 2, "//") == 0) break;
       std::uint32_t value = 0;
-      if (!hex(&value)) break;  // a trailing comment
+      if (!hex(&value, &digits)) return refuse("\"" + line.substr(i) + "\" is not a value");
+      if (digits > 4 || value > 0xFFFF) return refuse("value " + line.substr(i - digits, digits) + " out of range");
       values.push_back(static_cast<std::uint16_t>(value));
     }
-    keys_[static_cast<std::uint16_t>(key)] = std::move(values);
+    keys[static_cast<std::uint16_t>(key)] = std::move(values);
   }
+  keys_ = std::move(keys);
   return true;
 }
 

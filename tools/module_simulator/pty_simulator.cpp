@@ -27,7 +27,8 @@ std::uint64_t NowUs() {
 
 }  // namespace
 
-PtySimulator::PtySimulator(SimulatorOptions options) : module_(options) {
+PtySimulator::PtySimulator(SimulatorOptions options, PsStore store, StoreFlash* flash)
+    : module_(options, std::move(store), flash) {
   master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (master_ < 0) return;
   if (grantpt(master_) != 0 || unlockpt(master_) != 0) {

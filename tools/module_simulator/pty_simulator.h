@@ -14,7 +14,8 @@ namespace quillon::sim {
 
 class PtySimulator {
  public:
-  explicit PtySimulator(SimulatorOptions options);
+  // `store` and `flash` as for ModuleSimulator: the module powers up at the rate the store names.
+  explicit PtySimulator(SimulatorOptions options, PsStore store = {}, StoreFlash* flash = nullptr);
   ~PtySimulator();
   PtySimulator(const PtySimulator&) = delete;
   PtySimulator& operator=(const PtySimulator&) = delete;

@@ -14,8 +14,11 @@ struct LineFaults {
 };
 
 struct SimulatorOptions {
+  // The module's own default: its rate when its store names none (or names a value outside the
+  // table). A store that names a rate wins, at power-up as after a warm reset.
   std::uint32_t baudRate = 115200;
-  bool paceLine = false;  // bytes take 11 bit times each, both ways
+  std::uint32_t bootMs = 30;  // after power-up and each warm reset the module is deaf and mute this long
+  bool paceLine = false;      // bytes take 11 bit times each, both ways
   std::uint64_t seed = 1;
   LineFaults toModule;
   LineFaults fromModule;

@@ -178,6 +178,10 @@ int RunDevice(const DeviceRoles& roles, const BootLoopOptions& options, const Re
       return kDeviceSwitchedOff;
     }
     report("boot " + std::to_string(boot));
+    if (boot > 1 && !options.powerCycleModule()) {
+      report("the module did not come back; run ends");
+      return 1;
+    }
     const auto stack = BluetoothStack::Boot(StackRoles{roles.registry, roles.serial, roles.clock}, options.stackWaitMs,
                                             report);
     Boot programs(roles, report);

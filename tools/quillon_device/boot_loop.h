@@ -30,11 +30,15 @@ struct BootLoopOptions {
   std::uint32_t stackWaitMs = BluetoothStack::kDefaultWaitMs;
   int maxBoots = 20;  // a device that restarts without end is stopped after this many boots
   std::function<bool()> switchedOff = [] { return false; };  // asked between steps (Ctrl-C)
+  // At every boot after the first, before the stack starts: the module loses power with the
+  // device and comes back from its store. False when it does not come back.
+  std::function<bool()> powerCycleModule = [] { return true; };
 };
 
 inline constexpr int kDeviceSwitchedOff = 130;
 
-// 0 when the life ended by itself, 1 when it was stopped after maxBoots, kDeviceSwitchedOff when
+// 0 when the life ended by itself, 1 when it was stopped after maxBoots or the module did not come
+// back from a power cycle, kDeviceSwitchedOff when
 // switchedOff() said so (the programs that ran are stopped first).
 int RunDevice(const DeviceRoles& roles, const BootLoopOptions& options, const ReportLine& report);
 

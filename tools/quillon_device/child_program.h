@@ -29,6 +29,8 @@ class ChildProgram {
   // Asks it and the programs it started to end (`interrupt`: as Ctrl-C does, else as a shutdown
   // does), waits at most `graceMs` for it, then kills them. Returns its status as Ended does.
   int Stop(bool interrupt, int graceMs);
+  // Kills it and its programs at once, as a power cut would. Returns its status as Ended does.
+  int Kill() { return Stop(false, -1); }
 
  private:
   explicit ChildProgram(int pid) : pid_(pid) {}

@@ -116,8 +116,8 @@ bool ChildProgram::Ended(int* status) {
 int ChildProgram::Stop(bool interrupt, int graceMs) {
   int status = 0;
   if (Ended(&status)) return status;
-  // The whole group: a program's own children end with it, as on a restart.
-  kill(-pid_, interrupt ? SIGINT : SIGTERM);
+  // The whole group: a program's own children end with it, as on a restart. No grace: no asking.
+  if (graceMs >= 0) kill(-pid_, interrupt ? SIGINT : SIGTERM);
   for (int waited = 0; waited < graceMs; waited += 10) {
     if (Ended(&status)) return status;
     const timespec pause{0, 10'000'000};

@@ -59,11 +59,13 @@ void Usage(std::FILE* out) {
                "At every boot the stack starts (\"stack up on COM4: at 115200\", or why not), then the\n"
                "shortcuts of \\Windows\\StartUp with their command lines (on the first boot, when no\n"
                "shortcut starts: the program itself). Ends when the programs end without asking for a\n"
-               "restart.\n"
+               "restart. Every boot after the first cuts the module's power: the simulator is killed and\n"
+               "started anew from its store, at the rate the store names (not with --existing-link).\n"
                "  --existing-link   use COMn: as it is linked; start no module simulator\n"
                "  --port COMn:      the module's port (default: the one init wired)\n"
                "  --modsim FILE     the module simulator (default: modsim beside quillon-device)\n"
-               "  --store FILE      the module's PS store, kept across runs (default <root>/module-store.psr)\n"
+               "  --store FILE      the module's PS store, its flash: every key it accepts is in it at once\n"
+               "                    (default <root>/module-store.psr)\n"
                "  --stack-wait MS   how long the stack tries to reach the module (default 2000)\n"
                "  --max-boots N     stop a device that keeps restarting after N boots (default 20)\n"
                "\n"
@@ -145,6 +147,7 @@ int RunCommand(const std::string& rootPath, bool existingLink, unsigned port, st
     return 1;
   }
   std::unique_ptr<quillon::device::ModuleSimulatorChild> module;
+  quillon::device::ModuleWiring wiring;
   if (!existingLink) {
     if (port == 0) {
       Print("run: the registry names no module port (Drivers\\BuiltIn\\Serial \"Index\"); give --port");
@@ -163,8 +166,11 @@ int RunCommand(const std::string& rootPath, bool existingLink, unsigned port, st
     }
     if (modsim.empty()) modsim = Beside("modsim");
     if (store.empty()) store = root.Path() + "/module-store.psr";
-    module = quillon::device::ModuleSimulatorChild::Start({modsim, root.Path(), port, store}, Print);
+    wiring = {modsim, root.Path(), port, store};
+    module = quillon::device::ModuleSimulatorChild::Start(wiring, Print);
     if (module == nullptr) return 1;
+    // The stack starts as the module powers up: its wait allows for the module's boot.
+    stackWaitMs += wiring.bootMs;
   }
   std::signal(SIGINT, RequestSwitchOff);
   std::signal(SIGTERM, RequestSwitchOff);
@@ -172,7 +178,18 @@ int RunCommand(const std::string& rootPath, bool existingLink, unsigned port, st
   // A reader of the report that goes away must not end the device without its clean-up.
   std::signal(SIGPIPE, SIG_IGN);
   const quillon::device::DeviceRoles roles{root, registry, serial, clock, files, files};
-  const int result = quillon::device::RunDevice(roles, {stackWaitMs, maxBoots, [] { return switchOffRequested != 0; }},
+  // A device restart cuts the module's power too: a module that took a new rate without a warm
+  // reset talks at it from then on. A real port's module (--existing-link) is not ours to cut.
+  auto powerCycle = [&]() {
+    if (module == nullptr) return true;
+    module->PowerCut();
+    module.reset();
+    module = quillon::device::ModuleSimulatorChild::Start(wiring, Print);
+    return module != nullptr;
+  };
+  const int result = quillon::device::RunDevice(roles,
+                                                {stackWaitMs, maxBoots, [] { return switchOffRequested != 0; },
+                                                 powerCycle},
                                                 Print);
   if (!registry.Problem().empty()) Print("registry: " + registry.Problem());
   return result;

@@ -4,15 +4,15 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
 #include <thread>
-
-#include "tools/module_simulator/ps_store.h"
 
 namespace quillon::device {
 namespace fs = std::filesystem;
 namespace {
 
 constexpr int kLinkWaitMs = 5000;
+constexpr char kRateSaid[] = "modsim: UART at ";
 
 std::string ReadWhole(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
@@ -28,22 +28,14 @@ std::unique_ptr<ModuleSimulatorChild> ModuleSimulatorChild::Start(const ModuleWi
   const std::string port = std::to_string(wiring.portNumber);
   ChildProgram::Launch launch;
   launch.path = wiring.modsim;
-  launch.arguments = {"--link", port, "--save", wiring.storeFile, "--log", wiring.root + "/module.log"};
-  // A module powers up at the rate its store names, as it does after a warm reset.
-  std::error_code error;
-  if (fs::exists(wiring.storeFile, error)) {
-    sim::PsStore store;
-    std::string problem;
-    if (!store.FromPsr(ReadWhole(wiring.storeFile), &problem)) {
-      report("module: the store " + wiring.storeFile + " cannot be read: " + problem);
-      return nullptr;
-    }
-    launch.arguments.insert(launch.arguments.end(), {"--store", wiring.storeFile});
-    if (const auto rate = store.UartBaudRate()) {
-      launch.arguments.insert(launch.arguments.end(), {"--baud", std::to_string(*rate)});
-    }
-  }
+  // The simulator reads the store itself: it powers up at the rate the store names, and refuses
+  // a store it cannot read whole (said in its output, which is reported).
+  launch.arguments = {"--link",    port,
+                      "--store",   wiring.storeFile,
+                      "--boot-ms", std::to_string(wiring.bootMs),
+                      "--log",     wiring.root + "/module.log"};
   launch.environment = {"QUILLON_DEVICE_ROOT=" + wiring.root};
+  std::error_code error;
   const fs::path output = fs::path(wiring.root) / "module.out";
   fs::remove(output, error);
   launch.outputFile = output.string();
@@ -58,9 +50,12 @@ std::unique_ptr<ModuleSimulatorChild> ModuleSimulatorChild::Start(const ModuleWi
   for (int waited = 0; waited < kLinkWaitMs; waited += 10) {
     const std::string said = ReadWhole(output);
     if (said.find(linked) != std::string::npos) {
-      std::string rate = "115200";
-      for (std::size_t i = 0; i + 1 < launch.arguments.size(); ++i) {
-        if (launch.arguments[i] == "--baud") rate = launch.arguments[i + 1];
+      // The rate as the simulator says it comes up: "modsim: UART at 921600 baud ...".
+      std::string rate = "?";
+      const std::size_t at = said.find(kRateSaid);
+      if (at != std::string::npos) {
+        const std::size_t from = at + std::char_traits<char>::length(kRateSaid);
+        rate = said.substr(from, said.find(' ', from) - from);
       }
       report("module: simulator on COM" + port + ": at " + rate + ", store " + wiring.storeFile);
       return std::unique_ptr<ModuleSimulatorChild>(new ModuleSimulatorChild(std::move(child), report));
@@ -76,7 +71,13 @@ std::unique_ptr<ModuleSimulatorChild> ModuleSimulatorChild::Start(const ModuleWi
   return nullptr;
 }
 
+void ModuleSimulatorChild::PowerCut() {
+  (void)child_->Kill();
+  cut_ = true;
+}
+
 ModuleSimulatorChild::~ModuleSimulatorChild() {
+  if (cut_) return;
   const int status = child_->Stop(true, 5000);
   if (status != 0) report_("module: the simulator ended with status " + std::to_string(status));
 }
