@@ -47,8 +47,7 @@ std::wstring ProgrammingErrorText(int r, std::wstring_view port) {
 
 }  // namespace
 
-QuillonSetup::QuillonSetup(const SetupRoles& roles, DialogRecord& record, ProgrammingRun programming,
-                           ModuleProbe probe)
+QuillonSetup::QuillonSetup(const SetupRoles& roles, DialogRecord& record, ProgrammingRun programming, ModuleProbe probe)
     : roles_(roles),
       record_(record),
       programming_(std::move(programming)),

@@ -33,8 +33,8 @@ struct ProgrammingOutcome {
 // One programming run: programs the PSR file at `psrPath` into the module on `port`, looking for
 // the module at each of `rates` in turn (the first is the rate it should talk at now); returns
 // when done or when `stop` is set.
-using ProgrammingRun = std::function<ProgrammingOutcome(
-    std::wstring_view port, std::span<const std::uint32_t> rates, std::wstring_view psrPath, platform::Event* stop)>;
+using ProgrammingRun = std::function<ProgrammingOutcome(std::wstring_view port, std::span<const std::uint32_t> rates,
+                                                        std::wstring_view psrPath, platform::Event* stop)>;
 
 // Looks for the module on `port` at each of `rates` in turn and asks its build identifier; with
 // `warmReset`, resets it once found. The rate it answered at; 0 when it answered nowhere.

@@ -64,9 +64,9 @@ int StartupShortcut::CreateShortcutInStartupFolder(std::int32_t state) {
   TraceScope scope(L"CQuillonDlg::CreateShortcutInStartupFolder");
   const ShortcutValues values = ValuesFor(state);
   std::string text;
-  const int formed = values.programPath.empty()               ? kOwnPathUnknown
+  const int formed = values.programPath.empty()           ? kOwnPathUnknown
                      : !FormatShortcutText(values, &text) ? kShortcutNotWritten
-                                                              : 0;
+                                                          : 0;
   // The text is written beside the start-up folder and renamed into it: an older shortcut is
   // replaced in one step, so that a power cut leaves the old one or the new one, never an empty
   // or half-written file (which would resume nothing, and lose the setup).
@@ -86,7 +86,7 @@ int StartupShortcut::CreateShortcutInStartupFolder(std::int32_t state) {
   }
   text.push_back('\0');
   const bool written = file->Write(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()),
-                                                                  text.size())) == platform::kSuccess;
+                                                                 text.size())) == platform::kSuccess;
   file.reset();
   if (!written || files_.Rename(kShortcutDraftPath, kShortcutPath) != platform::kSuccess) {
     files_.Delete(kShortcutDraftPath);

@@ -59,8 +59,7 @@ struct DialogRoles {
 
 class QuillonDialog final : public platform::DialogProcedure, public DialogHost {
  public:
-  QuillonDialog(const DialogRoles& roles, const SetupRoles& setupRoles, ProgrammingRun programming,
-                ModuleProbe probe);
+  QuillonDialog(const DialogRoles& roles, const SetupRoles& setupRoles, ProgrammingRun programming, ModuleProbe probe);
   ~QuillonDialog() override;
   QuillonDialog(const QuillonDialog&) = delete;
   QuillonDialog& operator=(const QuillonDialog&) = delete;

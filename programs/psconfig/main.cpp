@@ -403,11 +403,13 @@ int main(int argc, char** argv) {
   // at it), then the others.
   std::vector<std::uint32_t> search;
   if (autoBaud) {
-    const quillon::AppliedUartRate fileRate = readOnly ? quillon::AppliedUartRate{}
-                                                       : quillon::UartRateOfPsrFile(
-                                                             *platform.files, quillon::platform::HostNameToWide(file));
+    const quillon::AppliedUartRate fileRate = readOnly
+                                                  ? quillon::AppliedUartRate{}
+                                                  : quillon::UartRateOfPsrFile(*platform.files,
+                                                                               quillon::platform::HostNameToWide(file));
     if (fileRate.key != 0 && fileRate.rate == 0) {
-      std::fprintf(stderr, "psconfig: key &%04x sets the value %04x, which is no rate of the baud table: not looked at\n",
+      std::fprintf(stderr,
+                   "psconfig: key &%04x sets the value %04x, which is no rate of the baud table: not looked at\n",
                    fileRate.key, fileRate.value);
     }
     search = quillon::UartRateSearchOrder({fileRate.rate});

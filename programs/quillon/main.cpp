@@ -106,7 +106,8 @@ int main(int argc, char** argv) {
     return result == kPsConfigDone || result == kPsConfigNotCompleted ? engine.LinkRate() : 0;
   };
   const SetupRoles setupRoles{*roles.registry, *roles.files, system};
-  ui::QuillonDialog quillonDialog(ui::DialogRoles{*roles.kernel, *roles.folders, system}, setupRoles, programming, probe);
+  ui::QuillonDialog quillonDialog(ui::DialogRoles{*roles.kernel, *roles.folders, system}, setupRoles, programming,
+                                  probe);
   ui::ProgrammingProgress quillonProgress(quillonDialog.Record());
   dialog = &quillonDialog;
   progress = &quillonProgress;

@@ -223,7 +223,9 @@ TEST_F(PsconfigCommand, TheModulesRateIsFoundNotAssumed) {
       {921600, {"--baud", "115200"}, 7, "if the module talks at another rate, try --baud auto to look for it"},
       {921600, {"--baud", "auto"}, 0, "psconfig: the module answered at 921600 baud"},
       {230400, {"--baud", "auto"}, 0, "psconfig: the module answered at 230400 baud"},
-      {9600, {"--baud", "auto"}, 7,
+      {9600,
+       {"--baud", "auto"},
+       7,
        "no answer from the module on COM4: at 921600, 115200, 1382400, 460800, 230400, 57600, 38400 baud"},
   };
   for (const Case& c : cases) {

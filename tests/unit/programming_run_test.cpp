@@ -212,8 +212,7 @@ TEST_F(RunTest, AModuleAtNoRateFailsTheRunWithinTheSearchBound) {
   tried.erase(std::find(tried.begin() + 1, tried.end(), 57600u));
   EXPECT_EQ(std::vector<std::uint32_t>(run->RatesTried().begin(), run->RatesTried().end()), tried);
   EXPECT_EQ(run->LinkRate(), 0u);
-  EXPECT_LE(fake.clock.TickCount() - start,
-            tried.size() * (PSConfig::kLinkUpMs + SerialPort::kModemLineSettleMs + 10));
+  EXPECT_LE(fake.clock.TickCount() - start, tried.size() * (PSConfig::kLinkUpMs + SerialPort::kModemLineSettleMs + 10));
   EXPECT_TRUE(module->Requests().empty());
 }
 

@@ -160,7 +160,9 @@ TEST(QuillonDialogStartUp, WhatTheWindowShowsForEachStart) {
       {"/state:2 finishes by itself", Names(L"demo.psr"), true,
        L"/state:2 /port:COM4: /psr:demo.psr /TransportReg:Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1",
        L"Close", kDone, L"COM4:", L"demo.psr", L"demo.psr", 1, 0,
-       [](SetupWorld& w) { SetupOutcomeRecord(w.registry).Write({true, 115200, 0}); }},
+       [](SetupWorld& w) {
+         SetupOutcomeRecord(w.registry).Write({true, 115200, 0});
+       }},
       {"/state:2 without a programming record", Names(L"demo.psr"), true,
        L"/state:2 /port:COM4: /psr:demo.psr /TransportReg:Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1",
        L"Start", kNotFinished, L"COM4:", L"demo.psr", L"demo.psr", 1, 0},

@@ -33,8 +33,8 @@ TEST_F(BaudRateTest, TheRateIsTheOneTheRunSends) {
       {"&01be=0ebf", 921600},  // no blanks, no line end
       {"&01be = 1d8\r\n", 115200},
       {"&0204 = 03b0\n&0191 = 01d8 0000\n", 115200},  // &0191 comes first in the module's precedence
-      {"&0191 = 01d8\n&01be = 0ebf\n", 115200},        // whatever the line order
-      {"&01be = 0ebf\n&01be = 03b0\n", 230400},        // one key twice: its last line
+      {"&0191 = 01d8\n&01be = 0ebf\n", 115200},       // whatever the line order
+      {"&01be = 0ebf\n&01be = 03b0\n", 230400},       // one key twice: its last line
       {"&01BE = 0EBF\n", 921600},                     // upper case is the same key
       {"?01be = 075f\n", 460800},                     // the "?" form
       {"&1be = 161e\n", 1382400},                     // without leading zero

@@ -215,24 +215,24 @@ struct SetupWorld {
   // A programming run against `module`: found at the first of the rates it talks at, reset at
   // the end unless stopped; `programmingResult` is what the engine answers.
   ProgrammingRun Programming() {
-    return [this](std::wstring_view port, std::span<const std::uint32_t> rates, std::wstring_view path,
-                  platform::Event*) {
-      runs.push_back(std::wstring(port) + L"@" + std::to_wstring(rates.empty() ? 0 : rates[0]) + L" " +
-                     std::wstring(path));
-      ProgrammingOutcome outcome;
-      outcome.result = programmingResult;
-      if (programmingResult == 2 || programmingResult == 3 || programmingResult == 4) return outcome;
-      if (!module.AnswersAt(rates)) {
-        outcome.result = 7;
-        return outcome;
-      }
-      outcome.moduleRate = module.rate;
-      outcome.requests = 5;
-      outcome.requestsSent = programmingResult == kProgrammingStoppedEarly ? 2 : 5;
-      outcome.warmResetSent = programmingResult != kProgrammingStoppedEarly;
-      if (outcome.warmResetSent) module.Reset();
-      return outcome;
-    };
+    return
+        [this](std::wstring_view port, std::span<const std::uint32_t> rates, std::wstring_view path, platform::Event*) {
+          runs.push_back(std::wstring(port) + L"@" + std::to_wstring(rates.empty() ? 0 : rates[0]) + L" " +
+                         std::wstring(path));
+          ProgrammingOutcome outcome;
+          outcome.result = programmingResult;
+          if (programmingResult == 2 || programmingResult == 3 || programmingResult == 4) return outcome;
+          if (!module.AnswersAt(rates)) {
+            outcome.result = 7;
+            return outcome;
+          }
+          outcome.moduleRate = module.rate;
+          outcome.requests = 5;
+          outcome.requestsSent = programmingResult == kProgrammingStoppedEarly ? 2 : 5;
+          outcome.warmResetSent = programmingResult != kProgrammingStoppedEarly;
+          if (outcome.warmResetSent) module.Reset();
+          return outcome;
+        };
   }
   ModuleProbe Probe() {
     return [this](std::wstring_view, std::span<const std::uint32_t> rates, bool warmReset, platform::Event*) {
@@ -275,8 +275,8 @@ struct SetupWorld {
   std::vector<std::wstring> runs;
   // The module behind the port, as far as the setup can see it.
   struct Module {
-    std::uint32_t rate = 115200;       // where it answers now; 0: nowhere
-    std::uint32_t afterReset = 0;      // the rate it applies at a reset; 0: the one it has
+    std::uint32_t rate = 115200;   // where it answers now; 0: nowhere
+    std::uint32_t afterReset = 0;  // the rate it applies at a reset; 0: the one it has
     bool AnswersAt(std::span<const std::uint32_t> rates) const {
       return rate != 0 && std::find(rates.begin(), rates.end(), rate) != rates.end();
     }

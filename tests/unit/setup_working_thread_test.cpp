@@ -252,10 +252,12 @@ TEST_F(SetupRunsTest, TheLastRunSaysDoneOnlyOnEvidence) {
        115200},
       {"the module left at the file's rate by an earlier run", 921600, 0,
        L"Quillon done. Please suspend and resume your device.", 921600},
-      {"the module applies a rate of its own", 115200, 460800,
-       L"Quillon done. Please suspend and resume your device.", 460800},
-      {"the module lost after its reset", 115200, 1 /* a rate no search tries */, L"The setup did not finish: the module did not answer after its "
-                                                      L"reset. Press Start for a new setup.", 115200},
+      {"the module applies a rate of its own", 115200, 460800, L"Quillon done. Please suspend and resume your device.",
+       460800},
+      {"the module lost after its reset", 115200, 1 /* a rate no search tries */,
+       L"The setup did not finish: the module did not answer after its "
+       L"reset. Press Start for a new setup.",
+       115200},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
