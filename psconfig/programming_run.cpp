@@ -132,8 +132,7 @@ int PSConfig::Probe(std::wstring_view portName, std::span<const std::uint32_t> r
     list_.AddWarmReset();
   }
   firstWrite_ = list_.count;
-  const int result = Drive(portName, rates, stopEvent, scope);
-  return result == kPsConfigNotCompleted && linkRate_ != 0 && buildId_ == 0 ? kPsConfigNotCompleted : result;
+  return Drive(portName, rates, stopEvent, scope);
 }
 
 bool PSConfig::TryNextRate(std::wstring_view portName, BcspPacket* receivePacket) {

@@ -217,6 +217,9 @@ int QuillonSetup::ProgramWhileStackInactive(std::wstring* failureText) {
   if (result != 0) {
     // The old shortcut would run this run again at every boot.
     shortcut_.DeleteStartupShortcut();
+    std::array<wchar_t, kTextChars> text{};
+    FormatTo(std::span<wchar_t>(text), L"Unable to create Shortcut in StartUp folder(%d).", result);
+    *failureText = text.data();
     return result;
   }
   AskResetDevice(programmed);
@@ -251,7 +254,17 @@ int QuillonSetup::FinishSetup(std::wstring* failureText) {
              static_cast<std::int32_t>(stackRate), static_cast<std::int32_t>(outcome.moduleRate));
   } else {
     record_.ChangeButtonTo(kStringClose);
-    record_.SetStatus(kDoneText);
+    if (outcome.fileRate != 0 && outcome.fileRate != outcome.moduleRate) {
+      // Every key went in, but the module applies another rate than the file sets (it holds a
+      // rate key of higher precedence, or did not keep the file's): the stack follows the module.
+      FormatTo(out,
+               L"Quillon done, but the module talks at %d baud, not at the %d that the PSR file sets. Please suspend "
+               L"and resume your device.",
+               static_cast<std::int32_t>(outcome.moduleRate), static_cast<std::int32_t>(outcome.fileRate));
+      record_.SetStatus(text.data());
+    } else {
+      record_.SetStatus(kDoneText);
+    }
     return 0;
   }
   *failureText = text.data();
@@ -272,17 +285,18 @@ std::uint32_t QuillonSetup::TransportBaud() {
 std::uint32_t QuillonSetup::SettleModuleRate(const ProgrammingOutcome& run, std::uint32_t predicted) {
   if (run.moduleRate == 0 || !probe_) return 0;  // never reached: the module is as it was
   const std::wstring port = record_.ComPort();
-  // No stop event: a stopped run still leaves the module reset and the registry true, and the
-  // search is bounded.
-  if (!run.warmResetSent) {
-    // The module holds part of the file, a rate key perhaps: a reset makes it apply what it
-    // holds, as its next power-up would.
-    record_.SetStatus(L"Resetting the module");
-    const std::vector<std::uint32_t> where = UartRateSearchOrder({run.moduleRate});
-    if (probe_(port, where, true, nullptr) == 0) return 0;
-  }
+  // A stop or a close wants the thread soon: then only the two likely rates are looked at, which
+  // keeps both probes within the dialog's wait. The probes themselves take no stop: a stopped
+  // run still leaves the module reset and the registry true.
+  const bool hurried = record_.m_stopEvent != nullptr && record_.m_stopEvent->Wait(0);
+  const std::vector<std::uint32_t> where = hurried ? std::vector<std::uint32_t>{predicted, run.moduleRate}
+                                                   : UartRateSearchOrder({predicted, run.moduleRate});
+  // Always a reset of the setup's own, even after the run's: a warm reset that was sent is not
+  // proof that the module carried it out, and only a reset makes the module apply the rate key it
+  // holds as its next power-up will.
+  record_.SetStatus(L"Resetting the module");
+  if (probe_(port, where, true, nullptr) == 0) return 0;
   record_.SetStatus(L"Asking the module for its rate");
-  const std::vector<std::uint32_t> where = UartRateSearchOrder({predicted, run.moduleRate});
   const std::uint32_t rate = probe_(port, where, false, nullptr);
   if (rate != 0 && rate != predicted) {
     T().Printf(KindImportant, kTraceCategory, L"The module answers at %d after its reset, not at %d",
@@ -341,6 +355,7 @@ int QuillonSetup::UpdatePSKeys() {
   }
   const std::uint32_t moduleRate = SettleModuleRate(run, static_cast<std::uint32_t>(newBaud));
   outcome_.moduleRate = moduleRate;
+  outcome_.fileRate = static_cast<std::uint32_t>(newBaud);
   std::array<wchar_t, kTextChars> text{};
   if (run.result == kProgrammingStoppedEarly) {
     scope.Store(kProgrammingStopped);

@@ -10,6 +10,7 @@ namespace {
 constexpr wchar_t kProgrammed[] = L"Programmed";
 constexpr wchar_t kModuleBaud[] = L"ModuleBaud";
 constexpr wchar_t kResult[] = L"Result";
+constexpr wchar_t kFileBaud[] = L"FileBaud";
 
 }  // namespace
 
@@ -20,6 +21,7 @@ bool SetupOutcomeRecord::Write(const SetupOutcome& outcome) {
   (void)key->DeleteValue(kProgrammed);
   const bool written = WriteDword(*key, kModuleBaud, outcome.moduleRate) == platform::kSuccess &&
                        WriteDword(*key, kResult, static_cast<std::uint32_t>(outcome.result)) == platform::kSuccess &&
+                       WriteDword(*key, kFileBaud, outcome.fileRate) == platform::kSuccess &&
                        WriteDword(*key, kProgrammed, outcome.programmed ? 1 : 0) == platform::kSuccess;
   return key->Flush() == platform::kSuccess && written;
 }
@@ -31,7 +33,8 @@ bool SetupOutcomeRecord::Read(SetupOutcome* outcome) {
   std::uint32_t result = 0;
   if (ReadDword(*key, kProgrammed, &programmed) != platform::kSuccess ||
       ReadDword(*key, kModuleBaud, &outcome->moduleRate) != platform::kSuccess ||
-      ReadDword(*key, kResult, &result) != platform::kSuccess) {
+      ReadDword(*key, kResult, &result) != platform::kSuccess ||
+      ReadDword(*key, kFileBaud, &outcome->fileRate) != platform::kSuccess) {
     return false;
   }
   outcome->programmed = programmed == 1;

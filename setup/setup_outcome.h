@@ -17,6 +17,7 @@ struct SetupOutcome {
   bool programmed = false;       // every key of the file was written and the module reset
   std::uint32_t moduleRate = 0;  // the rate the module answered at after its reset; 0 for none
   std::int32_t result = 0;       // the programming run's result (kProgrammingStoppedEarly for a stop)
+  std::uint32_t fileRate = 0;    // the rate the PSR file sets (the stack's rate when it sets none)
 };
 
 class SetupOutcomeRecord {

@@ -117,8 +117,13 @@ ErrorCode PosixFiles::Delete(std::wstring_view path) {
 }
 
 ErrorCode PosixFiles::Rename(std::wstring_view from, std::wstring_view to) {
+  const std::string source = root_.HostPath(from);
   const std::string target = root_.HostPath(to);
-  if (rename(root_.HostPath(from).c_str(), target.c_str()) != 0) return ErrorFromErrno(errno);
+  // A rename replaces a file in one step only when what it brings in is on disk first.
+  if (const Descriptor written(open(source.c_str(), O_RDONLY | O_CLOEXEC)); written.get() >= 0) {
+    (void)fsync(written.get());
+  }
+  if (rename(source.c_str(), target.c_str()) != 0) return ErrorFromErrno(errno);
   NotePersistentChange("file renamed: " + target);
   return kSuccess;
 }

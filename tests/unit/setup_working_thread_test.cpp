@@ -240,19 +240,24 @@ TEST_F(SetupRunsTest, SecondRunProgrammingFailuresStillRestoreTheStack) {
 
 // "Done" only when every key went in and the stack's keys carry the rate the module answers at.
 TEST_F(SetupRunsTest, TheLastRunSaysDoneOnlyOnEvidence) {
+  constexpr wchar_t kDone[] = L"Quillon done. Please suspend and resume your device.";
   struct Case {
     const char* what;
     std::uint32_t before, after;  // the module's rate before the run and after its reset
     const wchar_t* lastStatus;
     std::int64_t baud;
+    bool ignoresTheRunsReset = false;
   } const cases[] = {
-      {"the module takes the file's rate", 115200, 921600, L"Quillon done. Please suspend and resume your device.",
-       921600},
-      {"a key acknowledged but not applied", 115200, 0, L"Quillon done. Please suspend and resume your device.",
+      {"the module takes the file's rate", 115200, 921600, kDone, 921600},
+      {"a warm reset sent but not carried out", 115200, 921600, kDone, 921600, true},
+      {"a key acknowledged but not applied", 115200, 0,
+       L"Quillon done, but the module talks at 115200 baud, not at the 921600 that the PSR file sets. Please suspend "
+       L"and resume your device.",
        115200},
-      {"the module left at the file's rate by an earlier run", 921600, 0,
-       L"Quillon done. Please suspend and resume your device.", 921600},
-      {"the module applies a rate of its own", 115200, 460800, L"Quillon done. Please suspend and resume your device.",
+      {"the module left at the file's rate by an earlier run", 921600, 0, kDone, 921600},
+      {"the module applies a rate of its own", 115200, 460800,
+       L"Quillon done, but the module talks at 460800 baud, not at the 921600 that the PSR file sets. Please suspend "
+       L"and resume your device.",
        460800},
       {"the module lost after its reset", 115200, 1 /* a rate no search tries */,
        L"The setup did not finish: the module did not answer after its "
@@ -264,6 +269,7 @@ TEST_F(SetupRunsTest, TheLastRunSaysDoneOnlyOnEvidence) {
     World w;
     w.module.rate = c.before;
     w.module.afterReset = c.after;
+    w.module.ignoresTheRunsReset = c.ignoresTheRunsReset;
     ProgramRun first(w, L"");
     ASSERT_EQ(first.setup->WorkingThread(), 0);
     ProgramRun second(w, w.ShortcutCommand());
@@ -321,7 +327,7 @@ TEST_F(SetupRunsTest, LaterRunFailures) {
   ProgramRun second(world, commandLine);
   EXPECT_EQ(second.setup->WorkingThread(), 110);
   EXPECT_EQ(second.host.button, L"Start");
-  EXPECT_EQ(second.record.Status(), L"");
+  EXPECT_EQ(second.record.Status(), L"Unable to create Shortcut in StartUp folder(110).");
 
   world.files.failWrite = false;
   world.memoryRegistry.DeleteTree(kHci);
