@@ -230,7 +230,7 @@ struct SetupWorld {
           outcome.requests = 5;
           outcome.requestsSent = programmingResult == kProgrammingStoppedEarly ? 2 : 5;
           outcome.warmResetSent = programmingResult != kProgrammingStoppedEarly;
-          if (outcome.warmResetSent) module.Reset();
+          if (outcome.warmResetSent && !module.ignoresTheRunsReset) module.Reset();
           return outcome;
         };
   }
