@@ -71,35 +71,53 @@ trap 'exit 130' INT TERM
 # --- the processes of a device ------------------------------------------------------------------
 
 # session_pids SID: every live process of session SID (the pane's shell made it; quillon-device,
-# modsim and quillon stay in it, each in a process group of its own).
+# modsim and quillon stay in it, each in a process group of its own), the newest first.
 session_pids() {
-  local stat line pid state sid
+  local stat line pid state sid fields
   for stat in /proc/[0-9]*/stat; do
     { read -r line <"$stat"; } 2>/dev/null || continue
     line=${line##*) }
-    read -r state _ _ sid _ <<<"$line"
+    read -r -a fields <<<"$line"
+    state=${fields[0]}
+    sid=${fields[3]}
     if [ "$sid" != "$1" ] || [ "$state" = Z ]; then continue; fi
     pid=${stat#/proc/}
-    echo "${pid%/stat}"
-  done
+    echo "${fields[19]} ${pid%/stat}"  # the start time
+  done | sort -rn | cut -d' ' -f2
 }
 
-# power_off SID: the power cut. Everything is stopped first, so that no process moves on while
-# the others are killed; a process started meanwhile is caught by the next pass.
+# power_off SID [FILE]: the power cut. The device's processes are stopped first, so that none
+# moves on while the others are killed; a process started meanwhile is caught by the next pass.
+# The pane's shell (SID itself) is not the device and is never stopped: tmux continues the
+# process group of a pane whose process stops, and quillon-device is in that group. Children are
+# killed before their parents: a parent's death would leave its stopped children's process group
+# orphaned, and the kernel wakes such a group (SIGHUP, SIGCONT). FILE gets what the frozen device
+# shows just before the kill: its processes ("pid name") and the kernel's file locks
+# (/proc/locks: a process that waits to count its change is there).
 power_off() {
-  local sid=$1 pids pass
-  for pass in 1 2 3 4 5 6 7 8 9 10; do
-    pids=$(session_pids "$sid")
-    [ -n "$pids" ] || return 0
+  local sid=$1 frozen=${2:-} pids pid comm
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    pids=$(session_pids "$sid" | grep -vx -- "$sid" || true)
+    if [ -z "$pids" ]; then
+      kill -KILL "$sid" 2>/dev/null || true
+      return 0
+    fi
     # shellcheck disable=SC2086  # one pid a word
     kill -STOP $pids 2>/dev/null || true
-    if [ "$pids" = "$(session_pids "$sid")" ]; then
+    if [ "$pids" = "$(session_pids "$sid" | grep -vx -- "$sid")" ]; then
+      if [ -n "$frozen" ]; then
+        for pid in $pids; do
+          { read -r comm <"/proc/$pid/comm"; } 2>/dev/null && echo "$pid $comm"
+        done >"$frozen"
+        cat /proc/locks >>"$frozen"
+        frozen=""
+      fi
       # shellcheck disable=SC2086
       kill -KILL $pids 2>/dev/null || true
     fi
     sleep 0.05
-    [ "$pass" -lt 10 ] || echo "power_off: session $sid still has processes: $(session_pids "$sid")" >&2
   done
+  echo "power_off: session $sid still has processes: $(session_pids "$sid")" >&2
 }
 
 # --- one device -----------------------------------------------------------------------------------
@@ -340,6 +358,14 @@ state_at_cut() {
   echo "${joined//,/, }"
 }
 
+# The programs (names) of the frozen device that were waiting for the count's lock.
+changes_waiting() {
+  local inode pid
+  inode=$(stat -c %i "$dir/counter")
+  awk -v inode="$inode" '$2 == "->" && $7 ~ (":" inode "$") { print $6 }' "$dir/frozen" |
+    while read -r pid; do awk -v p="$pid" '$1 == p { print $2 }' "$dir/frozen"; done | sort -u | paste -sd,
+}
+
 # Keeps what a failing device shows, for the log.
 keep_evidence() {
   local name
@@ -398,22 +424,17 @@ run_case() {
       esac
       return
     fi
-    power_off "$(session_id)"
+    power_off "$(session_id)" "$dir/frozen"
     state_at_cut >"$dir/at-cut"
-    # A change is noted once it is on disk: another thread (or process) that was waiting to note
-    # its own change when change N stopped its process may have noted it before the stop reached
-    # it, or stopped half-way through the count. Its change is on disk either way: the power cut
-    # comes after both, which a real cut can do as well. The line says so.
-    local noted
-    noted=$(wc -l <"$dir/counter.log")
-    if [ "$noted" != "$n" ]; then
-      echo ", with change $((n + 1))$( ((noted > n + 1)) && echo "-$noted") of another thread" >>"$dir/at-cut"
-    elif [ "$(cat "$dir/counter")" != "$n" ]; then
-      echo ", with an unnumbered change of another thread" >>"$dir/at-cut"
-    fi
-    if ((noted > n + 2)); then
+    # A change is counted once it is on disk, and the process that made change N stopped with
+    # the count locked: a change that another process or thread made meanwhile is on disk too,
+    # its process waiting for the lock (a real cut can come after both). The line says so.
+    local waiting
+    waiting=$(changes_waiting)
+    [ -z "$waiting" ] || echo ", and a change of $waiting" >>"$dir/at-cut"
+    if [ "$(wc -l <"$dir/counter.log")" != "$n" ] || [ "$(cat "$dir/counter")" != "$n" ]; then
       keep_evidence "cut $n"
-      echo "FAIL: harness: the device went on to change $noted before it was cut" >"$dir/result"
+      echo "FAIL: harness: the device counted past change $n before it was cut" >"$dir/result"
       return
     fi
     closed=0
@@ -441,12 +462,26 @@ run_case() {
   fi
 }
 
-# run_case in the background, its own tmux server and processes ended when it is done.
+# The prefix of a device's named kernel objects in /dev/shm (trace memory, mutex, event): an
+# FNV-1a hash of the device root's real path. Killed programs leave them behind.
+object_prefix() {
+  local path hash=$((0xcbf29ce484222325)) i byte
+  path=$(realpath "$1")
+  for ((i = 0; i < ${#path}; i++)); do
+    printf -v byte '%d' "'${path:i:1}"
+    hash=$(((hash ^ byte) * 0x100000001b3))
+  done
+  printf 'quillon-%016x\n' "$hash"
+}
+
+# run_case in the background; its processes, tmux server and kernel objects are gone when it
+# is done.
 case_job() {
   (
     run_case "$1" || echo "FAIL: harness: the case stopped ($?)" >"$work/$1/result"
     kill_sessions_of "$work/$1"
     tmux -L "$(cat "$work/$1/socket")" -f /dev/null kill-server 2>/dev/null || true
+    if [ -d "$work/$1/device" ]; then rm -f "/dev/shm/$(object_prefix "$work/$1/device")".*; fi
   ) >"$work/$1.stdout" 2>&1
 }
 kill_sessions_of() {
@@ -488,7 +523,7 @@ if [ "$count_result" != PASS ]; then
 fi
 for n in $(seq "$count"); do echo "  $n $(label "$n")"; done
 
-cuts=$(tr -s " \n" "  " <<<"${CUTS:-$(seq "$count")}")
+cuts=$(tr ' ' '\n' <<<"${CUTS:-$(seq "$count")}" | sed '/^$/d' | sort -un | tr '\n' ' ')
 for n in $cuts; do
   if ! [[ $n =~ ^[0-9]+$ ]] || ((n < 1 || n > count)); then
     echo "CUTS: $n is not a cut point (1 to $count)"
