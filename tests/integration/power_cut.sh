@@ -454,8 +454,15 @@ run_case() {
   fi
   report=$(report_of "$session")
   problems=$(check_device "$report")
+  # Undisturbed, the setup must also have moved the module to the rate the file asks for.
+  local wanted
+  wanted=$(module_rate "$psr")
+  if [ "$n" = 0 ] && ! awk '/^boot /{ text = "" } { text = text $0 "\n" } END { printf "%s", text }' <<<"$report" |
+    grep -q "^stack up on COM4: at $wanted\$"; then
+    problems+=$'\n'"the last boot's stack did not come up at $wanted, the PSR file's rate"
+  fi
   if [ -n "$problems" ]; then
-    keep_evidence "cut $n"
+    keep_evidence "$([ "$n" = 0 ] && echo "the undisturbed setup" || echo "cut $n")"
     echo "FAIL: $(paste -sd ';' <<<"$problems" | sed 's/;/; /g')" >"$dir/result"
   else
     echo PASS >"$dir/result"
