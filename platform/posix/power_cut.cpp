@@ -38,10 +38,16 @@ void NotePersistentChange(std::string_view what) {
   (void)!pwrite(counter.get(), text, static_cast<std::size_t>(length), 0);
   const std::string line = std::to_string(count) + " " + std::to_string(getpid()) + " " + std::string(what) + "\n";
   Append(std::string(counterPath) + ".log", line);
-  if (count == target) Append(std::string(counterPath) + ".cut", line);
+  if (count == target) {
+    Append(std::string(counterPath) + ".cut", line);
+    // Frozen right after the change, and still holding the count's lock: a change that another
+    // process (or thread) of the device makes meanwhile waits here to be counted, so that nothing
+    // moves on past it before the test's kill, which is the power cut. raise() aims the stop at
+    // this thread, which then stops on its way out of the call: kill(getpid()) may hand it to
+    // another thread, and until that one is scheduled this one would go on with its work.
+    (void)std::raise(SIGSTOP);
+  }
   (void)flock(counter.get(), LOCK_UN);
-  // Frozen right after the change: the test's kill is the power cut.
-  if (count == target) (void)kill(getpid(), SIGSTOP);
 }
 
 }  // namespace quillon::platform::posix

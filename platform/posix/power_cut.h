@@ -7,9 +7,11 @@
 //   QUILLON_POWER_CUT_COUNTER=FILE   the count (locked while it is read and written); each change
 //                                    is appended to FILE.log as "N pid what"
 //   QUILLON_POWER_CUT_AT=N           at change N (1 is the first; 0 only counts) the process
-//                                    writes "N pid what" to FILE.cut and stops itself (SIGSTOP),
-//                                    so that a test can kill every process of the device while
-//                                    nothing has moved on from that change.
+//                                    writes "N pid what" to FILE.cut and stops itself (SIGSTOP)
+//                                    with the count still locked, so that a test can kill every
+//                                    process of the device while nothing has moved on from that
+//                                    change: a change that another process or thread makes
+//                                    meanwhile is on disk, but its process waits for the lock.
 #pragma once
 
 #include <string_view>
