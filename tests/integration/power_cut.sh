@@ -97,11 +97,13 @@ session_pids() {
 power_off() {
   local sid=$1 frozen=${2:-} pids pid comm
   for _ in 1 2 3 4 5 6 7 8 9 10; do
-    pids=$(session_pids "$sid" | grep -vx -- "$sid" || true)
-    if [ -z "$pids" ]; then
+    pids=$(session_pids "$sid")
+    if [ "$pids" = "$sid" ]; then
       kill -KILL "$sid" 2>/dev/null || true
-      return 0
+      continue
     fi
+    [ -n "$pids" ] || return 0
+    pids=$(grep -vx -- "$sid" <<<"$pids")
     # shellcheck disable=SC2086  # one pid a word
     kill -STOP $pids 2>/dev/null || true
     if [ "$pids" = "$(session_pids "$sid" | grep -vx -- "$sid")" ]; then
