@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/buffered_file.h"
 #include "platform/posix/descriptor.h"
@@ -124,6 +125,11 @@ ErrorCode PosixFiles::Rename(std::wstring_view from, std::wstring_view to) {
     (void)fsync(written.get());
   }
   if (rename(source.c_str(), target.c_str()) != 0) return ErrorFromErrno(errno);
+  if (const Descriptor folder(
+          open(std::filesystem::path(target).parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      folder.get() >= 0) {
+    (void)fsync(folder.get());
+  }
   NotePersistentChange("file renamed: " + target);
   return kSuccess;
 }

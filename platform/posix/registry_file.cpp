@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/posix/descriptor.h"
 #include "platform/posix/power_cut.h"
@@ -91,6 +92,12 @@ ErrorCode RegistryFile::Store(const RegistryNode& tree) {
     const int error = errno;
     unlink(temporary.c_str());
     return ErrorFromErrno(error);
+  }
+  // The rename itself is on disk only once the folder is.
+  if (const Descriptor folder(
+          open(std::filesystem::path(path).parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      folder.get() >= 0) {
+    (void)fsync(folder.get());
   }
   NotePersistentChange("registry written");
   return kSuccess;
