@@ -234,8 +234,14 @@ std::uint8_t BcspLink::ProcessFrame(const BcspDeframed& frame) {
   }
 
   if (header.channel == kChannelLink) {
-    pause_ = 0;
-    switch (BcspMatchLinkMessage(body.first(payloadSize))) {
+    const auto message = BcspMatchLinkMessage(body.first(payloadSize));
+    // Once the link is up, an answer left over from establishment (a second SYNC RESP or CONF
+    // RESP for a SYNC or CONF the peer had buffered) asks nothing of us: ending the pause for it
+    // would send a request that is waiting for its acknowledgement again at once, which the peer
+    // takes for a packet out of order. Only a missing acknowledgement after the pause re-sends.
+    const bool leftOver = state_ == Active && (message == kLinkSyncResp || message == kLinkConfResp);
+    if (!leftOver) pause_ = 0;
+    switch (message) {
       case kLinkSync:
         Print("Recv SYNC\n");
         if (state_ == Active) {

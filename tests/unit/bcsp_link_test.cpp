@@ -221,6 +221,34 @@ TEST_P(PauseDrop, ThePauseEndsAtOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Causes, PauseDrop, ::testing::Values(0, 1, 2));
 
+// A peer that answered two buffered SYNCs sends two SYNC RESPs, then two CONF RESPs for our two
+// CONFs; the second comes after the link is up. Such a left-over answer asks nothing of us: the
+// request sent meanwhile goes again only when its acknowledgement is missing after the pause.
+TEST_F(LinkTest, ALateLinkAnswerDoesNotBringAResendForward) {
+  for (const LinkMessage late : {kLinkConfResp, kLinkSyncResp}) {
+    SCOPED_TRACE(static_cast<int>(late));
+    link.Initialise();
+    Rearm();
+    Feed(Cat(LinkFrame(kLinkSyncResp), LinkFrame(kLinkSyncResp)));
+    PollTimes(40);
+    Feed(LinkFrame(kLinkConfResp));
+    ASSERT_NE(PollUntil(TxDone) & TxDone, 0);
+    PollTimes(60);
+    TakeWritten();
+    ASSERT_TRUE(link.QueueSend(&Packet(2, true, {0x00, 0x00, 0x09})));
+    const Bytes frame = DataFrame(0, 0, true, 2, {0x00, 0x00, 0x09});
+    for (int i = 0; i < 200 && Count(Script().written, frame) == 0; ++i) Poll();
+    ASSERT_EQ(Count(Script().written, frame), 1u);
+    Feed(LinkFrame(late));
+    EXPECT_GT(Poll().pause, 0);
+    PollTimes(BcspLink::kFramePause - 2);
+    EXPECT_EQ(Count(TakeWritten(), frame), 1u) << "sent again before the pause ran out";
+    PollTimes(40);
+    EXPECT_EQ(Count(TakeWritten(), frame), 1u);  // the re-send after the pause
+    ASSERT_EQ(link.State(), Active);
+  }
+}
+
 TEST_F(LinkTest, LinkEstablishmentInBothDirections) {
   link.Initialise();
   Rearm();
