@@ -84,14 +84,7 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
                   platform::Event* stopEvent, RunObserver* observer, const RunOptions& options) {
   TraceScope scope(L"PSConfig");
   Trace& trace = Trace::Process();
-  // Whatever way the run ends, the list is released and the observer forgotten.
-  struct RunEnd {
-    PSConfig& run;
-    ~RunEnd() {
-      run.list_.Release();
-      run.observer_ = nullptr;
-    }
-  } runEnd{*this};
+  const RunEnd runEnd{*this};
   Begin(observer, options);
 
   bool stopped = false;
@@ -113,13 +106,7 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
 int PSConfig::Probe(std::wstring_view portName, std::span<const std::uint32_t> rates, platform::Event* stopEvent,
                     bool warmReset, RunObserver* observer) {
   TraceScope scope(L"PSConfig Probe");
-  struct RunEnd {
-    PSConfig& run;
-    ~RunEnd() {
-      run.list_.Release();
-      run.observer_ = nullptr;
-    }
-  } runEnd{*this};
+  const RunEnd runEnd{*this};
   RunOptions options;
   // Without the reset the run ends once the build identifier is in, as a run that only reads.
   options.writeKeys = warmReset;

@@ -118,6 +118,15 @@ class PSConfig {
   bool ErrorStatusSeen() const { return errorStatusSeen_; }
 
  private:
+  // Whatever way a run ends, the list is released and the observer forgotten.
+  struct RunEnd {
+    PSConfig& run;
+    ~RunEnd() {
+      run.list_.Release();
+      run.observer_ = nullptr;
+    }
+  };
+
   int LoadList(std::wstring_view psrPath, platform::Event* stopEvent, RunObserver* observer, bool* stopped);
   void Begin(RunObserver* observer, const RunOptions& options);
   // Opens the port at the first of `rates` and runs the loop over the loaded list.
