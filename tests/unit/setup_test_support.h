@@ -275,8 +275,8 @@ struct SetupWorld {
   std::vector<std::wstring> runs;
   // The module behind the port, as far as the setup can see it.
   struct Module {
-    std::uint32_t rate = 115200;   // where it answers now; 0: nowhere
-    std::uint32_t afterReset = 0;  // the rate it applies at a reset; 0: the one it has
+    std::uint32_t rate = 115200;       // where it answers now; 0: nowhere
+    std::uint32_t afterReset = 0;      // the rate it applies at a reset; 0: the one it has
     bool ignoresTheRunsReset = false;  // the programming run's warm reset is sent, never carried out
     bool AnswersAt(std::span<const std::uint32_t> rates) const {
       return rate != 0 && std::find(rates.begin(), rates.end(), rate) != rates.end();

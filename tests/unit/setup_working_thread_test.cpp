@@ -242,10 +242,10 @@ TEST_F(SetupRunsTest, SecondRunProgrammingFailuresStillRestoreTheStack) {
 TEST_F(SetupRunsTest, TheLastRunSaysDoneOnlyOnEvidence) {
   constexpr wchar_t kDone[] = L"Quillon done. Please suspend and resume your device.";
   struct Case {
-    const char* what;
-    std::uint32_t before, after;  // the module's rate before the run and after its reset
-    const wchar_t* lastStatus;
-    std::int64_t baud;
+    const char* what = nullptr;
+    std::uint32_t before = 0, after = 0;  // the module's rate before the run and after its reset
+    const wchar_t* lastStatus = nullptr;
+    std::int64_t baud = 0;
     bool ignoresTheRunsReset = false;
   } const cases[] = {
       {"the module takes the file's rate", 115200, 921600, kDone, 921600},
