@@ -51,4 +51,8 @@ struct Key {
 inline Key Character(wchar_t c) { return Key{KeyCode::kCharacter, c}; }
 inline Key Press(KeyCode code) { return Key{code, 0}; }
 
+// While a dialog or a message box does not fit the terminal, the user cannot see what a key would
+// press or edit: only Esc acts then (Ctrl-C arrives as a signal and acts as well).
+inline bool ActsUnseen(const Key& key) { return key.code == KeyCode::kEscape; }
+
 }  // namespace quillon::platform::terminal

@@ -51,6 +51,21 @@ std::vector<std::wstring> WrapText(std::wstring_view text, int width, int maxLin
   return lines;
 }
 
+void DrawTooSmall(TerminalCanvas& canvas, std::wstring_view what, int rows, int columns) {
+  const std::wstring text = L"The terminal is too small for " + std::wstring(what) + L": it needs " +
+                            std::to_wstring(columns) + L" x " + std::to_wstring(rows) + L" characters, it has " +
+                            std::to_wstring(canvas.Columns()) + L" x " + std::to_wstring(canvas.Rows()) + L".";
+  const std::vector<std::wstring> lines = WrapText(text, canvas.Columns(), canvas.Rows());
+  // Blank lines first: whatever was drawn below (a dialog under a message box) must not show.
+  const std::wstring blank(static_cast<std::size_t>(std::max(0, canvas.Columns())), L' ');
+  for (int row = 0; row < canvas.Rows(); ++row) {
+    const auto line = static_cast<std::size_t>(row);
+    canvas.Put(row, 0, line < lines.size() ? lines[line] + blank.substr(lines[line].size()) : blank,
+               CellStyle::kNormal);
+  }
+  canvas.PlaceCursor(-1, -1);
+}
+
 TerminalDialog::TerminalDialog(const DialogTemplate& dialogTemplate) : template_(dialogTemplate) {
   controls_.reserve(dialogTemplate.controls.size());
   for (const ControlTemplate& source : dialogTemplate.controls) {
@@ -292,17 +307,9 @@ const TerminalDialog::Control* TerminalDialog::OnlyButton() const {
 void TerminalDialog::Draw(TerminalCanvas& canvas) const {
   const int rows = FrameRows();
   const int columns = FrameColumns();
-  if (canvas.Rows() < rows || canvas.Columns() < columns) {
+  if (!Fits(canvas.Rows(), canvas.Columns())) {
     // Drawn cut, the dialog would hide its controls: say what it needs instead.
-    const std::wstring text = L"The terminal is too small for the " + std::wstring(template_.title) +
-                              L" dialog: it needs " + std::to_wstring(columns) + L" x " + std::to_wstring(rows) +
-                              L" characters, it has " + std::to_wstring(canvas.Columns()) + L" x " +
-                              std::to_wstring(canvas.Rows()) + L".";
-    const std::vector<std::wstring> lines = WrapText(text, canvas.Columns(), canvas.Rows());
-    for (std::size_t line = 0; line < lines.size(); ++line) {
-      canvas.Put(static_cast<int>(line), 0, lines[line], CellStyle::kNormal);
-    }
-    canvas.PlaceCursor(-1, -1);
+    DrawTooSmall(canvas, L"the " + std::wstring(template_.title) + L" dialog", rows, columns);
     return;
   }
   const int top = std::max(0, (canvas.Rows() - rows) / 2);

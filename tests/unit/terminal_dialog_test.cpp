@@ -272,5 +272,52 @@ TEST(TerminalMessageBoxDrawing, CaptionTextAndButtonsShowInsideTheBox) {
   EXPECT_NE(all.find(L"[ Yes ] [ No  ]"), std::wstring::npos) << std::string(all.begin(), all.end());
 }
 
+// The frame's rows and columns as drawn: the extent of the '#' cells.
+std::pair<int, int> DrawnFrame(const GridCanvas& canvas) {
+  int top = -1, bottom = -1, left = canvas.Columns(), right = -1;
+  for (int row = 0; row < canvas.Rows(); ++row) {
+    const std::size_t first = canvas.Line(row).find(L'#');
+    if (first == std::wstring::npos) continue;
+    if (top < 0) top = row;
+    bottom = row;
+    left = std::min(left, static_cast<int>(first));
+    right = std::max(right, static_cast<int>(canvas.Line(row).rfind(L'#')));
+  }
+  return {top < 0 ? 0 : bottom - top + 1, right < 0 ? 0 : right - left + 1};
+}
+
+TEST(TerminalMessageBoxDrawing, ABoxThatDoesNotFitSaysWhatItNeedsInsteadOfItsButtons) {
+  TerminalMessageBox box(L"Are you sure about using COM7: port?", L"Confirmation", MessageBoxButtons::kYesNo,
+                         MessageBoxIcon::kQuestion);
+  GridCanvas roomy(30, 80);
+  box.Draw(roomy);
+  const auto [rows, columns] = DrawnFrame(roomy);
+  ASSERT_GT(rows, 0);
+  // At its own size it fits; a row or a column less and it does not.
+  EXPECT_TRUE(box.Fits(rows, 80));
+  EXPECT_FALSE(box.Fits(rows - 1, 80));
+  EXPECT_TRUE(box.Fits(30, columns));
+  EXPECT_FALSE(box.Fits(rows, columns - 8));
+
+  GridCanvas small(rows - 1, 30);
+  box.Draw(small);
+  std::wstring shown;
+  for (int row = 0; row < small.Rows(); ++row) shown += small.Line(row);
+  EXPECT_EQ(shown.find(L"Yes"), std::wstring::npos) << std::string(shown.begin(), shown.end());
+  EXPECT_EQ(small.Line(small.Rows() - 1), std::wstring(30, L' '));  // nothing below shows through
+  EXPECT_EQ(small.Line(0), L"The terminal is too small for ");
+  EXPECT_EQ(small.Line(1).substr(0, 27), L"the message \"Confirmation\":");
+}
+
+TEST(TerminalDialogKeys, OnlyEscActsUnseen) {
+  for (const Key& key : {Press(KeyCode::kEnter), Character(L'y'), Character(L' '), Press(KeyCode::kTab)})
+    EXPECT_FALSE(ActsUnseen(key)) << static_cast<int>(key.code);
+  EXPECT_TRUE(ActsUnseen(Press(KeyCode::kEscape)));
+  TerminalDialog dialog(kListDialog);
+  EXPECT_TRUE(dialog.Fits(dialog.FrameRows(), dialog.FrameColumns()));
+  EXPECT_FALSE(dialog.Fits(dialog.FrameRows() - 1, dialog.FrameColumns()));
+  EXPECT_FALSE(dialog.Fits(dialog.FrameRows(), dialog.FrameColumns() - 1));
+}
+
 }  // namespace
 }  // namespace quillon::platform::terminal
