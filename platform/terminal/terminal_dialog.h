@@ -33,7 +33,7 @@ struct CellRect {
 // ends, so that controls side by side in dialog units never share a cell.
 CellRect ToCells(int x, int y, int width, int height);
 
-// Breaks `text` into lines of at most `width` characters, at blanks where it can.
+// Breaks `text` into lines of at most `width` cells, at blanks where it can.
 std::vector<std::wstring> WrapText(std::wstring_view text, int width, int maxLines);
 
 // Says over the whole canvas that `what` needs `rows` x `columns` cells, as much as fits.

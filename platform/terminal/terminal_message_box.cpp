@@ -75,8 +75,8 @@ TerminalMessageBox::Layout TerminalMessageBox::Arrange(int screenColumns) const 
   Layout layout;
   const int textColumns = std::max(10, std::min(kMaxTextColumns, screenColumns - 6));
   layout.lines = WrapText(text_, textColumns, kMaxTextLines);
-  int widest = static_cast<int>(caption_.size()) + 2;
-  for (const std::wstring& line : layout.lines) widest = std::max(widest, static_cast<int>(line.size()));
+  int widest = CellWidth(caption_) + 2;
+  for (const std::wstring& line : layout.lines) widest = std::max(widest, CellWidth(line));
   widest = std::max(widest, static_cast<int>(answers_.size()) * 8);
   layout.columns = widest + 4;
   layout.rows = static_cast<int>(layout.lines.size()) + 5;
@@ -101,8 +101,8 @@ void TerminalMessageBox::Draw(TerminalCanvas& canvas) const {
   const int top = std::max(0, (canvas.Rows() - rows) / 2);
   const int left = std::max(0, (canvas.Columns() - columns) / 2);
   canvas.Frame(top, left, rows, columns);
-  const std::wstring caption = L" " + caption_ + L" ";
-  canvas.Put(top, left + std::max(1, (columns - static_cast<int>(caption.size())) / 2), caption, CellStyle::kNormal);
+  const std::wstring caption(CutToCells(L" " + caption_ + L" ", columns - 2));
+  canvas.Put(top, left + std::max(1, (columns - CellWidth(caption)) / 2), caption, CellStyle::kNormal);
   for (std::size_t i = 0; i < lines.size(); ++i)
     canvas.Put(top + 2 + static_cast<int>(i), left + 2, lines[i], CellStyle::kNormal);
   const int buttonRow = top + rows - 2;

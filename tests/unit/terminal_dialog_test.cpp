@@ -21,7 +21,11 @@ class GridCanvas final : public TerminalCanvas {
   int Rows() const override { return static_cast<int>(lines_.size()); }
   int Columns() const override { return static_cast<int>(lines_[0].size()); }
   void Put(int row, int column, std::wstring_view text, CellStyle style) override {
-    for (std::size_t i = 0; i < text.size(); ++i) Set(row, column + static_cast<int>(i), text[i]);
+    // As on a terminal: a wide character takes two cells (the second shows as '+').
+    for (const wchar_t c : text) {
+      Set(row, column++, c);
+      if (CellWidth(c) == 2) Set(row, column++, L'+');
+    }
     if (style == CellStyle::kFocused || style == CellStyle::kFocusedField) focusRow = row;
   }
   void Frame(int row, int column, int rows, int columns) override {
@@ -317,6 +321,28 @@ TEST(TerminalDialogKeys, OnlyEscActsUnseen) {
   EXPECT_TRUE(dialog.Fits(dialog.FrameRows(), dialog.FrameColumns()));
   EXPECT_FALSE(dialog.Fits(dialog.FrameRows() - 1, dialog.FrameColumns()));
   EXPECT_FALSE(dialog.Fits(dialog.FrameRows(), dialog.FrameColumns() - 1));
+}
+
+TEST(TerminalDialogDrawing, WideCharactersAreCutByTheCellsTheyTake) {
+  const std::wstring japanese =
+      L"\u8a2d\u5b9a\u30d5\u30a1\u30a4\u30eb\u306e\u4f8b\u3067\u3059\u3088\u306d\u3002\u9577\u3044\u540d\u524d.psr";
+  EXPECT_EQ(CellWidth(japanese), 2 * 17 + 4);
+  EXPECT_EQ(CutToCells(japanese, 5), japanese.substr(0, 2));  // never half a character
+  EXPECT_EQ(CutToCells(L"abc", 3), L"abc");
+  for (const auto& line : WrapText(japanese, 7, 10)) EXPECT_LE(CellWidth(line), 7);
+
+  TerminalDialog dialog(kListDialog);
+  dialog.AddItem(1002, japanese);
+  dialog.SelectItem(1002, japanese.substr(0, 1));
+  dialog.SetText(1003, japanese);
+  dialog.SetText(1001, japanese);
+  GridCanvas canvas(15, 41);
+  dialog.Draw(canvas);
+  // The frame's right border stands in its column on every row, whatever the controls hold.
+  for (int row = 0; row < canvas.Rows(); ++row)
+    EXPECT_EQ(canvas.Line(row)[40], L'#')
+        << "row " << row << ": " << std::string(canvas.Line(row).begin(), canvas.Line(row).end());
+  EXPECT_LE(canvas.cursorColumn, 40);
 }
 
 }  // namespace
