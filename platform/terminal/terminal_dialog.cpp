@@ -1,7 +1,6 @@
 #include "platform/terminal/terminal_dialog.h"
 
 #include <algorithm>
-#include <cstdint>
 
 #include "platform/dialog_host.h"
 #include "platform/text.h"
@@ -23,12 +22,12 @@ constexpr int kClosedListHeight = 14;
 }  // namespace
 
 int CellWidth(wchar_t c) {
-  const auto code = static_cast<std::uint32_t>(c);
+  const auto code = static_cast<char32_t>(c);
   if (code == 0 || (code >= 0x0300 && code <= 0x036F) || (code >= 0x200B && code <= 0x200F) ||
       (code >= 0xFE00 && code <= 0xFE0F))
     return 0;
   struct Range {
-    std::uint32_t first, last;
+    char32_t first, last;
   };
   static constexpr Range kWide[] = {
       {0x1100, 0x115F}, {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},
