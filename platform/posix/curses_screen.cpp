@@ -32,12 +32,13 @@ int CursesCanvas::Columns() const { return COLS; }
 
 void CursesCanvas::Put(int row, int column, std::wstring_view text, CellStyle style) {
   if (row < 0 || row >= LINES || column >= COLS) return;
-  if (column < 0) {
-    if (static_cast<std::size_t>(-column) >= text.size()) return;
-    text.remove_prefix(static_cast<std::size_t>(-column));
-    column = 0;
+  while (column < 0 && !text.empty()) {
+    column += terminal::CellWidth(text.front());
+    text.remove_prefix(1);
   }
-  const std::wstring cut(text.substr(0, static_cast<std::size_t>(COLS - column)));
+  if (column < 0 || text.empty()) return;
+  // Cut by cells: ncurses would carry a text longer than the line over to the next one.
+  const std::wstring cut(terminal::CutToCells(text, COLS - column));
   attrset(Attributes(style));
   mvaddnwstr(row, column, cut.c_str(), static_cast<int>(cut.size()));
   attrset(A_NORMAL);

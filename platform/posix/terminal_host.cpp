@@ -15,6 +15,7 @@
 #include <atomic>
 #include <clocale>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -215,7 +216,7 @@ ErrorCode TerminalDialogHost::RegisterWindowClass(const WindowClass& windowClass
 }
 
 bool TerminalDialogHost::StartScreen() {
-  if (screen_) return true;
+  if (screen_ != nullptr) return true;
   if (!HasTerminal()) return false;
   std::setlocale(LC_ALL, "");
   const pid_t foreground = tcgetpgrp(STDIN_FILENO);
@@ -239,11 +240,15 @@ bool TerminalDialogHost::StartScreen() {
     dup2(diagnostics_, STDERR_FILENO);
     diagnosticsRead_ = 0;
   }
-  if (initscr() == nullptr) {
+  // Unlike initscr, newterm returns when the terminal cannot be drawn on, so that the program
+  // ends its own way.
+  screen_ = newterm(nullptr, stdout, stdin);
+  if (screen_ == nullptr) {
     StopScreen();
+    std::fprintf(stderr, "the dialog cannot be drawn on this terminal\n");
     return false;
   }
-  screen_ = true;
+  set_term(screen_);
   cbreak();
   noecho();
   nonl();
@@ -254,8 +259,11 @@ bool TerminalDialogHost::StartScreen() {
 }
 
 void TerminalDialogHost::StopScreen() {
-  if (screen_) endwin();
-  screen_ = false;
+  if (screen_ != nullptr) {
+    endwin();
+    delscreen(screen_);
+  }
+  screen_ = nullptr;
   for (std::size_t i = 0; i < std::size(kCloseSignals); ++i) sigaction(kCloseSignals[i], &previousSignals_[i], nullptr);
   if (diagnostics_ >= 0) RestoreErrorOutput();
   if (previousForeground_ > 0) SetForegroundGroup(previousForeground_);
@@ -381,15 +389,18 @@ void TerminalDialogHost::DeliverCloseSignal() {
 }
 
 void TerminalDialogHost::HandleKey(const Key& key) {
+  const CursesCanvas shown;
+  const bool actsUnseen = terminal::ActsUnseen(key);
   if (!boxes_.empty()) {
     OpenBox& top = *boxes_.back();
-    if (!top.answer) top.answer = top.box.HandleKey(key);
+    if (!top.answer && (actsUnseen || top.box.Fits(shown.Rows(), shown.Columns()))) top.answer = top.box.HandleKey(key);
     return;
   }
   // The keyboard belongs to the window shown last.
   for (auto window = windows_.rbegin(); window != windows_.rend(); ++window) {
     if (!(*window)->visible) continue;
     if ((*window)->ended) return;  // ended by a posted message: its loop is over, no more commands
+    if (!actsUnseen && !(*window)->dialog.Fits(shown.Rows(), shown.Columns())) return;
     if (const std::optional<int> id = (*window)->dialog.HandleKey(key)) Command(**window, *id);
     return;
   }

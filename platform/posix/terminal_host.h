@@ -27,6 +27,8 @@
 #include "platform/terminal/terminal_message_box.h"
 #include "platform/window_messages.h"
 
+struct screen;  // ncurses' SCREEN
+
 namespace quillon::platform::posix {
 
 class TerminalDialogHost final : public DialogHost {
@@ -87,7 +89,7 @@ class TerminalDialogHost final : public DialogHost {
   std::vector<OpenBox*> boxes_;
   std::mutex postedLock_;
   std::deque<PostedMessage> posted_;
-  bool screen_ = false;
+  ::screen* screen_ = nullptr;  // ncurses' screen, while the dialogs are up
   int previousForeground_ = -1;
   struct sigaction previousSignals_[3] = {};  // SIGINT, SIGTERM, SIGHUP before the screen started  // the terminal's
                                               // foreground group before the screen started

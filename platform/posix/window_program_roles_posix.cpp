@@ -3,6 +3,7 @@
 #include "platform/posix/messages_posix.h"
 #include "platform/posix/registry_file.h"
 #include "platform/posix/terminal_host.h"
+#include "platform/posix/terminal_type.h"
 #include "platform/window_program_roles.h"
 
 namespace quillon::platform {
@@ -35,6 +36,10 @@ std::unique_ptr<WindowProgramRoles> CreateWindowProgramRoles(const DialogResourc
   }
   if (!posix::TerminalDialogHost::HasTerminal()) {
     *problem = "the dialog needs a terminal on standard input and output";
+    return nullptr;
+  }
+  if (std::string type = posix::TerminalTypeProblem(); !type.empty()) {
+    *problem = "the dialog cannot be drawn: " + type;
     return nullptr;
   }
   return std::make_unique<PosixWindowProgramRoles>(std::move(root), resources);

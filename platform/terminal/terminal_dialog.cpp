@@ -21,6 +21,40 @@ constexpr int kClosedListHeight = 14;
 
 }  // namespace
 
+int CellWidth(wchar_t c) {
+  const auto code = static_cast<char32_t>(c);
+  if (code == 0 || (code >= 0x0300 && code <= 0x036F) || (code >= 0x200B && code <= 0x200F) ||
+      (code >= 0xFE00 && code <= 0xFE0F))
+    return 0;
+  struct Range {
+    char32_t first, last;
+  };
+  static constexpr Range kWide[] = {
+      {0x1100, 0x115F}, {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},
+      {0xA000, 0xA4CF}, {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},
+      {0xFFE0, 0xFFE6}, {0x1F300, 0x1F64F}, {0x1F900, 0x1F9FF}, {0x20000, 0x3FFFD},
+  };
+  for (const Range& range : kWide) {
+    if (code >= range.first && code <= range.last) return 2;
+  }
+  return 1;
+}
+
+int CellWidth(std::wstring_view text) {
+  int cells = 0;
+  for (const wchar_t c : text) cells += CellWidth(c);
+  return cells;
+}
+
+std::wstring_view CutToCells(std::wstring_view text, int columns) {
+  int cells = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    cells += CellWidth(text[i]);
+    if (cells > columns) return text.substr(0, i);
+  }
+  return text;
+}
+
 CellRect ToCells(int x, int y, int width, int height) {
   CellRect cells;
   cells.column = (x + 2) / 4;
@@ -33,15 +67,16 @@ CellRect ToCells(int x, int y, int width, int height) {
 std::vector<std::wstring> WrapText(std::wstring_view text, int width, int maxLines) {
   std::vector<std::wstring> lines;
   if (width <= 0) return lines;
-  const auto limit = static_cast<std::size_t>(width);
   while (!text.empty() && static_cast<int>(lines.size()) < maxLines) {
     const std::size_t newline = text.find(L'\n');
     std::wstring_view line = text.substr(0, newline);
     std::size_t taken = line.size();
-    if (line.size() > limit) {
-      const std::size_t blank = line.substr(0, limit + 1).find_last_of(L' ');
-      taken = (blank != std::wstring_view::npos && blank > 0) ? blank : limit;
-      line = line.substr(0, taken);
+    const std::size_t fits = CutToCells(line, width).size();
+    if (fits < line.size()) {
+      // A blank just past the cells that fit ends the line as well as one inside them.
+      const std::size_t blank = line.substr(0, fits + 1).find_last_of(L' ');
+      taken = (blank != std::wstring_view::npos && blank > 0) ? blank : std::max<std::size_t>(fits, 1);
+      line = line.substr(0, std::min(taken, fits));
     }
     while (!line.empty() && line.back() == L' ') line.remove_suffix(1);
     lines.emplace_back(line);
@@ -49,6 +84,23 @@ std::vector<std::wstring> WrapText(std::wstring_view text, int width, int maxLin
     if (!text.empty() && (text.front() == L' ' || text.front() == L'\n')) text.remove_prefix(1);
   }
   return lines;
+}
+
+void DrawTooSmall(TerminalCanvas& canvas, std::wstring_view what, int rows, int columns) {
+  const std::wstring text = L"The terminal is too small for " + std::wstring(what) + L": it needs " +
+                            std::to_wstring(columns) + L" x " + std::to_wstring(rows) + L" characters, it has " +
+                            std::to_wstring(canvas.Columns()) + L" x " + std::to_wstring(canvas.Rows()) + L".";
+  const std::vector<std::wstring> lines = WrapText(text, canvas.Columns(), canvas.Rows());
+  // Blank lines first: whatever was drawn below (a dialog under a message box) must not show.
+  const std::wstring blank(static_cast<std::size_t>(std::max(0, canvas.Columns())), L' ');
+  for (int row = 0; row < canvas.Rows(); ++row) {
+    const auto line = static_cast<std::size_t>(row);
+    canvas.Put(row, 0,
+               line < lines.size() ? lines[line] + blank.substr(static_cast<std::size_t>(CellWidth(lines[line])))
+                                   : blank,
+               CellStyle::kNormal);
+  }
+  canvas.PlaceCursor(-1, -1);
 }
 
 TerminalDialog::TerminalDialog(const DialogTemplate& dialogTemplate) : template_(dialogTemplate) {
@@ -196,9 +248,12 @@ void TerminalDialog::MoveFocus(int step) {
 }
 
 void TerminalDialog::KeepCaretVisible(Control& field) {
-  const auto width = static_cast<std::size_t>(std::max(1, field.cells.columns - 1));
+  // The text before the caret and the caret's own cell fit the field.
+  const int width = std::max(1, field.cells.columns - 1);
   if (field.cursor < field.scroll) field.scroll = field.cursor;
-  if (field.cursor >= field.scroll + width) field.scroll = field.cursor - width + 1;
+  while (field.scroll < field.cursor &&
+         CellWidth(std::wstring_view(field.text).substr(field.scroll, field.cursor - field.scroll)) > width)
+    ++field.scroll;
 }
 
 bool TerminalDialog::EditKey(Control& field, const Key& key) {
@@ -292,25 +347,16 @@ const TerminalDialog::Control* TerminalDialog::OnlyButton() const {
 void TerminalDialog::Draw(TerminalCanvas& canvas) const {
   const int rows = FrameRows();
   const int columns = FrameColumns();
-  if (canvas.Rows() < rows || canvas.Columns() < columns) {
+  if (!Fits(canvas.Rows(), canvas.Columns())) {
     // Drawn cut, the dialog would hide its controls: say what it needs instead.
-    const std::wstring text = L"The terminal is too small for the " + std::wstring(template_.title) +
-                              L" dialog: it needs " + std::to_wstring(columns) + L" x " + std::to_wstring(rows) +
-                              L" characters, it has " + std::to_wstring(canvas.Columns()) + L" x " +
-                              std::to_wstring(canvas.Rows()) + L".";
-    const std::vector<std::wstring> lines = WrapText(text, canvas.Columns(), canvas.Rows());
-    for (std::size_t line = 0; line < lines.size(); ++line) {
-      canvas.Put(static_cast<int>(line), 0, lines[line], CellStyle::kNormal);
-    }
-    canvas.PlaceCursor(-1, -1);
+    DrawTooSmall(canvas, L"the " + std::wstring(template_.title) + L" dialog", rows, columns);
     return;
   }
   const int top = std::max(0, (canvas.Rows() - rows) / 2);
   const int left = std::max(0, (canvas.Columns() - columns) / 2);
   canvas.Frame(top, left, rows, columns);
-  std::wstring title = L" " + std::wstring(template_.title) + L" ";
-  if (static_cast<int>(title.size()) > columns - 2) title.resize(static_cast<std::size_t>(std::max(0, columns - 2)));
-  canvas.Put(top, left + (columns - static_cast<int>(title.size())) / 2, title, CellStyle::kNormal);
+  const std::wstring title(CutToCells(L" " + std::wstring(template_.title) + L" ", columns - 2));
+  canvas.Put(top, left + (columns - CellWidth(title)) / 2, title, CellStyle::kNormal);
   canvas.PlaceCursor(-1, -1);
   for (std::size_t i = 0; i < controls_.size(); ++i) {
     DrawControl(canvas, controls_[i], top + 1, left + 1, static_cast<int>(i) == focus_);
@@ -326,11 +372,13 @@ void TerminalDialog::DrawControl(TerminalCanvas& canvas, const Control& control,
   switch (control.source->kind) {
     case ControlKind::kDefaultButton:
     case ControlKind::kButton: {
-      std::wstring face(width, L' ');
-      const std::wstring_view text = std::wstring_view(control.text).substr(0, width >= 2 ? width - 2 : 0);
-      text.copy(face.data() + (width - text.size()) / 2, text.size());
-      face.front() = control.source->kind == ControlKind::kDefaultButton ? L'<' : L'[';
-      face.back() = control.source->kind == ControlKind::kDefaultButton ? L'>' : L']';
+      const bool isDefault = control.source->kind == ControlKind::kDefaultButton;
+      const std::wstring_view text = CutToCells(control.text, cells.columns - 2);
+      const int before = std::max(0, (cells.columns - CellWidth(text)) / 2 - 1);
+      const int after = std::max(0, cells.columns - 2 - before - CellWidth(text));
+      std::wstring face(1, isDefault ? L'<' : L'[');
+      face.append(static_cast<std::size_t>(before), L' ').append(text).append(static_cast<std::size_t>(after), L' ');
+      face += isDefault ? L'>' : L']';
       canvas.Put(row, column, face, focused ? CellStyle::kFocused : CellStyle::kNormal);
       break;
     }
@@ -346,15 +394,18 @@ void TerminalDialog::DrawControl(TerminalCanvas& canvas, const Control& control,
     }
     case ControlKind::kEdit: {
       // The field's empty cells show as a line to write on: a terminal may draw no underline.
-      std::wstring shown = control.text.substr(std::min(control.scroll, control.text.size()), width);
-      shown.resize(width, L'_');
+      const std::wstring_view from =
+          std::wstring_view(control.text).substr(std::min(control.scroll, control.text.size()));
+      std::wstring shown(CutToCells(from, cells.columns));
+      shown.append(static_cast<std::size_t>(cells.columns - CellWidth(shown)), L'_');
       canvas.Put(row, column, shown, focused ? CellStyle::kFocusedField : CellStyle::kField);
-      if (focused) canvas.PlaceCursor(row, column + static_cast<int>(control.cursor - control.scroll));
+      if (focused) canvas.PlaceCursor(row, column + CellWidth(from.substr(0, control.cursor - control.scroll)));
       break;
     }
     case ControlKind::kDropList: {
-      std::wstring shown(Text(control.source->id).substr(0, width >= 2 ? width - 2 : 0));
-      shown.resize(width >= 2 ? width - 2 : 0, L' ');
+      const int textCells = std::max(0, cells.columns - 2);
+      std::wstring shown(CutToCells(Text(control.source->id), textCells));
+      shown.append(static_cast<std::size_t>(textCells - CellWidth(shown)), L' ');
       shown += width >= 2 ? L" v" : L"";
       canvas.Put(row, column, shown, focused ? CellStyle::kFocusedField : CellStyle::kField);
       break;

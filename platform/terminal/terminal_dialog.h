@@ -33,8 +33,11 @@ struct CellRect {
 // ends, so that controls side by side in dialog units never share a cell.
 CellRect ToCells(int x, int y, int width, int height);
 
-// Breaks `text` into lines of at most `width` characters, at blanks where it can.
+// Breaks `text` into lines of at most `width` cells, at blanks where it can.
 std::vector<std::wstring> WrapText(std::wstring_view text, int width, int maxLines);
+
+// Says over the whole canvas that `what` needs `rows` x `columns` cells, as much as fits.
+void DrawTooSmall(TerminalCanvas& canvas, std::wstring_view what, int rows, int columns);
 
 class TerminalDialog {
  public:
@@ -55,6 +58,9 @@ class TerminalDialog {
   // The frame's size in cells, title and border included.
   int FrameRows() const;
   int FrameColumns() const;
+  bool Fits(int screenRows, int screenColumns) const {
+    return screenRows >= FrameRows() && screenColumns >= FrameColumns();
+  }
   // Draws the dialog centred on the canvas.
   void Draw(TerminalCanvas& canvas) const;
 

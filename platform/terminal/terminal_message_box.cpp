@@ -71,19 +71,38 @@ std::optional<MessageBoxAnswer> TerminalMessageBox::HandleKey(const Key& key) {
   }
 }
 
-void TerminalMessageBox::Draw(TerminalCanvas& canvas) const {
-  const int textColumns = std::max(10, std::min(kMaxTextColumns, canvas.Columns() - 6));
-  const std::vector<std::wstring> lines = WrapText(text_, textColumns, kMaxTextLines);
-  int widest = static_cast<int>(caption_.size()) + 2;
-  for (const std::wstring& line : lines) widest = std::max(widest, static_cast<int>(line.size()));
+TerminalMessageBox::Layout TerminalMessageBox::Arrange(int screenColumns) const {
+  Layout layout;
+  const int textColumns = std::max(10, std::min(kMaxTextColumns, screenColumns - 6));
+  layout.lines = WrapText(text_, textColumns, kMaxTextLines);
+  int widest = CellWidth(caption_) + 2;
+  for (const std::wstring& line : layout.lines) widest = std::max(widest, CellWidth(line));
   widest = std::max(widest, static_cast<int>(answers_.size()) * 8);
-  const int columns = widest + 4;
-  const int rows = static_cast<int>(lines.size()) + 5;
+  layout.columns = widest + 4;
+  layout.rows = static_cast<int>(layout.lines.size()) + 5;
+  return layout;
+}
+
+bool TerminalMessageBox::Fits(int screenRows, int screenColumns) const {
+  const Layout layout = Arrange(screenColumns);
+  return screenRows >= layout.rows && screenColumns >= layout.columns;
+}
+
+void TerminalMessageBox::Draw(TerminalCanvas& canvas) const {
+  const Layout layout = Arrange(canvas.Columns());
+  const std::vector<std::wstring>& lines = layout.lines;
+  const int columns = layout.columns;
+  const int rows = layout.rows;
+  if (!Fits(canvas.Rows(), canvas.Columns())) {
+    // A box drawn cut would hide its question or its buttons.
+    DrawTooSmall(canvas, L"the message \"" + caption_ + L"\"", rows, columns);
+    return;
+  }
   const int top = std::max(0, (canvas.Rows() - rows) / 2);
   const int left = std::max(0, (canvas.Columns() - columns) / 2);
   canvas.Frame(top, left, rows, columns);
-  const std::wstring caption = L" " + caption_ + L" ";
-  canvas.Put(top, left + std::max(1, (columns - static_cast<int>(caption.size())) / 2), caption, CellStyle::kNormal);
+  const std::wstring caption(CutToCells(L" " + caption_ + L" ", columns - 2));
+  canvas.Put(top, left + std::max(1, (columns - CellWidth(caption)) / 2), caption, CellStyle::kNormal);
   for (std::size_t i = 0; i < lines.size(); ++i)
     canvas.Put(top + 2 + static_cast<int>(i), left + 2, lines[i], CellStyle::kNormal);
   const int buttonRow = top + rows - 2;

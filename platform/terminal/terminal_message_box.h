@@ -19,10 +19,19 @@ class TerminalMessageBox {
 
   // The answer a key gives, if any.
   std::optional<MessageBoxAnswer> HandleKey(const Key& key);
-  // Draws the box centred on the canvas.
+  // Whether the box fits a screen of that size whole.
+  bool Fits(int screenRows, int screenColumns) const;
+  // Draws the box centred on the canvas, or what size it needs when it does not fit.
   void Draw(TerminalCanvas& canvas) const;
 
  private:
+  struct Layout {
+    std::vector<std::wstring> lines;
+    int rows = 0;
+    int columns = 0;
+  };
+  Layout Arrange(int screenColumns) const;
+
   std::wstring text_;
   std::wstring caption_;
   std::vector<MessageBoxAnswer> answers_;

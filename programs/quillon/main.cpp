@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "bcsp/bcsp_link.h"
 #include "bcsp/console.h"
@@ -59,10 +60,33 @@ std::wstring CommandLine(int argc, char** argv) {
   return line;
 }
 
+constexpr char kUsage[] =
+    "usage: quillon [/state:N] [/port:NAME] [/psr:FILE] [/baudrate:N] [/TransportReg:KEY]\n"
+    "  /state:N           the run to go on with (1 or 2), as the resume shortcut starts it\n"
+    "  /port:NAME         the module's COM port\n"
+    "  /psr:FILE          the PSR file to program\n"
+    "  /baudrate:N        the baud rate the module talks at\n"
+    "  /TransportReg:KEY  the registry key of the Bluetooth transport\n"
+    "Without options the setup dialog opens; --help, -h and /? print these lines.\n";
+
+bool AsksForHelp(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument(argv[i]);
+    if (argument == "--help" || argument == "-h" || argument == "/?" || argument == "/help") return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace quillon;
+  // Asked for its options, the program says them instead of opening the dialog and acting on
+  // the module.
+  if (AsksForHelp(argc, argv)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   const platform::NativePlatform native;
   const platform::Platform& roles = native.Roles();
   Trace trace(roles);

@@ -55,6 +55,13 @@ expect() {
 }
 
 baud 'dword:000e1000'
+# A terminal type that ncurses does not know: the reason on standard error and status 2.
+tmux_ new-session -d -s unknown -x 80 -y 24 -e "QUILLON_DEVICE_ROOT=$root" \
+  "TERM=quillon-no-such-terminal '$corvin' 2>'$root/unknown.err'; echo \$? >'$root/unknown'; sleep 60"
+wait_for "corvin on an unknown terminal to end" test -s "$root/unknown"
+[ "$(cat "$root/unknown")" = 2 ] || { echo "on an unknown terminal corvin ended with $(cat "$root/unknown")"; exit 1; }
+grep -qF 'corvin: the dialog cannot be drawn: the terminal type "quillon-no-such-terminal" is unknown' \
+  "$root/unknown.err" || { echo "corvin did not say why:"; cat "$root/unknown.err"; exit 1; }
 tmux_ new-session -d -s corvin -x 80 -y 24 -e "QUILLON_DEVICE_ROOT=$root" "'$corvin'; echo \$? >'$root/first'; sleep 60"
 wait_for "the dialog" sh -c "tmux -L $socket capture-pane -p -t corvin:0 | grep -q 'Get Baud Rate'"
 screen | grep -q ' Dialog ' || { echo "no title"; screen; exit 1; }

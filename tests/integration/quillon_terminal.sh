@@ -3,6 +3,8 @@
 # for the dialog says so, the dialog appears when the terminal grows; Esc on the port field asks
 # nothing and closes; Ctrl-C closes the dialog its own way (exit status 0, the terminal handed back);
 # Enter typed before the dialog is up presses Start with the stack's port, not the field's first text.
+# While the dialog or a message box does not fit, keys other than Esc do nothing. An unknown
+# terminal type ends the program with status 2 and a reason.
 #   quillon_terminal.sh QUILLON QUILLON-DEVICE SAMPLES
 set -euo pipefail
 quillon=$1
@@ -42,10 +44,48 @@ ended_with() {
   tmux_ kill-session -t t
 }
 
+# The prefix of the device's named objects in /dev/shm (trace memory, mutex, event): an FNV-1a
+# hash of the device root's real path.
+object_prefix() {
+  local path hash=$((0xcbf29ce484222325)) i byte
+  path=$(realpath "$1")
+  for ((i = 0; i < ${#path}; i++)); do
+    printf -v byte '%d' "'${path:i:1}"
+    hash=$(((hash ^ byte) * 0x100000001b3))
+  done
+  printf 'quillon-%016x\n' "$hash"
+}
+
+# A terminal type that ncurses does not know: the reason on standard error, status 2, and the
+# trace's objects removed as at any other end.
+rm -f "$work/status"
+tmux_ new-session -d -s t -x 60 -y 20 "TERM=quillon-no-such-terminal QUILLON_DEVICE_ROOT='$work/device' \
+  '$program' 2>'$work/stderr'; echo \$? >'$work/status'; echo PROGRAM-ENDED; sleep 30"
+ended_with 2 "an unknown terminal type"
+grep -qF 'terminal type "quillon-no-such-terminal" is unknown' "$work/stderr" ||
+  { echo "standard error did not say why:"; cat "$work/stderr"; exit 1; }
+prefix=$(object_prefix "$work/device")
+if ls /dev/shm | grep -qF "$prefix"; then echo "objects left behind:"; ls /dev/shm | grep -F "$prefix"; exit 1; fi
+
 start 30 10
 wait_for "too small for the Quillon dialog: it needs 41 x 15 characters, it has 30 x 10."
+# Unseen, Enter would start run 1 and the typing would land in the port field.
+tmux_ send-keys -t t x Enter
+sleep 0.5
 tmux_ resize-window -t t -x 60 -y 20
 wait_for "PSR File: module.psr"
+wait_for "[ Start ]"
+if words | grep -qF "COM4:x"; then echo "a key typed while the dialog did not fit edited the field"; exit 1; fi
+# The same for a message box: the confirmation of another port, in a terminal too small for it.
+tmux_ send-keys -t t BSpace BSpace "9:" Enter
+wait_for "Are you sure about using COM9: port?"
+tmux_ resize-window -t t -x 20 -y 6
+wait_for "too small for the message"
+tmux_ send-keys -t t y
+sleep 0.5
+tmux_ resize-window -t t -x 60 -y 20
+wait_for "Are you sure about using COM9: port?"
+tmux_ send-keys -t t Escape
 wait_for "[ Start ]"
 tmux_ send-keys -t t Escape
 ended_with 0 "Esc"

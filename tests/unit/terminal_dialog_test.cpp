@@ -21,7 +21,11 @@ class GridCanvas final : public TerminalCanvas {
   int Rows() const override { return static_cast<int>(lines_.size()); }
   int Columns() const override { return static_cast<int>(lines_[0].size()); }
   void Put(int row, int column, std::wstring_view text, CellStyle style) override {
-    for (std::size_t i = 0; i < text.size(); ++i) Set(row, column + static_cast<int>(i), text[i]);
+    // As on a terminal: a wide character takes two cells (the second shows as '+').
+    for (const wchar_t c : text) {
+      Set(row, column++, c);
+      if (CellWidth(c) == 2) Set(row, column++, L'+');
+    }
     if (style == CellStyle::kFocused || style == CellStyle::kFocusedField) focusRow = row;
   }
   void Frame(int row, int column, int rows, int columns) override {
@@ -270,6 +274,75 @@ TEST(TerminalMessageBoxDrawing, CaptionTextAndButtonsShowInsideTheBox) {
   EXPECT_NE(all.find(L" Confirmation "), std::wstring::npos) << std::string(all.begin(), all.end());
   EXPECT_NE(all.find(L"(?) Are you sure about using COM7: port?"), std::wstring::npos);
   EXPECT_NE(all.find(L"[ Yes ] [ No  ]"), std::wstring::npos) << std::string(all.begin(), all.end());
+}
+
+// The frame's rows and columns as drawn: the extent of the '#' cells.
+std::pair<int, int> DrawnFrame(const GridCanvas& canvas) {
+  int top = -1, bottom = -1, left = canvas.Columns(), right = -1;
+  for (int row = 0; row < canvas.Rows(); ++row) {
+    const std::size_t first = canvas.Line(row).find(L'#');
+    if (first == std::wstring::npos) continue;
+    if (top < 0) top = row;
+    bottom = row;
+    left = std::min(left, static_cast<int>(first));
+    right = std::max(right, static_cast<int>(canvas.Line(row).rfind(L'#')));
+  }
+  return {top < 0 ? 0 : bottom - top + 1, right < 0 ? 0 : right - left + 1};
+}
+
+TEST(TerminalMessageBoxDrawing, ABoxThatDoesNotFitSaysWhatItNeedsInsteadOfItsButtons) {
+  TerminalMessageBox box(L"Are you sure about using COM7: port?", L"Confirmation", MessageBoxButtons::kYesNo,
+                         MessageBoxIcon::kQuestion);
+  GridCanvas roomy(30, 80);
+  box.Draw(roomy);
+  const auto [rows, columns] = DrawnFrame(roomy);
+  ASSERT_GT(rows, 0);
+  // At its own size it fits; a row or a column less and it does not.
+  EXPECT_TRUE(box.Fits(rows, 80));
+  EXPECT_FALSE(box.Fits(rows - 1, 80));
+  EXPECT_TRUE(box.Fits(30, columns));
+  EXPECT_FALSE(box.Fits(rows, columns - 8));
+
+  GridCanvas small(rows - 1, 30);
+  box.Draw(small);
+  std::wstring shown;
+  for (int row = 0; row < small.Rows(); ++row) shown += small.Line(row);
+  EXPECT_EQ(shown.find(L"Yes"), std::wstring::npos) << std::string(shown.begin(), shown.end());
+  EXPECT_EQ(small.Line(small.Rows() - 1), std::wstring(30, L' '));  // nothing below shows through
+  EXPECT_EQ(small.Line(0), L"The terminal is too small for ");
+  EXPECT_EQ(small.Line(1).substr(0, 27), L"the message \"Confirmation\":");
+}
+
+TEST(TerminalDialogKeys, OnlyEscActsUnseen) {
+  for (const Key& key : {Press(KeyCode::kEnter), Character(L'y'), Character(L' '), Press(KeyCode::kTab)})
+    EXPECT_FALSE(ActsUnseen(key)) << static_cast<int>(key.code);
+  EXPECT_TRUE(ActsUnseen(Press(KeyCode::kEscape)));
+  TerminalDialog dialog(kListDialog);
+  EXPECT_TRUE(dialog.Fits(dialog.FrameRows(), dialog.FrameColumns()));
+  EXPECT_FALSE(dialog.Fits(dialog.FrameRows() - 1, dialog.FrameColumns()));
+  EXPECT_FALSE(dialog.Fits(dialog.FrameRows(), dialog.FrameColumns() - 1));
+}
+
+TEST(TerminalDialogDrawing, WideCharactersAreCutByTheCellsTheyTake) {
+  const std::wstring japanese =
+      L"\u8a2d\u5b9a\u30d5\u30a1\u30a4\u30eb\u306e\u4f8b\u3067\u3059\u3088\u306d\u3002\u9577\u3044\u540d\u524d.psr";
+  EXPECT_EQ(CellWidth(japanese), 2 * 17 + 4);
+  EXPECT_EQ(CutToCells(japanese, 5), japanese.substr(0, 2));  // never half a character
+  EXPECT_EQ(CutToCells(L"abc", 3), L"abc");
+  for (const auto& line : WrapText(japanese, 7, 10)) EXPECT_LE(CellWidth(line), 7);
+
+  TerminalDialog dialog(kListDialog);
+  dialog.AddItem(1002, japanese);
+  dialog.SelectItem(1002, japanese.substr(0, 1));
+  dialog.SetText(1003, japanese);
+  dialog.SetText(1001, japanese);
+  GridCanvas canvas(15, 41);
+  dialog.Draw(canvas);
+  // The frame's right border stands in its column on every row, whatever the controls hold.
+  for (int row = 0; row < canvas.Rows(); ++row)
+    EXPECT_EQ(canvas.Line(row)[40], L'#')
+        << "row " << row << ": " << std::string(canvas.Line(row).begin(), canvas.Line(row).end());
+  EXPECT_LE(canvas.cursorColumn, 40);
 }
 
 }  // namespace
