@@ -102,7 +102,10 @@ int QuillonSetup::WorkingThread() {
   return result;
 }
 
-std::wstring QuillonSetup::ResumeProblem() {
+std::wstring QuillonSetup::ResumeProblem(int* code) {
+  int ignored = 0;
+  int& result = code != nullptr ? *code : ignored;
+  result = kValueNotResumable;
   std::array<wchar_t, kTextChars> text{};
   const std::span<wchar_t> out(text);
   const std::wstring port = record_.ComPort();
@@ -116,13 +119,29 @@ std::wstring QuillonSetup::ResumeProblem() {
     return text.data();
   }
   // Where the de-activation will find the transport key; a port without one fails there.
-  StackRegistry::Found found;
-  stack_.FindRegistry(kTransportsPath, platform::kRegSz, L"Name", port, &found);
-  if (!found.found) return {};
+  const std::vector<StackRegistry::Found> transports = stack_.FindEvery(kTransportsPath, platform::kRegSz, L"Name",
+                                                                        port, 2);
+  if (transports.empty()) return {};
+  const StackRegistry::Found& found = transports.front();
+  if (transports.size() > 1) {
+    result = kTwoTransports;
+    FormatTo(out, L"Two transport keys name the port %s: %s%s and %s%s. The setup changes nothing.", port,
+             std::wstring_view(kTransportsPath), found.relative, std::wstring_view(kTransportsPath),
+             transports[1].relative);
+    return text.data();
+  }
   ShortcutValues values = shortcut_.ValuesFor(StateStackInactive);
   values.transportReg = std::wstring(kTransportsPath) + found.relative;
   if (!IsResumableText(values.transportReg)) {
     FormatTo(out, L"The transport key \"%s\" cannot be carried over a reset (a blank, a \"/\" or too long).",
+             values.transportReg);
+    return text.data();
+  }
+  // The backup of a tree deeper than the deletion can name would outlive the setup, and block
+  // the next one as an interrupted setup's.
+  if (std::wstring_view(kBackupPath).size() + stack_.LongestPathBelow(values.transportReg) >=
+      StackRegistry::kDeletePathChars) {
+    FormatTo(out, L"The transport key \"%s\" holds keys too deep for its backup to be deleted again.",
              values.transportReg);
     return text.data();
   }
@@ -139,14 +158,26 @@ std::wstring QuillonSetup::ResumeProblem() {
 
 int QuillonSetup::StackWorkflow(std::wstring* failureText) {
   std::array<wchar_t, kTextChars> text{};
-  if (std::wstring problem = ResumeProblem(); !problem.empty()) {
+  int refused = 0;
+  if (std::wstring problem = ResumeProblem(&refused); !problem.empty()) {
     T().Printf(KindImportant, kTraceCategory, L"%s", problem);
     *failureText = problem;
-    return kValueNotResumable;
+    return refused;
   }
   // What an older setup's programming achieved is no evidence for this one.
   SetupOutcomeRecord(roles_.registry).Delete();
-  int result = stack_.DeactivateMsStack(record_.ComPort());
+  // The recovery has applied every backup that belongs to a marked transport: one still there is
+  // an older setup's, and the copy below must not merge into it.
+  int result = 0;
+  if (stack_.KeyExists(kBackupPath)) {
+    result = stack_.RegDeleteNode(kBackupPath);
+    if (result != 0) {
+      FormatTo(std::span<wchar_t>(text), L"Unable to discard the old backup of a transport key (%d).", result);
+      *failureText = text.data();
+      return result;
+    }
+  }
+  result = stack_.DeactivateMsStack(record_.ComPort());
   if (result != 0) {
     FormatTo(std::span<wchar_t>(text), L"Unable to Deactivate the Stack (%d).", result);
     *failureText = text.data();
@@ -156,7 +187,8 @@ int QuillonSetup::StackWorkflow(std::wstring* failureText) {
   if (result != 0) {
     FormatTo(std::span<wchar_t>(text), L"Unable to create Shortcut in StartUp folder(%d).", result);
     *failureText = text.data();
-    stack_.ActivateMsStack(record_.ComPort(), false);
+    // Nothing was interrupted: no backup may be left for the next start to "restore".
+    stack_.RollBackDeactivation(record_.ComPort());
     return result;
   }
   AskResetDevice(true);
@@ -201,6 +233,27 @@ int QuillonSetup::ProgramWhileStackInactive(std::wstring* failureText) {
       return kNoSetupToResume;
     }
     backup.reset();
+    if (!PsrFileExists()) {
+      // Without its file the run cannot program, and a resume that waited for one would leave
+      // the stack off at every boot: the setup ends here with the stack given back.
+      const int restored = stack_.ActivateMsStack(record_.ComPort(), true);
+      shortcut_.DeleteStartupShortcut();
+      outcomes.Delete();
+      std::array<wchar_t, kTextChars> text{};
+      if (restored == 0) {
+        FormatTo(std::span<wchar_t>(text),
+                 L"The setup stopped: the PSR file \"%s\" is not beside Quillon. The stack has its port back; press "
+                 L"Start for a new setup.",
+                 record_.PsrFile());
+      } else {
+        FormatTo(std::span<wchar_t>(text),
+                 L"The setup stopped: the PSR file \"%s\" is not beside Quillon. Unable to give the Bluetooth stack "
+                 L"its port back (%d).",
+                 record_.PsrFile(), restored);
+      }
+      *failureText = text.data();
+      return kPsrFileNotOpened;
+    }
     const int updated = UpdatePSKeys();
     programmed = updated == 0;
     if (!programmed && updated != kProgrammingStopped) {
@@ -227,12 +280,17 @@ int QuillonSetup::ProgramWhileStackInactive(std::wstring* failureText) {
 }
 
 int QuillonSetup::FinishSetup(std::wstring* failureText) {
-  shortcut_.DeleteStartupShortcut();
   const int result = stack_.ActivateMsStack(record_.ComPort(), true);
   SetupOutcomeRecord outcomes(roles_.registry);
   SetupOutcome outcome;
   const bool recorded = outcomes.Read(&outcome);
-  outcomes.Delete();
+  // The shortcut goes only once the backup has: a backup beside a transport that works again
+  // belongs to no marked transport, and only this run may still apply it. Cut short before, the
+  // next boot runs this run again.
+  if (!stack_.KeyExists(kBackupPath)) {
+    shortcut_.DeleteStartupShortcut();
+    outcomes.Delete();
+  }
   const std::uint32_t stackRate = TransportBaud();
   record_.m_state = StateInitial;
   std::array<wchar_t, kTextChars> text{};
@@ -270,6 +328,13 @@ int QuillonSetup::FinishSetup(std::wstring* failureText) {
   *failureText = text.data();
   T().Printf(KindImportant, kTraceCategory, L"%s", *failureText);
   return result != 0 ? result : kSetupNotFinished;
+}
+
+bool QuillonSetup::PsrFileExists() {
+  const std::wstring folder = GetModuleDirectory();
+  if (folder.empty() || record_.PsrFile().empty()) return false;
+  platform::ErrorCode error = platform::kSuccess;
+  return roles_.files.Open(folder + record_.PsrFile(), platform::FileMode::kReadExisting, &error) != nullptr;
 }
 
 std::uint32_t QuillonSetup::TransportBaud() {

@@ -48,9 +48,10 @@ class QuillonSetup {
   std::wstring GetModuleDirectory();
   // Asks the platform to restart the device. Always 0.
   int SoftResetDevice();
-  // Why the values of this setup could not be carried over a restart by the shortcut; empty
-  // when they can.
-  std::wstring ResumeProblem();
+  // Why this setup must not touch the stack: values the shortcut could not carry over a restart
+  // (kValueNotResumable), or two transport keys naming the port (kTwoTransports), which `code`
+  // receives when not null. Empty when it may go on.
+  std::wstring ResumeProblem(int* code = nullptr);
 
   StackRegistry& Stack() { return stack_; }
   BaudRate& Baud() { return baud_; }
@@ -65,6 +66,8 @@ class QuillonSetup {
   // The rate the module talks at once it has applied what it holds: found by asking it, after a
   // reset of its own when the run did not send one. 0 when it was never reached or is lost.
   std::uint32_t SettleModuleRate(const ProgrammingOutcome& run, std::uint32_t predicted);
+  // True when the selected PSR file can be opened beside the program.
+  bool PsrFileExists();
   // The "baud" of the stack's transport key (m_transportReg); 0 when it cannot be read.
   std::uint32_t TransportBaud();
 

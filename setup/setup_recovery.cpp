@@ -49,26 +49,27 @@ int SetupRecovery::RecoverInterruptedSetup() {
   trace.Printf(KindImportant, kTraceCategory, L"An interrupted setup left the stack of %s de-activated: restoring it",
                port);
   record_.SetStatus(L"Restoring the Bluetooth stack after an interrupted setup");
+  // The backup goes back only to the transport it was taken from, which the setup left marked
+  // with the very name the backup holds. Any other backup is from an older setup: copied over a
+  // working transport key it would switch the stack to values it no longer runs with.
+  bool orphan = false;
   if (backup) {
-    // The transport key still marked; else the one already unmarked; else the path the command
-    // line named.
-    StackRegistry::Found transport = marked;
-    if (!transport.found && !port.empty()) {
-      stack_.FindRegistry(kTransportsPath, platform::kRegSz, L"Name", port, &transport);
+    StackRegistry::Found source;
+    if (!Unmarked(backupName).empty()) {
+      stack_.FindRegistry(kTransportsPath, platform::kRegSz, L"Name", backupName, &source);
     }
-    std::wstring target;
-    if (transport.found) {
-      target = std::wstring(kTransportsPath) + transport.relative;
-    } else if (IsTransportKeyPath(record_.m_transportReg)) {
-      target = record_.m_transportReg;
-    }
-    if (target.empty()) {
-      trace.Printf(KindImportant, kTraceCategory, L"No transport key to restore the backup %s to: it is kept",
-                   kBackupPath);
-      scope.Store(kTransportNotFound);
+    if (!source.found && backupName.empty() && marked.found) {
+      // A backup without a name beside a transport that is only marked was cut short while it
+      // was being taken: the transport still holds every value, so it is the one to keep.
+      trace.Printf(KindImportant, kTraceCategory, L"The backup %s was cut short while taken: discarded", kBackupPath);
+      scope.Store(stack_.RegDeleteNode(kBackupPath));
       scope.Report();
+    } else if (!source.found) {
+      orphan = true;
+      trace.Printf(KindImportant, kTraceCategory,
+                   L"The backup %s (Name \"%s\") matches no marked transport: not applied", kBackupPath, backupName);
     } else {
-      scope.Store(stack_.CopyRegistryKeys(kBackupPath, target, true));
+      scope.Store(stack_.CopyRegistryKeys(kBackupPath, std::wstring(kTransportsPath) + source.relative, true, L"Name"));
       scope.Report();
       // The backup goes only once the transport key holds its values again.
       if (scope.Result() == 0) {
@@ -81,7 +82,8 @@ int SetupRecovery::RecoverInterruptedSetup() {
     std::unique_ptr<platform::RegistryKey> key;
     if (registry_.OpenKey(kTransportsPath, platform::RegistryAccess::kRead, &key) != platform::kSuccess) {
       scope.Store(kTransportsKeyUnavailable);
-    } else {
+    } else if (scope.Result() == 0) {
+      // Left marked when its backup could not be applied, so that the next start applies it.
       stack_.Unmark(kTransportsPath, port);
     }
     if (registry_.OpenKey(kHciPath, platform::RegistryAccess::kAll, &key) != platform::kSuccess) {
@@ -95,7 +97,15 @@ int SetupRecovery::RecoverInterruptedSetup() {
   // outcome is no evidence for the next one.
   shortcut_.DeleteStartupShortcut();
   SetupOutcomeRecord(registry_).Delete();
-  if (scope.Result() == 0) {
+  if (scope.Result() == 0 && orphan) {
+    // Kept for whoever wants to look at it; a new setup replaces it with its own.
+    std::array<wchar_t, 260> text{};
+    FormatTo(std::span<wchar_t>(text),
+             L"An old backup of a transport key (\"%s\") matches no switched-off transport: it was not applied. "
+             L"Start discards it.",
+             backupName.substr(0, kMaxStringChars));
+    record_.SetStatus(text.data());
+  } else if (scope.Result() == 0) {
     record_.SetStatus(L"The Bluetooth stack of an interrupted setup has been restored.");
   } else {
     std::array<wchar_t, 260> text{};

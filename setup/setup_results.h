@@ -45,6 +45,9 @@ inline constexpr std::int32_t kSetupNotFinished = 130;
 // A resumed run found no setup to resume (no backup of the stack's transport key).
 inline constexpr std::int32_t kNoSetupToResume = 131;
 
+// Two transport keys name the port: the stack could come up through the one left unmarked.
+inline constexpr std::int32_t kTwoTransports = 132;
+
 // Setup states, carried from one run to the next by "/state:".
 inline constexpr std::int32_t StateInitial = 0;
 inline constexpr std::int32_t StateStackInactive = 1;

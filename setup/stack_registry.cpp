@@ -1,5 +1,6 @@
 #include "setup/stack_registry.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <vector>
@@ -73,28 +74,25 @@ bool IsTransportKeyPath(std::wstring_view path) {
 }
 
 void StackRegistry::Search(std::wstring_view keyPath, std::uint32_t type, std::wstring_view valueName,
-                           std::wstring_view data, Found* found, std::wstring* relative) {
+                           std::wstring_view data, std::size_t wanted, std::vector<Found>* found,
+                           std::wstring* relative) {
   std::unique_ptr<RegistryKey> key = Open(registry_, keyPath, RegistryAccess::kRead);
   if (!key) return;
-  if (!found->found) {
-    EnumeratedValue value;
-    for (std::uint32_t index = 0; ValueAt(*key, index, &value); ++index) {
-      if (value.type != type || !platform::EqualsIgnoringCase(value.name, valueName)) continue;
-      if (!platform::EqualsIgnoringCase(TextOfStringData(value.Data()), data)) continue;
-      found->found = true;
-      found->keyPath.assign(keyPath);
-      found->relative = *relative;
-      T().Printf(KindInfo, kTraceCategory, L"FindRegistry Found %s=%s", value.name, data);
-      break;
-    }
+  EnumeratedValue value;
+  for (std::uint32_t index = 0; found->size() < wanted && ValueAt(*key, index, &value); ++index) {
+    if (value.type != type || !platform::EqualsIgnoringCase(value.name, valueName)) continue;
+    if (!platform::EqualsIgnoringCase(TextOfStringData(value.Data()), data)) continue;
+    found->push_back(Found{true, std::wstring(keyPath), *relative});
+    T().Printf(KindInfo, kTraceCategory, L"FindRegistry Found %s=%s", value.name, data);
+    break;
   }
   const std::size_t pathEnd = relative->size();
   std::wstring name;
-  for (std::uint32_t index = 0; !found->found && SubkeyAt(*key, index, &name); ++index) {
+  for (std::uint32_t index = 0; found->size() < wanted && SubkeyAt(*key, index, &name); ++index) {
     // A path that cannot be held would name the wrong key: such a subtree is not searched.
     if (pathEnd + name.size() + 1 >= kSearchPathChars) continue;
     relative->append(L"\\").append(name);
-    Search(JoinKeyPath(keyPath, name), type, valueName, data, found, relative);
+    Search(JoinKeyPath(keyPath, name), type, valueName, data, wanted, found, relative);
     relative->resize(pathEnd);
   }
 }
@@ -102,9 +100,18 @@ void StackRegistry::Search(std::wstring_view keyPath, std::uint32_t type, std::w
 int StackRegistry::FindRegistry(std::wstring_view keyPath, std::uint32_t type, std::wstring_view valueName,
                                 std::wstring_view data, Found* found) {
   TraceScope scope(L"CQuillonDlg::FindRegistry");
-  std::wstring relative;
-  Search(keyPath, type, valueName, data, found, &relative);
+  std::vector<Found> all = FindEvery(keyPath, type, valueName, data, 1);
+  if (!all.empty()) *found = all.front();
   return scope.Result();
+}
+
+std::vector<StackRegistry::Found> StackRegistry::FindEvery(std::wstring_view keyPath, std::uint32_t type,
+                                                           std::wstring_view valueName, std::wstring_view data,
+                                                           std::size_t wanted) {
+  std::vector<Found> found;
+  std::wstring relative;
+  Search(keyPath, type, valueName, data, wanted, &found, &relative);
+  return found;
 }
 
 int StackRegistry::FindAndReplace(std::wstring_view keyPath, std::uint32_t type, std::wstring_view valueName,
@@ -125,7 +132,8 @@ int StackRegistry::FindAndReplace(std::wstring_view keyPath, std::uint32_t type,
   return scope.Result();
 }
 
-int StackRegistry::CopyRegistryKeys(std::wstring_view source, std::wstring_view target, bool recursive) {
+int StackRegistry::CopyRegistryKeys(std::wstring_view source, std::wstring_view target, bool recursive,
+                                    std::wstring_view skippedValue) {
   TraceScope scope(L"CQuillonDlg::CopyRegistryKeys");
   T().Printf(KindInfo, kTraceCategory, L"CQuillonDlg::CopyRegistryKeys");
   ErrorCode error = platform::kSuccess;
@@ -151,6 +159,7 @@ int StackRegistry::CopyRegistryKeys(std::wstring_view source, std::wstring_view 
       }
       EnumeratedValue value;
       for (std::uint32_t index = 0; ValueAt(*from, index, &value); ++index) {
+        if (!skippedValue.empty() && platform::EqualsIgnoringCase(value.name, skippedValue)) continue;
         error = to->SetValue(value.name, value.type, value.Data());
         if (error != platform::kSuccess) {
           T().Printf(KindImportant, kTraceCategory, L"Unable to create the value key %s %s (%d)", target, value.name,
@@ -229,6 +238,15 @@ int StackRegistry::DeactivateMsStack(std::wstring_view port) {
     scope.Report();
   } else {
     T().Printf(KindInfo, kTraceCategory, L"Searching for Name=%s", port);
+    const std::vector<Found> transports = FindEvery(kTransportsPath, platform::kRegSz, L"Name", port, 2);
+    if (transports.size() > 1) {
+      // Only one would be taken off the port, and the stack would come up through the other.
+      T().Printf(KindImportant, kTraceCategory, L"Two transport keys name %s: %s%s and %s%s", port, kTransportsPath,
+                 transports[0].relative, kTransportsPath, transports[1].relative);
+      scope.Store(kTwoTransports);
+      scope.Report();
+      return scope.Result();
+    }
     FindAndReplace(kTransportsPath, platform::kRegSz, L"Name", port, marked, &transport);
     if (!transport.found) {
       scope.Store(kTransportNotFound);
@@ -266,33 +284,53 @@ int StackRegistry::DeactivateMsStack(std::wstring_view port) {
     }
   }
   if (scope.Result() == 0) return 0;
-  // Roll-back: the transport key was only marked, so unmarking it makes it whole again before
-  // its copy goes.
   if (transport.found) {
-    if (Open(registry_, kTransportsPath, RegistryAccess::kRead)) Unmark(kTransportsPath, port);
-    RegDeleteNode(kBackupPath);
+    RollBackDeactivation(port);
+  } else if (hci.found && Open(registry_, kHciPath, RegistryAccess::kAll)) {
+    Unmark(kHciPath, port);
   }
-  if (hci.found && Open(registry_, kHciPath, RegistryAccess::kAll)) Unmark(kHciPath, port);
   return scope.Result();
+}
+
+void StackRegistry::RollBackDeactivation(std::wstring_view port) {
+  TraceScope scope(L"CQuillonDlg::RollBackDeactivation");
+  // The transport key was only marked, so unmarking it makes it whole again. The backup goes
+  // first: cut short in between, a marked transport without a backup is unmarked by the next
+  // start, while a backup beside an unmarked transport would be one of no setup.
+  if (KeyExists(kBackupPath)) {
+    scope.Store(RegDeleteNode(kBackupPath));
+    scope.Report();
+  }
+  if (Open(registry_, kTransportsPath, RegistryAccess::kRead)) Unmark(kTransportsPath, port);
+  if (Open(registry_, kHciPath, RegistryAccess::kAll)) Unmark(kHciPath, port);
+}
+
+bool StackRegistry::KeyExists(std::wstring_view path) {
+  return Open(registry_, path, RegistryAccess::kRead) != nullptr;
 }
 
 int StackRegistry::ActivateMsStack(std::wstring_view port, bool deleteBackup) {
   TraceScope scope(L"CQuillonDlg::ActivateMsStack");
   T().Printf(KindInfo, kTraceCategory, L"ActivateMsStack with %s", port);
   bool refused = false;
-  if (!IsTransportKeyPath(record_.m_transportReg)) {
-    // An empty path would copy the backup over the registry's root.
+  int deleted = 0;
+  if (!IsRestoreTarget(record_.m_transportReg, port)) {
+    // An empty path would copy the backup over the registry's root; any key but the one the
+    // setup took off the port would be made a transport while the real one stays off.
     T().Printf(KindImportant, kTraceCategory, L"Refusing to restore the transport key to \"%s\"",
                record_.m_transportReg);
     refused = true;
     scope.Store(kTransportPathRefused);
     scope.Report();
   } else {
-    scope.Store(CopyRegistryKeys(kBackupPath, record_.m_transportReg, true));
+    // Every value but the name: the backup holds the marked one, and a power cut right after
+    // the copy must not leave a working transport switched off.
+    scope.Store(CopyRegistryKeys(kBackupPath, record_.m_transportReg, true, L"Name"));
     scope.Report();
     if (deleteBackup) {
       if (scope.Result() == 0) {
-        scope.Store(RegDeleteNode(kBackupPath));
+        deleted = RegDeleteNode(kBackupPath);
+        scope.Store(deleted);
         scope.Report();
       } else {
         T().Printf(KindImportant, kTraceCategory, L"The backup %s is kept: the transport key was not restored from it",
@@ -314,7 +352,28 @@ int StackRegistry::ActivateMsStack(std::wstring_view port, bool deleteBackup) {
   }
   Unmark(kHciPath, port);
   if (refused) scope.Store(kTransportPathRefused);
+  // A backup left behind would be taken for an interrupted setup's at the next start.
+  if (deleted != 0) scope.Store(deleted);
   return scope.Result();
+}
+
+std::size_t StackRegistry::LongestPathBelow(std::wstring_view path) {
+  std::unique_ptr<RegistryKey> key = Open(registry_, path, RegistryAccess::kRead);
+  std::size_t longest = 0;
+  std::wstring name;
+  for (std::uint32_t index = 0; key && SubkeyAt(*key, index, &name); ++index) {
+    longest = std::max(longest, 1 + name.size() + LongestPathBelow(JoinKeyPath(path, name)));
+  }
+  return longest;
+}
+
+bool StackRegistry::IsRestoreTarget(std::wstring_view path, std::wstring_view port) {
+  if (!IsTransportKeyPath(path)) return false;
+  std::unique_ptr<RegistryKey> key = Open(registry_, path, RegistryAccess::kRead);
+  std::wstring name;
+  if (!key || ReadString(*key, L"Name", &name) != platform::kSuccess) return false;
+  // Marked until the second run gives the name back; the last run finds it unmarked.
+  return platform::EqualsIgnoringCase(name, MarkedPortName(port)) || platform::EqualsIgnoringCase(name, port);
 }
 
 int StackRegistry::RetrieveBluetoothPort(std::wstring* port, std::wstring* driverKey) {

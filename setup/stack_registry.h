@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/registry.h"
 #include "setup/dialog_record.h"
@@ -42,8 +43,13 @@ class StackRegistry {
   // up; sets m_transportReg and m_baudrate. On failure every change is undone.
   // 0, 105, 106, 107, 108, 125 or 119 to 121.
   int DeactivateMsStack(std::wstring_view port);
-  // Copies the backup back over m_transportReg, deletes the backup when asked and only once the
-  // copy succeeded, and unmarks the port's name. 0, 105, 106 or 126 (m_transportReg refused).
+  // Undoes a de-activation that succeeded, for a run 1 that fails after it: deletes the backup,
+  // then gives the port's name back in the transport key and the HCI cache key.
+  void RollBackDeactivation(std::wstring_view port);
+  bool KeyExists(std::wstring_view path);
+  // Copies the backup but its "Name" back over m_transportReg, deletes the backup when asked and
+  // only once the copy succeeded, and unmarks the port's name. 0, 105, 106 or 126 (m_transportReg
+  // is no existing transport key holding the port's name).
   int ActivateMsStack(std::wstring_view port, bool deleteBackup);
   // The stack's port (from the HCI cache key, a marker in front of it left out) and its driver's
   // key. Either output may be null. 0, 101, 102, 103, 104.
@@ -64,11 +70,20 @@ class StackRegistry {
   // would not fit kSearchPathChars is not searched. Always 0.
   int FindRegistry(std::wstring_view keyPath, std::uint32_t type, std::wstring_view valueName, std::wstring_view data,
                    Found* found);
+  // The same search, going on to at most `wanted` matches, in the order found.
+  std::vector<Found> FindEvery(std::wstring_view keyPath, std::uint32_t type, std::wstring_view valueName,
+                               std::wstring_view data, std::size_t wanted);
   // The same search, then `replacement` written into the value found (with its terminating zero).
   int FindAndReplace(std::wstring_view keyPath, std::uint32_t type, std::wstring_view valueName, std::wstring_view data,
                      std::wstring_view replacement, Found* found);
-  // Copies the values of `source` (and its subkeys when `recursive`) into `target`. 0, 119, 120, 121.
-  int CopyRegistryKeys(std::wstring_view source, std::wstring_view target, bool recursive);
+  // Copies the values of `source` (and its subkeys when `recursive`) into `target`, but for a
+  // value of `source` itself named `skippedValue`. 0, 119, 120, 121.
+  int CopyRegistryKeys(std::wstring_view source, std::wstring_view target, bool recursive,
+                       std::wstring_view skippedValue = {});
+  // The length of the longest path below the key, relative to it ("\a\b": 4); 0 without subkeys.
+  std::size_t LongestPathBelow(std::wstring_view path);
+  // True when `path` is an existing transport key whose name is the port's, marked or not.
+  bool IsRestoreTarget(std::wstring_view path, std::wstring_view port);
   // Deletes the key with everything below it. 0, 122, 124.
   int RegDeleteNode(std::wstring_view path);
   // Gives the port's name back where the tree below `keyPath` holds it marked (the first place only).
@@ -76,7 +91,7 @@ class StackRegistry {
 
  private:
   void Search(std::wstring_view keyPath, std::uint32_t type, std::wstring_view valueName, std::wstring_view data,
-              Found* found, std::wstring* relative);
+              std::size_t wanted, std::vector<Found>* found, std::wstring* relative);
   int RegDelnodeRecurse(std::wstring* path);
 
   platform::Registry& registry_;

@@ -63,6 +63,16 @@ QuillonDialog::QuillonDialog(const DialogRoles& roles, const SetupRoles& setupRo
       setup_(setupRoles, record_, std::move(programming), std::move(probe)),
       m_icon(QUILLON_ICON) {}
 
+bool QuillonDialog::InstanceLock::Take(platform::KernelObjects& kernel) {
+  if (mutex_) return true;
+  platform::ErrorCode error = platform::kSuccess;
+  std::unique_ptr<platform::NamedMutex> mutex = kernel.CreateNamedMutex(kInstanceMutexName, &error);
+  // A lock that cannot be had proves nothing: the start is refused as if another one ran.
+  if (!mutex || mutex->Wait(0) != platform::WaitResult::kObtained) return false;
+  mutex_ = std::move(mutex);
+  return true;
+}
+
 QuillonDialog::~QuillonDialog() {
   // The owner waits for the thread before it lets the dialog go (WaitForWorkingThreadEnd); a
   // thread still running here is left to end on its own, its boxes answered at once.
@@ -138,6 +148,16 @@ bool QuillonDialog::InitDialog() {
   ShowNow(record_.Texts());
   window.SetIcon(m_icon);
 
+  // One Quillon per device: a second one would take the first one's setup for an interrupted
+  // one and undo it under it, or start a setup of its own on the same keys and module.
+  if (!instance_.Take(roles_.kernel)) {
+    Trace::Process().Printf(KindImportant, kTraceCategory, L"Another Quillon runs: this one changes nothing");
+    record_.ChangeButtonTo(kStringClose);
+    record_.SetStatus(L"Another Quillon is running a setup on this device: this one changes nothing.");
+    PostUpdateControls();
+    return true;
+  }
+
   // A first start by hand gives the device its stack back after a setup that was cut short, so
   // that the port is looked up where the stack really has it.
   std::int32_t state = StateInitial;
@@ -190,10 +210,12 @@ bool QuillonDialog::InitDialog() {
       for (std::size_t i = 0; i < count; ++i) window.AddListItem(QUILLON_PSR_LIST, names[i].data());
       window.SelectListItem(QUILLON_PSR_LIST, names[0].data());
       record_.SetPsrFile(names[0].data());
-    } else {
+    } else if (!startBySelf) {
       record_.ChangeButtonTo(kStringClose);
       record_.SetStatus(L"There is no PSR file at the same location than Quillon");
-      startBySelf = false;
+    } else {
+      // A resumed run still starts: it gives the stack its port back and says why it stopped.
+      Trace::Process().Printf(KindImportant, kTraceCategory, L"No PSR file beside the program for the resumed run");
     }
     std::wstring text = record_.ComPort();
     ExtractCommandLineString(record_.m_commandLine, kOptionPort, &text);
@@ -260,7 +282,15 @@ void QuillonDialog::OnBnClickedStartStop() {
   TraceScope scope(L"CQuillonDlg::OnBnClickedStartStop");
   platform::DialogWindow& window = *window_;
   const std::wstring previousPort = record_.ComPort();
+  const std::wstring previousPsr = record_.PsrFile();
   TakeTexts();
+  if (WorkingThreadRunning()) {
+    // The run reads the port and the file as it goes: what was typed meanwhile is given back,
+    // or the run would go on with another port than the stack it took off.
+    record_.SetComPort(previousPort);
+    record_.SetPsrFile(previousPsr);
+    record_.Show();
+  }
   const std::wstring port = record_.ComPort();
   if (!record_.DirectProgramming() && port != previousPort) {
     std::array<wchar_t, kNameChars + 64> text{};

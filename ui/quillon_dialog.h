@@ -49,6 +49,8 @@ inline constexpr int kThreadStillRunning = 128;
 inline constexpr std::uint32_t kStopWaitMs = 5000;
 inline constexpr std::size_t kPsrSlots = 10;
 inline constexpr std::size_t kNameChars = 260;  // a name slot, its terminating zero included
+// The mutex that the running Quillon owns for its whole life.
+inline constexpr wchar_t kInstanceMutexName[] = L"QuillonSetup";
 using NameSlot = std::array<wchar_t, kNameChars>;
 
 struct DialogRoles {
@@ -126,7 +128,25 @@ class QuillonDialog final : public platform::DialogProcedure, public DialogHost 
   void EndDialog(int result, bool takeTexts);
   void TraceInfo(std::wstring_view text);
 
+  // Owns the mutex that tells every other start of the program that a setup may be running.
+  class InstanceLock {
+   public:
+    InstanceLock() = default;
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+    ~InstanceLock() {
+      if (mutex_) mutex_->Release();
+    }
+    // True when this process now owns the lock; false when another holds it or it cannot be had.
+    bool Take(platform::KernelObjects& kernel);
+
+   private:
+    std::unique_ptr<platform::NamedMutex> mutex_;
+  };
+
   DialogRoles roles_;
+  // Declared early so that it is let go last, after the working thread's objects.
+  InstanceLock instance_;
   DialogRecord record_;
   QuillonSetup setup_;
   std::thread::id dialogThread_;

@@ -127,6 +127,9 @@ TEST(QuillonDialogStartUp, WhatTheWindowShowsForEachStart) {
   constexpr wchar_t kNoPort[] = L"Unable to retrieve the Bluetooth Serial port (101).";
   constexpr wchar_t kNothingToResume[] =
       L"There is no setup to resume: the stack's keys were not taken off the port. Press Start for a new setup.";
+  constexpr wchar_t kPsrGone[] =
+      L"The setup stopped: the PSR file \"demo.psr\" is not beside Quillon. The stack has its port back; press Start "
+      L"for a new setup.";
   constexpr wchar_t kNotFinished[] =
       L"The setup did not finish: the programming run left no record. Press Start for a new setup.";
   struct Case {
@@ -153,6 +156,15 @@ TEST(QuillonDialogStartUp, WhatTheWindowShowsForEachStart) {
       {"/state:1 starts by itself", Names(L"demo.psr"), true, L"/state:1 /port:COM4: /psr:demo.psr /baudrate:115200",
        L"Reset", kResetAsked, L"COM4:", L"demo.psr", L"demo.psr", 1, 1,
        [](SetupWorld& w) { PutString(w.memoryRegistry, kBackup, L"Name", L"XXXCOM4:"); }},
+      {"/state:1 without a PSR file", Names(L""), true,
+       L"/state:1 /port:COM4: /psr:demo.psr /baudrate:115200 "
+       L"/TransportReg:Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1",
+       L"Start", kPsrGone, L"COM4:", L"", L"demo.psr", 0, 0,
+       [](SetupWorld& w) {
+         w.memoryFiles.Delete(std::wstring(kProgramFolder) + L"demo.psr");
+         PutString(w.memoryRegistry, kBackup, L"Name", L"XXXCOM4:");
+         PutString(w.memoryRegistry, kTransportKey, L"Name", L"XXXCOM4:");
+       }},
       {"/state:1 with nothing to resume", Names(L"demo.psr"), true,
        L"/state:1 /port:COM4: /psr:demo.psr /baudrate:115200", L"Start", kNothingToResume, L"COM4:", L"demo.psr",
        L"demo.psr", 1, 0},
@@ -184,6 +196,29 @@ TEST(QuillonDialogStartUp, WhatTheWindowShowsForEachStart) {
     EXPECT_EQ(world.dialog->Record().DirectProgramming(), !c.stackPort);
     EXPECT_EQ(world.window->icon, QUILLON_ICON);
     EXPECT_TRUE(world.window->boxes.empty());
+  }
+}
+
+// While one Quillon runs a setup, a second start by hand neither restores nor starts anything.
+TEST(QuillonDialogStartUp, ASecondQuillonChangesNothing) {
+  for (const wchar_t* commandLine : {L"", L"/state:1 /port:COM4: /psr:demo.psr /baudrate:115200"}) {
+    SCOPED_TRACE(platform::WideToUtf8(commandLine));
+    DialogWorld world;
+    PutString(world.memoryRegistry, kBackup, L"Name", L"XXXCOM4:");
+    PutString(world.memoryRegistry, kHci, L"Name", L"XXXCOM4:");
+    world.kernel.Mutex(ui::kInstanceMutexName).heldElsewhere = true;
+    world.Open(commandLine);
+    EXPECT_EQ(world.Status(), L"Another Quillon is running a setup on this device: this one changes nothing.");
+    EXPECT_EQ(world.Button(), L"Close");
+    EXPECT_TRUE(world.runs.empty());
+    EXPECT_EQ(StringValue(world.registry, kBackup, L"Name"), L"XXXCOM4:");
+    EXPECT_EQ(StringValue(world.registry, kHci, L"Name"), L"XXXCOM4:");
+    // Once the other one has ended, a start restores as before.
+    world.kernel.Mutex(ui::kInstanceMutexName).heldElsewhere = false;
+    world.window.reset();
+    world.dialog.reset();
+    world.Open();
+    EXPECT_EQ(StringValue(world.registry, kHci, L"Name"), L"COM4:");
   }
 }
 
@@ -318,6 +353,32 @@ TEST(QuillonDialogThread, StartWhileRunningStopRefusedAndStopConfirmed) {
   EXPECT_EQ(world.Button(), L"Close");
   EXPECT_EQ(world.Status(), L"Working thread terminated");
   EXPECT_EQ(world.gate.entered, 1);
+}
+
+// A port typed while the second run programs changes nothing for that run.
+TEST(QuillonDialogThread, APortTypedDuringARunIsGivenBack) {
+  DialogWorld world;
+  world.Open();
+  world.Press();
+  world.Settle();
+  const std::wstring resume = world.ShortcutCommand();
+  ASSERT_NE(resume.find(L"/state:1"), std::wstring::npos);
+  world.window.reset();
+  world.dialog.reset();
+  world.gate.open = false;
+  world.Open(resume);
+  world.WaitUntilEntered(1);
+  world.Port() = L"COM9:";
+  world.window->answers = {MessageBoxAnswer::kNo};
+  world.Press();
+  EXPECT_EQ(world.window->boxes,
+            (std::vector<std::wstring>{L"Please confirm: Are you sure to stop the PS Key programmation?"}));
+  EXPECT_EQ(world.Port(), L"COM4:");
+  world.Release();
+  world.Settle();
+  EXPECT_EQ(StringValue(world.registry, kTransportKey, L"Name"), L"COM4:");
+  EXPECT_EQ(StringValue(world.registry, kHci, L"Name"), L"COM4:");
+  EXPECT_NE(world.ShortcutCommand().find(L"/state:2 /port:COM4:"), std::wstring::npos);
 }
 
 TEST(QuillonDialogThread, AThreadThatOutlivesItsStopIsNeverJoinedByASecond) {

@@ -77,11 +77,14 @@ TEST_F(StackRegistryTest, DeactivationFailuresUndoEveryChange) {
   }
 }
 
-TEST_F(StackRegistryTest, TwoTransportsWithThePortMarkOnlyTheFirst) {
-  PutString(world.registry, std::wstring(kTransports) + L"\\BuiltIn\\2", L"Name", L"COM4:");
-  ASSERT_EQ(stack.DeactivateMsStack(L"COM4:"), 0);
-  EXPECT_EQ(record.m_transportReg, std::wstring(testing::kTransportKey));
-  EXPECT_EQ(StringValue(world.registry, std::wstring(kTransports) + L"\\BuiltIn\\2", L"Name"), L"COM4:");
+TEST_F(StackRegistryTest, TwoTransportsWithThePortAreRefusedBeforeAnyChange) {
+  PutString(world.registry, std::wstring(kTransports) + L"\\BuiltIn\\2", L"Name", L"com4:");
+  const std::uint32_t changes = world.power.changes;
+  EXPECT_EQ(stack.DeactivateMsStack(L"COM4:"), kTwoTransports);
+  EXPECT_EQ(world.power.changes, changes);
+  EXPECT_TRUE(
+      world.echo.Has(L"Two transport keys name COM4:: Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1 and "
+                     L"Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\2"));
 }
 
 TEST_F(StackRegistryTest, TheNameInTheTransportsKeyItselfBacksUpTheWholeTree) {
@@ -114,7 +117,7 @@ TEST_F(StackRegistryTest, ActivationRestoresTheTransportKeyTwiceAndDeletesTheBac
 TEST_F(StackRegistryTest, AFailedCopyBackKeepsTheBackup) {
   ASSERT_EQ(stack.DeactivateMsStack(L"COM4:"), 0);
   // The copy opens the backup, then creates the transport key: that call fails.
-  world.power.failCall = world.power.calls + 2;
+  world.power.failCall = world.power.calls + 4;  // after the target's check
   EXPECT_EQ(stack.ActivateMsStack(L"COM4:", true), 0);
   EXPECT_TRUE(world.echo.Has(L"Error :120 in CQuillonDlg::CopyRegistryKeys"));
   EXPECT_TRUE(KeyExists(world.registry, kBackup));
@@ -123,8 +126,12 @@ TEST_F(StackRegistryTest, AFailedCopyBackKeepsTheBackup) {
 
 TEST_F(StackRegistryTest, AnEmptyOrForeignTransportPathIsRefused) {
   ASSERT_EQ(stack.DeactivateMsStack(L"COM4:"), 0);
+  PutString(world.registry, std::wstring(kTransports) + L"\\BuiltIn\\2", L"Name", L"COM9:");
   for (const wchar_t* path : {L"", L"Software\\Norvale\\Quillon", L"Software\\Microsoft\\Bluetooth\\TransportsX",
-                              L"Software\\Microsoft\\Bluetooth\\Transports\\\\"}) {
+                              L"Software\\Microsoft\\Bluetooth\\Transports\\\\",
+                              // below the transports key, but not the one taken off the port
+                              L"Software\\Microsoft\\Bluetooth\\Transports\\Typed",
+                              L"Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\2"}) {
     SCOPED_TRACE(platform::WideToUtf8(path));
     record.m_transportReg = path;
     EXPECT_EQ(stack.ActivateMsStack(L"COM4:", true), 126);
@@ -132,6 +139,30 @@ TEST_F(StackRegistryTest, AnEmptyOrForeignTransportPathIsRefused) {
     EXPECT_EQ(StringValue(world.registry, kHci, L"Name"), L"COM4:");
   }
   EXPECT_EQ(StringValue(world.registry, L"", L"Name"), L"<no value>");  // nothing was written at the root
+  EXPECT_FALSE(KeyExists(world.registry, std::wstring(kTransports) + L"\\Typed"));
+  EXPECT_EQ(StringValue(world.registry, std::wstring(kTransports) + L"\\BuiltIn\\2", L"Driver"), L"<no value>");
+  EXPECT_EQ(StringValue(world.registry, testing::kTransportKey, L"Name"), L"COM4:");
+}
+
+// The last run copies the backup over a transport the second run already gave back: a power cut
+// at any of its changes leaves that transport working.
+TEST_F(StackRegistryTest, TheLastRestoreNeverSwitchesAWorkingTransportOff) {
+  for (std::uint32_t cut = 1; cut < 100; ++cut) {
+    SCOPED_TRACE(cut);
+    testing::SetupWorld w;
+    testing::ScriptedHost h;
+    DialogRecord r{h};
+    StackRegistry s{w.registry, r};
+    ASSERT_EQ(s.DeactivateMsStack(L"COM4:"), 0);
+    ASSERT_EQ(s.ActivateMsStack(L"COM4:", false), 0);
+    w.power.cutAfter = w.power.changes + cut;
+    s.ActivateMsStack(L"COM4:", true);
+    const bool finished = !w.power.IsOff();
+    w.power.cutAfter = 0;
+    EXPECT_EQ(StringValue(w.registry, testing::kTransportKey, L"Name"), L"COM4:");
+    if (finished) return;
+  }
+  FAIL() << "the restore never finished";
 }
 
 TEST_F(StackRegistryTest, DeletingANestedTreeAndAMissingKey) {
@@ -159,6 +190,64 @@ TEST_F(StackRegistryTest, ASearchNeverReportsAPathItCouldNotHold) {
   StackRegistry::Found found;
   stack.FindRegistry(kTransports, platform::kRegSz, L"Name", L"COM4:", &found);
   EXPECT_FALSE(found.found);
+}
+
+// Exactly at each path limit and one past it.
+TEST_F(StackRegistryTest, PathLimits) {
+  struct Case {
+    std::size_t length;
+    bool fits;
+  } const cases[] = {{StackRegistry::kSearchPathChars - 1, true}, {StackRegistry::kSearchPathChars, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    testing::SetupWorld w;
+    testing::ScriptedHost h;
+    DialogRecord r{h};
+    StackRegistry s{w.registry, r};
+    PutString(w.registry, testing::kTransportKey, L"Name", L"COM9:");
+    // The relative path "\<name>" of the given length.
+    PutString(w.registry, std::wstring(kTransports) + L"\\" + std::wstring(c.length - 1, L'k'), L"Name", L"COM4:");
+    StackRegistry::Found found;
+    s.FindRegistry(kTransports, platform::kRegSz, L"Name", L"COM4:", &found);
+    EXPECT_EQ(found.found, c.fits);
+  }
+  const std::size_t kDelete = StackRegistry::kDeletePathChars;
+  const std::wstring base = std::wstring(kBackup) + L"\\" + std::wstring(250, L'a') + L"\\";
+  struct DeleteCase {
+    std::wstring start;  // the path given to the deletion
+    std::wstring deepest;
+    int expected;
+  } const deletions[] = {
+      {base + std::wstring(kDelete - 1 - base.size(), L'b'), base + std::wstring(kDelete - 1 - base.size(), L'b'), 0},
+      {base + std::wstring(kDelete - base.size(), L'b'), base + std::wstring(kDelete - base.size(), L'b'), 122},
+      {kBackup, base + std::wstring(kDelete - 1 - base.size(), L'b'), 0},
+      {kBackup, base + std::wstring(kDelete - base.size(), L'b'), 124},
+  };
+  for (const DeleteCase& c : deletions) {
+    SCOPED_TRACE(c.deepest.size());
+    PutString(world.registry, c.deepest, L"x", L"1");
+    EXPECT_EQ(stack.RegDeleteNode(c.start), c.expected);
+    EXPECT_EQ(KeyExists(world.registry, c.deepest), c.expected != 0);
+    world.memoryRegistry.DeleteTree(kBackup);
+  }
+}
+
+// A value that cannot be copied into the backup undoes the whole de-activation.
+TEST_F(StackRegistryTest, AValueNotCopiedIntoTheBackupUndoesTheDeactivation) {
+  for (std::uint32_t call = 1; call < 200; ++call) {
+    testing::SetupWorld w;
+    testing::ScriptedHost h;
+    DialogRecord r{h};
+    StackRegistry s{w.registry, r};
+    w.power.failCall = w.power.calls + call;
+    if (s.DeactivateMsStack(L"COM4:") != kValueNotCopied) continue;
+    w.power.failCall = 0;
+    EXPECT_EQ(StringValue(w.registry, testing::kTransportKey, L"Name"), L"COM4:");
+    EXPECT_EQ(StringValue(w.registry, kHci, L"Name"), L"COM4:");
+    EXPECT_FALSE(KeyExists(w.registry, kBackup));
+    return;
+  }
+  FAIL() << "no failed call gave 119";
 }
 
 TEST_F(StackRegistryTest, RetrievingThePortAndItsDriver) {

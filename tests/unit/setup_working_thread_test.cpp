@@ -171,6 +171,13 @@ TEST_F(SetupRunsTest, FirstRunFailures) {
        127,
        L"The transport key \"Software\\Microsoft\\Bluetooth\\Transports\\Built In\" cannot be carried over a reset (a "
        L"blank, a \"/\" or too long)."},
+      {"two transports on the port",
+       [](testing::SetupWorld& w, DialogRecord&) {
+         PutString(w.registry, L"Software\\Microsoft\\Bluetooth\\Transports\\Usb", L"Name", L"COM4:");
+       },
+       kTwoTransports,
+       L"Two transport keys name the port COM4:: Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1 and "
+       L"Software\\Microsoft\\Bluetooth\\Transports\\Usb. The setup changes nothing."},
       {"shortcut too long",
        [](testing::SetupWorld& w, DialogRecord&) { w.system.ownPath = L"\\" + std::wstring(150, L'q'); }, 127,
        L"The resume command would be longer than 259 bytes: the program's path, port, PSR file and transport key are "
@@ -188,6 +195,8 @@ TEST_F(SetupRunsTest, FirstRunFailures) {
     EXPECT_EQ(StringValue(w.registry, testing::kTransportKey, L"Name"), transportName);
     EXPECT_NE(StringValue(w.registry, kHci, L"Name").substr(0, 3), L"XXX");
     EXPECT_TRUE(w.runs.empty());
+    // Nothing was interrupted, so the next start has nothing to restore.
+    EXPECT_FALSE(KeyExists(w.registry, kBackup));
   }
 }
 
@@ -328,6 +337,7 @@ TEST_F(SetupRunsTest, LaterRunFailures) {
   EXPECT_EQ(second.setup->WorkingThread(), 110);
   EXPECT_EQ(second.host.button, L"Start");
   EXPECT_EQ(second.record.Status(), L"Unable to create Shortcut in StartUp folder(110).");
+  EXPECT_EQ(world.Shortcut(), "<none>");  // the old one would repeat this run at every boot
 
   world.files.failWrite = false;
   world.memoryRegistry.DeleteTree(kHci);
@@ -336,6 +346,47 @@ TEST_F(SetupRunsTest, LaterRunFailures) {
   EXPECT_EQ(third.host.button, L"Start");
   EXPECT_EQ(third.record.Status(), L"Unable to give the Bluetooth stack its port back (106).");
   EXPECT_FALSE(KeyExists(world.registry, kBackup));
+}
+
+// The backup of the transport tree must be deletable again: a tree one character too deep for
+// the deletion's path is refused before the stack is touched.
+TEST_F(SetupRunsTest, ATransportTreeAtTheDeletionLimit) {
+  struct Case {
+    std::size_t backupPath;  // the longest path in the backup
+    int first;
+  } const cases[] = {{StackRegistry::kDeletePathChars - 1, 0}, {StackRegistry::kDeletePathChars, kValueNotResumable}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.backupPath);
+    World w;
+    const std::size_t below = c.backupPath - std::wstring_view(kBackup).size() - 2 - 250;
+    testing::PutDword(w.registry,
+                      std::wstring(testing::kTransportKey) + L"\\" + std::wstring(250, L'a') + L"\\" +
+                          std::wstring(below, L'b'),
+                      L"x", 1);
+    ProgramRun first(w, L"");
+    EXPECT_EQ(first.setup->WorkingThread(), c.first);
+    if (c.first != 0) {
+      EXPECT_EQ(first.record.Status(),
+                L"The transport key \"Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1\" holds keys too deep for "
+                L"its backup to be deleted again.");
+    }
+    FinishDeviceLife(w);
+    ExpectWorkingStack(w, c.first == 0 ? 921600 : 115200);
+  }
+}
+
+TEST_F(SetupRunsTest, AResumedRunWithoutItsPsrFileGivesTheStackBackAndEndsTheSetup) {
+  ProgramRun first(world, L"");
+  ASSERT_EQ(first.setup->WorkingThread(), 0);
+  ASSERT_EQ(world.memoryFiles.Delete(kPsrPath), platform::kSuccess);
+  ProgramRun second(world, world.ShortcutCommand());
+  EXPECT_EQ(second.setup->WorkingThread(), kPsrFileNotOpened);
+  EXPECT_EQ(second.record.Status(),
+            L"The setup stopped: the PSR file \"radio.psr\" is not beside Quillon. The stack has its port back; press "
+            L"Start for a new setup.");
+  EXPECT_TRUE(world.runs.empty());
+  ExpectWorkingStack(world, 115200);
+  EXPECT_EQ(world.Shortcut(), "<none>");
 }
 
 // The setup from the user's "Start" on, until it ends or the power goes.
@@ -412,6 +463,88 @@ TEST(SetupInterrupted, TheFirstStartRestoresTheTransportKeyFromTheBackupThenDele
   ProgramRun again(w, L"");
   EXPECT_EQ(again.setup->Recovery().RecoverInterruptedSetup(), 0);
   EXPECT_EQ(again.host.posts, 0);
+}
+
+// A backup that belongs to no marked transport is an older setup's: never applied to the working
+// stack, reported, and replaced by the next setup, which goes on as on a clean device.
+TEST(SetupInterrupted, ABackupOfNoMarkedTransportIsNeverAppliedAndBlocksNothing) {
+  struct Case {
+    const char* what;
+    const wchar_t* name;  // the backup's "Name"; null: none
+  } const cases[] = {
+      {"the working port's own name, unmarked", L"COM4:"},
+      {"the port's marked name, the transport already unmarked", L"XXXCOM4:"},
+      {"another port", L"XXXCOM7:"},
+      {"no name", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    World w;
+    if (c.name != nullptr) PutString(w.registry, kBackup, L"Name", c.name);
+    testing::PutDword(w.registry, kBackup, L"baud", 9600);
+    PutString(w.registry, kBackup, L"Driver", L"old.dll");
+    PutString(w.registry, kBackup, L"Stale", L"old");
+    ProgramRun byHand(w, L"");
+    EXPECT_EQ(byHand.setup->Recovery().RecoverInterruptedSetup(), 0);
+    EXPECT_EQ(DwordValue(w.registry, testing::kTransportKey, L"baud"), 115200);
+    EXPECT_EQ(StringValue(w.registry, testing::kTransportKey, L"Driver"), L"bthuart.dll");
+    EXPECT_EQ(StringValue(w.registry, testing::kTransportKey, L"Name"), L"COM4:");
+    EXPECT_EQ(StringValue(w.registry, kBackup, L"Driver"), L"old.dll");
+    EXPECT_NE(byHand.record.Status().find(L"matches no switched-off transport: it was not applied"),
+              std::wstring::npos);
+    ProgramRun first(w, L"");
+    ASSERT_EQ(first.setup->WorkingThread(), 0);
+    EXPECT_EQ(StringValue(w.registry, kBackup, L"Driver"), L"bthuart.dll");
+    EXPECT_EQ(StringValue(w.registry, kBackup, L"Stale"), L"<no value>");
+    FinishDeviceLife(w);
+    ExpectWorkingStack(w, 921600);
+  }
+}
+
+TEST(SetupInterrupted, OnlyTheHciKeyMarked) {
+  testing::SetupWorld w;
+  PutString(w.registry, kHci, L"Name", L"XXXCOM4:");
+  ProgramRun byHand(w, L"");
+  EXPECT_EQ(byHand.setup->Recovery().RecoverInterruptedSetup(), 0);
+  EXPECT_EQ(byHand.record.Status(), L"The Bluetooth stack of an interrupted setup has been restored.");
+  ExpectWorkingStack(w, 115200);
+}
+
+// Exactly at the limits of the port's name, the program's own path and the PSR path, and one past.
+TEST(SetupLimits, TextsAtTheirLimits) {
+  struct Case {
+    const char* what;
+    std::size_t port, ownPath, psrPath;  // lengths
+    bool programs;
+  } const cases[] = {
+      {"marked port name of 129", kMaxStringChars - 3, 40, 40, true},
+      {"marked port name of 130", kMaxStringChars - 2, 40, 40, false},
+      {"own path of 259", 5, QuillonSetup::kTextChars - 1, QuillonSetup::kTextChars - 1, true},
+      {"own path of 260", 5, QuillonSetup::kTextChars, QuillonSetup::kTextChars - 1, false},
+      {"PSR path of 259", 5, 40, QuillonSetup::kTextChars - 1, true},
+      {"PSR path of 260", 5, 40, QuillonSetup::kTextChars, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::SetupWorld w;
+    const std::wstring port = L"COM" + std::wstring(c.port - 4, L'7') + L":";
+    const std::wstring folder = L"\\" + std::wstring(c.ownPath - 13, L'q') + L"\\";
+    w.system.ownPath = folder + L"Quillon.exe";
+    const std::wstring psr = std::wstring(c.psrPath - folder.size() - 4, L'r') + L".psr";
+    w.memoryFiles.Put(folder + psr, "&01be = 0ebf\n");
+    ProgramRun run(w, L"");
+    run.record.SetComPort(port);
+    run.record.SetPsrFile(psr);
+    ASSERT_EQ(run.record.ComPort(), port);
+    ASSERT_EQ(run.record.PsrFile(), psr);
+    if (c.port != 5) {
+      EXPECT_EQ(run.setup->ResumeProblem().empty(), c.programs);
+      continue;
+    }
+    run.record.SetDirectProgramming(true);
+    run.setup->WorkingThread();
+    EXPECT_EQ(w.runs.size(), c.programs ? 1u : 0u);
+  }
 }
 
 TEST(SetupInterrupted, ABackupThatCannotBeCopiedBackIsKept) {
