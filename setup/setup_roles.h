@@ -37,9 +37,14 @@ using ProgrammingRun = std::function<ProgrammingOutcome(std::wstring_view port, 
                                                         std::wstring_view psrPath, platform::Event* stop)>;
 
 // Looks for the module on `port` at each of `rates` in turn and asks its build identifier; with
-// `warmReset`, resets it once found. The rate it answered at; 0 when it answered nowhere.
+// `warmReset`, resets it once found. The rate it answered at; 0 when it answered nowhere;
+// kProbePortUnavailable when the port could not be set up.
 using ModuleProbe = std::function<std::uint32_t(std::wstring_view port, std::span<const std::uint32_t> rates,
                                                 bool warmReset, platform::Event* stop)>;
+
+// What a probe returns when the port cannot be set up again (Wine refuses a second line setting
+// of a pseudo-terminal in one process): the module could not be asked.
+inline constexpr std::uint32_t kProbePortUnavailable = 0xFFFFFFFF;
 
 // The run was stopped before the module was sent its warm reset.
 inline constexpr int kProgrammingStoppedEarly = -1;

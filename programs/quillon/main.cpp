@@ -127,6 +127,7 @@ int main(int argc, char** argv) {
   ModuleProbe probe = [&](std::wstring_view portName, std::span<const std::uint32_t> rates, bool warmReset,
                           platform::Event* stop) -> std::uint32_t {
     const int result = engine.Probe(portName, rates, stop, warmReset);
+    if (result == kPsConfigPortFailed) return kProbePortUnavailable;
     return result == kPsConfigDone || result == kPsConfigNotCompleted ? engine.LinkRate() : 0;
   };
   const SetupRoles setupRoles{*roles.registry, *roles.files, system};

@@ -237,6 +237,7 @@ struct SetupWorld {
   ModuleProbe Probe() {
     return [this](std::wstring_view, std::span<const std::uint32_t> rates, bool warmReset, platform::Event*) {
       probes.push_back(warmReset ? L"reset" : L"ask");
+      if (module.portUnavailableForProbes) return kProbePortUnavailable;
       if (!module.AnswersAt(rates)) return std::uint32_t{0};
       const std::uint32_t found = module.rate;
       if (warmReset) module.Reset();
@@ -275,9 +276,11 @@ struct SetupWorld {
   std::vector<std::wstring> runs;
   // The module behind the port, as far as the setup can see it.
   struct Module {
-    std::uint32_t rate = 115200;       // where it answers now; 0: nowhere
-    std::uint32_t afterReset = 0;      // the rate it applies at a reset; 0: the one it has
-    bool ignoresTheRunsReset = false;  // the programming run's warm reset is sent, never carried out
+    std::uint32_t rate = 115200;   // where it answers now; 0: nowhere
+    std::uint32_t afterReset = 0;  // the rate it applies at a reset; 0: the one it has
+    bool ignoresTheRunsReset = false;
+    bool portUnavailableForProbes = false;  // the port cannot be set up again after the run  // the programming run's
+                                            // warm reset is sent, never carried out
     bool AnswersAt(std::span<const std::uint32_t> rates) const {
       return rate != 0 && std::find(rates.begin(), rates.end(), rate) != rates.end();
     }

@@ -34,7 +34,7 @@ drive() { wine "$driver" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 expect() {  # expect ID TEXT [SECONDS] WHEN
   local shown
   if ! shown=$(drive expect "$1" "$2" "${3:-10}"); then
-    echo "$4: control $1 shows '$shown', expected '$2'"
+    echo "$4: control $1 shows '$shown', expected '$2'; the status line: '$(drive text 1000 2>/dev/null)'"
     exit 1
   fi
 }
