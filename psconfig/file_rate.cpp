@@ -1,15 +1,27 @@
 #include "psconfig/file_rate.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <vector>
 
-#include "psconfig/psr_reader.h"
-
 namespace quillon {
+namespace {
+
+std::size_t IndexOf(std::uint16_t key) {
+  return static_cast<std::size_t>(std::find(kUartRateKeys.begin(), kUartRateKeys.end(), key) - kUartRateKeys.begin());
+}
+
+}  // namespace
+
+void UartRateKeyLines::Take(const PsrLine& line, std::span<const std::uint16_t> values) {
+  const std::size_t at = IndexOf(line.key);
+  if (line.isKey && line.valueCount != 0 && at < written_.size()) written_[at] = values[0];
+}
+
+AppliedUartRate UartRateKeyLines::Applied() const {
+  return ApplyUartRateKeys([&](std::uint16_t key) { return written_[IndexOf(key)]; });
+}
 
 AppliedUartRate UartRateOfPsrFile(platform::Files& files, std::wstring_view path) {
   platform::ErrorCode error = platform::kSuccess;
@@ -17,17 +29,11 @@ AppliedUartRate UartRateOfPsrFile(platform::Files& files, std::wstring_view path
   if (!file) return {};
   std::vector<char> line(PsrReader::kLineCapacity + 1);
   std::vector<std::uint16_t> values(PsrReader::kValueCapacity);
-  std::array<std::optional<std::uint16_t>, kUartRateKeys.size()> written{};
+  UartRateKeyLines keys;
   while (PsrReader::ReadLine(*file, line.data(), PsrReader::kLineCapacity)) {
-    const PsrLine parsed = PsrReader::ParseLine(std::string_view(line.data(), std::strlen(line.data())), values);
-    const auto key = std::find(kUartRateKeys.begin(), kUartRateKeys.end(), parsed.key);
-    if (!parsed.isKey || parsed.valueCount == 0 || key == kUartRateKeys.end()) continue;
-    written[static_cast<std::size_t>(key - kUartRateKeys.begin())] = values[0];
+    keys.Take(PsrReader::ParseLine(std::string_view(line.data(), std::strlen(line.data())), values), values);
   }
-  return ApplyUartRateKeys([&](std::uint16_t key) {
-    const auto at = std::find(kUartRateKeys.begin(), kUartRateKeys.end(), key);
-    return written[static_cast<std::size_t>(at - kUartRateKeys.begin())];
-  });
+  return keys.Applied();
 }
 
 }  // namespace quillon

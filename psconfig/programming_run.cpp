@@ -203,7 +203,7 @@ int PSConfig::Drive(std::wstring_view portName, std::span<const std::uint32_t> r
           state_ = EXIT_STATE;
           break;
         }
-        if (readOutstanding_ && platform_.clock->TickCount() - readSentAt_ > kReadAnswerMs) {
+        if (readOutstanding_ && platform_.clock->TickCount() - requestSentAt_ > kReadAnswerMs) {
           GiveUpRead();
           break;
         }

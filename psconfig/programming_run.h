@@ -158,7 +158,6 @@ class PSConfig {
   std::uint32_t nextRead_ = 0;  // the entry of reads_ that the next read request fills
   std::uint32_t firstWrite_ = 0;
   bool readOutstanding_ = false;
-  std::uint32_t readSentAt_ = 0;
   bool gateRefused_ = false;
   std::vector<std::uint32_t> rates_;  // the rates to try, in order
   std::size_t nextRate_ = 0;

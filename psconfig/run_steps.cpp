@@ -34,7 +34,6 @@ void PSConfig::SendNextItem(BcspPacket* sendPacket) {
   // The warm reset is not answered: the module restarts instead.
   awaitingAnswer_ = item.varId != kVarIdWarmReset;
   requestSentAt_ = platform_.clock->TickCount();
-  if (readOutstanding_) readSentAt_ = platform_.clock->TickCount();
   state_ = RECEIVED_STATE;
   link_.QueueSend(sendPacket);
   if (observer_ != nullptr) observer_->RequestSent(list_.position, list_.count, item);

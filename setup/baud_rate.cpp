@@ -1,13 +1,12 @@
 #include "setup/baud_rate.h"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <optional>
 
 #include "platform/text.h"
+#include "psconfig/file_rate.h"
 #include "psconfig/psr_reader.h"
 #include "setup/registry_values.h"
 #include "setup/setup_results.h"
@@ -54,21 +53,14 @@ int BaudRate::ReadBaudrateIfAnyFromPsr(std::wstring_view path, std::int32_t* new
     scope.Report();
     return scope.Result();
   }
-  std::array<std::optional<std::uint16_t>, kUartRateKeys.size()> written{};
+  UartRateKeyLines rateKeys;
   while (PsrReader::ReadLine(*file, line.get(), PsrReader::kLineCapacity)) {
     const std::string_view text(line.get(), std::strlen(line.get()));
     T().Printf(KindInfo, kTraceCategory, L"Line read from PSR file: %s", platform::Utf8ToWide(text));
-    const PsrLine parsed = PsrReader::ParseLine(text,
-                                                std::span<std::uint16_t>(values.get(), PsrReader::kValueCapacity));
-    if (!parsed.isKey || parsed.valueCount == 0) continue;
-    const auto key = std::find(kUartRateKeys.begin(), kUartRateKeys.end(), parsed.key);
-    if (key == kUartRateKeys.end()) continue;
-    written[static_cast<std::size_t>(key - kUartRateKeys.begin())] = values[0];
+    const std::span<std::uint16_t> parsedValues(values.get(), PsrReader::kValueCapacity);
+    rateKeys.Take(PsrReader::ParseLine(text, parsedValues), parsedValues);
   }
-  const AppliedUartRate applied = ApplyUartRateKeys([&](std::uint16_t key) {
-    const auto at = std::find(kUartRateKeys.begin(), kUartRateKeys.end(), key);
-    return written[static_cast<std::size_t>(at - kUartRateKeys.begin())];
-  });
+  const AppliedUartRate applied = rateKeys.Applied();
   const std::uint16_t value = applied.value;
   if (applied.key != 0) {
     std::array<wchar_t, 8> valueText{};

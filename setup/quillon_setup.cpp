@@ -225,14 +225,12 @@ int QuillonSetup::ProgramWhileStackInactive(std::wstring* failureText) {
       record_.SetStatus(L"The programming run before the restart did not program every key.");
     }
   } else {
-    std::unique_ptr<platform::RegistryKey> backup;
-    if (roles_.registry.OpenKey(kBackupPath, platform::RegistryAccess::kRead, &backup) != platform::kSuccess) {
+    if (!stack_.KeyExists(kBackupPath)) {
       shortcut_.DeleteStartupShortcut();
       *failureText =
           L"There is no setup to resume: the stack's keys were not taken off the port. Press Start for a new setup.";
       return kNoSetupToResume;
     }
-    backup.reset();
     if (!PsrFileExists()) {
       // Without its file the run cannot program, and a resume that waited for one would leave
       // the stack off at every boot: the setup ends here with the stack given back.

@@ -18,7 +18,6 @@ void ProgrammingProgress::LookingAt(std::uint32_t rate) {
 void ProgrammingProgress::LinkEstablished() { record_.SetStatus(L"Start programming BT Radio (link up)"); }
 
 void ProgrammingProgress::RequestSent(std::uint32_t index, std::uint32_t count, const PsKeyItem& /*item*/) {
-  if (index + 1 == count) warmResetSent_ = true;
   sent_ = index + 1;
   count_ = count;
   std::array<wchar_t, 64> text{};

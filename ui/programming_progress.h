@@ -14,7 +14,6 @@ class ProgrammingProgress final : public RunObserver {
   explicit ProgrammingProgress(DialogRecord& record) : record_(record) {}
   // Forgets what the previous run did; called before each run.
   void Begin() {
-    warmResetSent_ = false;
     stopped_ = false;
     ratesTried_ = 0;
     sent_ = 0;
@@ -25,14 +24,14 @@ class ProgrammingProgress final : public RunObserver {
   void RequestSent(std::uint32_t index, std::uint32_t count, const PsKeyItem& item) override;
   void Stopped() override { stopped_ = true; }
   // The run was stopped before its last request, the warm reset, went out.
-  bool StoppedBeforeTheWarmReset() const { return stopped_ && !warmResetSent_; }
-  bool WarmResetSent() const { return warmResetSent_; }
+  bool StoppedBeforeTheWarmReset() const { return stopped_ && !WarmResetSent(); }
+  // The warm reset is the run's last request.
+  bool WarmResetSent() const { return count_ != 0 && sent_ == count_; }
   std::uint32_t RequestsSent() const { return sent_; }
   std::uint32_t Requests() const { return count_; }
 
  private:
   DialogRecord& record_;
-  bool warmResetSent_ = false;
   bool stopped_ = false;
   std::uint32_t ratesTried_ = 0;
   std::uint32_t sent_ = 0;
