@@ -17,8 +17,7 @@
 #   JOBS=2       two devices at a time (each has its own tmux server and device root)
 #   POWER_CUT_LOG=FILE   where each failing device's report, screen and state are kept
 #                        (default power_cut.log in the current folder)
-#   POWER_CUT_KEEP=1     keeps every device's folder (the path is printed at the end)
-# Prints "cut N (what): PASS" or "cut N (what): FAIL: reason" per cut point, then
+# Prints "cut N (what; left ...): PASS" or "...: FAIL: reason" per cut point, then
 # "P passed, F failed"; the exit status is 1 when any failed (or the undisturbed setup did).
 set -euo pipefail
 if [ $# -ne 4 ]; then
@@ -33,6 +32,8 @@ command -v tmux >/dev/null || {
   echo "tmux is missing: SKIPPED"
   exit 77
 }
+# shellcheck source=device_objects.sh
+source "$(dirname "$0")/device_objects.sh"
 jobs=${JOBS:-1}
 log=$(realpath -m "${POWER_CUT_LOG:-power_cut.log}")
 work=$(mktemp -d /tmp/quillon-cut-XXXXXX)
@@ -42,28 +43,19 @@ cp "$psr" "$samples/"
 
 transport_key='HKEY_LOCAL_MACHINE\Software\Microsoft\Bluetooth\Transports\BuiltIn\1'
 backup_key='HKEY_LOCAL_MACHINE\Software\Norvale\Quillon'
+file_rate=921600  # what the setup's PSR file sets (tests/data/power_cut.psr)
 # How long one device may take to reach its cut, and then to finish the setup after power-up.
 cut_seconds=40
 finish_seconds=45
 max_presses=12
 stuck_seconds=20
 
-# Every process of a device session that this script started is killed at the end, also when
-# the script itself is stopped.
-kill_sessions() {
-  local file sid
-  for file in "$work"/*/sessions; do
-    [ -e "$file" ] || continue
-    while read -r sid; do power_off "$sid"; done <"$file"
-  done
-}
+# Every process, tmux server and kernel object of the devices is gone at the end, also when the
+# script itself is stopped.
 cleanup() {
-  kill_sessions
-  local socket
-  for socket in "$work"/*/socket; do
-    if [ -e "$socket" ]; then tmux -L "$(cat "$socket")" -f /dev/null kill-server 2>/dev/null || true; fi
-  done
-  if [ -n "${POWER_CUT_KEEP:-}" ]; then echo "the devices are kept in $work"; else rm -rf "$work"; fi
+  local case
+  for case in "$work"/*/; do end_case "$case"; done
+  rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -73,50 +65,35 @@ trap 'exit 130' INT TERM
 # session_pids SID: every live process of session SID (the pane's shell made it; quillon-device,
 # modsim and quillon stay in it, each in a process group of its own), the newest first.
 session_pids() {
-  local stat line pid state sid fields
+  local stat line fields pid
   for stat in /proc/[0-9]*/stat; do
     { read -r line <"$stat"; } 2>/dev/null || continue
-    line=${line##*) }
-    read -r -a fields <<<"$line"
-    state=${fields[0]}
-    sid=${fields[3]}
-    if [ "$sid" != "$1" ] || [ "$state" = Z ]; then continue; fi
+    read -r -a fields <<<"${line##*) }"
+    if [ "${fields[3]}" != "$1" ] || [ "${fields[0]}" = Z ]; then continue; fi
     pid=${stat#/proc/}
     echo "${fields[19]} ${pid%/stat}"  # the start time
   done | sort -rn | cut -d' ' -f2
 }
 
-# power_off SID [FILE]: the power cut. The device's processes are stopped first, so that none
-# moves on while the others are killed; a process started meanwhile is caught by the next pass.
-# The pane's shell (SID itself) is not the device and is never stopped: tmux continues the
-# process group of a pane whose process stops, and quillon-device is in that group. Children are
-# killed before their parents: a parent's death would leave its stopped children's process group
-# orphaned, and the kernel wakes such a group (SIGHUP, SIGCONT). FILE gets what the frozen device
-# shows just before the kill: its processes ("pid name") and the kernel's file locks
-# (/proc/locks: a process that waits to count its change is there).
+# power_off SID: the power cut. The device's processes are stopped first, so that none moves on
+# while the others are killed; a process started meanwhile is caught by the next pass. The pane's
+# shell (SID itself) is not the device and is never stopped: tmux continues the process group of
+# a pane whose process stops, and quillon-device is in that group. Children are killed before
+# their parents: a parent's death would leave its stopped children's process group orphaned, and
+# the kernel wakes such a group (SIGHUP, SIGCONT).
 power_off() {
-  local sid=$1 frozen=${2:-} pids pid comm
+  local sid=$1 pids
   for _ in 1 2 3 4 5 6 7 8 9 10; do
-    pids=$(session_pids "$sid")
-    if [ "$pids" = "$sid" ]; then
+    pids=$(session_pids "$sid" | grep -vx -- "$sid" || true)
+    if [ -z "$pids" ]; then
       kill -KILL "$sid" 2>/dev/null || true
+      [ -z "$(session_pids "$sid")" ] && return 0
       continue
     fi
-    [ -n "$pids" ] || return 0
-    pids=$(grep -vx -- "$sid" <<<"$pids")
     # shellcheck disable=SC2086  # one pid a word
     kill -STOP $pids 2>/dev/null || true
-    if [ "$pids" = "$(session_pids "$sid" | grep -vx -- "$sid")" ]; then
-      if [ -n "$frozen" ]; then
-        for pid in $pids; do
-          { read -r comm <"/proc/$pid/comm"; } 2>/dev/null && echo "$pid $comm"
-        done >"$frozen"
-        cat /proc/locks >>"$frozen"
-        frozen=""
-      fi
-      # shellcheck disable=SC2086
-      kill -KILL $pids 2>/dev/null || true
-    fi
+    # shellcheck disable=SC2086
+    [ "$pids" = "$(session_pids "$sid" | grep -vx -- "$sid")" ] && kill -KILL $pids 2>/dev/null
     sleep 0.05
   done
   echo "power_off: session $sid still has processes: $(session_pids "$sid")" >&2
@@ -132,24 +109,22 @@ tmux_() { tmux -L "$socket" -f /dev/null "$@"; }
 screen() { tmux_ capture-pane -p -t "$session" 2>/dev/null || true; }
 # The screen's text as one line of words: a status text may be wrapped over two lines.
 words() { screen | sed 's/[│┌┐└┘─]/ /g' | tr -s ' \n' '  '; }
+session_id() { tmux_ display-message -p -t "$session" '#{pane_pid}' 2>/dev/null; }
 
 # start_device NAME [VARIABLE=VALUE...]: `quillon-device run` in a new tmux session NAME, its
 # output also recorded in $dir/NAME.out (pipe-pane is set up before the device says anything).
 start_device() {
-  local name=$1 sid
+  local name=$1 command
   shift
   session=$name
-  local command
+  echo "$name" >>"$dir/runs"
   command=$(printf '%q ' env "$@" "$device_tool" --root "$dir/device" run --modsim "$modsim")
   tmux_ new-session -d -s "$name" -x 100 -y 34 \
     "tmux -L '$socket' -f /dev/null wait-for go-$name; $command; echo \"== device off (exit \$?)\"; sleep 3600"
   tmux_ pipe-pane -t "$name" "cat >>'$dir/$name.out'"
-  sid=$(tmux_ display-message -p -t "$name" '#{pane_pid}')
-  echo "$sid" >>"$dir/sessions"
+  session_id >>"$dir/sessions"
   tmux_ wait-for -S "go-$name"
 }
-
-session_id() { tmux_ display-message -p -t "$session" '#{pane_pid}' 2>/dev/null; }
 
 # The device's report of a recorded session: what it wrote outside the dialog's screen (the
 # alternate screen, between ESC[?1049h and ESC[?1049l), without terminal controls.
@@ -174,26 +149,16 @@ report_of() {
     }' "$dir/$1.out"
 }
 
-# A process is noted again once it has become another program (a spawned child before its exec).
-# Its last line counts.
-note_programs() {
-  local sid=$1 pid comm
-  for pid in $(session_pids "$sid"); do
-    { read -r comm <"/proc/$pid/comm"; } 2>/dev/null || continue
-    grep -qxF "$pid $comm" "$dir/programs.seen" 2>/dev/null && continue
-    echo "$pid $comm" >>"$dir/programs.seen"
-    echo "$pid $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)" >>"$dir/programs"
-  done
-}
-
 # The process of the dialog: the newest quillon of the session.
 dialog_pid() {
-  local pid comm found=""
+  local pid comm
   for pid in $(session_pids "$1"); do
     { read -r comm <"/proc/$pid/comm"; } 2>/dev/null || continue
-    [ "$comm" = quillon ] && found=$pid
+    if [ "$comm" = quillon ]; then
+      echo "$pid"
+      return
+    fi
   done
-  echo "$found"
 }
 
 # drive MODE SECONDS: does what a user does with the dialog until MODE's end:
@@ -204,11 +169,10 @@ dialog_pid() {
 # Sets `closed` when Close was pressed on the finished setup.
 closed=0
 drive() {
-  local mode=$1 deadline=$((SECONDS + $2)) presses=0 text previous="" pressed="" pid key sid since=$SECONDS
+  local mode=$1 deadline=$((SECONDS + $2)) presses=0 text previous="" pressed="" key press sid since=$SECONDS
   sid=$(session_id)
   while :; do
     [ "$mode" = cut ] && [ -e "$dir/counter.cut" ] && return 0
-    [ "$mode" = count ] && note_programs "$sid"
     text=$(words)
     if [[ $text == *"== device off"* ]]; then
       [ "$mode" = cut ] && return 1
@@ -230,75 +194,27 @@ drive() {
       echo "the programming run stayed at \"${text##*\[ Stop \] }\" for $stuck_seconds s" >"$dir/why"
       return 2
     fi
-    pid=$(dialog_pid "$sid")
-    key="$pid|$text"
-    if [ -n "$pid" ] && [ "$key" != "$pressed" ]; then
-      local press=""
-      if [[ $text =~ \[\ *OK\ *\] ]]; then
-        press=Enter
-      elif [[ $text =~ \[\ *Yes\ *\] ]]; then
-        press=n
-      elif [[ $text == *"[ Close ]"* ]]; then
-        press=Enter
-        [[ $text == *"Quillon done."* ]] && closed=1
-      elif [[ $text == *"[ Reset ]"* || $text == *"[ Start ]"* ]]; then
-        press=Enter
+    key="$(dialog_pid "$sid")|$text"
+    press=""
+    if [[ $key == "|"* || $key == "$pressed" ]]; then
+      press=""
+    elif [[ $text =~ \[\ *Yes\ *\] ]]; then
+      press=n
+    elif [[ $text =~ \[\ *(OK|Close|Reset|Start)\ *\] ]]; then
+      press=Enter
+      [[ $text == *"[ Close ]"* && $text == *"Quillon done."* ]] && closed=1
+    fi
+    if [ -n "$press" ]; then
+      if ((++presses > max_presses)); then
+        echo "the dialog still asked for a press after $max_presses" >"$dir/why"
+        return 2
       fi
-      if [ -n "$press" ]; then
-        presses=$((presses + 1))
-        if ((presses > max_presses)); then
-          echo "the dialog still asked for a press after $max_presses" >"$dir/why"
-          return 2
-        fi
-        echo "press $press on: $text" >>"$dir/presses"
-        tmux_ send-keys -t "$session" "$press"
-        pressed=$key
-      fi
+      echo "press $press on: $text" >>"$dir/presses"
+      tmux_ send-keys -t "$session" "$press"
+      pressed=$key
     fi
     sleep 0.2
   done
-}
-
-# Prints "KEY VALUE..." for each key line of a PSR file (hexadecimal values), lowercase and padded.
-psr_keys() {
-  awk '
-    function word(text) {
-      text = tolower(text); sub(/^0+/, "", text)
-      while (length(text) < 4) text = "0" text
-      return text
-    }
-    /^[ \t]*[&?][0-9a-fA-F]+[ \t]*=/ {
-      line = $0; sub(/^[ \t]*[&?]/, "", line); split(line, halves, "=")
-      gsub(/[ \t]/, "", halves[1]); out = word(halves[1])
-      n = split(halves[2], words, /[ \t]+/)
-      for (i = 1; i <= n; ++i) if (words[i] != "") out = out " " word(words[i])
-      print out
-    }' "$1"
-}
-
-# The rate the module talks at: the first of its rate keys that the store holds decides.
-module_rate() {
-  local store=$1 key value
-  [ -e "$store" ] || {
-    echo 115200
-    return
-  }
-  for key in 0191 01be 0204 0207; do
-    value=$(psr_keys "$store" | awk -v k="$key" '$1 == k { print $2; exit }')
-    [ -n "$value" ] || continue
-    case $value in
-      009d) echo 38400 ;;
-      00ec) echo 57600 ;;
-      01d8) echo 115200 ;;
-      03b0) echo 230400 ;;
-      075f) echo 460800 ;;
-      0ebf) echo 921600 ;;
-      161e) echo 1382400 ;;
-      *) echo 115200 ;;
-    esac
-    return
-  done
-  echo 115200
 }
 
 # The values of one registry key, a line each ("name"=value, the name in lower case), sorted.
@@ -313,59 +229,46 @@ registry_values() {
     }' "$1" | sort
 }
 
-# Prints why the device is not whole (nothing when it is). $1: the last device run's report.
+# The report of the last boot: from the module's power-up on (its line comes before "boot 1"
+# and after each later "boot N").
+last_boot() { awk '/^module: simulator on /{ text = "" } { text = text $0 "\n" } END { printf "%s", text }'; }
+
+# Prints why the device is not whole (nothing when it is). $1: the last device run's report;
+# $2: the rate its stack must have come up at (empty: the module's, as its power-up said).
 check_device() {
-  local report=$1 device=$dir/device rate last_boot line key values held
-  rate=$(module_rate "$device/module-store.psr")
-  last_boot=$(awk '/^boot /{ text = "" } { text = text $0 "\n" } END { printf "%s", text }' <<<"$report")
-  if ! grep -q "^stack up on COM4: at $rate\$" <<<"$last_boot"; then
-    echo "the last boot's stack did not come up at $rate, the module's rate: $(grep -m1 '^stack ' <<<"$last_boot" || echo 'no stack line')"
-  fi
-  while read -r key values; do
-    held=$(psr_keys "$device/module-store.psr" 2>/dev/null | awk -v k="$key" '$1 == k { $1 = ""; sub(/^ /, ""); print }')
-    [ "$held" = "$values" ] || echo "key &$key is ${held:-missing} in the module, not $values"
-  done < <(psr_keys "$psr")
+  local device=$dir/device boot rate line
+  boot=$(last_boot <<<"$1")
+  rate=${2:-$(sed -n 's/^module: simulator on COM4: at \([0-9]*\),.*/\1/p' <<<"$boot")}
+  grep -q "^stack up on COM4: at $rate\$" <<<"$boot" ||
+    echo "the last boot's stack did not come up at ${rate:-the rate the module named}: $(grep -m1 '^stack ' <<<"$boot" || echo 'no stack line')"
+  # The file's key lines are written as the module's store writes them.
+  while read -r line; do
+    grep -qxF -- "$line" "$device/module-store.psr" 2>/dev/null || echo "the module does not hold $line"
+  done < <(grep '^&' "$psr")
   registry_values "$device/registry.reg" "$transport_key" >"$dir/transport-at-end"
   while read -r line; do
-    [[ $line == '"baud"='* ]] && continue
-    grep -qxF -- "$line" "$dir/transport-at-end" ||
-      echo "the transport key lost $line (it holds: $(grep -F -- "${line%%=*}=" "$dir/transport-at-end" || echo nothing))"
+    [[ $line == '"baud"='* ]] || grep -qxF -- "$line" "$dir/transport-at-end" || echo "the transport key lost $line"
   done <"$dir/transport-after-init"
   grep -q '^"name"="XXX' "$dir/transport-at-end" && echo "the transport's Name is still marked"
   grep -qiF "[$backup_key]" "$device/registry.reg" && echo "the backup key is left"
-  if [ -n "$(find "$device/Windows" -iname '*.lnk' 2>/dev/null)" ]; then
-    echo "a shortcut is left: $(find "$device/Windows" -iname '*.lnk' -printf '%f ')"
-  fi
+  [ -z "$(find "$device/Windows" -iname '*.lnk')" ] || echo "a shortcut is left"
   return 0
 }
 
-# What the frozen device holds at the cut, in short: the port's marks, the backup, the shortcut
+# What the frozen device holds at the cut, in short: the port's mark, the backup, the shortcut
 # and the rate in the stack's transport key.
 state_at_cut() {
-  local device=$dir/device parts=() values link state baud
+  local device=$dir/device values link parts=()
   values=$(registry_values "$device/registry.reg" "$transport_key")
   grep -q '^"name"="XXX' <<<"$values" && parts+=("port marked")
-  registry_values "$device/registry.reg" 'HKEY_LOCAL_MACHINE\Software\Microsoft\Bluetooth\Hci' |
-    grep -q '^"name"="XXX' && parts+=("hci marked")
   grep -qiF "[$backup_key]" "$device/registry.reg" && parts+=("backup")
   link=$(find "$device/Windows" -iname '*.lnk' | head -1)
-  if [ -n "$link" ]; then
-    state=$(tr -d '\0' <"$link" | grep -o '/state:[0-9]*' || echo "/empty")
-    parts+=("shortcut ${state#/}")
-  fi
-  baud=$(sed -n 's/^"baud"=dword:\([0-9a-f]*\)$/\1/p' <<<"$values")
-  parts+=("stack at ${baud:+$((16#$baud))}")
-  local IFS=,
-  local joined="${parts[*]}"
-  echo "${joined//,/, }"
-}
-
-# The programs (names) of the frozen device that were waiting for the count's lock.
-changes_waiting() {
-  local inode pid
-  inode=$(stat -c %i "$dir/counter")
-  awk -v inode="$inode" '$2 == "->" && $7 ~ (":" inode "$") { print $6 }' "$dir/frozen" |
-    while read -r pid; do awk -v p="$pid" '$1 == p { print $2 }' "$dir/frozen"; done | sort -u | paste -sd,
+  [ -z "$link" ] || parts+=("shortcut $(tr -d '\0' <"$link" | grep -o 'state:[0-9]*' || echo empty)")
+  values=$(sed -n 's/^"baud"=dword:\([0-9a-f]*\)$/\1/p' <<<"$values")
+  parts+=("stack at $((16#${values:-0}))")
+  local joined
+  joined=$(printf '%s, ' "${parts[@]}")
+  echo "${joined%, }"
 }
 
 # Keeps what a failing device shows, for the log.
@@ -386,141 +289,84 @@ keep_evidence() {
     sed 's/^/   /' "$dir/device/registry.reg" 2>/dev/null || true
     echo "-- module store:"
     sed 's/^/   /' "$dir/device/module-store.psr" 2>/dev/null || echo "   (none)"
-    echo "-- start-up folder: $(find "$dir/device/Windows" -type f -printf '%f ' 2>/dev/null)"
   } >"$dir/evidence"
+}
+fail() {  # fail WHAT REASON: the result, with the evidence kept
+  keep_evidence "$1"
+  echo "FAIL: $2" >"$dir/result"
 }
 
 # run_case N: one fresh device cut at change N (N=0: the undisturbed setup that counts them).
 # Leaves "PASS" or "FAIL: reason" in $dir/result.
 run_case() {
-  local n=$1 problems report
+  local n=$1 what="cut $1" problems status=0 tries
+  [ "$n" = 0 ] && what="the undisturbed setup"
   dir=$work/$n
   socket="quillon-cut-$$-$n"
-  mkdir -p "$dir"
   echo "$socket" >"$dir/socket"
   "$device_tool" --root "$dir/device" init --program "$quillon" --samples "$samples" >/dev/null
   registry_values "$dir/device/registry.reg" "$transport_key" >"$dir/transport-after-init"
-  if ! grep -q '^"name"=' "$dir/transport-after-init"; then
+  grep -q '^"name"=' "$dir/transport-after-init" || {
     echo "FAIL: harness: init made no transport key with a Name" >"$dir/result"
     return
-  fi
+  }
   # A session that outlives the device's: the server ends with its last session.
   tmux_ new-session -d -s keep "sleep 3600"
-  local counter=(QUILLON_POWER_CUT_COUNTER="$dir/counter" QUILLON_POWER_CUT_AT="$n")
-  echo before >"$dir/runs"
-  start_device before "${counter[@]}"
+  start_device before QUILLON_POWER_CUT_COUNTER="$dir/counter" QUILLON_POWER_CUT_AT="$n"
   if [ "$n" = 0 ]; then
-    if ! drive count "$finish_seconds"; then
-      keep_evidence "the undisturbed setup"
-      echo "FAIL: the undisturbed setup: $(cat "$dir/why")" >"$dir/result"
-      return
-    fi
+    drive finish "$finish_seconds" || { fail "$what" "$(cat "$dir/why")" && return; }
   else
-    local status=0
     drive cut "$cut_seconds" || status=$?
-    if [ "$status" != 0 ]; then
-      keep_evidence "cut $n"
-      case $status in
-        1) echo "FAIL: harness: the device run ended before change $n" >"$dir/result" ;;
-        *) echo "FAIL: harness: change $n did not come: $(cat "$dir/why")" >"$dir/result" ;;
-      esac
-      return
-    fi
-    power_off "$(session_id)" "$dir/frozen"
+    case $status in
+      0) ;;
+      1) fail "$what" "harness: the device run ended before change $n" && return ;;
+      *) fail "$what" "harness: change $n did not come: $(cat "$dir/why")" && return ;;
+    esac
+    power_off "$(session_id)"
     state_at_cut >"$dir/at-cut"
-    # A change is counted once it is on disk, and the process that made change N stopped with
-    # the count locked: a change that another process or thread made meanwhile is on disk too,
-    # its process waiting for the lock (a real cut can come after both). The line says so.
-    local waiting
-    waiting=$(changes_waiting)
-    [ -z "$waiting" ] || echo ", and a change of $waiting" >>"$dir/at-cut"
+    # The process that made change N stopped with the count locked: nothing counted past it.
     if [ "$(wc -l <"$dir/counter.log")" != "$n" ] || [ "$(cat "$dir/counter")" != "$n" ]; then
-      keep_evidence "cut $n"
-      echo "FAIL: harness: the device counted past change $n before it was cut" >"$dir/result"
-      return
+      fail "$what" "harness: the device counted past change $n before it was cut" && return
     fi
     closed=0
-    local tries
     for tries in 1 2; do
-      echo "after$tries" >>"$dir/runs"
       start_device "after$tries"
-      if ! drive finish "$finish_seconds"; then
-        keep_evidence "cut $n"
-        echo "FAIL: after the power-up, $(cat "$dir/why")" >"$dir/result"
-        return
-      fi
+      drive finish "$finish_seconds" || { fail "$what" "after the power-up, $(cat "$dir/why")" && return; }
       # Ended without the setup done (nothing started, or the program gave up): Quillon is
       # started once more by hand.
       [ "$closed" = 1 ] && break
     done
   fi
-  report=$(report_of "$session")
-  problems=$(check_device "$report")
   # Undisturbed, the setup must also have moved the module to the rate the file asks for.
-  local wanted
-  wanted=$(module_rate "$psr")
-  if [ "$n" = 0 ] && ! awk '/^boot /{ text = "" } { text = text $0 "\n" } END { printf "%s", text }' <<<"$report" |
-    grep -q "^stack up on COM4: at $wanted\$"; then
-    problems+=$'\n'"the last boot's stack did not come up at $wanted, the PSR file's rate"
-  fi
+  problems=$(check_device "$(report_of "$session")" "$([ "$n" = 0 ] && echo "$file_rate")")
   if [ -n "$problems" ]; then
-    keep_evidence "$([ "$n" = 0 ] && echo "the undisturbed setup" || echo "cut $n")"
-    echo "FAIL: $(paste -sd ';' <<<"$problems" | sed 's/;/; /g')" >"$dir/result"
+    fail "$what" "$(paste -sd ';' <<<"$problems" | sed 's/;/; /g')"
   else
     echo PASS >"$dir/result"
   fi
 }
 
-# The prefix of a device's named kernel objects in /dev/shm (trace memory, mutex, event): an
-# FNV-1a hash of the device root's real path. Killed programs leave them behind.
-object_prefix() {
-  local path hash=$((0xcbf29ce484222325)) i byte
-  path=$(realpath "$1")
-  for ((i = 0; i < ${#path}; i++)); do
-    printf -v byte '%d' "'${path:i:1}"
-    hash=$(((hash ^ byte) * 0x100000001b3))
-  done
-  printf 'quillon-%016x\n' "$hash"
+# end_case DIR: the case's processes, tmux server and kernel objects are gone.
+end_case() {
+  local sid
+  if [ -e "$1/sessions" ]; then while read -r sid; do power_off "$sid"; done <"$1/sessions"; fi
+  [ -e "$1/socket" ] && tmux -L "$(cat "$1/socket")" -f /dev/null kill-server 2>/dev/null
+  if [ -d "$1/device" ]; then rm -f "/dev/shm/$(object_prefix "$1/device")".*; fi
+  return 0
 }
-
-# run_case in the background; its processes, tmux server and kernel objects are gone when it
-# is done.
 case_job() {
+  mkdir -p "$work/$1"
   (
     run_case "$1" || echo "FAIL: harness: the case stopped ($?)" >"$work/$1/result"
-    kill_sessions_of "$work/$1"
-    tmux -L "$(cat "$work/$1/socket")" -f /dev/null kill-server 2>/dev/null || true
-    if [ -d "$work/$1/device" ]; then rm -f "/dev/shm/$(object_prefix "$work/$1/device")".*; fi
+    end_case "$work/$1"
   ) >"$work/$1.stdout" 2>&1
 }
-kill_sessions_of() {
-  local sid
-  [ -e "$1/sessions" ] || return 0
-  while read -r sid; do power_off "$sid"; done <"$1/sessions"
-}
 
-# The label of cut point N from the count: the program that made the change, and what it was.
-label() {
-  local line pid what program
-  line=$(awk -v n="$1" '$1 == n' "$work/0/counter.log")
-  pid=$(awk '{ print $2 }' <<<"$line")
-  what=$(cut -d' ' -f3- <<<"$line")
-  what=${what//$work\/0\/device/}
-  program=$(awk -v p="$pid" '$1 == p { $1 = ""; last = $0 } END { print last }' "$work/0/programs" 2>/dev/null)
-  case $program in
-    *quillon-device*) program=device ;;
-    *modsim*) program=module ;;
-    *"/state:1"*) program="run 2" ;;
-    *"/state:2"*) program="run 3" ;;
-    *quillon*) program="run 1" ;;
-    *) program="pid $pid" ;;
-  esac
-  echo "$program: $what"
-}
+# The label of cut point N: what the change was, as the count logged it.
+label() { awk -v n="$1" '$1 == n { $1 = ""; $2 = ""; sub(/^  /, ""); print }' "$work/0/counter.log" | sed "s|$work/0/device||"; }
 
 started=$SECONDS
 : >"$log"
-mkdir -p "$work/0"
 case_job 0
 count_result=$(cat "$work/0/result")
 count=$(wc -l <"$work/0/counter.log" 2>/dev/null || echo 0)
@@ -530,7 +376,6 @@ if [ "$count_result" != PASS ]; then
   echo "the undisturbed setup must pass before its cut points mean anything; see $log"
   exit 1
 fi
-for n in $(seq "$count"); do echo "  $n $(label "$n")"; done
 
 cuts=$(tr ' ' '\n' <<<"${CUTS:-$(seq "$count")}" | sed '/^$/d' | sort -un | tr '\n' ' ')
 for n in $cuts; do
@@ -540,41 +385,23 @@ for n in $cuts; do
   fi
 done
 
-print_result() {
-  local result
-  result=$(cat "$work/$1/result" 2>/dev/null || echo "FAIL: harness: no result")
-  echo "cut $1 ($(label "$1"); left $(tr -d '\n' <"$work/$1/at-cut" 2>/dev/null || echo "?")): $result"
+# JOBS devices at a time; the lines come in order once all are done.
+for n in $cuts; do
+  while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n || true; done
+  case_job "$n" &
+done
+wait
+passed=0
+failed=0
+for n in $cuts; do
+  result=$(cat "$work/$n/result" 2>/dev/null || echo "FAIL: harness: no result")
+  echo "cut $n ($(label "$n"); left $(cat "$work/$n/at-cut" 2>/dev/null || echo "?")): $result"
   if [ "$result" = PASS ]; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
-    cat "$work/$1/evidence" >>"$log" 2>/dev/null || true
+    cat "$work/$n/evidence" >>"$log" 2>/dev/null || true
   fi
-}
-
-# Runs the cut points JOBS at a time and prints their lines in order as they are known.
-passed=0
-failed=0
-running=0
-read -ra pending <<<"$cuts"
-next=0
-for n in "${pending[@]}"; do
-  mkdir -p "$work/$n"
-  case_job "$n" &
-  running=$((running + 1))
-  while ((running >= jobs)); do
-    wait -n || true
-    running=$((running - 1))
-  done
-  while ((next < ${#pending[@]})) && [ -e "$work/${pending[next]}/result" ]; do
-    print_result "${pending[next]}"
-    next=$((next + 1))
-  done
-done
-wait
-while ((next < ${#pending[@]})); do
-  print_result "${pending[next]}"
-  next=$((next + 1))
 done
 echo "($((SECONDS - started)) s; failing devices are described in $log)"
 echo "$passed passed, $failed failed"

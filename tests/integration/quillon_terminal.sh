@@ -44,17 +44,8 @@ ended_with() {
   tmux_ kill-session -t t
 }
 
-# The prefix of the device's named objects in /dev/shm (trace memory, mutex, event): an FNV-1a
-# hash of the device root's real path.
-object_prefix() {
-  local path hash=$((0xcbf29ce484222325)) i byte
-  path=$(realpath "$1")
-  for ((i = 0; i < ${#path}; i++)); do
-    printf -v byte '%d' "'${path:i:1}"
-    hash=$(((hash ^ byte) * 0x100000001b3))
-  done
-  printf 'quillon-%016x\n' "$hash"
-}
+# shellcheck source=device_objects.sh
+source "$(dirname "$0")/device_objects.sh"
 
 # A terminal type that ncurses does not know: the reason on standard error, status 2, and the
 # trace's objects removed as at any other end.

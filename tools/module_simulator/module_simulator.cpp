@@ -244,15 +244,18 @@ void ModuleSimulator::Wake() {
 }
 
 bool ModuleSimulator::Keep(std::uint16_t key, const std::vector<std::uint16_t>& values) {
+  if (flash_ == nullptr) {
+    store_.Set(key, values);
+    return true;
+  }
+  // Only a store that reached the flash replaces the one in memory.
   PsStore next = store_;
   next.Set(key, values);
-  if (flash_ != nullptr) {
-    if (const std::string failed = flash_->Write(next, key); !failed.empty()) {
-      char line[64];
-      std::snprintf(line, sizeof line, "key 0x%04x not kept: ", key);
-      Log(line + failed);
-      return false;
-    }
+  if (const std::string failed = flash_->Write(next, key); !failed.empty()) {
+    char line[64];
+    std::snprintf(line, sizeof line, "key 0x%04x not kept: ", key);
+    Log(line + failed);
+    return false;
   }
   store_ = std::move(next);
   return true;
