@@ -219,7 +219,13 @@ TEST_F(PsconfigCommand, TheModulesRateIsFoundNotAssumed) {
     std::vector<std::string> options;
     int status;
     const char* says;
+    std::string rateValue = "0ebf";  // the file's &01be
   } const cases[] = {
+      {115200,
+       {"--baud", "auto"},
+       0,
+       "key &01be sets the value 0100, which is no rate of the baud table: not looked at",
+       "0100"},
       {921600, {"--baud", "115200"}, 7, "if the module talks at another rate, try --baud auto to look for it"},
       {921600, {"--baud", "auto"}, 0, "psconfig: the module answered at 921600 baud"},
       {230400, {"--baud", "auto"}, 0, "psconfig: the module answered at 230400 baud"},
@@ -234,7 +240,7 @@ TEST_F(PsconfigCommand, TheModulesRateIsFoundNotAssumed) {
     options.baudRate = c.moduleRate;
     Module(options);
     std::vector<std::string> arguments = c.options;
-    arguments.insert(arguments.end(), {"COM4:", File("k.psr", "&0001 = 1\n&01be = 0ebf\n")});
+    arguments.insert(arguments.end(), {"COM4:", File("k.psr", "&0001 = 1\n&01be = " + c.rateValue + "\n")});
     std::vector<std::string> lines;
     EXPECT_EQ(Run(arguments, &lines), c.status);
     EXPECT_TRUE(Contains(lines, c.says)) << ::testing::PrintToString(lines);

@@ -182,16 +182,6 @@ TEST_F(StackRegistryTest, ADeletionPathLongerThanItsBufferIsRefused) {
   EXPECT_TRUE(KeyExists(world.registry, deep));
 }
 
-TEST_F(StackRegistryTest, ASearchNeverReportsAPathItCouldNotHold) {
-  const std::wstring deep = std::wstring(kTransports) + L"\\" + std::wstring(200, L'a') + L"\\" +
-                            std::wstring(100, L'b');
-  PutString(world.registry, testing::kTransportKey, L"Name", L"COM9:");
-  PutString(world.registry, deep, L"Name", L"COM4:");
-  StackRegistry::Found found;
-  stack.FindRegistry(kTransports, platform::kRegSz, L"Name", L"COM4:", &found);
-  EXPECT_FALSE(found.found);
-}
-
 // Exactly at each path limit and one past it.
 TEST_F(StackRegistryTest, PathLimits) {
   struct Case {
