@@ -358,19 +358,9 @@ std::uint32_t QuillonSetup::SettleModuleRate(const ProgrammingOutcome& run, std:
   // proof that the module carried it out, and only a reset makes the module apply the rate key it
   // holds as its next power-up will.
   record_.SetStatus(L"Resetting the module");
-  const std::uint32_t reached = probe_(port, where, true, nullptr);
-  if (reached == kProbePortUnavailable) {
-    // The module cannot be asked: what the run saw is all there is.
-    const std::uint32_t assumed = run.warmResetSent ? predicted : run.moduleRate;
-    T().Printf(KindImportant, kTraceCategory,
-               L"The port cannot be set up again to ask the module: its rate is taken to be %d, unverified",
-               static_cast<std::int32_t>(assumed));
-    return assumed;
-  }
-  if (reached == 0) return 0;
+  if (probe_(port, where, true, nullptr) == 0) return 0;
   record_.SetStatus(L"Asking the module for its rate");
-  std::uint32_t rate = probe_(port, where, false, nullptr);
-  if (rate == kProbePortUnavailable) rate = predicted;
+  const std::uint32_t rate = probe_(port, where, false, nullptr);
   if (rate != 0 && rate != predicted) {
     T().Printf(KindImportant, kTraceCategory, L"The module answers at %d after its reset, not at %d",
                static_cast<std::int32_t>(rate), static_cast<std::int32_t>(predicted));

@@ -25,7 +25,6 @@ struct ProgrammingOutcome {
   // answered at no rate; anything else is an unknown failure.
   int result = 0;
   std::uint32_t moduleRate = 0;    // the rate the module answered at; 0 when it never did
-  bool warmResetSent = false;      // the module was sent its warm reset
   std::uint32_t requestsSent = 0;  // of `requests`, for what a stop left
   std::uint32_t requests = 0;
 };
@@ -37,14 +36,9 @@ using ProgrammingRun = std::function<ProgrammingOutcome(std::wstring_view port, 
                                                         std::wstring_view psrPath, platform::Event* stop)>;
 
 // Looks for the module on `port` at each of `rates` in turn and asks its build identifier; with
-// `warmReset`, resets it once found. The rate it answered at; 0 when it answered nowhere;
-// kProbePortUnavailable when the port could not be set up.
+// `warmReset`, resets it once found. The rate it answered at; 0 when it answered nowhere.
 using ModuleProbe = std::function<std::uint32_t(std::wstring_view port, std::span<const std::uint32_t> rates,
                                                 bool warmReset, platform::Event* stop)>;
-
-// What a probe returns when the port cannot be set up again (Wine refuses a second line setting
-// of a pseudo-terminal in one process): the module could not be asked.
-inline constexpr std::uint32_t kProbePortUnavailable = 0xFFFFFFFF;
 
 // The run was stopped before the module was sent its warm reset.
 inline constexpr int kProgrammingStoppedEarly = -1;

@@ -24,9 +24,8 @@ class ProgrammingProgress final : public RunObserver {
   void RequestSent(std::uint32_t index, std::uint32_t count, const PsKeyItem& item) override;
   void Stopped() override { stopped_ = true; }
   // The run was stopped before its last request, the warm reset, went out.
-  bool StoppedBeforeTheWarmReset() const { return stopped_ && !WarmResetSent(); }
   // The warm reset is the run's last request.
-  bool WarmResetSent() const { return count_ != 0 && sent_ == count_; }
+  bool StoppedBeforeTheWarmReset() const { return stopped_ && !(count_ != 0 && sent_ == count_); }
   std::uint32_t RequestsSent() const { return sent_; }
   std::uint32_t Requests() const { return count_; }
 

@@ -119,7 +119,6 @@ int main(int argc, char** argv) {
     ProgrammingOutcome outcome;
     outcome.result = result == 0 && progress->StoppedBeforeTheWarmReset() ? kProgrammingStoppedEarly : result;
     outcome.moduleRate = engine.LinkRate();
-    outcome.warmResetSent = progress->WarmResetSent();
     outcome.requestsSent = progress->RequestsSent();
     outcome.requests = progress->Requests();
     return outcome;
@@ -127,7 +126,6 @@ int main(int argc, char** argv) {
   ModuleProbe probe = [&](std::wstring_view portName, std::span<const std::uint32_t> rates, bool warmReset,
                           platform::Event* stop) -> std::uint32_t {
     const int result = engine.Probe(portName, rates, stop, warmReset);
-    if (result == kPsConfigPortFailed) return kProbePortUnavailable;
     return result == kPsConfigDone || result == kPsConfigNotCompleted ? engine.LinkRate() : 0;
   };
   const SetupRoles setupRoles{*roles.registry, *roles.files, system};

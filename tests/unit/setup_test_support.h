@@ -229,15 +229,13 @@ struct SetupWorld {
           outcome.moduleRate = module.rate;
           outcome.requests = 5;
           outcome.requestsSent = programmingResult == kProgrammingStoppedEarly ? 2 : 5;
-          outcome.warmResetSent = programmingResult != kProgrammingStoppedEarly;
-          if (outcome.warmResetSent && !module.ignoresTheRunsReset) module.Reset();
+          if (programmingResult != kProgrammingStoppedEarly && !module.ignoresTheRunsReset) module.Reset();
           return outcome;
         };
   }
   ModuleProbe Probe() {
     return [this](std::wstring_view, std::span<const std::uint32_t> rates, bool warmReset, platform::Event*) {
       probes.push_back(warmReset ? L"reset" : L"ask");
-      if (module.portUnavailableForProbes) return kProbePortUnavailable;
       if (!module.AnswersAt(rates)) return std::uint32_t{0};
       const std::uint32_t found = module.rate;
       if (warmReset) module.Reset();
@@ -279,8 +277,7 @@ struct SetupWorld {
     std::uint32_t rate = 115200;   // where it answers now; 0: nowhere
     std::uint32_t afterReset = 0;  // the rate it applies at a reset; 0: the one it has
     bool ignoresTheRunsReset = false;
-    bool portUnavailableForProbes = false;  // the port cannot be set up again after the run  // the programming run's
-                                            // warm reset is sent, never carried out
+    // warm reset is sent, never carried out
     bool AnswersAt(std::span<const std::uint32_t> rates) const {
       return rate != 0 && std::find(rates.begin(), rates.end(), rate) != rates.end();
     }

@@ -127,18 +127,6 @@ TEST_F(SetupRunsTest, DirectProgramming) {
   EXPECT_TRUE(world.echo.Has(L"Error unable to open or config the COM port COM7:during programming the radio module"));
 }
 
-// A port that cannot be set up again after the run leaves only what the run saw: the rate the
-// file sets once the warm reset went out.
-TEST_F(SetupRunsTest, APortThatCannotBeSetUpAgainKeepsTheRateTheRunSaw) {
-  world.module.portUnavailableForProbes = true;
-  ProgramRun run(world, L"/port:COM7:");
-  run.record.SetDirectProgramming(true);
-  ASSERT_EQ(run.setup->WorkingThread(), 0);
-  EXPECT_EQ(DwordValue(world.registry, L"Software\\Microsoft\\HCI", L"baud"), 921600);
-  EXPECT_TRUE(
-      world.echo.Has(L"The port cannot be set up again to ask the module: its rate is taken to be 921600, unverified"));
-}
-
 TEST_F(SetupRunsTest, AProgramFolderThatCannotBeNamedProgramsNoOtherFile) {
   // A file of the same name where the program happens to run must not be taken for its own.
   world.memoryFiles.Put(L"radio.psr", "&01be = 0ebf\n");

@@ -14,7 +14,7 @@ work=$(mktemp -d)
 module=
 cleanup() {
   [ -n "$module" ] && kill "$module" 2>/dev/null || true
-  rm -f "$WINEPREFIX/dosdevices/com5"
+  rm -f "$WINEPREFIX/dosdevices/com6"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -32,11 +32,11 @@ stop_module() {
   module=
 }
 
-# Windows: COM5: is the simulator's terminal.
+# Windows: COM6: is the simulator's terminal.
 run_module "$work/windows.psr"
-ln -sf "$port" "$WINEPREFIX/dosdevices/com5"
+ln -sf "$port" "$WINEPREFIX/dosdevices/com6"
 status=0
-wine "$psconfig_exe" --trace COM5: "Z:$(realpath "$psr")" </dev/null >"$work/windows.out" 2>&1 || status=$?
+wine "$psconfig_exe" --trace COM6: "Z:$(realpath "$psr")" </dev/null >"$work/windows.out" 2>&1 || status=$?
 stop_module
 tr -d '\r' <"$work/windows.out" | grep "psconfig:" || true
 [ "$status" -eq 0 ] || { echo "psconfig.exe ended with $status"; cat "$work/windows.out"; exit 1; }
@@ -47,10 +47,12 @@ QUILLON_DEVICE_ROOT=$work "$psconfig_linux" --trace "$port" "$psr" >"$work/linux
 stop_module
 
 for build in windows linux; do
-  if ! tr -d '\r' <"$work/$build.out" | grep -q "trace : BCSP PEER RESET RECEIVED" ||
-     tr -d '\r' <"$work/$build.out" | grep -q "Timeout waiting for the Reset response"; then
+  # Read from a file: grep -q leaving a pipe early would fail the pipeline (pipefail).
+  tr -d '\r' <"$work/$build.out" >"$work/$build.text"
+  if ! grep -q "trace : BCSP PEER RESET RECEIVED" "$work/$build.text" ||
+     grep -q "Timeout waiting for the Reset response" "$work/$build.text"; then
     echo "the $build build did not end on the module's restart"
-    tr -d '\r' <"$work/$build.out" | grep -v "_STATE" | tail -20
+    grep -v "_STATE" "$work/$build.text" | tail -20
     exit 1
   fi
 done

@@ -37,18 +37,33 @@ PtySimulator::PtySimulator(SimulatorOptions options, PsStore store, StoreFlash* 
     return;
   }
   portPath_ = ptsname(master_);
-  // Raw from the start: a terminal in its default mode would echo the module's own bytes.
+  SetLineRaw();
+}
+
+// On the master, the terminal's settings are those of the side the host opens. Raw from the
+// start: a terminal in its default mode would echo the module's own bytes.
+// Wine's serial layer sets "ignore breaks" and "check parity" on every line setting, and cannot set
+// a pseudo-terminal again once they are on: a host that closed the port and opens it again (the
+// setup asking the module for its rate after programming) would be refused. Neither matters on a
+// pseudo-terminal, which carries no breaks and no parity, so they go when the port is let go.
+void PtySimulator::ForgetBreakAndParityChecks() {
   termios2 state{};
-  if (ioctl(master_, TCGETS2, &state) == 0) {
-    state.c_iflag = 0;
-    state.c_oflag = 0;
-    state.c_lflag = 0;
-    state.c_cflag = BOTHER | CS8 | CREAD | CLOCAL;
-    state.c_ispeed = state.c_ospeed = module_.BaudRate();
-    state.c_cc[VMIN] = 0;
-    state.c_cc[VTIME] = 0;
-    (void)ioctl(master_, TCSETS2, &state);
-  }
+  if (ioctl(master_, TCGETS2, &state) != 0) return;
+  state.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | INPCK);
+  (void)ioctl(master_, TCSETS2, &state);
+}
+
+void PtySimulator::SetLineRaw() {
+  termios2 state{};
+  if (ioctl(master_, TCGETS2, &state) != 0) return;
+  state.c_iflag = 0;
+  state.c_oflag = 0;
+  state.c_lflag = 0;
+  state.c_cflag = BOTHER | CS8 | CREAD | CLOCAL;
+  state.c_ispeed = state.c_ospeed = module_.BaudRate();
+  state.c_cc[VMIN] = 0;
+  state.c_cc[VTIME] = 0;
+  (void)ioctl(master_, TCSETS2, &state);
 }
 
 PtySimulator::~PtySimulator() {
@@ -90,6 +105,7 @@ void PtySimulator::Run() {
   // asked, not up to its default slack of 50 µs later.
   (void)prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   std::vector<std::uint8_t> buffer(4096);
+  bool hostOpen = false;
   while (!stop_) {
     pollfd ready{master_, POLLIN, 0};
     // The module is run when the host writes and whenever something on the line falls due; an
@@ -105,9 +121,14 @@ void PtySimulator::Run() {
     if (events > 0 && (ready.revents & POLLIN) != 0) {
       const ssize_t got = read(master_, buffer.data(), buffer.size());
       if (got > 0) module_.FromHost(std::span(buffer.data(), static_cast<std::size_t>(got)), hostBaud, NowUs());
+      hostOpen = true;
     } else if (events > 0 && (ready.revents & POLLHUP) != 0) {
       // Nobody has the port open: the line is idle.
+      if (hostOpen) ForgetBreakAndParityChecks();
+      hostOpen = false;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    } else {
+      hostOpen = true;
     }
     const std::size_t count = module_.ToHost(buffer, hostBaud, NowUs());
     // What the terminal cannot take now is lost, as on a line that nobody reads.

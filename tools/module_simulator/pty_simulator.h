@@ -34,6 +34,8 @@ class PtySimulator {
 
  private:
   void Run();
+  void SetLineRaw();
+  void ForgetBreakAndParityChecks();
   std::uint32_t HostBaud() const;
 
   ModuleSimulator module_;
