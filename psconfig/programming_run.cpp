@@ -180,6 +180,7 @@ int PSConfig::Drive(std::wstring_view portName, std::span<const std::uint32_t> r
   std::uint8_t lastActivity = 0;
   std::uint8_t waitActivity = 0;  // what a paused pass took from the line, for the next poll
   std::uint8_t lastPause = 0;
+  std::uint32_t now = 0;  // the clock, read once a poll
   for (;;) {
     if (stopEvent != nullptr && stopEvent->Wait(0)) {
       if (!stopped && observer_ != nullptr) observer_->Stopped();
@@ -189,7 +190,8 @@ int PSConfig::Drive(std::wstring_view portName, std::span<const std::uint32_t> r
     switch (state_) {
       case POLL_STATE:
         trace.Printf(KindInfo, kTraceCategory, L"POLL_STATE");
-        if (!linkEstablished && platform_.clock->TickCount() - rateSince_ >= kLinkUpMs) {
+        now = platform_.clock->TickCount();
+        if (!linkEstablished && now - rateSince_ >= kLinkUpMs) {
           trace.Printf(KindImportant, kTraceCategory, L"No link with the module in %u ms", kLinkUpMs);
           if (!TryNextRate(portName, &receivePacket)) {
             noAnswer_ = true;
@@ -197,21 +199,21 @@ int PSConfig::Drive(std::wstring_view portName, std::span<const std::uint32_t> r
           }
           break;
         }
-        if (awaitingAnswer_ && platform_.clock->TickCount() - requestSentAt_ > kAnswerMs) {
+        if (awaitingAnswer_ && now - requestSentAt_ > kAnswerMs) {
           trace.Printf(KindImportant, kTraceCategory, L"The module has not answered a request in %u ms", kAnswerMs);
           noAnswer_ = true;
           state_ = EXIT_STATE;
           break;
         }
-        if (readOutstanding_ && platform_.clock->TickCount() - requestSentAt_ > kReadAnswerMs) {
+        if (readOutstanding_ && now - requestSentAt_ > kReadAnswerMs) {
           GiveUpRead();
           break;
         }
         if (list_.allSent) {
           if (resetTimerStart == 0) {
-            resetTimerStart = platform_.clock->TickCount();
+            resetTimerStart = now;
             if (resetTimerStart == 0) resetTimerStart = 1;  // 0 means "not started"
-          } else if (platform_.clock->TickCount() - resetTimerStart > kResetWaitMs) {
+          } else if (now - resetTimerStart > kResetWaitMs) {
             trace.Printf(KindInfo, kTraceCategory, L"Timeout waiting for the Reset response");
             state_ = EXIT_STATE;
           }
