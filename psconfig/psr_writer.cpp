@@ -42,19 +42,6 @@ std::string FormatReadsAsPsr(std::span<const KeyRead> reads, std::string_view he
   return text;
 }
 
-platform::ErrorCode SaveWhole(platform::Files& files, std::wstring_view path, std::string_view text) {
-  const std::wstring temporary = std::wstring(path) + L".tmp";
-  platform::ErrorCode error = platform::kSuccess;
-  {
-    std::unique_ptr<platform::File> file = files.Open(temporary, platform::FileMode::kWriteTruncate, &error);
-    if (!file) return error == platform::kSuccess ? platform::kErrorGenFailure : error;
-    error = file->Write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-  }
-  if (error == platform::kSuccess) error = files.Rename(temporary, path);
-  if (error != platform::kSuccess) files.Delete(temporary);
-  return error;
-}
-
 bool BackupGate::ReadsDone(std::span<const KeyRead> reads) {
   char why[160];
   saved_ = notHeld_ = 0;
@@ -71,7 +58,7 @@ bool BackupGate::ReadsDone(std::span<const KeyRead> reads) {
     }
   }
   const std::string text = FormatReadsAsPsr(reads, "the module's keys before programming");
-  if (const platform::ErrorCode error = SaveWhole(files_, path_, text); error != platform::kSuccess) {
+  if (const platform::ErrorCode error = platform::SaveWhole(files_, path_, text); error != platform::kSuccess) {
     std::snprintf(why, sizeof why, "the backup file cannot be saved (error %u)", error);
     failure_ = why;
     return false;

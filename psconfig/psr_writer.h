@@ -9,16 +9,13 @@
 #include <string_view>
 
 #include "platform/files.h"
+#include "platform/save_whole.h"
 #include "psconfig/key_reads.h"
 
 namespace quillon {
 
 // The PSR text of `reads`, after the comment line `heading` (none when empty).
 std::string FormatReadsAsPsr(std::span<const KeyRead> reads, std::string_view heading);
-
-// Writes `text` to `path` whole: into `path` + ".tmp", which is then renamed into place. On any
-// failure the temporary file is removed and `path` is left as it was.
-platform::ErrorCode SaveWhole(platform::Files& files, std::wstring_view path, std::string_view text);
 
 // The gate of a backup: before the first key is written, the values read are saved to a file.
 // Every key stays unwritten when a read had no answer or the file cannot be saved.

@@ -383,8 +383,9 @@ int main(int argc, char** argv) {
       const std::filesystem::path path = std::filesystem::temp_directory_path(ignored) /
                                          ("psconfig-read-" + std::to_string(random()) + ".psr");
       file = path.string();
-      const quillon::platform::ErrorCode saved = quillon::SaveWhole(*platform.files,
-                                                                    quillon::platform::HostNameToWide(file), text);
+      const quillon::platform::ErrorCode saved = quillon::platform::SaveWhole(*platform.files,
+                                                                              quillon::platform::HostNameToWide(file),
+                                                                              text);
       if (saved != quillon::platform::kSuccess) {
         std::fprintf(stderr, "psconfig: cannot write the list of keys to %s (error %u)\n", file.c_str(), saved);
         return kExitSystem;

@@ -93,7 +93,7 @@ power_off() {
     # shellcheck disable=SC2086  # one pid a word
     kill -STOP $pids 2>/dev/null || true
     # shellcheck disable=SC2086
-    [ "$pids" = "$(session_pids "$sid" | grep -vx -- "$sid")" ] && kill -KILL $pids 2>/dev/null
+    if [ "$pids" = "$(session_pids "$sid" | grep -vx -- "$sid")" ]; then kill -KILL $pids 2>/dev/null || true; fi
     sleep 0.05
   done
   echo "power_off: session $sid still has processes: $(session_pids "$sid")" >&2
@@ -350,7 +350,7 @@ run_case() {
 end_case() {
   local sid
   if [ -e "$1/sessions" ]; then while read -r sid; do power_off "$sid"; done <"$1/sessions"; fi
-  [ -e "$1/socket" ] && tmux -L "$(cat "$1/socket")" -f /dev/null kill-server 2>/dev/null
+  if [ -e "$1/socket" ]; then tmux -L "$(cat "$1/socket")" -f /dev/null kill-server 2>/dev/null || true; fi
   if [ -d "$1/device" ]; then rm -f "/dev/shm/$(object_prefix "$1/device")".*; fi
   return 0
 }

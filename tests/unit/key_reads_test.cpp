@@ -198,7 +198,7 @@ TEST(SaveWhole, AFailedWriteLeavesTheOldFileAndNoTemporary) {
   testing::FakePlatform fake;
   fake.files.Put(L"b.psr", "old");
   FullDiskFiles full(fake.files);
-  EXPECT_NE(SaveWhole(full, L"b.psr", "new"), platform::kSuccess);
+  EXPECT_NE(platform::SaveWhole(full, L"b.psr", "new"), platform::kSuccess);
   EXPECT_EQ(full.renames, 0);
   EXPECT_EQ(fake.files.At(L"b.psr").content, "old");
 }

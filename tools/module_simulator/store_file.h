@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/posix/device_root.h"
+#include "platform/posix/files_posix.h"
 #include "tools/module_simulator/module_simulator.h"
 
 namespace quillon::sim {
@@ -18,8 +20,8 @@ class StoreFile final : public StoreFlash {
   // empty text, or what is wrong with the file (its name, the line and what).
   std::string Open(PsStore* store);
 
-  // The whole store goes to "<file>.new", is synced, and replaces the file by a rename, which is
-  // atomic: a power cut at any moment leaves either the old store or the new one, never a torn
+  // The whole store replaces the file in one step (platform::SaveWhole: a temporary file, synced,
+  // renamed): a power cut at any moment leaves either the old store or the new one, never a torn
   // file. A journal would write less per key, but it would leave a half-written last line after a
   // cut that a reader must tell from a damaged one; a module's store is a few hundred keys at most,
   // so writing it whole stays cheap.
@@ -31,6 +33,9 @@ class StoreFile final : public StoreFlash {
   std::string Replace(const std::string& text);
 
   std::string path_;
+  // The path is the host's own: the root only serves device paths, which the store never has.
+  platform::posix::DeviceRoot root_{"/"};
+  platform::posix::PosixFiles files_{root_};
 };
 
 }  // namespace quillon::sim
