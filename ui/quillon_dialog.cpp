@@ -313,9 +313,16 @@ void QuillonDialog::OnBnClickedStartStop() {
   } else if (button == ButtonString(kStringStop)) {
     if (record_.MessageBox(L"Are you sure to stop the PS Key programmation?", L"Please confirm",
                            MessageBoxButtons::kYesNo, MessageBoxIcon::kNone) == MessageBoxAnswer::kYes) {
-      record_.SetStatus(L"Please Wait for working thread termination");
+      const wchar_t* const waiting = L"Please Wait for working thread termination";
+      record_.SetStatus(waiting);
       StopWorkingThread(kStopWaitMs);
-      record_.SetStatus(L"Working thread terminated");
+      // The thread's last word says what the stop left (its button, for what makes sense next,
+      // reaches the window after this one): it is not covered.
+      if (WorkingThreadRunning()) {
+        record_.SetStatus(L"The working thread has not ended yet: what the stop left will show here.");
+      } else if (record_.Status() == waiting) {
+        record_.SetStatus(L"Working thread terminated");
+      }
       newText = kStringStart;
     }
   } else if (button == ButtonString(kStringReset)) {

@@ -66,7 +66,11 @@ struct DialogWorld : SetupWorld {
         // The event is looked at even when the run does not heed it: it must outlive the wait.
         const bool stopped = stop != nullptr && stop->Wait(0);
         gate.sawStop = gate.sawStop || stopped;
-        if (gate.open || (stopped && gate.heedStop)) break;
+        if (gate.open) break;
+        if (stopped && gate.heedStop) {
+          programmingResult = kProgrammingStoppedEarly;  // as the engine ends a stopped run
+          break;
+        }
         gate.changed.wait_for(hold, std::chrono::milliseconds(1));
       }
       return programming(port, rates, path, stop);
@@ -324,35 +328,50 @@ TEST(QuillonDialogPort, WithoutAStackPortATypedPortIsProgrammedDirectly) {
   }
 }
 
+// A stopped run says what the stop left and offers what comes next: Start again when the stack
+// was never touched, Reset once the stack has its port back in the second run.
 TEST(QuillonDialogThread, StartWhileRunningStopRefusedAndStopConfirmed) {
-  DialogWorld world;
-  world.memoryRegistry.DeleteTree(kHci);
-  world.gate.open = false;
-  world.Open();
-  world.Press();
-  world.WaitUntilEntered(1);
-  EXPECT_EQ(world.Button(), L"Stop");
+  const std::wstring stopped =
+      L"Programming stopped after 2 of 5 requests: the module holds part of the file and talks at 115200 baud.";
+  for (const bool resumed : {false, true}) {
+    SCOPED_TRACE(resumed ? "second run" : "direct programming");
+    DialogWorld world;
+    std::wstring resume;
+    if (resumed) {
+      world.Open();
+      world.Press();
+      world.Settle();
+      resume = world.ShortcutCommand();
+      world.dialog.reset();
+    } else {
+      world.memoryRegistry.DeleteTree(kHci);
+    }
+    world.gate.open = false;
+    world.Open(resume);
+    if (!resumed) world.Press();
+    world.WaitUntilEntered(1);
+    EXPECT_EQ(world.Button(), L"Stop");
 
-  world.Button() = L"Start";  // as after a run that set "Start" and has not quite ended
-  world.Press();
-  EXPECT_EQ(world.Button(), L"Stop");
-  world.window->answers = {MessageBoxAnswer::kNo};
-  world.Press();
-  EXPECT_EQ(world.Button(), L"Stop");
-  EXPECT_TRUE(world.dialog->WorkingThreadRunning());
-  EXPECT_FALSE(world.gate.sawStop);
+    world.Button() = L"Start";  // as after a run that set "Start" and has not quite ended
+    world.Press();
+    EXPECT_EQ(world.Button(), L"Stop");
+    world.window->boxes.clear();
+    world.window->answers = {MessageBoxAnswer::kNo};
+    world.Press();
+    EXPECT_EQ(world.Button(), L"Stop");
+    EXPECT_TRUE(world.dialog->WorkingThreadRunning());
+    EXPECT_FALSE(world.gate.sawStop);
 
-  world.window->answers = {MessageBoxAnswer::kYes};
-  world.Press();
-  EXPECT_EQ(world.window->boxes,
-            (std::vector<std::wstring>(2, L"Please confirm: Are you sure to stop the PS Key programmation?")));
-  EXPECT_EQ(world.Button(), L"Start");
-  EXPECT_TRUE(world.gate.sawStop);
-  world.Settle();
-  // A stopped run goes on as a finished one, and the thread's own last word reaches the button.
-  EXPECT_EQ(world.Button(), L"Close");
-  EXPECT_EQ(world.Status(), L"Working thread terminated");
-  EXPECT_EQ(world.gate.entered, 1);
+    world.window->answers = {MessageBoxAnswer::kYes};
+    world.Press();
+    EXPECT_EQ(world.window->boxes,
+              (std::vector<std::wstring>(2, L"Please confirm: Are you sure to stop the PS Key programmation?")));
+    EXPECT_TRUE(world.gate.sawStop);
+    world.Settle();
+    EXPECT_EQ(world.Button(), resumed ? L"Reset" : L"Start");
+    EXPECT_EQ(world.Status(), stopped);
+    EXPECT_EQ(world.gate.entered, 1);
+  }
 }
 
 // A port typed while the second run programs changes nothing for that run.
