@@ -19,6 +19,7 @@ inline constexpr ErrorCode kErrorGenFailure = 31;
 inline constexpr ErrorCode kErrorSharingViolation = 32;
 inline constexpr ErrorCode kErrorNotSupported = 50;
 inline constexpr ErrorCode kErrorInvalidParameter = 87;
+inline constexpr ErrorCode kErrorBusy = 170;  // a resource another program holds
 inline constexpr ErrorCode kErrorAlreadyExists = 183;
 inline constexpr ErrorCode kErrorBadFileType = 222;  // not a regular file (a pipe, a device, ...)
 inline constexpr ErrorCode kErrorMoreData = 234;

@@ -225,7 +225,16 @@ int QuillonSetup::ProgramWhileStackInactive(std::wstring* failureText) {
       record_.SetStatus(L"The programming run before the restart did not program every key.");
     }
   } else {
-    if (!stack_.KeyExists(kBackupPath)) {
+    if (const platform::ErrorCode backup = stack_.KeyLookup(kBackupPath); backup != platform::kSuccess) {
+      if (backup != platform::kErrorFileNotFound) {
+        // Not knowing is no evidence: the shortcut stays, and the next start resumes.
+        std::array<wchar_t, kTextChars> text{};
+        FormatTo(std::span<wchar_t>(text),
+                 L"Unable to read the registry (%d): nothing was changed. Restart the device to resume the setup.",
+                 static_cast<std::int32_t>(backup));
+        *failureText = text.data();
+        return kRegistryUnreadable;
+      }
       shortcut_.DeleteStartupShortcut();
       *failureText =
           L"There is no setup to resume: the stack's keys were not taken off the port. Press Start for a new setup.";
@@ -285,7 +294,7 @@ int QuillonSetup::FinishSetup(std::wstring* failureText) {
   // The shortcut goes only once the backup has: a backup beside a transport that works again
   // belongs to no marked transport, and only this run may still apply it. Cut short before, the
   // next boot runs this run again.
-  if (!stack_.KeyExists(kBackupPath)) {
+  if (stack_.KeyMissing(kBackupPath)) {
     shortcut_.DeleteStartupShortcut();
     outcomes.Delete();
   }

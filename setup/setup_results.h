@@ -47,6 +47,8 @@ inline constexpr std::int32_t kNoSetupToResume = 131;
 
 // Two transport keys name the port: the stack could come up through the one left unmarked.
 inline constexpr std::int32_t kTwoTransports = 132;
+// The registry could not say whether a key exists (another program holds it): nothing is changed.
+inline constexpr std::int32_t kRegistryUnreadable = 133;
 
 // Setup states, carried from one run to the next by "/state:".
 inline constexpr std::int32_t StateInitial = 0;

@@ -305,8 +305,10 @@ void StackRegistry::RollBackDeactivation(std::wstring_view port) {
   if (Open(registry_, kHciPath, RegistryAccess::kAll)) Unmark(kHciPath, port);
 }
 
-bool StackRegistry::KeyExists(std::wstring_view path) {
-  return Open(registry_, path, RegistryAccess::kRead) != nullptr;
+platform::ErrorCode StackRegistry::KeyLookup(std::wstring_view path) {
+  ErrorCode error = platform::kSuccess;
+  Open(registry_, path, RegistryAccess::kRead, &error);
+  return error;
 }
 
 int StackRegistry::ActivateMsStack(std::wstring_view port, bool deleteBackup) {

@@ -46,7 +46,12 @@ class StackRegistry {
   // Undoes a de-activation that succeeded, for a run 1 that fails after it: deletes the backup,
   // then gives the port's name back in the transport key and the HCI cache key.
   void RollBackDeactivation(std::wstring_view port);
-  bool KeyExists(std::wstring_view path);
+  // What opening `path` for reading gives: kSuccess, kErrorFileNotFound for a missing key, or why
+  // the registry could not tell (kErrorBusy: another program holds it). Only a missing key is
+  // evidence that a key is gone.
+  platform::ErrorCode KeyLookup(std::wstring_view path);
+  bool KeyExists(std::wstring_view path) { return KeyLookup(path) == platform::kSuccess; }
+  bool KeyMissing(std::wstring_view path) { return KeyLookup(path) == platform::kErrorFileNotFound; }
   // Copies the backup but its "Name" back over m_transportReg, deletes the backup when asked and
   // only once the copy succeeded, and unmarks the port's name. 0, 105, 106 or 126 (m_transportReg
   // is no existing transport key holding the port's name).

@@ -158,6 +158,19 @@ bool QuillonDialog::InitDialog() {
     return true;
   }
 
+  // A registry that another program holds answers nothing that the start-up could act on: the
+  // recovery would find no evidence, and a resumed run would take the missing answers for a
+  // setup that is gone.
+  if (setup_.Stack().KeyLookup(kHciPath) == platform::kErrorBusy) {
+    Trace::Process().Printf(KindImportant, kTraceCategory, L"The registry is busy: this Quillon changes nothing");
+    record_.ChangeButtonTo(kStringClose);
+    record_.SetStatus(
+        L"The registry is busy: another program holds it. Nothing was changed; start Quillon again once that program "
+        L"is done.");
+    PostUpdateControls();
+    return true;
+  }
+
   // A first start by hand gives the device its stack back after a setup that was cut short, so
   // that the port is looked up where the stack really has it.
   std::int32_t state = StateInitial;

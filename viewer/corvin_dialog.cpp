@@ -12,8 +12,10 @@ void ShowBaudRate(platform::DialogWindow& dialog, platform::Registry& registry) 
   // The viewer only reads: asking for write access would fail where the user may not change the
   // machine's keys, and the viewer would then claim there is no Bluetooth.
   std::unique_ptr<platform::RegistryKey> key;
-  if (registry.OpenKey(kBuiltInTransportKey, platform::RegistryAccess::kRead, &key) != platform::kSuccess) {
-    dialog.SetControlText(CORVIN_BAUD_RATE_FIELD, kNoBluetooth);
+  // Another program holding the registry says nothing about the stack.
+  const platform::ErrorCode opened = registry.OpenKey(kBuiltInTransportKey, platform::RegistryAccess::kRead, &key);
+  if (opened != platform::kSuccess) {
+    dialog.SetControlText(CORVIN_BAUD_RATE_FIELD, opened == platform::kErrorBusy ? kRegistryBusy : kNoBluetooth);
     return;
   }
   std::uint8_t data[4] = {};
@@ -21,6 +23,10 @@ void ShowBaudRate(platform::DialogWindow& dialog, platform::Registry& registry) 
   std::size_t length = 0;
   const platform::ErrorCode read = key->QueryValue(kBaudValue, &type, data, &length);
   if (read == platform::kErrorFileNotFound) return;  // no "baud": the field keeps its text
+  if (read == platform::kErrorBusy) {
+    dialog.SetControlText(CORVIN_BAUD_RATE_FIELD, kRegistryBusy);
+    return;
+  }
   // A value of another type or size is no baud rate: showing its first bytes as one would be a
   // made-up number.
   if (read != platform::kSuccess || type != platform::kRegDword || length != sizeof data) {

@@ -11,6 +11,7 @@ inline constexpr wchar_t kBuiltInTransportKey[] = L"Software\\Microsoft\\Bluetoo
 inline constexpr wchar_t kBaudValue[] = L"baud";
 inline constexpr wchar_t kNoBluetooth[] = L"No Bluetooth detected";
 inline constexpr wchar_t kInvalidBaudRate[] = L"Invalid baud rate value";
+inline constexpr wchar_t kRegistryBusy[] = L"Registry busy, try again";
 
 // Reads "baud" and shows it in the field: the number as an unsigned decimal; "No Bluetooth
 // detected" when the transport's key cannot be opened; "Invalid baud rate value" when "baud" is

@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "platform/posix/descriptor.h"
 #include "platform/posix/power_cut.h"
@@ -19,12 +22,15 @@ ErrorCode RegistryFile::Transact(bool forWriting, const Change& change) {
   int lockFd = -1;
   if (const ErrorCode locked = Lock(forWriting, &lockFd); locked != kSuccess) return locked;
   Descriptor lock(lockFd);
-  RegistryNode tree;
-  if (const ErrorCode loaded = Load(&tree); loaded != kSuccess) return loaded;
+  std::lock_guard<std::mutex> hold(cacheLock_);
+  if (const ErrorCode loaded = Load(); loaded != kSuccess) return loaded;
   bool modified = false;
-  const ErrorCode result = change(&tree, &modified);
-  if (result != kSuccess || !forWriting || !modified) return result;
-  return Store(tree);
+  const ErrorCode result = change(&cache_.tree, &modified);
+  if (result != kSuccess || !forWriting || !modified) {
+    if (modified) cache_.valid = false;  // a change that is not kept must not stay in the copy
+    return result;
+  }
+  return Store();
 }
 
 ErrorCode RegistryFile::Lock(bool exclusive, int* lockFd) {
@@ -34,47 +40,77 @@ ErrorCode RegistryFile::Lock(bool exclusive, int* lockFd) {
   }
   const int fd = open((root_.Path() + "/registry.lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
   if (fd < 0) return ErrorFromErrno(errno);
-  while (flock(fd, exclusive ? LOCK_EX : LOCK_SH) != 0) {
-    if (errno != EINTR) {
-      const int error = errno;
+  // A lock is held for the length of one call; one held for longer belongs to a program that
+  // hangs (or is stopped). After one wait has timed out, calls only try once until the lock is
+  // taken again, so that a program's many calls do not each wait.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(busy_ ? 0 : lockWaitMs_);
+  for (;;) {
+    if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) break;
+    const int error = errno;
+    if (error != EWOULDBLOCK && error != EINTR) {
       close(fd);
       return ErrorFromErrno(error);
     }
+    if (error == EWOULDBLOCK && std::chrono::steady_clock::now() >= deadline) {
+      close(fd);
+      busy_ = true;
+      NoteProblem("the registry is busy: another program has held " + root_.Path() + "/registry.lock for over " +
+                  std::to_string(lockWaitMs_) + " ms");
+      return kErrorBusy;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  busy_ = false;
   *lockFd = fd;
   return kSuccess;
 }
 
-ErrorCode RegistryFile::Load(RegistryNode* tree) {
+ErrorCode RegistryFile::Load() {
+  // The file is read at every call, as another program may have replaced it; it is parsed only
+  // when its text differs from the text of the tree at hand (parsing a large registry at every
+  // call made a search through it take minutes).
   const std::string path = FilePath();
   Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) {
-    if (errno == ENOENT) return kSuccess;  // a device whose registry is still empty
-    return ErrorFromErrno(errno);
+  const bool missing = file.get() < 0 && errno == ENOENT;  // a device whose registry is still empty
+  if (file.get() < 0 && !missing) return ErrorFromErrno(errno);
+  // Read into a buffer kept between calls: a large registry read into a new string at every
+  // call spent most of its time faulting fresh pages in.
+  std::string& text = readBuffer_;
+  text.clear();
+  struct stat status {};
+  if (!missing && fstat(file.get(), &status) == 0 && status.st_size > 0) {
+    text.reserve(static_cast<std::size_t>(status.st_size) + 1);
   }
-  std::string text;
-  char block[65536];
-  for (;;) {
-    const ssize_t count = read(file.get(), block, sizeof block);
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      return ErrorFromErrno(errno);
-    }
+  while (!missing) {
+    const std::size_t done = text.size();
+    text.resize(std::max(text.capacity(), done + 4096));
+    const ssize_t count = read(file.get(), text.data() + done, text.size() - done);
+    const int error = errno;
+    text.resize(done + static_cast<std::size_t>(std::max<ssize_t>(count, 0)));
     if (count == 0) break;
-    text.append(block, static_cast<std::size_t>(count));
+    if (count < 0 && error != EINTR) return ErrorFromErrno(error);
   }
-  RegistryParseError error;
-  if (!ParseRegistry(text, tree, &error)) {
-    NoteProblem(path + " line " + std::to_string(error.line) + ": " + error.reason);
-    return kErrorBadDatabase;
+  if (cache_.valid && cache_.missing == missing && cache_.text == text) return kSuccess;
+  cache_.valid = false;
+  cache_.tree = RegistryNode{};
+  if (!missing) {
+    RegistryParseError error;
+    if (!ParseRegistry(text, &cache_.tree, &error)) {
+      NoteProblem(path + " line " + std::to_string(error.line) + ": " + error.reason);
+      return kErrorBadDatabase;
+    }
   }
+  std::swap(cache_.text, text);
+  cache_.missing = missing;
+  cache_.valid = true;
   return kSuccess;
 }
 
-ErrorCode RegistryFile::Store(const RegistryNode& tree) {
+ErrorCode RegistryFile::Store() {
   const std::string path = FilePath();
   const std::string temporary = path + ".new";  // only the lock holder writes it
-  const std::string text = SerializeRegistry(tree);
+  cache_.valid = false;                         // until the file holds the tree
+  std::string text = SerializeRegistry(cache_.tree);
   Descriptor file(open(temporary.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0644));
   if (file.get() < 0) return ErrorFromErrno(errno);
   std::size_t done = 0;
@@ -99,6 +135,9 @@ ErrorCode RegistryFile::Store(const RegistryNode& tree) {
       folder.get() >= 0) {
     (void)fsync(folder.get());
   }
+  cache_.text = std::move(text);
+  cache_.missing = false;
+  cache_.valid = true;
   NotePersistentChange("registry written");
   return kSuccess;
 }

@@ -4,9 +4,13 @@
 // renamed over the old one), all under an exclusive lock on "<root>/registry.lock", so that two
 // programs can use the registry at once without losing a value and a crash never leaves half a
 // file. A missing file is an empty registry. A damaged file is never replaced: every call then
-// fails with kErrorBadDatabase, and Problem() says where the file is damaged.
+// fails with kErrorBadDatabase, and Problem() says where the file is damaged. A lock that another
+// program holds for longer than a call takes is waited for a bounded time, then the call fails
+// with kErrorBusy.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -19,7 +23,9 @@ namespace quillon::platform::posix {
 
 class RegistryFile final : public TreeRegistry {
  public:
-  explicit RegistryFile(const DeviceRoot& root) : root_(root) {}
+  static constexpr std::uint32_t kLockWaitMs = 2000;
+  explicit RegistryFile(const DeviceRoot& root, std::uint32_t lockWaitMs = kLockWaitMs)
+      : root_(root), lockWaitMs_(lockWaitMs) {}
 
   // The last damage found, such as "/root/registry.reg line 7: bad dword data"; empty if none.
   std::string Problem() const;
@@ -31,11 +37,25 @@ class RegistryFile final : public TreeRegistry {
 
  private:
   ErrorCode Lock(bool exclusive, int* lockFd);
-  ErrorCode Load(RegistryNode* tree);
-  ErrorCode Store(const RegistryNode& tree);
+  // Loads cache_ from the file, or keeps it when the file's text is the one it was made from.
+  ErrorCode Load();
+  ErrorCode Store();  // replaces the file with cache_.tree
   void NoteProblem(std::string problem);
 
+  // The tree of the file's text as last read or written.
+  struct Cache {
+    RegistryNode tree;
+    std::string text;
+    bool missing = false;  // no file: an empty registry
+    bool valid = false;
+  };
+
   const DeviceRoot& root_;
+  const std::uint32_t lockWaitMs_;
+  std::atomic<bool> busy_{false};
+  std::mutex cacheLock_;
+  Cache cache_;
+  std::string readBuffer_;
   mutable std::mutex problemLock_;
   std::string problem_;
   bool problemReported_ = false;

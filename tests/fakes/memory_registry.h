@@ -1,6 +1,7 @@
 // The registry in memory, with "fail on the Nth call".
 #pragma once
 
+#include <atomic>
 #include <mutex>
 
 #include "platform/registry_tree.h"
@@ -12,7 +13,7 @@ class MemoryRegistry final : public platform::TreeRegistry {
  public:
   platform::ErrorCode Transact(bool forWriting, const Change& change) override {
     std::lock_guard<std::mutex> hold(lock_);
-    if (failures.ShouldFail()) return platform::kErrorAccessDenied;
+    if (failures.ShouldFail() || failEvery) return failure;
     if (!forWriting) {
       bool ignored = false;
       return change(&root_, &ignored);
@@ -26,6 +27,8 @@ class MemoryRegistry final : public platform::TreeRegistry {
   }
 
   FailSwitch failures;
+  platform::ErrorCode failure = platform::kErrorAccessDenied;  // what a failing call gives
+  std::atomic<bool> failEvery{false};                          // as a registry another program holds
 
  private:
   static platform::RegistryNode Copy(const platform::RegistryNode& node) {

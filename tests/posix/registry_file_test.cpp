@@ -1,6 +1,8 @@
 #include "platform/posix/registry_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -84,6 +86,34 @@ TEST_F(RegistryFileTest, ADamagedFileIsRefusedAndNeverReplaced) {
   EXPECT_EQ(registry.DeleteTree(L"A"), kErrorBadDatabase);
   EXPECT_EQ(ReadFile(registry.FilePath()), damaged);
   EXPECT_NE(registry.Problem().find("line 4: bad dword data"), std::string::npos) << registry.Problem();
+}
+
+// A lock another program keeps is waited for a bounded time; once it is let go, calls succeed.
+TEST_F(RegistryFileTest, ALockHeldElsewhereMakesTheRegistryBusyNotStuck) {
+  RegistryFile waiting(device.Root(), 50);
+  std::unique_ptr<RegistryKey> key;
+  ASSERT_EQ(waiting.CreateKey(L"A", &key), kSuccess);
+  const int holder = open((device.Path() + "/registry.lock").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  EXPECT_EQ(waiting.OpenKey(L"A", RegistryAccess::kRead, &key), kErrorBusy);
+  EXPECT_EQ(waiting.CreateKey(L"B", &key), kErrorBusy);
+  EXPECT_NE(waiting.Problem().find("the registry is busy"), std::string::npos) << waiting.Problem();
+  close(holder);
+  EXPECT_EQ(waiting.CreateKey(L"B", &key), kSuccess);
+  EXPECT_EQ(waiting.OpenKey(L"A", RegistryAccess::kRead, &key), kSuccess);
+}
+
+// A change the file could not take is not kept in the tree that later calls read.
+TEST_F(RegistryFileTest, AChangeThatWasNotStoredIsNotReadBack) {
+  std::unique_ptr<RegistryKey> key;
+  ASSERT_EQ(registry.CreateKey(L"A", &key), kSuccess);
+  ASSERT_EQ(mkdir((registry.FilePath() + ".new").c_str(), 0755), 0);
+  EXPECT_NE(key->SetValue(L"v", kRegDword, std::vector<std::uint8_t>{1, 2, 3, 4}), kSuccess);
+  std::array<std::uint8_t, 4> data{};
+  std::size_t length = 0;
+  std::uint32_t type = 0;
+  EXPECT_EQ(key->QueryValue(L"v", &type, data, &length), kErrorFileNotFound);
 }
 
 TEST(RegistryFileRoot, AMissingRootIsAnErrorNotCreated) {

@@ -99,6 +99,13 @@ TEST_F(CorvinTest, AKeyRemovedBetweenTwoPressesOrARegistryThatFailsGivesNoBlueto
   registry.failures.FailOnCall(1);
   window.Press(CORVIN_GET_BAUD_RATE);
   EXPECT_EQ(Field(), L"No Bluetooth detected");
+  // A registry that another program holds is not a missing stack, when the key is opened or read.
+  registry.failure = platform::kErrorBusy;
+  for (const std::uint32_t call : {1u, 2u}) {
+    registry.failures.FailOnCall(call);
+    window.Press(CORVIN_GET_BAUD_RATE);
+    EXPECT_EQ(Field(), L"Registry busy, try again");
+  }
 }
 
 // A registry that lets nobody write, as HKEY_LOCAL_MACHINE for a user without administrator rights.

@@ -204,25 +204,33 @@ TEST(QuillonDialogStartUp, WhatTheWindowShowsForEachStart) {
 }
 
 // While one Quillon runs a setup, a second start by hand neither restores nor starts anything.
-TEST(QuillonDialogStartUp, ASecondQuillonChangesNothing) {
-  for (const wchar_t* commandLine : {L"", L"/state:1 /port:COM4: /psr:demo.psr /baudrate:115200"}) {
-    SCOPED_TRACE(platform::WideToUtf8(commandLine));
-    DialogWorld world;
-    PutString(world.memoryRegistry, kBackup, L"Name", L"XXXCOM4:");
-    PutString(world.memoryRegistry, kHci, L"Name", L"XXXCOM4:");
-    world.kernel.Mutex(ui::kInstanceMutexName).heldElsewhere = true;
-    world.Open(commandLine);
-    EXPECT_EQ(world.Status(), L"Another Quillon is running a setup on this device: this one changes nothing.");
-    EXPECT_EQ(world.Button(), L"Close");
-    EXPECT_TRUE(world.runs.empty());
-    EXPECT_EQ(StringValue(world.registry, kBackup, L"Name"), L"XXXCOM4:");
-    EXPECT_EQ(StringValue(world.registry, kHci, L"Name"), L"XXXCOM4:");
-    // Once the other one has ended, a start restores as before.
-    world.kernel.Mutex(ui::kInstanceMutexName).heldElsewhere = false;
-    world.window.reset();
-    world.dialog.reset();
-    world.Open();
-    EXPECT_EQ(StringValue(world.registry, kHci, L"Name"), L"COM4:");
+// Another Quillon, or another program holding the registry: the start changes nothing.
+TEST(QuillonDialogStartUp, ASecondQuillonOrABusyRegistryChangesNothing) {
+  for (const bool busy : {false, true}) {
+    for (const wchar_t* commandLine : {L"", L"/state:1 /port:COM4: /psr:demo.psr /baudrate:115200"}) {
+      SCOPED_TRACE(platform::WideToUtf8(commandLine) + (busy ? " busy registry" : " second Quillon"));
+      DialogWorld world;
+      PutString(world.memoryRegistry, kBackup, L"Name", L"XXXCOM4:");
+      PutString(world.memoryRegistry, kHci, L"Name", L"XXXCOM4:");
+      world.kernel.Mutex(ui::kInstanceMutexName).heldElsewhere = !busy;
+      world.memoryRegistry.failure = platform::kErrorBusy;
+      world.memoryRegistry.failEvery = busy;
+      world.Open(commandLine);
+      EXPECT_EQ(world.Status(), busy ? L"The registry is busy: another program holds it. Nothing was changed; start "
+                                       L"Quillon again once that program is done."
+                                     : L"Another Quillon is running a setup on this device: this one changes nothing.");
+      EXPECT_EQ(world.Button(), L"Close");
+      EXPECT_TRUE(world.runs.empty());
+      world.memoryRegistry.failEvery = false;
+      EXPECT_EQ(StringValue(world.registry, kBackup, L"Name"), L"XXXCOM4:");
+      EXPECT_EQ(StringValue(world.registry, kHci, L"Name"), L"XXXCOM4:");
+      // Once the other one has ended, a start restores as before.
+      world.kernel.Mutex(ui::kInstanceMutexName).heldElsewhere = false;
+      world.window.reset();
+      world.dialog.reset();
+      world.Open();
+      EXPECT_EQ(StringValue(world.registry, kHci, L"Name"), L"COM4:");
+    }
   }
 }
 

@@ -298,6 +298,27 @@ TEST_F(SetupRunsTest, TheLastRunSaysDoneOnlyOnEvidence) {
   EXPECT_EQ(finished.host.button, L"Start");
 }
 
+// A registry that another program holds is no evidence that the setup is gone: the resumed runs
+// change nothing and keep their shortcut, and the setup finishes once the registry is free.
+TEST_F(SetupRunsTest, AResumedRunOnABusyRegistryChangesNothing) {
+  world.memoryRegistry.failure = platform::kErrorBusy;
+  ProgramRun first(world, L"");
+  ASSERT_EQ(first.setup->WorkingThread(), 0);
+  for (int run = 2; run <= 3; ++run) {
+    SCOPED_TRACE(run);
+    const std::wstring shortcut = world.ShortcutCommand();
+    world.memoryRegistry.failEvery = true;
+    ProgramRun resumed(world, shortcut);
+    EXPECT_NE(resumed.setup->WorkingThread(), 0);
+    world.memoryRegistry.failEvery = false;
+    EXPECT_EQ(world.ShortcutCommand(), shortcut);
+    ProgramRun again(world, shortcut);
+    again.setup->WorkingThread();
+  }
+  EXPECT_EQ(world.ShortcutCommand(), L"<none>");
+  ExpectWorkingStack(world, 921600);
+}
+
 // A power cut at any change of the second run resumes it at the next boot: it programs again
 // only when the first attempt left no record, and the stack ends at the module's rate.
 TEST_F(SetupRunsTest, ASecondRunCutShortIsResumedAndProgramsOnlyWhatIsNotRecorded) {
