@@ -158,9 +158,10 @@ class TreeKey final : public RegistryKey {
     });
   }
 
-  // Every change is on disk when its call returns.
   ErrorCode Flush() override {
-    return Read([](RegistryNode*) { return kSuccess; });
+    const ErrorCode result = Read([](RegistryNode*) { return kSuccess; });
+    if (result == kSuccess) registry_.Flushed(path_);
+    return result;
   }
 
  private:

@@ -54,6 +54,10 @@ class TreeRegistry : public Registry {
   // interleaves with; keeps the tree when `forWriting`, the change says it modified the tree and
   // it returned kSuccess.
   virtual ErrorCode Transact(bool forWriting, const Change& change) = 0;
+  // The key at `path` was flushed. A registry may keep a key's changes through a restart only
+  // once that key is flushed; the registry file has every change on disk when its call returns,
+  // and does nothing here.
+  virtual void Flushed(std::wstring_view /*path*/) {}
 };
 
 }  // namespace quillon::platform

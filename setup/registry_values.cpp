@@ -1,6 +1,7 @@
 #include "setup/registry_values.h"
 
 #include <array>
+#include <memory>
 
 #include "platform/text.h"
 
@@ -60,6 +61,15 @@ std::wstring JoinKeyPath(std::wstring_view parent, std::wstring_view child) {
   if (!path.empty() && path.back() != L'\\' && child.front() != L'\\') path += L'\\';
   path += child;
   return path;
+}
+
+platform::ErrorCode FlushParentOf(platform::Registry& registry, std::wstring_view path) {
+  const std::size_t last = path.find_last_of(L'\\');
+  std::unique_ptr<platform::RegistryKey> parent;
+  const platform::ErrorCode opened = registry.OpenKey(last == std::wstring_view::npos ? std::wstring_view()
+                                                                                      : path.substr(0, last),
+                                                      platform::RegistryAccess::kRead, &parent);
+  return opened != platform::kSuccess ? opened : parent->Flush();
 }
 
 }  // namespace quillon

@@ -29,6 +29,10 @@ platform::ErrorCode WriteString(platform::RegistryKey& key, std::wstring_view na
 platform::ErrorCode ReadDword(platform::RegistryKey& key, std::wstring_view name, std::uint32_t* value);
 platform::ErrorCode WriteDword(platform::RegistryKey& key, std::wstring_view name, std::uint32_t value);
 
+// Flushes the key above `path` after `path` was deleted: on the handheld a deletion, like every
+// change, outlives a restart only once a flush has kept it.
+platform::ErrorCode FlushParentOf(platform::Registry& registry, std::wstring_view path);
+
 // "A\B" joined with "C" as "A\B\C"; an empty part adds nothing.
 std::wstring JoinKeyPath(std::wstring_view parent, std::wstring_view child);
 

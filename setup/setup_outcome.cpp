@@ -42,6 +42,8 @@ bool SetupOutcomeRecord::Read(SetupOutcome* outcome) {
   return true;
 }
 
-void SetupOutcomeRecord::Delete() { (void)registry_.DeleteTree(kOutcomePath); }
+void SetupOutcomeRecord::Delete() {
+  if (registry_.DeleteTree(kOutcomePath) == platform::kSuccess) (void)FlushParentOf(registry_, kOutcomePath);
+}
 
 }  // namespace quillon

@@ -183,6 +183,7 @@ int StackRegistry::RegDeleteNode(std::wstring_view path) {
     scope.Store(kKeyToDeleteNotOpened);
   } else {
     scope.Store(RegDelnodeRecurse(&working));
+    if (scope.Result() == 0) FlushParentOf(registry_, path);
   }
   scope.Report();
   return scope.Result();

@@ -26,6 +26,31 @@ class MemoryRegistry final : public platform::TreeRegistry {
     return result;
   }
 
+  // A restart or a power cut keeps of each key what its last flush kept: its values, and which
+  // of its subkeys were deleted. A key created or changed since its last flush is lost. Kinder
+  // registries keep every change at any flush; a setup that holds here holds there.
+  void Flushed(std::wstring_view path) override {
+    std::lock_guard<std::mutex> hold(lock_);
+    const platform::RegistryNode* live = &root_;
+    platform::RegistryNode* kept = &durable_;
+    for (const std::wstring& name : platform::SplitKeyPath(path)) {
+      live = live->FindChild(name);
+      if (live == nullptr) return;
+      kept = kept->AddChild(name);
+    }
+    kept->values = live->values;
+    std::erase_if(kept->children, [&](const auto& child) { return live->FindChild(child->name) == nullptr; });
+  }
+  // The whole registry as it is now outlives restarts (what the handheld held before a test).
+  void FlushAll() {
+    std::lock_guard<std::mutex> hold(lock_);
+    durable_ = Copy(root_);
+  }
+  void LoseUnflushedChanges() {
+    std::lock_guard<std::mutex> hold(lock_);
+    root_ = Copy(durable_);
+  }
+
   FailSwitch failures;
   platform::ErrorCode failure = platform::kErrorAccessDenied;  // what a failing call gives
   std::atomic<bool> failEvery{false};                          // as a registry another program holds
@@ -41,6 +66,7 @@ class MemoryRegistry final : public platform::TreeRegistry {
   }
   std::mutex lock_;
   platform::RegistryNode root_;
+  platform::RegistryNode durable_;
 };
 
 }  // namespace quillon::testing

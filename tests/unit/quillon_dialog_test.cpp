@@ -44,6 +44,15 @@ struct Gate {
   bool heedStop = true;
   int entered = 0;
   bool sawStop = false;
+  // What the test thread reads while a run may still be going.
+  bool SawStop() {
+    std::lock_guard<std::mutex> hold(lock);
+    return sawStop;
+  }
+  int Entered() {
+    std::lock_guard<std::mutex> hold(lock);
+    return entered;
+  }
 };
 
 struct DialogWorld : SetupWorld {
@@ -368,17 +377,17 @@ TEST(QuillonDialogThread, StartWhileRunningStopRefusedAndStopConfirmed) {
     world.Press();
     EXPECT_EQ(world.Button(), L"Stop");
     EXPECT_TRUE(world.dialog->WorkingThreadRunning());
-    EXPECT_FALSE(world.gate.sawStop);
+    EXPECT_FALSE(world.gate.SawStop());
 
     world.window->answers = {MessageBoxAnswer::kYes};
     world.Press();
     EXPECT_EQ(world.window->boxes,
               (std::vector<std::wstring>(2, L"Please confirm: Are you sure to stop the PS Key programmation?")));
-    EXPECT_TRUE(world.gate.sawStop);
+    EXPECT_TRUE(world.gate.SawStop());
     world.Settle();
     EXPECT_EQ(world.Button(), resumed ? L"Reset" : L"Start");
     EXPECT_EQ(world.Status(), stopped);
-    EXPECT_EQ(world.gate.entered, 1);
+    EXPECT_EQ(world.gate.Entered(), 1);
   }
 }
 
@@ -423,16 +432,16 @@ TEST(QuillonDialogThread, AThreadThatOutlivesItsStopIsNeverJoinedByASecond) {
   world.window->DeliverPosted();
   EXPECT_EQ(world.Status(), L"The previous working thread has not ended yet, please wait and try again.");
   EXPECT_EQ(world.Button(), L"Start");
-  EXPECT_EQ(world.gate.entered, 1);
+  EXPECT_EQ(world.gate.Entered(), 1);
 
   world.Release();  // the old thread still reads its stop event, which the dialog has let go
   world.Settle();
-  EXPECT_TRUE(world.gate.sawStop);
+  EXPECT_TRUE(world.gate.SawStop());
   world.Button() = L"Start";
   world.Press();
   world.WaitUntilEntered(2);
   world.Settle();
-  EXPECT_EQ(world.gate.entered, 2);
+  EXPECT_EQ(world.gate.Entered(), 2);
 }
 
 TEST(QuillonDialogThread, ClosingInTheMiddleOfProgrammingFinishesTheRunFirst) {
@@ -458,7 +467,7 @@ TEST(QuillonDialogThread, ClosingInTheMiddleOfProgrammingFinishesTheRunFirst) {
     }
     EXPECT_EQ(world.window->endResult, command == kCloseBox ? platform::kCommandCancel : command);
     EXPECT_FALSE(world.dialog->WorkingThreadRunning());
-    EXPECT_TRUE(world.gate.sawStop);
+    EXPECT_TRUE(world.gate.SawStop());
     // The stack has its port back and the third run is ready: nothing is left half done.
     EXPECT_EQ(StringValue(world.registry, kTransportKey, L"Name"), L"COM4:");
     EXPECT_NE(world.ShortcutCommand().find(L"/state:2"), std::wstring::npos);

@@ -84,6 +84,7 @@ class PowerRegistry final : public platform::TreeRegistry {
   platform::ErrorCode Transact(bool forWriting, const Change& change) override {
     return power_.Refuses(forWriting) ? platform::kErrorGenFailure : inner_.Transact(forWriting, change);
   }
+  void Flushed(std::wstring_view path) override { inner_.Flushed(path); }
 
  private:
   MemoryRegistry& inner_;
@@ -170,6 +171,7 @@ inline void PutString(platform::Registry& registry, std::wstring_view path, std:
   std::unique_ptr<platform::RegistryKey> key;
   registry.CreateKey(path, &key);
   WriteString(*key, name, text);
+  key->Flush();  // what the handheld held before
 }
 
 inline void PutDword(platform::Registry& registry, std::wstring_view path, std::wstring_view name,
@@ -177,6 +179,7 @@ inline void PutDword(platform::Registry& registry, std::wstring_view path, std::
   std::unique_ptr<platform::RegistryKey> key;
   registry.CreateKey(path, &key);
   WriteDword(*key, name, value);
+  key->Flush();
 }
 
 inline constexpr wchar_t kTransportKey[] = L"Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1";

@@ -33,6 +33,8 @@ struct World : testing::SetupWorld {
 // One start of the program: its host, record and setup.
 struct ProgramRun {
   ProgramRun(testing::SetupWorld& world, std::wstring commandLine) {
+    // A run that a shortcut starts follows a restart, which keeps only what was flushed.
+    if (!commandLine.empty()) world.memoryRegistry.LoseUnflushedChanges();
     record.SetComPort(L"COM4:");  // what RetrieveBluetoothPort finds on this handheld
     record.SetPsrFile(L"radio.psr");
     setup = world.Start(record, std::move(commandLine));
@@ -64,6 +66,7 @@ void FinishDeviceLife(testing::SetupWorld& world) {
       run.setup->WorkingThread();
       continue;
     }
+    world.memoryRegistry.LoseUnflushedChanges();  // the restart before the start by hand
     ProgramRun byHand(world, L"");
     byHand.setup->Recovery().RecoverInterruptedSetup();
     return;
@@ -336,6 +339,7 @@ TEST_F(SetupRunsTest, ASecondRunCutShortIsResumedAndProgramsOnlyWhatIsNotRecorde
     const bool cutShort = w.power.IsOff();
     w.power.cutAfter = 0;
     if (!cutShort) break;
+    w.memoryRegistry.LoseUnflushedChanges();  // what the cut leaves
     SetupOutcome outcome;
     const bool recorded = SetupOutcomeRecord(w.registry).Read(&outcome);
     if (w.ShortcutCommand() == resume) {
@@ -362,6 +366,7 @@ TEST_F(SetupRunsTest, LaterRunFailures) {
 
   world.files.failWrite = false;
   world.memoryRegistry.DeleteTree(kHci);
+  world.memoryRegistry.FlushAll();
   ProgramRun third(world, L"/state:2 /port:COM4: /TransportReg:Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1");
   EXPECT_EQ(third.setup->WorkingThread(), 106);
   EXPECT_EQ(third.host.button, L"Start");
