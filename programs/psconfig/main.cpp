@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/native_platform.h"
+#include "platform/program_version.h"
 #include "platform/text.h"
 #include "psconfig/file_rate.h"
 #include "psconfig/psconfig.h"
@@ -46,6 +47,7 @@ void Usage(std::FILE* out) {
                "  read          only read: print the named keys (or a PSR file's keys) as a PSR\n"
                "                file; KEY is hexadecimal, WORDS the length asked for (default 1)\n"
                "  --            ends the options (for a name that starts with -)\n"
+               "  --version     print the version and end; --help, -h print these lines\n"
                "\n"
                "While it runs, progress is shown on standard error when that is a terminal; one\n"
                "summary line ends the run. The link's own diagnostic lines go to standard output,\n"
@@ -290,6 +292,9 @@ int main(int argc, char** argv) {
     const bool isOption = !optionsEnded && arg.size() > 1 && arg[0] == '-';
     if (isOption && (arg == "--help" || arg == "-h")) {
       Usage(stdout);
+      return 0;
+    } else if (isOption && arg == "--version") {
+      std::fputs(quillon::platform::VersionLine("psconfig").c_str(), stdout);
       return 0;
     } else if (isOption && arg == "--") {
       optionsEnded = true;

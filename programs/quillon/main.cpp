@@ -16,6 +16,7 @@
 #include "bcsp/serial_port.h"
 #include "platform/native_platform.h"
 #include "platform/platform.h"
+#include "platform/program_version.h"
 #include "platform/text.h"
 #include "platform/window_program_roles.h"
 #include "psconfig/ps_key_list.h"
@@ -67,7 +68,7 @@ constexpr char kUsage[] =
     "  /psr:FILE          the PSR file to program\n"
     "  /baudrate:N        the baud rate the module talks at\n"
     "  /TransportReg:KEY  the registry key of the Bluetooth transport\n"
-    "Without options the setup dialog opens; --help, -h and /? print these lines.\n";
+    "Without options the setup dialog opens; --help, -h and /? print these lines, --version the version.\n";
 
 bool AsksForHelp(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
@@ -83,6 +84,10 @@ int main(int argc, char** argv) {
   using namespace quillon;
   // Asked for its options, the program says them instead of opening the dialog and acting on
   // the module.
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    std::fputs(platform::VersionLine("quillon").c_str(), stdout);
+    return 0;
+  }
   if (AsksForHelp(argc, argv)) {
     std::fputs(kUsage, stdout);
     return 0;

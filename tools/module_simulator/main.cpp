@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/posix/device_root.h"
+#include "platform/program_version.h"
 #include "tools/module_simulator/pty_simulator.h"
 #include "tools/module_simulator/simulator_arguments.h"
 #include "tools/module_simulator/store_file.h"
@@ -51,6 +52,7 @@ void Usage(std::FILE* out) {
                "  --read-answer-other-key KEY  answer a read of one key naming the next key\n"
                "  --command-status-after N   send an HCI Command Status event after the Nth key\n"
                "  --restart-after N      restart without answering at the Nth request\n"
+               "  --version              print the version and end; --help, -h print these lines\n"
                "\n"
                "The module's UART rate is the first of the keys &0191, &01be, &0204, &0207 that its store\n"
                "holds, when its value is one of the table's rates; else its default. Bytes at another rate\n"
@@ -68,6 +70,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "modsim: %s\n\n", problem.c_str());
     Usage(stderr);
     return 64;
+  }
+  if (command.version) {
+    std::fputs(quillon::platform::VersionLine("modsim").c_str(), stdout);
+    return 0;
   }
   if (command.help) {
     Usage(stdout);

@@ -68,6 +68,10 @@ std::string ReadSimulatorArguments(std::span<const std::string> arguments, Simul
       command->help = true;
       return {};
     }
+    if (arg == "--version") {
+      command->version = true;
+      return {};
+    }
     if (arg == "--pace") {
       options.paceLine = true;
       continue;

@@ -16,6 +16,7 @@ struct SimulatorCommand {
   std::string saveFile;
   std::string logFile;
   bool help = false;
+  bool version = false;
 };
 
 // Reads the arguments after the program's name. Returns an empty text, or what is wrong.

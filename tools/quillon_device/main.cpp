@@ -14,6 +14,7 @@
 #include "platform/posix/registry_file.h"
 #include "platform/posix/serial_posix.h"
 #include "platform/posix/system_posix.h"
+#include "platform/program_version.h"
 #include "platform/text.h"
 #include "tools/quillon_device/boot_loop.h"
 #include "tools/quillon_device/device_init.h"
@@ -44,6 +45,7 @@ void Usage(std::FILE* out) {
                "\n"
                "  --root DIR        the device root (default: QUILLON_DEVICE_ROOT, else\n"
                "                    ~/.local/share/quillon/device)\n"
+               "  --version         print the version and end; --help, -h print these lines\n"
                "\n"
                "init: creates the device root: the registry with the Bluetooth stack's built-in\n"
                "transport on the module's port at 115200, \\Windows\\StartUp, and \\Program Files\\Quillon\n"
@@ -208,6 +210,10 @@ int main(int argc, char** argv) {
   };
   if (args.size() >= 1 && (args[0] == "--help" || args[0] == "-h")) {
     Usage(stdout);
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::fputs(quillon::platform::VersionLine("quillon-device").c_str(), stdout);
     return 0;
   }
   if (args.size() >= 2 && args[0] == "--root") {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/native_platform.h"
+#include "platform/program_version.h"
 #include "platform/text.h"
 #include "tools/trace_viewer/trace_reader.h"
 #include "trace/trace_layout.h"
@@ -44,6 +45,7 @@ void Usage(std::FILE* out) {
                "  --count N        exit after N messages\n"
                "  --idle-exit MS   exit when no message came for MS milliseconds\n"
                "  --no-notify      do not ask writers to notify; look for messages every 50 ms\n"
+               "  --version        print the version and end; --help, -h print these lines\n"
                "\n"
                "The device is the one of QUILLON_DEVICE_ROOT (see the README). Ctrl-C ends tracev.\n"
                "Example: tracev --names\n");
@@ -67,6 +69,9 @@ int main(int argc, char** argv) {
     };
     if (arg == "--help" || arg == "-h") {
       Usage(stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::fputs(quillon::platform::VersionLine("tracev").c_str(), stdout);
       return 0;
     } else if (arg == "--names") {
       showNames = true;

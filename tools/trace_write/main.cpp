@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/native_platform.h"
+#include "platform/program_version.h"
 #include "platform/text.h"
 #include "trace/trace.h"
 #include "trace/trace_scope.h"
@@ -18,6 +19,7 @@ void Usage(std::FILE* out) {
                "Writes each TEXT as one trace message (kind info, or important), N times over,\n"
                "waiting MS milliseconds between rounds. With --thread the messages come from a\n"
                "thread scope of that name: its name is registered, and its start and end are traced.\n"
+               "--version prints the version, --help and -h these lines.\n"
                "Example: tracew --thread Probe \"hello\" \"world\"\n");
 }
 
@@ -29,7 +31,7 @@ int main(int argc, char** argv) {
   long repeat = 1;
   long pauseMs = 0;
   int first = 1;
-  for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
+  for (; first < argc && argv[first][0] == '-'; ++first) {
     const std::string arg = argv[first];
     auto number = [&](long* out) {
       if (first + 1 >= argc) return false;
@@ -37,8 +39,11 @@ int main(int argc, char** argv) {
       *out = std::strtol(argv[++first], &end, 10);
       return *end == 0 && *out >= 0;
     };
-    if (arg == "--help") {
+    if (arg == "--help" || arg == "-h") {
       Usage(stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::fputs(quillon::platform::VersionLine("tracew").c_str(), stdout);
       return 0;
     } else if (arg == "--important") {
       kind = quillon::KindImportant;
