@@ -1,5 +1,6 @@
 #include "psconfig/psr_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -54,6 +55,7 @@ PsrLine PsrReader::ParseLine(std::string_view line, std::span<std::uint16_t> val
   PsrLine result;
   skipWhite();
   if (i >= line.size() || (line[i] != '&' && line[i] != '?')) return result;
+  result.setsNoKey = line[i] == '&';  // until the line proves to be a key line
   ++i;
   std::uint32_t key = 0;
   while (i < line.size() && platform::HexDigitValue(line[i]) >= 0)
@@ -61,6 +63,7 @@ PsrLine PsrReader::ParseLine(std::string_view line, std::span<std::uint16_t> val
   if (key == 0) return result;
   skipWhite();
   if (i >= line.size() || line[i] != '=') return result;
+  result.setsNoKey = false;
   ++i;
   result.key = static_cast<std::uint16_t>(key & 0xFFFF);
 
@@ -106,6 +109,16 @@ std::uint32_t PsrReader::ParseKeys(platform::File& file, PsKeyList& list, bool l
       if (report->keysLeftOut < PsrReport::kListed)
         report->leftOut[report->keysLeftOut] = {parsed.key, cursor.lastLine};
       ++report->keysLeftOut;
+    }
+    if (parsed.setsNoKey && report != nullptr) {
+      if (report->linesSkipped < PsrReport::kListed) {
+        PsrSkipped& skipped = report->skipped[report->linesSkipped];
+        skipped.line = cursor.lastLine;
+        const std::size_t length = std::min(std::strlen(line.data()), PsrSkipped::kTextChars);
+        std::copy_n(line.data(), length, skipped.text.begin());
+        skipped.text[length] = '\0';
+      }
+      ++report->linesSkipped;
     }
     if (!parsed.isKey) continue;
     ++list.count;

@@ -20,6 +20,9 @@ namespace quillon {
 struct PsrLine {
   bool isKey = false;          // a key line that goes into the list
   bool tooManyValues = false;  // a key line with more than 188 values, left out
+  // A line that names a key ("&") but sets none: "&0001 + 0002" (set if unset), "&0002-"
+  // (clear), a pseudo-key. Read as a comment; the run names it.
+  bool setsNoKey = false;
   std::uint16_t key = 0;
   std::size_t valueCount = 0;  // values stored into the caller's buffer
 };
@@ -37,11 +40,21 @@ struct PsrLeftOut {
   std::uint32_t line = 0;
 };
 
+// A line that sets no key: its number and its first characters.
+struct PsrSkipped {
+  static constexpr std::size_t kTextChars = 40;
+  std::uint32_t line = 0;
+  std::array<char, kTextChars + 1> text{};  // cut to kTextChars, NUL-terminated
+};
+
 struct PsrReport {
   static constexpr std::size_t kListed = 8;  // the first left-out lines kept; the rest are counted
   std::uint32_t keysLeftOut = 0;             // key lines with too many values
   std::array<PsrLeftOut, kListed> leftOut{};
   std::size_t Listed() const { return keysLeftOut < kListed ? keysLeftOut : kListed; }
+  std::uint32_t linesSkipped = 0;  // lines that set no key
+  std::array<PsrSkipped, kListed> skipped{};
+  std::size_t SkippedListed() const { return linesSkipped < kListed ? linesSkipped : kListed; }
 };
 
 enum class PsrLoad {

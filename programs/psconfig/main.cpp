@@ -124,6 +124,14 @@ class Progress final : public quillon::RunObserver {
     if (report.keysLeftOut > report.Listed()) {
       std::fprintf(stderr, "psconfig: and %zu more key lines left out\n", report.keysLeftOut - report.Listed());
     }
+    for (std::size_t i = 0; i < report.SkippedListed(); ++i) {
+      std::fprintf(stderr, "psconfig: line %u sets no key, not done: %s\n", report.skipped[i].line,
+                   report.skipped[i].text.data());
+    }
+    if (report.linesSkipped > report.SkippedListed()) {
+      std::fprintf(stderr, "psconfig: and %zu more lines that set no key, not done\n",
+                   report.linesSkipped - report.SkippedListed());
+    }
     if (keys != 0) Show("waiting for the module");
   }
   void FileFailed(quillon::platform::ErrorCode error) override { fileError_ = error; }

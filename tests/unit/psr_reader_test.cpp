@@ -177,6 +177,34 @@ TEST_F(PsrFiles, TheReportListsTheFirstEightLeftOutAndCountsTheRest) {
   EXPECT_EQ(report.leftOut[PsrReport::kListed - 1].line, 8u);
 }
 
+// Lines that name a key but set none are named with their line, once, cut to 40 characters;
+// a comment, a query or a key line is not among them.
+TEST_F(PsrFiles, LinesThatSetNoKeyAreNamedOnce) {
+  const std::string longLine = "&0003 + " + std::string(50, '1');
+  PsrReport report;
+  EXPECT_EQ(Load("// &0009 - in a comment\n&0002-\r\n&01be = 0ebf\n&0001 + 0002\n?0004\n&0000 = 1\n&zz\n" + longLine +
+                     "\n",
+                 &report),
+            1u);
+  ASSERT_EQ(report.linesSkipped, 5u);
+  const std::pair<std::uint32_t, std::string> expected[] = {{2, "&0002-"},
+                                                            {4, "&0001 + 0002"},
+                                                            {6, "&0000 = 1"},
+                                                            {7, "&zz"},
+                                                            {8, longLine.substr(0, 40)}};
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    EXPECT_EQ(report.skipped[i].line, expected[i].first);
+    EXPECT_EQ(std::string(report.skipped[i].text.data()), expected[i].second);
+  }
+  std::string many;
+  for (int i = 0; i < 9; ++i) many += "&0002-\n";
+  many += "&0001 = 1\n";
+  report = {};
+  Load(many, &report);
+  EXPECT_EQ(report.linesSkipped, 9u);
+  EXPECT_EQ(report.SkippedListed(), PsrReport::kListed);
+}
+
 TEST_F(PsrFiles, LoadOutcomes) {
   platform::ErrorCode error = platform::kSuccess;
   testing::FakeKernelObjects kernel;

@@ -53,7 +53,8 @@ void Usage(std::FILE* out) {
                "  --port COMn:      the port the module is wired to (default COM4:)\n"
                "  --program FILE    installed as \\Program Files\\Quillon\\quillon (default: quillon\n"
                "                    beside quillon-device, when there is one)\n"
-               "  --samples DIR     its *.psr files go beside the program (default: the project's samples)\n"
+               "  --samples DIR     its *.psr files go beside the program (default: the installed samples,\n"
+               "                    ../share/quillon/samples from quillon-device, else the project's)\n"
                "  --link DEVICE     COMn: is this device (such as /dev/ttyUSB0), for run --existing-link\n"
                "  --force           make an existing root anew\n"
                "\n"
@@ -291,7 +292,12 @@ int main(int argc, char** argv) {
       std::error_code error;
       if (fs::is_regular_file(beside, error)) init.program = beside;
     }
-    if (!samplesGiven) init.samples = QUILLON_SAMPLES_DIR;
+    if (!samplesGiven) {
+      // Installed, the samples lie in share/quillon beside bin; in a build folder, in the project.
+      const fs::path installed = fs::path(Beside("")).parent_path().parent_path() / "share/quillon/samples";
+      std::error_code error;
+      init.samples = fs::is_directory(installed, error) ? installed.string() : std::string(QUILLON_SAMPLES_DIR);
+    }
     return quillon::device::InitDevice(init, Print) ? 0 : 1;
   }
   if (command == "run") {

@@ -1,7 +1,6 @@
 // tracew: writes messages to the device's trace, as the system's programs do.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "platform/native_platform.h"
