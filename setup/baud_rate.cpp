@@ -18,17 +18,20 @@ namespace {
 
 Trace& T() { return Trace::Process(); }
 
-// Writes "baud" into one fixed key, if it opens.
-void WriteBackupBaud(platform::Registry& registry, std::wstring_view path, std::int32_t newBaud) {
+// Writes "baud" into one fixed key, if it opens; what went wrong, or kSuccess.
+platform::ErrorCode WriteBackupBaud(platform::Registry& registry, std::wstring_view path, std::int32_t newBaud) {
   std::unique_ptr<platform::RegistryKey> key;
-  if (registry.OpenKey(path, platform::RegistryAccess::kAll, &key) != platform::kSuccess) return;
-  const platform::ErrorCode error = WriteDword(*key, L"baud", static_cast<std::uint32_t>(newBaud));
+  const platform::ErrorCode opened = registry.OpenKey(path, platform::RegistryAccess::kAll, &key);
+  if (opened != platform::kSuccess) return opened;
+  platform::ErrorCode error = WriteDword(*key, L"baud", static_cast<std::uint32_t>(newBaud));
   if (error != platform::kSuccess) {
     T().Printf(KindImportant, kTraceCategory, L"Error updating Backup Baudrate to %d: %d", newBaud, error);
   } else {
     T().Printf(KindInfo, kTraceCategory, L"Backup Baudrate updated to %d", newBaud);
   }
-  key->Flush();
+  const platform::ErrorCode flushed = key->Flush();
+  if (error == platform::kSuccess) error = flushed;
+  return error;
 }
 
 }  // namespace
@@ -101,6 +104,19 @@ int BaudRate::UpdateBaudrateIfNecessary(std::int32_t newBaud) {
       key->Flush();
     }
     transports->Flush();
+  }
+  return scope.Result();
+}
+
+int BaudRate::WriteStackRate(std::wstring_view transportPath, std::uint32_t rate) {
+  TraceScope scope(L"CQuillonDlg::WriteStackRate");
+  T().Printf(KindImportant, kTraceCategory, L"The stack's keys follow the module's rate %d",
+             static_cast<std::int32_t>(rate));
+  for (const std::wstring_view path : {transportPath, std::wstring_view(kHciBackupPath)}) {
+    if (WriteBackupBaud(registry_, path, static_cast<std::int32_t>(rate)) != platform::kSuccess) {
+      scope.Store(kValueNotCopied);
+      scope.Report();
+    }
   }
   return scope.Result();
 }

@@ -36,6 +36,10 @@ class BaudRate {
   // transport key, which the backup is later copied over. 0, or 105 when the transports key
   // cannot be opened (the others are written anyway).
   int UpdateBaudrateIfNecessary(std::int32_t newBaud);
+  // Writes `rate` as "baud" into the working transport key at `transportPath` and into
+  // Software\Microsoft\HCI, each flushed: the stack's keys follow the rate the module was found
+  // at. 0, or 119 when a key cannot be opened or written.
+  int WriteStackRate(std::wstring_view transportPath, std::uint32_t rate);
 
  private:
   platform::Files& files_;

@@ -45,6 +45,22 @@ std::wstring ProgrammingErrorText(int r, std::wstring_view port) {
   return text.data();
 }
 
+// Said when the registry could not tell whether a key or a value is there: nothing is done on it.
+std::wstring UnreadableRegistryText(platform::ErrorCode error) {
+  std::array<wchar_t, QuillonSetup::kTextChars> text{};
+  if (error == platform::kErrorBusy) {
+    FormatTo(std::span<wchar_t>(text),
+             L"The registry is busy (%d): another program holds it. Nothing was changed; restart the device to resume "
+             L"the setup.",
+             static_cast<std::int32_t>(error));
+  } else {
+    FormatTo(std::span<wchar_t>(text),
+             L"Unable to read the registry (%d): nothing was changed. Restart the device to resume the setup.",
+             static_cast<std::int32_t>(error));
+  }
+  return text.data();
+}
+
 }  // namespace
 
 QuillonSetup::QuillonSetup(const SetupRoles& roles, DialogRecord& record, ProgrammingRun programming, ModuleProbe probe)
@@ -216,7 +232,12 @@ int QuillonSetup::ProgramWhileStackInactive(std::wstring* failureText) {
   SetupOutcomeRecord outcomes(roles_.registry);
   SetupOutcome outcome;
   bool programmed = true;
-  if (outcomes.Read(&outcome)) {
+  const platform::ErrorCode read = outcomes.Read(&outcome);
+  if (read != platform::kSuccess && read != platform::kErrorFileNotFound) {
+    *failureText = UnreadableRegistryText(read);
+    return kRegistryUnreadable;
+  }
+  if (read == platform::kSuccess) {
     // A restart cut this run short after the module was programmed and the rate written.
     T().Printf(KindImportant, kTraceCategory, L"Programming already done before a restart: programmed %d, module at %d",
                outcome.programmed ? 1 : 0, static_cast<std::int32_t>(outcome.moduleRate));
@@ -228,11 +249,7 @@ int QuillonSetup::ProgramWhileStackInactive(std::wstring* failureText) {
     if (const platform::ErrorCode backup = stack_.KeyLookup(kBackupPath); backup != platform::kSuccess) {
       if (backup != platform::kErrorFileNotFound) {
         // Not knowing is no evidence: the shortcut stays, and the next start resumes.
-        std::array<wchar_t, kTextChars> text{};
-        FormatTo(std::span<wchar_t>(text),
-                 L"Unable to read the registry (%d): nothing was changed. Restart the device to resume the setup.",
-                 static_cast<std::int32_t>(backup));
-        *failureText = text.data();
+        *failureText = UnreadableRegistryText(backup);
         return kRegistryUnreadable;
       }
       shortcut_.DeleteStartupShortcut();
@@ -290,20 +307,36 @@ int QuillonSetup::FinishSetup(std::wstring* failureText) {
   const int result = stack_.ActivateMsStack(record_.ComPort(), true);
   SetupOutcomeRecord outcomes(roles_.registry);
   SetupOutcome outcome;
-  const bool recorded = outcomes.Read(&outcome);
+  const platform::ErrorCode read = outcomes.Read(&outcome);
+  const bool recorded = read == platform::kSuccess;
   // The shortcut goes only once the backup has: a backup beside a transport that works again
   // belongs to no marked transport, and only this run may still apply it. Cut short before, the
-  // next boot runs this run again.
-  if (stack_.KeyMissing(kBackupPath)) {
+  // next boot runs this run again. A record the registry could not read is kept with it.
+  const bool backupGone = stack_.KeyMissing(kBackupPath);
+  const bool known = read == platform::kSuccess || read == platform::kErrorFileNotFound;
+  if (backupGone && known) {
     shortcut_.DeleteStartupShortcut();
     outcomes.Delete();
   }
-  const std::uint32_t stackRate = TransportBaud();
+  std::uint32_t stackRate = TransportBaud();
+  if (result == 0 && known && backupGone && recorded && outcome.moduleRate != 0 && stackRate != outcome.moduleRate &&
+      IsTransportKeyPath(record_.m_transportReg)) {
+    // The programming run recorded where the module talks, but the stack's keys say otherwise (a
+    // read or a write of that run failed): they follow the module.
+    if (baud_.WriteStackRate(record_.m_transportReg, outcome.moduleRate) == 0) stackRate = TransportBaud();
+  }
   record_.m_state = StateInitial;
   std::array<wchar_t, kTextChars> text{};
   const std::span<wchar_t> out(text);
   if (result != 0) {
     FormatTo(out, L"Unable to give the Bluetooth stack its port back (%d).", result);
+  } else if (!known) {
+    *failureText = UnreadableRegistryText(read);
+    return kRegistryUnreadable;
+  } else if (!backupGone) {
+    FormatTo(out,
+             L"The stack's keys were not all given back (the backup is still there): restart the device to finish "
+             L"the setup.");
   } else if (!recorded) {
     FormatTo(out, L"The setup did not finish: the programming run left no record. Press Start for a new setup.");
   } else if (outcome.moduleRate == 0) {

@@ -26,20 +26,24 @@ bool SetupOutcomeRecord::Write(const SetupOutcome& outcome) {
   return key->Flush() == platform::kSuccess && written;
 }
 
-bool SetupOutcomeRecord::Read(SetupOutcome* outcome) {
+platform::ErrorCode SetupOutcomeRecord::Read(SetupOutcome* outcome) {
   std::unique_ptr<platform::RegistryKey> key;
-  if (registry_.OpenKey(kOutcomePath, platform::RegistryAccess::kRead, &key) != platform::kSuccess) return false;
+  platform::ErrorCode error = registry_.OpenKey(kOutcomePath, platform::RegistryAccess::kRead, &key);
   std::uint32_t programmed = 0;
   std::uint32_t result = 0;
-  if (ReadDword(*key, kProgrammed, &programmed) != platform::kSuccess ||
-      ReadDword(*key, kModuleBaud, &outcome->moduleRate) != platform::kSuccess ||
-      ReadDword(*key, kResult, &result) != platform::kSuccess ||
-      ReadDword(*key, kFileBaud, &outcome->fileRate) != platform::kSuccess) {
-    return false;
+  for (const auto& [name, value] : {std::pair{kProgrammed, &programmed}, std::pair{kModuleBaud, &outcome->moduleRate},
+                                    std::pair{kResult, &result}, std::pair{kFileBaud, &outcome->fileRate}}) {
+    if (error == platform::kSuccess) error = ReadDword(*key, name, value);
+  }
+  // A key or a value that is missing, or a value of another kind, makes no whole record; any
+  // other failure is the registry's, which could not tell.
+  if (error == platform::kErrorFileNotFound || error == platform::kErrorKeyDeleted ||
+      error == platform::kErrorInvalidData || error == platform::kErrorMoreData) {
+    return platform::kErrorFileNotFound;
   }
   outcome->programmed = programmed == 1;
   outcome->result = static_cast<std::int32_t>(result);
-  return true;
+  return error;
 }
 
 void SetupOutcomeRecord::Delete() {

@@ -26,8 +26,9 @@ class SetupOutcomeRecord {
 
   // Written and flushed; false when it could not be.
   bool Write(const SetupOutcome& outcome);
-  // False when there is no whole record.
-  bool Read(SetupOutcome* outcome);
+  // kSuccess for a whole record; kErrorFileNotFound when there is none (a record cut short is
+  // none); any other code when the registry could not tell (another program holds it).
+  platform::ErrorCode Read(SetupOutcome* outcome);
   void Delete();
 
  private:

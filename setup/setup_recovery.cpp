@@ -13,13 +13,15 @@
 namespace quillon {
 namespace {
 
-// The "Name" string of a key, empty when the key or the value is missing.
-std::wstring NameOf(platform::Registry& registry, std::wstring_view path, bool* keyExists = nullptr) {
+// The "Name" string of a key, empty when the key or the value is missing. *busy is set when the
+// registry could not tell (another program holds it).
+std::wstring NameOf(platform::Registry& registry, std::wstring_view path, bool* busy, bool* keyExists = nullptr) {
   std::unique_ptr<platform::RegistryKey> key;
-  const bool opened = registry.OpenKey(path, platform::RegistryAccess::kRead, &key) == platform::kSuccess;
-  if (keyExists != nullptr) *keyExists = opened;
+  const platform::ErrorCode opened = registry.OpenKey(path, platform::RegistryAccess::kRead, &key);
+  if (keyExists != nullptr) *keyExists = opened == platform::kSuccess;
   std::wstring name;
-  if (opened) ReadString(*key, L"Name", &name);
+  const platform::ErrorCode read = opened == platform::kSuccess ? ReadString(*key, L"Name", &name) : opened;
+  if (read == platform::kErrorBusy) *busy = true;
   return name;
 }
 
@@ -35,8 +37,15 @@ int SetupRecovery::RecoverInterruptedSetup() {
   TraceScope scope(L"CQuillonDlg::RecoverInterruptedSetup");
   Trace& trace = Trace::Process();
   bool backup = false;
-  const std::wstring backupName = NameOf(registry_, kBackupPath, &backup);
-  const std::wstring hciName = NameOf(registry_, kHciPath);
+  bool busy = false;
+  const std::wstring backupName = NameOf(registry_, kBackupPath, &busy, &backup);
+  const std::wstring hciName = NameOf(registry_, kHciPath, &busy);
+  if (busy) {
+    // What the registry did not say is no evidence of a setup, nor of none.
+    scope.Store(kRegistryUnreadable);
+    scope.Report();
+    return scope.Result();
+  }
   std::wstring port = Unmarked(hciName);
   const bool hciMarked = !port.empty();
   if (port.empty()) port = Unmarked(backupName);

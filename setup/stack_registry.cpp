@@ -382,9 +382,10 @@ bool StackRegistry::IsRestoreTarget(std::wstring_view path, std::wstring_view po
 int StackRegistry::RetrieveBluetoothPort(std::wstring* port, std::wstring* driverKey) {
   TraceScope scope(L"CQuillonDlg::RetrieveBluetoothPort");
   record_.Show();
-  std::unique_ptr<RegistryKey> hci = Open(registry_, kHciPath, RegistryAccess::kRead);
+  ErrorCode error = platform::kSuccess;
+  std::unique_ptr<RegistryKey> hci = Open(registry_, kHciPath, RegistryAccess::kRead, &error);
   if (!hci) {
-    scope.Store(kHciKeyUnreadable);
+    scope.Store(error == platform::kErrorBusy ? kRegistryUnreadable : kHciKeyUnreadable);
     scope.Report();
     return scope.Result();
   }

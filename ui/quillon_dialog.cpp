@@ -161,26 +161,30 @@ bool QuillonDialog::InitDialog() {
   // A registry that another program holds answers nothing that the start-up could act on: the
   // recovery would find no evidence, and a resumed run would take the missing answers for a
   // setup that is gone.
-  if (setup_.Stack().KeyLookup(kHciPath) == platform::kErrorBusy) {
+  std::int32_t state = StateInitial;
+  ExtractCommandLineInteger(record_.m_commandLine, kOptionState, &state);
+  const auto busy = [&] {
     Trace::Process().Printf(KindImportant, kTraceCategory, L"The registry is busy: this Quillon changes nothing");
     record_.ChangeButtonTo(kStringClose);
-    record_.SetStatus(
-        L"The registry is busy: another program holds it. Nothing was changed; start Quillon again once that program "
-        L"is done.");
+    // A resumed run is started again by the next boot; a start by hand would end its setup.
+    record_.SetStatus(state == StateInitial ? L"The registry is busy: another program holds it. Nothing was changed; "
+                                              L"start Quillon again once that program is done."
+                                            : L"The registry is busy: another program holds it. Nothing was changed; "
+                                              L"restart the device to resume the setup.");
     PostUpdateControls();
     return true;
-  }
+  };
+  if (setup_.Stack().KeyLookup(kHciPath) == platform::kErrorBusy) return busy();
 
   // A first start by hand gives the device its stack back after a setup that was cut short, so
   // that the port is looked up where the stack really has it.
-  std::int32_t state = StateInitial;
-  ExtractCommandLineInteger(record_.m_commandLine, kOptionState, &state);
-  if (state == StateInitial) setup_.Recovery().RecoverInterruptedSetup();
+  if (state == StateInitial && setup_.Recovery().RecoverInterruptedSetup() == kRegistryUnreadable) return busy();
 
   std::wstring port;
   std::wstring driverKey;
   scope.Store(setup_.Stack().RetrieveBluetoothPort(&port, &driverKey));
   scope.Report();
+  if (scope.Result() == kRegistryUnreadable) return busy();
   if (scope.Result() != 0) {
     std::array<wchar_t, kNameChars> text{};
     FormatTo(std::span<wchar_t>(text), L"Unable to retrieve the Bluetooth Serial port (%d).", scope.Result());
@@ -324,8 +328,11 @@ void QuillonDialog::OnBnClickedStartStop() {
     scope.Report();
     newText = scope.Result() == 0 ? kStringStop : kStringStart;
   } else if (button == ButtonString(kStringStop)) {
+    // A run that ended while the question was asked has said what it did and set the button for
+    // what comes next: there is nothing left to stop, and nothing to cover.
     if (record_.MessageBox(L"Are you sure to stop the PS Key programmation?", L"Please confirm",
-                           MessageBoxButtons::kYesNo, MessageBoxIcon::kNone) == MessageBoxAnswer::kYes) {
+                           MessageBoxButtons::kYesNo, MessageBoxIcon::kNone) == MessageBoxAnswer::kYes &&
+        WorkingThreadRunning()) {
       const wchar_t* const waiting = L"Please Wait for working thread termination";
       record_.SetStatus(waiting);
       StopWorkingThread(kStopWaitMs);

@@ -104,6 +104,23 @@ TEST_F(RegistryFileTest, ALockHeldElsewhereMakesTheRegistryBusyNotStuck) {
   EXPECT_EQ(waiting.OpenKey(L"A", RegistryAccess::kRead, &key), kSuccess);
 }
 
+// Another program's change is read by the next call, however often the file was read before.
+TEST_F(RegistryFileTest, AChangeByAnotherProgramIsReadByTheNextCall) {
+  std::unique_ptr<RegistryKey> key;
+  ASSERT_EQ(registry.CreateKey(L"A", &key), kSuccess);
+  RegistryFile other(device.Root());
+  std::unique_ptr<RegistryKey> theirs;
+  for (std::uint8_t round = 1; round <= 3; ++round) {
+    ASSERT_EQ(other.CreateKey(L"A", &theirs), kSuccess);
+    ASSERT_EQ(theirs->SetValue(L"v", kRegDword, std::vector<std::uint8_t>{round, 0, 0, 0}), kSuccess);
+    std::array<std::uint8_t, 4> data{};
+    std::size_t length = 0;
+    std::uint32_t type = 0;
+    ASSERT_EQ(key->QueryValue(L"v", &type, data, &length), kSuccess);
+    EXPECT_EQ(data[0], round);
+  }
+}
+
 // A change the file could not take is not kept in the tree that later calls read.
 TEST_F(RegistryFileTest, AChangeThatWasNotStoredIsNotReadBack) {
   std::unique_ptr<RegistryKey> key;

@@ -225,9 +225,13 @@ TEST(QuillonDialogStartUp, ASecondQuillonOrABusyRegistryChangesNothing) {
       world.memoryRegistry.failure = platform::kErrorBusy;
       world.memoryRegistry.failEvery = busy;
       world.Open(commandLine);
-      EXPECT_EQ(world.Status(), busy ? L"The registry is busy: another program holds it. Nothing was changed; start "
-                                       L"Quillon again once that program is done."
-                                     : L"Another Quillon is running a setup on this device: this one changes nothing.");
+      const std::wstring busyText = *commandLine == L'\0'
+                                        ? L"The registry is busy: another program holds it. Nothing was changed; start "
+                                          L"Quillon again once that program is done."
+                                        : L"The registry is busy: another program holds it. Nothing was changed; "
+                                          L"restart the device to resume the setup.";
+      EXPECT_EQ(world.Status(),
+                busy ? busyText : L"Another Quillon is running a setup on this device: this one changes nothing.");
       EXPECT_EQ(world.Button(), L"Close");
       EXPECT_TRUE(world.runs.empty());
       world.memoryRegistry.failEvery = false;
@@ -389,6 +393,23 @@ TEST(QuillonDialogThread, StartWhileRunningStopRefusedAndStopConfirmed) {
     EXPECT_EQ(world.Status(), stopped);
     EXPECT_EQ(world.gate.Entered(), 1);
   }
+}
+
+// A run that ends while the stop question is asked keeps its last word: Yes stops nothing.
+TEST(QuillonDialogThread, AStopConfirmedAfterTheRunEndedChangesNothing) {
+  DialogWorld world;
+  world.memoryRegistry.DeleteTree(kHci);
+  world.gate.open = false;
+  world.Open();
+  world.Press();
+  world.WaitUntilEntered(1);
+  world.Release();
+  world.dialog->WaitForWorkingThreadEnd(5000);  // its last word is posted, not yet shown
+  world.window->answers = {MessageBoxAnswer::kYes};
+  world.Press();
+  world.Settle();
+  EXPECT_EQ(world.Button(), L"Close");
+  EXPECT_EQ(world.Status(), kDone);
 }
 
 // A port typed while the second run programs changes nothing for that run.

@@ -85,6 +85,13 @@ class PowerRegistry final : public platform::TreeRegistry {
     return power_.Refuses(forWriting) ? platform::kErrorGenFailure : inner_.Transact(forWriting, change);
   }
   void Flushed(std::wstring_view path) override { inner_.Flushed(path); }
+  // Opening this key fails as on a registry that another program holds.
+  platform::ErrorCode OpenKey(std::wstring_view path, platform::RegistryAccess access,
+                              std::unique_ptr<platform::RegistryKey>* key) override {
+    if (!unreadableKey.empty() && platform::EqualsIgnoringCase(path, unreadableKey)) return platform::kErrorBusy;
+    return TreeRegistry::OpenKey(path, access, key);
+  }
+  std::wstring unreadableKey;
 
  private:
   MemoryRegistry& inner_;

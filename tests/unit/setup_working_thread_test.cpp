@@ -341,7 +341,7 @@ TEST_F(SetupRunsTest, ASecondRunCutShortIsResumedAndProgramsOnlyWhatIsNotRecorde
     if (!cutShort) break;
     w.memoryRegistry.LoseUnflushedChanges();  // what the cut leaves
     SetupOutcome outcome;
-    const bool recorded = SetupOutcomeRecord(w.registry).Read(&outcome);
+    const bool recorded = SetupOutcomeRecord(w.registry).Read(&outcome) == platform::kSuccess;
     if (w.ShortcutCommand() == resume) {
       ProgramRun again(w, resume);
       ASSERT_EQ(again.setup->WorkingThread(), 0);
@@ -449,6 +449,50 @@ TEST(SetupInterrupted, AFailureAtAnyRegistryCallEndsInAWorkingStack) {
     FinishDeviceLife(w);
     ExpectWorkingStack(w, 0);
   }
+}
+
+// The outcome record is evidence only where it can be read: a run that cannot read it keeps it
+// and its shortcut, and the next boot goes on. The stack's keys follow the rate it names.
+TEST(SetupInterrupted, AnUnreadableOutcomeRecordIsKeptAndTheStackFollowsTheModule) {
+  constexpr wchar_t kDone[] = L"Quillon done. Please suspend and resume your device.";
+  World w;
+  ProgramRun first(w, L"");
+  ASSERT_EQ(first.setup->WorkingThread(), 0);
+  ProgramRun second(w, w.ShortcutCommand());
+  ASSERT_EQ(second.setup->WorkingThread(), 0);
+  const std::wstring third = w.ShortcutCommand();
+  // A second run resumed while the record cannot be read programs nothing again.
+  w.registry.unreadableKey = kOutcomePath;
+  ProgramRun resumed(w, w.ShortcutCommand().replace(w.ShortcutCommand().find(L"/state:2"), 8, L"/state:1"));
+  EXPECT_EQ(resumed.setup->WorkingThread(), kRegistryUnreadable);
+  EXPECT_EQ(w.runs.size(), 1u);
+  ProgramRun blind(w, third);
+  EXPECT_EQ(blind.setup->WorkingThread(), kRegistryUnreadable);
+  EXPECT_EQ(w.ShortcutCommand(), third);
+  // The backup lost the rate the module was found at (a write of the second run that failed).
+  w.registry.unreadableKey.clear();
+  testing::PutDword(w.memoryRegistry, kBackup, L"baud", 115200);
+  ProgramRun last(w, third);
+  EXPECT_EQ(last.setup->WorkingThread(), 0);
+  EXPECT_EQ(last.record.Status(), kDone);
+  EXPECT_EQ(w.ShortcutCommand(), L"<none>");
+  ExpectWorkingStack(w, 921600);
+}
+
+// A start by hand whose recovery cannot read the backup changes nothing.
+TEST(SetupInterrupted, ARecoveryThatCannotReadTheBackupChangesNothing) {
+  World w;
+  ProgramRun first(w, L"");
+  ASSERT_EQ(first.setup->WorkingThread(), 0);
+  const std::wstring shortcut = w.ShortcutCommand();
+  w.registry.unreadableKey = kBackup;
+  ProgramRun byHand(w, L"");
+  EXPECT_EQ(byHand.setup->Recovery().RecoverInterruptedSetup(), kRegistryUnreadable);
+  w.registry.unreadableKey.clear();
+  EXPECT_EQ(StringValue(w.registry, kHci, L"Name"), L"XXXCOM4:");
+  EXPECT_EQ(w.ShortcutCommand(), shortcut);
+  FinishDeviceLife(w);
+  ExpectWorkingStack(w, 921600);
 }
 
 TEST(SetupInterrupted, APowerCutAfterAnyChangeEndsInAWorkingStackAtTheNextStart) {
