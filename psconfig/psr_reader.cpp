@@ -55,7 +55,7 @@ PsrLine PsrReader::ParseLine(std::string_view line, std::span<std::uint16_t> val
   PsrLine result;
   skipWhite();
   if (i >= line.size() || (line[i] != '&' && line[i] != '?')) return result;
-  result.setsNoKey = line[i] == '&';  // until the line proves to be a key line
+  result.setsNoKey = true;  // until the line proves to be a key line
   ++i;
   std::uint32_t key = 0;
   while (i < line.size() && platform::HexDigitValue(line[i]) >= 0)
@@ -114,8 +114,14 @@ std::uint32_t PsrReader::ParseKeys(platform::File& file, PsKeyList& list, bool l
       if (report->linesSkipped < PsrReport::kListed) {
         PsrSkipped& skipped = report->skipped[report->linesSkipped];
         skipped.line = cursor.lastLine;
-        const std::size_t length = std::min(std::strlen(line.data()), PsrSkipped::kTextChars);
-        std::copy_n(line.data(), length, skipped.text.begin());
+        // Shown on a terminal: from its first non-blank byte, control bytes as '?'.
+        const char* start = line.data();
+        while (*start == ' ' || *start == '\t') ++start;
+        const std::size_t length = std::min(std::strlen(start), PsrSkipped::kTextChars);
+        std::transform(start, start + length, skipped.text.begin(), [](char c) {
+          const auto byte = static_cast<unsigned char>(c);
+          return byte < 0x20 || byte == 0x7F ? '?' : c;
+        });
         skipped.text[length] = '\0';
       }
       ++report->linesSkipped;

@@ -20,8 +20,8 @@ namespace quillon {
 struct PsrLine {
   bool isKey = false;          // a key line that goes into the list
   bool tooManyValues = false;  // a key line with more than 188 values, left out
-  // A line that names a key ("&") but sets none: "&0001 + 0002" (set if unset), "&0002-"
-  // (clear), a pseudo-key. Read as a comment; the run names it.
+  // A line that names a key ("&" or "?") but sets none: "&0001 + 0002" (set if unset),
+  // "&0002-" (clear), a pseudo-key. Read as a comment; the run names it.
   bool setsNoKey = false;
   std::uint16_t key = 0;
   std::size_t valueCount = 0;  // values stored into the caller's buffer

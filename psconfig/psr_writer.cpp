@@ -63,6 +63,7 @@ bool BackupGate::ReadsDone(std::span<const KeyRead> reads) {
     failure_ = why;
     return false;
   }
+  fileSaved_ = true;
   return true;
 }
 

@@ -28,6 +28,7 @@ class BackupGate final : public ReadGate {
   const std::string& Failure() const { return failure_; }
   std::uint32_t KeysSaved() const { return saved_; }
   std::uint32_t KeysNotHeld() const { return notHeld_; }
+  bool Saved() const { return fileSaved_; }
 
  private:
   platform::Files& files_;
@@ -35,6 +36,7 @@ class BackupGate final : public ReadGate {
   std::string failure_;
   std::uint32_t saved_ = 0;
   std::uint32_t notHeld_ = 0;
+  bool fileSaved_ = false;  // the file was written (a run whose module never answered writes none)
 };
 
 }  // namespace quillon

@@ -478,9 +478,8 @@ int main(int argc, char** argv) {
                  unread, engine.Reads().size(), seconds);
     return quillon::kPsConfigReadFailed;
   }
-  if (!backup.empty() && result != quillon::kPsConfigReadFailed && backupGate.Failure().empty() &&
-      result != quillon::kPsConfigPortFailed && result != quillon::kPsConfigFileFailed &&
-      result != quillon::kPsConfigNoKeys) {
+  // Said only of a file that was written: a module that never answered left none.
+  if (!backup.empty() && backupGate.Saved()) {
     std::fprintf(stderr, "psconfig: backup of %u keys saved to %s%s\n", backupGate.KeysSaved(), backup.c_str(),
                  backupGate.KeysNotHeld() == 0 ? "" : "; keys that could not be read are comments in it");
   }

@@ -5,11 +5,14 @@
 set -euo pipefail
 program=$1
 page=$2
+help=$("$program" --help </dev/null) || { echo "$program --help failed"; exit 1; }
+options=$(grep -o -- '--[a-z][a-z-]*\|/[A-Za-z]*:' <<<"$help" | sort -u)
+[ -n "$options" ] || { echo "$program --help names no option"; exit 1; }
 missing=()
 while read -r option; do
   # In the page's roff every "-" of an option is written "\-".
   grep -qF -- "${option//-/\\-}" "$page" || missing+=("$option")
-done < <("$program" --help </dev/null | grep -o -- '--[a-z][a-z-]*\|/[A-Za-z]*:' | sort -u)
+done <<<"$options"
 if [ ${#missing[@]} -gt 0 ]; then
   echo "$(basename "$page") lacks: ${missing[*]}"
   exit 1

@@ -226,7 +226,10 @@ TEST_F(PsconfigCommand, TheModulesRateIsFoundNotAssumed) {
        0,
        "key &01be sets the value 0100, which is no rate of the baud table: not looked at",
        "0100"},
-      {921600, {"--baud", "115200"}, 7, "if the module talks at another rate, try --baud auto to look for it"},
+      {921600,
+       {"--baud", "115200", "--backup", "before.psr"},
+       7,
+       "if the module talks at another rate, try --baud auto to look for it"},
       {921600, {"--baud", "auto"}, 0, "psconfig: the module answered at 921600 baud"},
       {230400, {"--baud", "auto"}, 0, "psconfig: the module answered at 230400 baud"},
       {9600,
@@ -240,10 +243,13 @@ TEST_F(PsconfigCommand, TheModulesRateIsFoundNotAssumed) {
     options.baudRate = c.moduleRate;
     Module(options);
     std::vector<std::string> arguments = c.options;
-    arguments.insert(arguments.end(), {"COM4:", File("k.psr", "&0001 = 1\n&01be = " + c.rateValue + "\n")});
+    arguments.insert(arguments.end(), {"COM4:", File("k.psr", "&0001 = 1\n&01be = " + c.rateValue + "\n&0005-\n")});
     std::vector<std::string> lines;
     EXPECT_EQ(Run(arguments, &lines), c.status);
     EXPECT_TRUE(Contains(lines, c.says)) << ::testing::PrintToString(lines);
+    // A line that sets no key is named, and changes no exit status; no backup is claimed unmade.
+    EXPECT_TRUE(Contains(lines, "psconfig: line 3 sets no key, not done: &0005-")) << ::testing::PrintToString(lines);
+    EXPECT_FALSE(Contains(lines, "backup of")) << ::testing::PrintToString(lines);
     module->Stop();
     EXPECT_EQ(module->Module().Store().Keys().size(), c.status == 0 ? 2u : 0u);
   }

@@ -177,21 +177,20 @@ TEST_F(PsrFiles, TheReportListsTheFirstEightLeftOutAndCountsTheRest) {
   EXPECT_EQ(report.leftOut[PsrReport::kListed - 1].line, 8u);
 }
 
-// Lines that name a key but set none are named with their line, once, cut to 40 characters;
-// a comment, a query or a key line is not among them.
+// Lines that name a key but set none are named with their line, once, from their first
+// non-blank byte, control bytes shown as '?', cut to 40 characters; a comment or a key line is
+// not among them.
 TEST_F(PsrFiles, LinesThatSetNoKeyAreNamedOnce) {
   const std::string longLine = "&0003 + " + std::string(50, '1');
   PsrReport report;
-  EXPECT_EQ(Load("// &0009 - in a comment\n&0002-\r\n&01be = 0ebf\n&0001 + 0002\n?0004\n&0000 = 1\n&zz\n" + longLine +
-                     "\n",
+  EXPECT_EQ(Load("// &0009 - in a comment\n&0002-\r\n&01be = 0ebf\n&0001 + 0002\n  ?0004\n&0000 = 1\n&\x1b[31m\n" +
+                     longLine + "\n",
                  &report),
             1u);
-  ASSERT_EQ(report.linesSkipped, 5u);
-  const std::pair<std::uint32_t, std::string> expected[] = {{2, "&0002-"},
-                                                            {4, "&0001 + 0002"},
-                                                            {6, "&0000 = 1"},
-                                                            {7, "&zz"},
-                                                            {8, longLine.substr(0, 40)}};
+  ASSERT_EQ(report.linesSkipped, 6u);
+  const std::pair<std::uint32_t, std::string> expected[] = {{2, "&0002-"}, {4, "&0001 + 0002"},
+                                                            {5, "?0004"},  {6, "&0000 = 1"},
+                                                            {7, "&?[31m"}, {8, longLine.substr(0, 40)}};
   for (std::size_t i = 0; i < std::size(expected); ++i) {
     EXPECT_EQ(report.skipped[i].line, expected[i].first);
     EXPECT_EQ(std::string(report.skipped[i].text.data()), expected[i].second);
