@@ -18,16 +18,18 @@ namespace {
 
 Trace& T() { return Trace::Process(); }
 
-// Writes "baud" into one fixed key, if it opens; what went wrong, or kSuccess.
-platform::ErrorCode WriteBackupBaud(platform::Registry& registry, std::wstring_view path, std::int32_t newBaud) {
+// Writes "baud" into one key and flushes it, tracing it as `what` ("Baudrate" for a transport key,
+// "Backup Baudrate" for the others); what went wrong, or kSuccess.
+platform::ErrorCode WriteBaud(platform::Registry& registry, std::wstring_view path, std::int32_t newBaud,
+                              std::wstring_view what) {
   std::unique_ptr<platform::RegistryKey> key;
   const platform::ErrorCode opened = registry.OpenKey(path, platform::RegistryAccess::kAll, &key);
   if (opened != platform::kSuccess) return opened;
   platform::ErrorCode error = WriteDword(*key, L"baud", static_cast<std::uint32_t>(newBaud));
   if (error != platform::kSuccess) {
-    T().Printf(KindImportant, kTraceCategory, L"Error updating Backup Baudrate to %d: %d", newBaud, error);
+    T().Printf(KindImportant, kTraceCategory, L"Error updating %s to %d: %d", what, newBaud, error);
   } else {
-    T().Printf(KindInfo, kTraceCategory, L"Backup Baudrate updated to %d", newBaud);
+    T().Printf(KindInfo, kTraceCategory, L"%s updated to %d", what, newBaud);
   }
   const platform::ErrorCode flushed = key->Flush();
   if (error == platform::kSuccess) error = flushed;
@@ -83,8 +85,8 @@ int BaudRate::ReadBaudrateIfAnyFromPsr(std::wstring_view path, std::int32_t* new
 
 int BaudRate::UpdateBaudrateIfNecessary(std::int32_t newBaud) {
   TraceScope scope(L"CQuillonDlg::UpdateBaudrateIfNecessary");
-  WriteBackupBaud(registry_, kBackupPath, newBaud);
-  WriteBackupBaud(registry_, kHciBackupPath, newBaud);
+  WriteBaud(registry_, kBackupPath, newBaud, L"Backup Baudrate");
+  WriteBaud(registry_, kHciBackupPath, newBaud, L"Backup Baudrate");
   const std::wstring marked = MarkedPortName(record_.ComPort());
   std::unique_ptr<platform::RegistryKey> transports;
   if (registry_.OpenKey(kTransportsPath, platform::RegistryAccess::kRead, &transports) != platform::kSuccess) {
@@ -93,16 +95,7 @@ int BaudRate::UpdateBaudrateIfNecessary(std::int32_t newBaud) {
   } else {
     StackRegistry::Found found;
     stack_.FindRegistry(kTransportsPath, platform::kRegSz, L"Name", marked, &found);
-    std::unique_ptr<platform::RegistryKey> key;
-    if (found.found && registry_.OpenKey(found.keyPath, platform::RegistryAccess::kAll, &key) == platform::kSuccess) {
-      const platform::ErrorCode error = WriteDword(*key, L"baud", static_cast<std::uint32_t>(newBaud));
-      if (error != platform::kSuccess) {
-        T().Printf(KindImportant, kTraceCategory, L"Error updating Baudrate to %d: %d", newBaud, error);
-      } else {
-        T().Printf(KindInfo, kTraceCategory, L"Baudrate updated to %d", newBaud);
-      }
-      key->Flush();
-    }
+    if (found.found) WriteBaud(registry_, found.keyPath, newBaud, L"Baudrate");
     transports->Flush();
   }
   return scope.Result();
@@ -112,11 +105,12 @@ int BaudRate::WriteStackRate(std::wstring_view transportPath, std::uint32_t rate
   TraceScope scope(L"CQuillonDlg::WriteStackRate");
   T().Printf(KindImportant, kTraceCategory, L"The stack's keys follow the module's rate %d",
              static_cast<std::int32_t>(rate));
-  for (const std::wstring_view path : {transportPath, std::wstring_view(kHciBackupPath)}) {
-    if (WriteBackupBaud(registry_, path, static_cast<std::int32_t>(rate)) != platform::kSuccess) {
-      scope.Store(kValueNotCopied);
-      scope.Report();
-    }
+  const std::int32_t baud = static_cast<std::int32_t>(rate);
+  const platform::ErrorCode transport = WriteBaud(registry_, transportPath, baud, L"Baudrate");
+  const platform::ErrorCode hci = WriteBaud(registry_, kHciBackupPath, baud, L"Backup Baudrate");
+  if (transport != platform::kSuccess || hci != platform::kSuccess) {
+    scope.Store(kValueNotCopied);
+    scope.Report();
   }
   return scope.Result();
 }

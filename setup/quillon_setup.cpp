@@ -319,7 +319,7 @@ int QuillonSetup::FinishSetup(std::wstring* failureText) {
     outcomes.Delete();
   }
   std::uint32_t stackRate = TransportBaud();
-  if (result == 0 && known && backupGone && recorded && outcome.moduleRate != 0 && stackRate != outcome.moduleRate &&
+  if (result == 0 && backupGone && recorded && outcome.moduleRate != 0 && stackRate != outcome.moduleRate &&
       IsTransportKeyPath(record_.m_transportReg)) {
     // The programming run recorded where the module talks, but the stack's keys say otherwise (a
     // read or a write of that run failed): they follow the module.

@@ -158,9 +158,9 @@ bool QuillonDialog::InitDialog() {
     return true;
   }
 
-  // A registry that another program holds answers nothing that the start-up could act on: the
-  // recovery would find no evidence, and a resumed run would take the missing answers for a
-  // setup that is gone.
+  // A registry that another program holds answers nothing that the start-up could act on (the
+  // recovery then acts on nothing), and a resumed run would take the missing answers for a setup
+  // that is gone: the port's look-up, which every start makes, says so.
   std::int32_t state = StateInitial;
   ExtractCommandLineInteger(record_.m_commandLine, kOptionState, &state);
   const auto busy = [&] {
@@ -174,11 +174,9 @@ bool QuillonDialog::InitDialog() {
     PostUpdateControls();
     return true;
   };
-  if (setup_.Stack().KeyLookup(kHciPath) == platform::kErrorBusy) return busy();
-
   // A first start by hand gives the device its stack back after a setup that was cut short, so
   // that the port is looked up where the stack really has it.
-  if (state == StateInitial && setup_.Recovery().RecoverInterruptedSetup() == kRegistryUnreadable) return busy();
+  if (state == StateInitial) setup_.Recovery().RecoverInterruptedSetup();
 
   std::wstring port;
   std::wstring driverKey;

@@ -16,13 +16,15 @@ using testing::StringValue;
 
 constexpr wchar_t kTransports[] = L"Software\\Microsoft\\Bluetooth\\Transports";
 
-class StackRegistryTest : public ::testing::Test {
- protected:
+// One start's stack registry on a handheld of its own.
+struct StackWorld {
   testing::SetupWorld world;
   testing::ScriptedHost host;
   DialogRecord record{host};
   StackRegistry stack{world.registry, record};
 };
+
+class StackRegistryTest : public ::testing::Test, protected StackWorld {};
 
 TEST_F(StackRegistryTest, DeactivationMarksBothNamesAndBacksUpTheNestedTransportKey) {
   ASSERT_EQ(stack.DeactivateMsStack(L"com4:"), 0);  // another letter case still matches
@@ -62,10 +64,9 @@ TEST_F(StackRegistryTest, DeactivationFailuresUndoEveryChange) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    testing::SetupWorld w;
-    testing::ScriptedHost h;
-    DialogRecord r{h};
-    StackRegistry s{w.registry, r};
+    StackWorld fresh;
+    testing::SetupWorld& w = fresh.world;
+    StackRegistry& s = fresh.stack;
     c.arrange(w);
     const std::wstring hciBefore = StringValue(w.registry, kHci, L"Name");
     const std::wstring transportBefore = StringValue(w.registry, testing::kTransportKey, L"Name");
@@ -149,10 +150,9 @@ TEST_F(StackRegistryTest, AnEmptyOrForeignTransportPathIsRefused) {
 TEST_F(StackRegistryTest, TheLastRestoreNeverSwitchesAWorkingTransportOff) {
   for (std::uint32_t cut = 1; cut < 100; ++cut) {
     SCOPED_TRACE(cut);
-    testing::SetupWorld w;
-    testing::ScriptedHost h;
-    DialogRecord r{h};
-    StackRegistry s{w.registry, r};
+    StackWorld fresh;
+    testing::SetupWorld& w = fresh.world;
+    StackRegistry& s = fresh.stack;
     ASSERT_EQ(s.DeactivateMsStack(L"COM4:"), 0);
     ASSERT_EQ(s.ActivateMsStack(L"COM4:", false), 0);
     w.power.cutAfter = w.power.changes + cut;
@@ -190,10 +190,9 @@ TEST_F(StackRegistryTest, PathLimits) {
   } const cases[] = {{StackRegistry::kSearchPathChars - 1, true}, {StackRegistry::kSearchPathChars, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.length);
-    testing::SetupWorld w;
-    testing::ScriptedHost h;
-    DialogRecord r{h};
-    StackRegistry s{w.registry, r};
+    StackWorld fresh;
+    testing::SetupWorld& w = fresh.world;
+    StackRegistry& s = fresh.stack;
     PutString(w.registry, testing::kTransportKey, L"Name", L"COM9:");
     // The relative path "\<name>" of the given length.
     PutString(w.registry, std::wstring(kTransports) + L"\\" + std::wstring(c.length - 1, L'k'), L"Name", L"COM4:");
@@ -225,10 +224,9 @@ TEST_F(StackRegistryTest, PathLimits) {
 // A value that cannot be copied into the backup undoes the whole de-activation.
 TEST_F(StackRegistryTest, AValueNotCopiedIntoTheBackupUndoesTheDeactivation) {
   for (std::uint32_t call = 1; call < 200; ++call) {
-    testing::SetupWorld w;
-    testing::ScriptedHost h;
-    DialogRecord r{h};
-    StackRegistry s{w.registry, r};
+    StackWorld fresh;
+    testing::SetupWorld& w = fresh.world;
+    StackRegistry& s = fresh.stack;
     w.power.failCall = w.power.calls + call;
     if (s.DeactivateMsStack(L"COM4:") != kValueNotCopied) continue;
     w.power.failCall = 0;
