@@ -148,14 +148,19 @@ bool QuillonDialog::InitDialog() {
   ShowNow(record_.Texts());
   window.SetIcon(m_icon);
 
+  // A start that must not touch the device says why, offers Close and changes nothing.
+  const auto changeNothing = [&](const wchar_t* why, const wchar_t* status) {
+    Trace::Process().Printf(KindImportant, kTraceCategory, L"%s", why);
+    record_.ChangeButtonTo(kStringClose);
+    record_.SetStatus(status);
+    PostUpdateControls();
+    return true;
+  };
   // One Quillon per device: a second one would take the first one's setup for an interrupted
   // one and undo it under it, or start a setup of its own on the same keys and module.
   if (!instance_.Take(roles_.kernel)) {
-    Trace::Process().Printf(KindImportant, kTraceCategory, L"Another Quillon runs: this one changes nothing");
-    record_.ChangeButtonTo(kStringClose);
-    record_.SetStatus(L"Another Quillon is running a setup on this device: this one changes nothing.");
-    PostUpdateControls();
-    return true;
+    return changeNothing(L"Another Quillon runs: this one changes nothing",
+                         L"Another Quillon is running a setup on this device: this one changes nothing.");
   }
 
   // A registry that another program holds answers nothing that the start-up could act on (the
@@ -163,17 +168,11 @@ bool QuillonDialog::InitDialog() {
   // that is gone: the port's look-up, which every start makes, says so.
   std::int32_t state = StateInitial;
   ExtractCommandLineInteger(record_.m_commandLine, kOptionState, &state);
-  const auto busy = [&] {
-    Trace::Process().Printf(KindImportant, kTraceCategory, L"The registry is busy: this Quillon changes nothing");
-    record_.ChangeButtonTo(kStringClose);
-    // A resumed run is started again by the next boot; a start by hand would end its setup.
-    record_.SetStatus(state == StateInitial ? L"The registry is busy: another program holds it. Nothing was changed; "
-                                              L"start Quillon again once that program is done."
-                                            : L"The registry is busy: another program holds it. Nothing was changed; "
-                                              L"restart the device to resume the setup.");
-    PostUpdateControls();
-    return true;
-  };
+  // A resumed run is started again by the next boot; a start by hand would end its setup.
+  const wchar_t* const busy = state == StateInitial ? L"The registry is busy: another program holds it. Nothing was "
+                                                      L"changed; start Quillon again once that program is done."
+                                                    : L"The registry is busy: another program holds it. Nothing was "
+                                                      L"changed; restart the device to resume the setup.";
   // A first start by hand gives the device its stack back after a setup that was cut short, so
   // that the port is looked up where the stack really has it.
   if (state == StateInitial) setup_.Recovery().RecoverInterruptedSetup();
@@ -182,7 +181,8 @@ bool QuillonDialog::InitDialog() {
   std::wstring driverKey;
   scope.Store(setup_.Stack().RetrieveBluetoothPort(&port, &driverKey));
   scope.Report();
-  if (scope.Result() == kRegistryUnreadable) return busy();
+  if (scope.Result() == kRegistryUnreadable)
+    return changeNothing(L"The registry is busy: this Quillon changes nothing", busy);
   if (scope.Result() != 0) {
     std::array<wchar_t, kNameChars> text{};
     FormatTo(std::span<wchar_t>(text), L"Unable to retrieve the Bluetooth Serial port (%d).", scope.Result());
