@@ -38,21 +38,16 @@ ErrorCode RegistryFile::Lock(bool exclusive, int* lockFd) {
     NoteProblem("the device root " + root_.Path() + " does not exist");
     return rootError;
   }
-  const int fd = open((root_.Path() + "/registry.lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
-  if (fd < 0) return ErrorFromErrno(errno);
+  Descriptor fd(open((root_.Path() + "/registry.lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644));
+  if (fd.get() < 0) return ErrorFromErrno(errno);
   // A lock is held for the length of one call; one held for longer belongs to a program that
   // hangs (or is stopped). After one wait has timed out, calls only try once until the lock is
   // taken again, so that a program's many calls do not each wait.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(busy_ ? 0 : lockWaitMs_);
-  for (;;) {
-    if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) break;
+  while (flock(fd.get(), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
     const int error = errno;
-    if (error != EWOULDBLOCK && error != EINTR) {
-      close(fd);
-      return ErrorFromErrno(error);
-    }
+    if (error != EWOULDBLOCK && error != EINTR) return ErrorFromErrno(error);
     if (error == EWOULDBLOCK && std::chrono::steady_clock::now() >= deadline) {
-      close(fd);
       busy_ = true;
       NoteProblem("the registry is busy: another program has held " + root_.Path() + "/registry.lock for over " +
                   std::to_string(lockWaitMs_) + " ms");
@@ -61,7 +56,7 @@ ErrorCode RegistryFile::Lock(bool exclusive, int* lockFd) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   busy_ = false;
-  *lockFd = fd;
+  *lockFd = fd.release();
   return kSuccess;
 }
 
