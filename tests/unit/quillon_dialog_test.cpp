@@ -22,7 +22,7 @@ using platform::MessageBoxAnswer;
 using ui::QuillonDialog;
 
 constexpr wchar_t kProgramFolder[] = L"\\Program Files\\Quillon\\";
-constexpr wchar_t kDone[] = L"Quillon done. Please suspend and resume your device.";
+using testing::kDone;
 constexpr wchar_t kResetAsked[] = L"Please Reset your device to proceed.";
 
 class FakeFolder final : public platform::FolderListing {

@@ -189,6 +189,8 @@ inline void PutDword(platform::Registry& registry, std::wstring_view path, std::
   key->Flush();
 }
 
+// What the last run says when the setup is done.
+inline constexpr wchar_t kDone[] = L"Quillon done. Please suspend and resume your device.";
 inline constexpr wchar_t kTransportKey[] = L"Software\\Microsoft\\Bluetooth\\Transports\\BuiltIn\\1";
 inline constexpr wchar_t kHci[] = L"Software\\Microsoft\\Bluetooth\\Hci";
 inline constexpr wchar_t kBackup[] = L"Software\\Norvale\\Quillon";

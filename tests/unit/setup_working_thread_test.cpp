@@ -12,6 +12,7 @@ namespace {
 
 using testing::DwordValue;
 using testing::kBackup;
+using testing::kDone;
 using testing::KeyExists;
 using testing::kHci;
 using testing::PutString;
@@ -252,7 +253,6 @@ TEST_F(SetupRunsTest, SecondRunProgrammingFailuresStillRestoreTheStack) {
 
 // "Done" only when every key went in and the stack's keys carry the rate the module answers at.
 TEST_F(SetupRunsTest, TheLastRunSaysDoneOnlyOnEvidence) {
-  constexpr wchar_t kDone[] = L"Quillon done. Please suspend and resume your device.";
   struct Case {
     const char* what = nullptr;
     std::uint32_t before = 0, after = 0;  // the module's rate before the run and after its reset
@@ -454,7 +454,6 @@ TEST(SetupInterrupted, AFailureAtAnyRegistryCallEndsInAWorkingStack) {
 // The outcome record is evidence only where it can be read: a run that cannot read it keeps it
 // and its shortcut, and the next boot goes on. The stack's keys follow the rate it names.
 TEST(SetupInterrupted, AnUnreadableOutcomeRecordIsKeptAndTheStackFollowsTheModule) {
-  constexpr wchar_t kDone[] = L"Quillon done. Please suspend and resume your device.";
   World w;
   ProgramRun first(w, L"");
   ASSERT_EQ(first.setup->WorkingThread(), 0);
