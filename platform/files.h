@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "platform/errors.h"
@@ -40,6 +41,25 @@ class FileBlocks {
   virtual ErrorCode Write(std::span<const std::uint8_t> bytes) = 0;
 };
 
+// A file that records are added to at its end, by several processes one at a time: a journal.
+// Lock excludes the other processes that lock it; the threads of one process share the lock, so
+// the caller serialises them.
+class LogFile {
+ public:
+  virtual ~LogFile() = default;  // unlocks and closes
+  // Waits while another process holds the lock.
+  virtual ErrorCode Lock() = 0;
+  virtual void Unlock() = 0;
+  // The file's bytes from `offset` to its end.
+  virtual ErrorCode ReadFrom(std::uint64_t offset, std::string* text) = 0;
+  // Writes `text` at the end in one call and returns once it is on disk. When it cannot be
+  // written whole (a full disk), the file is cut back to its former length and the error
+  // returned: no part of a record is left behind.
+  virtual ErrorCode Append(std::string_view text) = 0;
+  // Cuts the file to `length` bytes, on disk before it returns.
+  virtual ErrorCode Truncate(std::uint64_t length) = 0;
+};
+
 class Files {
  public:
   virtual ~Files() = default;
@@ -51,6 +71,13 @@ class Files {
     (void)from;
     (void)to;
     return kErrorNotSupported;
+  }
+  // Opens `path` for appending records, creating it when missing. A folder or anything but a
+  // regular file is refused.
+  virtual std::unique_ptr<LogFile> OpenLog(std::wstring_view path, ErrorCode* error) {
+    (void)path;
+    *error = kErrorNotSupported;
+    return nullptr;
   }
 };
 

@@ -3,6 +3,7 @@
 // values it will overwrite), read every key after writing it (to verify), or only read.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -51,6 +52,9 @@ struct RunOptions {
   // PSConfig::kLinkUpMs: each rate in turn, each for as long. Empty: the run's rate only. The
   // caller keeps the rates for the run's time.
   std::span<const std::uint32_t> searchRates{};
+  // The module's own address: written as key &0001 after the file's keys, in place of the file's
+  // own &0001 lines. The caller keeps the values for the run's time.
+  const std::array<std::uint16_t, 4>* addressKey = nullptr;
 };
 
 // Rearranges a loaded list (build identifier, keys, warm reset) in the order `options` asks for:

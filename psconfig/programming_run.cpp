@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/platform.h"
+#include "psconfig/address_key.h"
 #include "trace/trace.h"
 #include "trace/trace_scope.h"
 
@@ -90,6 +91,14 @@ int PSConfig::Run(std::wstring_view portName, std::uint32_t baudRate, std::wstri
   bool stopped = false;
   if (const int loaded = LoadList(psrPath, stopEvent, observer, &stopped); loaded != kPsConfigDone || stopped) {
     return loaded;
+  }
+  if (options_.addressKey != nullptr) {
+    std::vector<std::uint32_t> replaced;
+    if (!PlaceAddressKey(list_, *options_.addressKey, &replaced)) {
+      trace.Printf(KindImportant, kTraceCategory, L"Cannot hold the address key with the keys of %s", psrPath);
+      return kPsConfigNotCompleted;
+    }
+    if (observer_ != nullptr) observer_->AddressKeyPlaced(replaced);
   }
   if (!ArrangeReads(list_, options_, &reads_, &firstWrite_)) {
     trace.Printf(KindImportant, kTraceCategory, L"Cannot hold the reads of the %u keys of %s", list_.count - 2,

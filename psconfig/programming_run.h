@@ -51,6 +51,8 @@ class RunObserver {
  public:
   virtual ~RunObserver() = default;
   virtual void FileRead(std::uint32_t /*keys*/, const PsrReport& /*report*/) {}
+  // The address key is in the list; the file's own &0001 lines on `replacedLines` are not sent.
+  virtual void AddressKeyPlaced(std::span<const std::uint32_t> /*replacedLines*/) {}
   virtual void FileFailed(platform::ErrorCode /*error*/) {}
   virtual void PortFailed(std::int32_t /*result*/, platform::ErrorCode /*error*/) {}
   virtual void PortOpened() {}

@@ -140,6 +140,11 @@ ErrorCode ErrorFromErrno(int error) {
       return kErrorNotSupported;
     case ETIMEDOUT:
       return kErrorTimeout;
+    case EROFS:
+      return kErrorWriteProtect;
+    case ENOSPC:
+    case EDQUOT:
+      return kErrorDiskFull;
     default:
       return kErrorGenFailure;
   }

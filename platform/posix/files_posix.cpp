@@ -12,6 +12,7 @@
 
 #include "platform/buffered_file.h"
 #include "platform/posix/descriptor.h"
+#include "platform/posix/log_file_posix.h"
 #include "platform/posix/power_cut.h"
 #include "platform/text.h"
 
@@ -132,6 +133,10 @@ ErrorCode PosixFiles::Rename(std::wstring_view from, std::wstring_view to) {
   }
   NotePersistentChange("file renamed: " + target);
   return kSuccess;
+}
+
+std::unique_ptr<LogFile> PosixFiles::OpenLog(std::wstring_view path, ErrorCode* error) {
+  return OpenLogFile(root_.HostPath(path), error);
 }
 
 ErrorCode PosixFiles::List(std::wstring_view pattern, std::vector<std::wstring>* names) {

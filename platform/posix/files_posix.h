@@ -13,6 +13,7 @@ class PosixFiles final : public Files, public FolderListing {
   std::unique_ptr<File> Open(std::wstring_view path, FileMode mode, ErrorCode* error) override;
   ErrorCode Delete(std::wstring_view path) override;
   ErrorCode Rename(std::wstring_view from, std::wstring_view to) override;
+  std::unique_ptr<LogFile> OpenLog(std::wstring_view path, ErrorCode* error) override;
   // Names come sorted without regard to case, so that lists are the same on every run.
   ErrorCode List(std::wstring_view pattern, std::vector<std::wstring>* names) override;
 

@@ -1,6 +1,7 @@
 #include "platform/win32/files_win32.h"
 
 #include "platform/buffered_file.h"
+#include "platform/win32/log_file_win32.h"
 #include "platform/win32/win32_names.h"
 
 namespace quillon::platform::win32 {
@@ -81,6 +82,10 @@ ErrorCode Win32Files::Rename(std::wstring_view from, std::wstring_view to) {
   const std::wstring target = SystemPath(to);
   return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? kSuccess
                                                                                                          : LastError();
+}
+
+std::unique_ptr<LogFile> Win32Files::OpenLog(std::wstring_view path, ErrorCode* error) {
+  return OpenLogFile(SystemPath(path), error);
 }
 
 ErrorCode Win32Files::List(std::wstring_view pattern, std::vector<std::wstring>* names) {

@@ -16,6 +16,7 @@ class Win32Files final : public Files, public FolderListing {
   std::unique_ptr<File> Open(std::wstring_view path, FileMode mode, ErrorCode* error) override;
   ErrorCode Delete(std::wstring_view path) override;
   ErrorCode Rename(std::wstring_view from, std::wstring_view to) override;
+  std::unique_ptr<LogFile> OpenLog(std::wstring_view path, ErrorCode* error) override;
   // Names in the order the file system gives them.
   ErrorCode List(std::wstring_view pattern, std::vector<std::wstring>* names) override;
 

@@ -1,4 +1,4 @@
-// psconfig: programs the PS keys of a PSR file into the BlueCore module on a serial port.
+// psconfig: programs the PS keys of a PSR file into the BlueCore modules on serial ports.
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -15,7 +15,15 @@
 
 #include "platform/native_platform.h"
 #include "platform/program_version.h"
+#include "platform/save_whole.h"
 #include "platform/text.h"
+#include "programs/psconfig/command_line.h"
+#include "programs/psconfig/line_record.h"
+#include "programs/psconfig/line_run.h"
+#include "programs/psconfig/port_outcome.h"
+#include "programs/psconfig/port_work.h"
+#include "programs/psconfig/run_progress.h"
+#include "psconfig/address_journal.h"
 #include "psconfig/file_rate.h"
 #include "psconfig/psconfig.h"
 #include "psconfig/psr_writer.h"
@@ -23,18 +31,29 @@
 
 namespace {
 
+using quillon::psconfig::Command;
+using quillon::psconfig::kExitBlockUsedUp;
+using quillon::psconfig::kExitJournalFailed;
+using quillon::psconfig::LineSetup;
+using quillon::psconfig::PortWork;
+using quillon::psconfig::Progress;
+using quillon::psconfig::Reason;
+
 volatile std::sig_atomic_t stopRequested = 0;
 void RequestStop(int) { stopRequested = 1; }
 
 void Usage(std::FILE* out) {
   std::fprintf(out,
                "usage: psconfig [--baud RATE] [--trace] [--verify] [--backup FILE] [--] PORT PSRFILE\n"
+               "       psconfig [options] [--address-block FIRST:LAST --journal FILE] [--record FILE]\n"
+               "                [--] PORT... PSRFILE\n"
                "       psconfig [--baud RATE] [--trace] read [--] PORT PSRFILE|KEY[:WORDS]...\n"
                "\n"
                "Programs the PS keys of PSRFILE into the BlueCore module on PORT over BCSP: the\n"
                "module's build identifier is asked for, each key is written, then the module is\n"
                "reset. PORT is a device port such as COM4: (see the README) or a path such as\n"
-               "/dev/ttyUSB0.\n"
+               "/dev/ttyUSB0. With several ports (at most 32), every module is programmed at once,\n"
+               "each on its own link; a line per port shows where it is, and a table ends the run.\n"
                "\n"
                "  --baud RATE   the rate the module talks at now (default 115200); when the link\n"
                "                does not come up within 1.5 s the run fails and says so\n"
@@ -43,16 +62,27 @@ void Usage(std::FILE* out) {
                "  --trace       also print the program's trace lines (on standard error)\n"
                "  --verify      after the last key, read every key back; differences are named\n"
                "  --backup FILE before writing, save the module's values of the file's keys to\n"
-               "                FILE (a PSR file); nothing is written when that fails\n"
+               "                FILE (a PSR file); nothing is written when that fails (one port)\n"
+               "  --address-block FIRST:LAST  give each module an address of its own from this\n"
+               "                block (such as 00:02:5B:00:A5:A5:00:02:5B:00:A5:FF), written as\n"
+               "                key &0001 after the file's keys, in place of the file's own &0001;\n"
+               "                the inquiry access codes (LAP 9E8B00 to 9E8B3F) are skipped\n"
+               "  --journal FILE  where the addresses given out are kept (needed with the block):\n"
+               "                an address is on disk there before it is sent, and is never given\n"
+               "                twice, also by psconfig runs at the same time on the same journal.\n"
+               "                An address sent without an answer, or given by a run that was cut\n"
+               "                off, is named at the start of each run and never given again\n"
+               "  --record FILE append one JSON line per module: time, port, build identifier,\n"
+               "                address, result, exit status, keys written, verified\n"
                "  read          only read: print the named keys (or a PSR file's keys) as a PSR\n"
                "                file; KEY is hexadecimal, WORDS the length asked for (default 1)\n"
                "  --            ends the options (for a name that starts with -)\n"
                "  --version     print the version and end; --help, -h print these lines\n"
                "\n"
-               "While it runs, progress is shown on standard error when that is a terminal; one\n"
-               "summary line ends the run. The link's own diagnostic lines go to standard output,\n"
-               "which may close early without ending the run. PSRFILE must be a regular file.\n"
-               "Ctrl-C stops the run.\n"
+               "While it runs, progress is shown on standard error when that is a terminal (with\n"
+               "several ports, otherwise a line per port and event); one summary line ends the\n"
+               "run. The link's own diagnostic lines go to standard output, which may close early\n"
+               "without ending the run. PSRFILE must be a regular file. Ctrl-C stops every run.\n"
                "\n"
                "Exit status: 0 done; 1 a key was not written (refused by the module, or its line\n"
                "left out for having more than 188 values) or the file holds too many keys; 2 the\n"
@@ -60,40 +90,20 @@ void Usage(std::FILE* out) {
                "key lines; 5 a key read back differs from what was written, or its read was\n"
                "refused or not answered; 6 a read failed or the backup was not saved (with\n"
                "--backup: nothing was written); 7 the module did not answer (at any rate tried,\n"
-               "or it stopped answering); 64 wrong usage; 71 the system refused a resource; 130 stopped.\n"
+               "or it stopped answering); 8 the address block is used up; 9 the journal cannot\n"
+               "be used (damaged, unreadable or not writable): nothing was written; with several\n"
+               "ports, 81 to 112: that many ports failed (the table says which and why);\n"
+               "64 wrong usage; 71 the system refused a resource; 130 stopped.\n"
                "\n"
-               "Example: psconfig --baud 115200 COM4: keys.psr\n");
+               "Example: psconfig --baud 115200 COM4: keys.psr\n"
+               "A line:  psconfig --verify --address-block 00:02:5B:00:A5:A5:00:02:5B:00:A5:FF \\\n"
+               "            --journal line.journal --record line.jsonl COM4: COM5: COM6: keys.psr\n");
 }
 
 // Exit codes of sysexits.h for what the run's own results do not cover.
 constexpr int kExitUsage = 64;
 constexpr int kExitSystem = 71;
 constexpr int kExitStopped = 130;
-
-// Why a file or a port could not be used, in the user's words.
-const char* Reason(quillon::platform::ErrorCode error) {
-  namespace p = quillon::platform;
-  switch (error) {
-    case p::kErrorFileNotFound:
-    case p::kErrorPathNotFound:
-      return "not found";
-    case p::kErrorDirectory:
-      return "it is a folder";
-    case p::kErrorBadFileType:
-      return "not a regular file (a pipe or a device is never read)";
-    case p::kErrorAccessDenied:
-      return "permission denied, or another program has it open";
-    case p::kErrorSharingViolation:
-      return "busy: another program has it open";
-    case p::kErrorInvalidData:
-      return "it changed while it was read";
-    case p::kErrorNotSupported:
-    case p::kErrorInvalidParameter:
-      return "not a serial port, or it refuses the settings";
-    default:
-      return nullptr;
-  }
-}
 
 void SayWhy(quillon::platform::ErrorCode error) {
   if (const char* reason = Reason(error)) {
@@ -102,102 +112,6 @@ void SayWhy(quillon::platform::ErrorCode error) {
     std::fprintf(stderr, " (error %u)\n", error);
   }
 }
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-// Shows what the run does: a progress line on a terminal, the counts for the summary. The run's
-// thread reports, the main thread ticks the clock on the line: both under one lock.
-class Progress final : public quillon::RunObserver {
- public:
-  explicit Progress(bool terminal) : terminal_(terminal) {}
-
-  void FileRead(std::uint32_t keys, const quillon::PsrReport& report) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    keys_ = keys;
-    leftOut_ = report.keysLeftOut;
-    for (std::size_t i = 0; i < report.Listed(); ++i) {
-      std::fprintf(stderr, "psconfig: key &%04x on line %u left out: more than 188 values\n", report.leftOut[i].key,
-                   report.leftOut[i].line);
-    }
-    if (report.keysLeftOut > report.Listed()) {
-      std::fprintf(stderr, "psconfig: and %zu more key lines left out\n", report.keysLeftOut - report.Listed());
-    }
-    for (std::size_t i = 0; i < report.SkippedListed(); ++i) {
-      std::fprintf(stderr, "psconfig: line %u sets no key, not done: %s\n", report.skipped[i].line,
-                   report.skipped[i].text.data());
-    }
-    if (report.linesSkipped > report.SkippedListed()) {
-      std::fprintf(stderr, "psconfig: and %zu more lines that set no key, not done\n",
-                   report.linesSkipped - report.SkippedListed());
-    }
-    if (keys != 0) Show("waiting for the module");
-  }
-  void FileFailed(quillon::platform::ErrorCode error) override { fileError_ = error; }
-  void PortFailed(std::int32_t, quillon::platform::ErrorCode error) override { portError_ = error; }
-  void LookingAt(std::uint32_t rate) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    char what[48];
-    std::snprintf(what, sizeof what, "looking at %u baud", rate);
-    Show(what);
-  }
-  void LinkEstablished() override {
-    std::lock_guard<std::mutex> hold(lock_);
-    Show("link up");
-  }
-  void RequestSent(std::uint32_t index, std::uint32_t count, const quillon::PsKeyItem& item) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    sent_ = index + 1;
-    total_ = count;
-    if (item.varId == quillon::kVarIdWarmReset) resetSent_ = true;
-    char what[48];
-    if (item.varId == quillon::kVarIdPsKey) {
-      std::snprintf(what, sizeof what, "key &%04x", item.psKey);
-    } else {
-      std::snprintf(what, sizeof what, "%s",
-                    item.varId == quillon::kVarIdWarmReset ? "warm reset" : "build identifier");
-    }
-    Show(what);
-  }
-  void RequestCompleted(std::uint32_t, std::uint16_t status) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (status != 0) ++refused_;
-    ++completed_;
-  }
-  void Stopped() override { stopped_ = true; }
-
-  // Called from the main thread while the run waits for the module, so that the time moves on.
-  void Tick() {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (sent_ == 0) Show(nullptr);
-  }
-  // After the run's thread has ended.
-  void Finish() {
-    if (terminal_ && shown_) std::fprintf(stderr, "\r%-78s\r", "");
-  }
-
-  std::uint32_t keys_ = 0, sent_ = 0, total_ = 0, refused_ = 0, leftOut_ = 0, completed_ = 0;
-  quillon::platform::ErrorCode fileError_ = quillon::platform::kSuccess;
-  quillon::platform::ErrorCode portError_ = quillon::platform::kSuccess;
-  std::atomic<bool> stopped_{false};
-  bool resetSent_ = false;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-
- private:
-  void Show(const char* what) {
-    if (what != nullptr) what_ = what;
-    if (!terminal_) return;
-    std::fprintf(stderr, "\r  %4u/%-4u requests  %-24s %6.1f s", sent_, total_ == 0 ? keys_ + 2 : total_, what_.c_str(),
-                 Seconds(start_));
-    std::fflush(stderr);
-    shown_ = true;
-  }
-  std::mutex lock_;
-  bool terminal_;
-  bool shown_ = false;
-  std::string what_;
-};
 
 // Values as "0005 0a00", at most `most` of them (then "...").
 std::string Words(const std::vector<std::uint16_t>& values, std::size_t most = 12) {
@@ -279,176 +193,51 @@ class EchoToStandardError final : public quillon::TraceEcho {
   }
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::uint32_t baud = 115200;
-  bool autoBaud = false;
-  bool echo = false;
-  bool optionsEnded = false;
-  bool verify = false, readOnly = false;
-  std::string port, file, backup;
-  std::vector<std::string> keysToRead;
-  auto usageError = [](const char* what, const char* argument) {
-    std::fprintf(stderr, "psconfig: %s%s%s\n\n", what, argument == nullptr ? "" : " ",
-                 argument == nullptr ? "" : argument);
-    Usage(stderr);
-    return kExitUsage;
-  };
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool isOption = !optionsEnded && arg.size() > 1 && arg[0] == '-';
-    if (isOption && (arg == "--help" || arg == "-h")) {
-      Usage(stdout);
-      return 0;
-    } else if (isOption && arg == "--version") {
-      std::fputs(quillon::platform::VersionLine("psconfig").c_str(), stdout);
-      return 0;
-    } else if (isOption && arg == "--") {
-      optionsEnded = true;
-    } else if (isOption && arg == "--trace") {
-      echo = true;
-    } else if (isOption && arg == "--verify") {
-      verify = true;
-    } else if (isOption && arg == "--backup" && i + 1 < argc && argv[i + 1][0] != 0) {
-      backup = argv[++i];
-    } else if (!optionsEnded && !readOnly && port.empty() && arg == "read") {
-      readOnly = true;
-    } else if (isOption && arg == "--baud" && i + 1 < argc && std::strcmp(argv[i + 1], "auto") == 0) {
-      autoBaud = true;
-      ++i;
-    } else if (isOption && arg == "--baud" && i + 1 < argc) {
-      autoBaud = false;
-      char* end = nullptr;
-      const char* text = argv[++i];
-      const unsigned long long value = std::strtoull(text, &end, 10);
-      if (*text < '0' || *text > '9' || *end != 0 || value == 0 || value > 0xFFFFFFFFull) {
-        return usageError("not a baud rate:", text);
-      }
-      baud = static_cast<std::uint32_t>(value);
-    } else if (isOption) {
-      return usageError("unknown or incomplete option", argv[i]);
-    } else if (port.empty()) {
-      port = arg;
-    } else if (readOnly) {
-      keysToRead.push_back(arg);
-    } else if (file.empty()) {
-      file = arg;
-    } else {
-      return usageError("one port and one file, please", nullptr);
-    }
-  }
-  if (readOnly) {
-    if (verify || !backup.empty()) return usageError("read takes neither --verify nor --backup", nullptr);
-    if (port.empty() || keysToRead.empty()) return usageError("a port and a file or keys to read, please", nullptr);
-  } else if (port.empty() || file.empty()) {
-    return usageError("a port and a file, please", nullptr);
-  }
-
-  // The program's objects, wired as one: port -> link -> run, all on the back end's roles.
-  const quillon::platform::NativePlatform native;
-  const quillon::platform::Platform& platform = native.Roles();
-  // Standard output may be a pipe that closes early: programming goes on, and the summary goes
-  // to standard error.
-  platform.system->KeepRunningWhenOutputCloses();
-  quillon::Trace trace(platform);
-  const quillon::platform::ProcessWide<quillon::Trace>::Scoped asProcessTrace(trace);
-  trace.Initialise();
-  // With `read`, standard output carries the keys as a PSR file: the link's lines go to standard error.
-  quillon::StandardOutput standardOutput;
-  ToStandardError standardError;
-  quillon::Console& console = readOnly ? static_cast<quillon::Console&>(standardError) : standardOutput;
-  quillon::SerialPort serialPort(platform);
-  quillon::BcspLink link(serialPort, *platform.clock, console);
-  quillon::PsKeyList keys;
-  quillon::PSConfig engine(platform, keys, link, serialPort, console);
-  EchoToStandardError echoer;
-  if (echo) trace.SetEcho(&echoer);
-
-  quillon::platform::ErrorCode error = quillon::platform::kSuccess;
-  auto stop = platform.kernel->CreateManualResetEvent(L"", false, &error);
-  if (!stop) {
-    std::fprintf(stderr, "psconfig: cannot create the stop event (error %u); nothing was sent\n", error);
-    return kExitSystem;
-  }
-  std::signal(SIGINT, RequestStop);
-  std::signal(SIGTERM, RequestStop);
-
-  // `read PORT KEY...`: the keys go through a PSR file of their own, removed at the end.
-  std::wstring keysFile;
-  struct RemoveAtEnd {
-    quillon::platform::Files& files;
-    const std::wstring& path;
-    ~RemoveAtEnd() {
-      if (!path.empty()) files.Delete(path);
-    }
-  } removeKeysFile{*platform.files, keysFile};
-  if (readOnly) {
-    const bool oneFile = keysToRead.size() == 1 && std::filesystem::is_regular_file(keysToRead[0]);
-    if (oneFile) {
-      file = keysToRead[0];
-    } else {
-      std::string bad;
-      const std::string text = KeysAsPsr(keysToRead, &bad);
-      if (text.empty()) return usageError("not a PSR file nor a key such as 01be or 01be:2:", bad.c_str());
-      std::error_code ignored;
-      std::random_device random;
-      const std::filesystem::path path = std::filesystem::temp_directory_path(ignored) /
-                                         ("psconfig-read-" + std::to_string(random()) + ".psr");
-      file = path.string();
-      const quillon::platform::ErrorCode saved = quillon::platform::SaveWhole(*platform.files,
-                                                                              quillon::platform::HostNameToWide(file),
-                                                                              text);
-      if (saved != quillon::platform::kSuccess) {
-        std::fprintf(stderr, "psconfig: cannot write the list of keys to %s (error %u)\n", file.c_str(), saved);
-        return kExitSystem;
-      }
-      keysFile = quillon::platform::HostNameToWide(file);
-    }
-  }
-  quillon::BackupGate backupGate(*platform.files, quillon::platform::HostNameToWide(backup));
-  quillon::RunOptions options;
-  options.readBackAfterWriting = verify;
-  options.writeKeys = !readOnly;
-  options.readBeforeWriting = readOnly || !backup.empty();
-  if (!backup.empty()) options.gate = &backupGate;
-
-  // --baud auto: the rate the file sets first (a module that was given the file before talks
-  // at it), then the others.
-  std::vector<std::uint32_t> search;
-  if (autoBaud) {
-    const quillon::AppliedUartRate fileRate = readOnly
-                                                  ? quillon::AppliedUartRate{}
-                                                  : quillon::UartRateOfPsrFile(*platform.files,
-                                                                               quillon::platform::HostNameToWide(file));
-    if (fileRate.key != 0 && fileRate.rate == 0) {
+// What the journal says of one port's address, after its run.
+void ReportAddress(PortWork& work) {
+  if (!work.Address()) return;
+  const std::string address = work.Address()->Text();
+  switch (work.Fate()) {
+    case quillon::AddressFate::kWritten:
+      std::fprintf(stderr, "psconfig: address %s given to the module on %s\n", address.c_str(), work.Port().c_str());
+      break;
+    case quillon::AddressFate::kRefused:
+      std::fprintf(stderr, "psconfig: the module on %s refused the address %s; it is not given again\n",
+                   work.Port().c_str(), address.c_str());
+      break;
+    case quillon::AddressFate::kUnanswered:
       std::fprintf(stderr,
-                   "psconfig: key &%04x sets the value %04x, which is no rate of the baud table: not looked at\n",
-                   fileRate.key, fileRate.value);
+                   "psconfig: %s was sent to the module on %s without an answer: the module may hold it; it is not "
+                   "given again\n",
+                   address.c_str(), work.Port().c_str());
+      break;
+    case quillon::AddressFate::kUnused:
+    case quillon::AddressFate::kTaken:
+      break;
+  }
+  if (!work.JournalProblem().empty()) std::fprintf(stderr, "psconfig: %s\n", work.JournalProblem().c_str());
+}
+
+// The summary of a run on one port, and its exit status.
+int ReportOnePort(PortWork& work, const Command& command, const LineSetup& setup, quillon::BackupGate& backupGate,
+                  const std::string& file) {
+  const double seconds = work.SecondsTaken();
+  const bool readOnly = command.readOnly, verify = command.verify, autoBaud = command.autoBaud;
+  const std::string& port = command.ports.front();
+  const std::string& backup = command.backup;
+  const std::uint32_t baud = setup.baud;
+  Progress& progress = work.Watch();
+  quillon::PSConfig& engine = work.Engine();
+  const int result = work.Result();
+  ReportAddress(work);
+  if (result == kExitBlockUsedUp || result == kExitJournalFailed) {
+    std::fprintf(stderr, "psconfig: no address for the module on %s %s; nothing was written (%.1f s)\n", port.c_str(),
+                 work.JournalProblem().c_str(), seconds);
+    if (result == kExitBlockUsedUp) {
+      std::fprintf(stderr, "psconfig: give a new block with --address-block (the journal keeps the old one's history)\n");
     }
-    search = quillon::UartRateSearchOrder({fileRate.rate});
-    baud = search.front();
-    options.searchRates = std::span<const std::uint32_t>(search).subspan(1);
+    return result;
   }
-
-  Progress progress(platform.system->ErrorOutputIsTerminal());
-  std::atomic<int> result{-1};
-  std::thread run([&] {
-    result = engine.Run(quillon::platform::HostNameToWide(port), baud, quillon::platform::HostNameToWide(file),
-                        stop.get(), &progress, options);
-  });
-  // The run polls the stop event; this thread turns Ctrl-C into it.
-  while (result.load() < 0) {
-    if (stopRequested) stop->Set();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (!stopRequested && !progress.stopped_) progress.Tick();
-  }
-  run.join();
-  progress.Finish();
-  trace.SetEcho(nullptr);
-  trace.Shutdown();
-
-  const double seconds = Seconds(progress.start_);
   if (autoBaud && engine.LinkRate() != 0) {
     std::fprintf(stderr, "psconfig: the module answered at %u baud\n", engine.LinkRate());
   }
@@ -483,7 +272,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "psconfig: backup of %u keys saved to %s%s\n", backupGate.KeysSaved(), backup.c_str(),
                  backupGate.KeysNotHeld() == 0 ? "" : "; keys that could not be read are comments in it");
   }
-  switch (result.load()) {
+  switch (result) {
     case quillon::kPsConfigReadFailed:
       std::fprintf(stderr, "psconfig: no key written: %s (%.1f s)\n",
                    backupGate.Failure().empty() ? "the reads before writing failed" : backupGate.Failure().c_str(),
@@ -549,4 +338,213 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "psconfig: %s holds no key lines (such as \"&01be = 0ebf\")\n", file.c_str());
       return quillon::kPsConfigNoKeys;
   }
+}
+
+// Opens and reads the journal. Null, with the exit status in *status, when it cannot be used.
+std::unique_ptr<quillon::platform::LogFile> OpenJournal(const quillon::platform::Platform& platform,
+                                                        const Command& command,
+                                                        std::unique_ptr<quillon::AddressJournal>* journal,
+                                                        int* status) {
+  quillon::platform::ErrorCode error = quillon::platform::kSuccess;
+  auto file = platform.files->OpenLog(quillon::platform::HostNameToWide(command.journal), &error);
+  if (!file) {
+    std::fprintf(stderr, "psconfig: cannot open the journal %s", command.journal.c_str());
+    SayWhy(error);
+    std::fprintf(stderr, "psconfig: nothing was written; name a journal in a place that can be written\n");
+    *status = kExitJournalFailed;
+    return nullptr;
+  }
+  *journal = std::make_unique<quillon::AddressJournal>(*file, command.block);
+  if (const std::string problem = (*journal)->Load(); !problem.empty()) {
+    std::fprintf(stderr, "psconfig: the journal %s cannot be used: %s\n", command.journal.c_str(), problem.c_str());
+    std::fprintf(stderr,
+                 "psconfig: nothing was written; a journal is never guessed at: mend the line named, or look into "
+                 "it with a copy kept\n");
+    *status = kExitJournalFailed;
+    return nullptr;
+  }
+  for (const std::string& note : (*journal)->Notes()) {
+    std::fprintf(stderr, "psconfig: journal %s: %s\n", command.journal.c_str(), note.c_str());
+  }
+  for (const quillon::UnsettledAddress& unsettled : (*journal)->Unsettled()) {
+    std::fprintf(stderr,
+                 "psconfig: journal line %u: %s was given to %s at %s and its outcome is unknown (that run was cut "
+                 "off, or is still running): it is not given again; check that module\n",
+                 unsettled.line, unsettled.address.Text().c_str(), unsettled.port.c_str(), unsettled.time.c_str());
+  }
+  return file;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  Command command;
+  if (const std::string problem = quillon::psconfig::ReadCommandLine(arguments, &command); !problem.empty()) {
+    std::fprintf(stderr, "psconfig: %s\n\n", problem.c_str());
+    Usage(stderr);
+    return kExitUsage;
+  }
+  if (command.help) {
+    Usage(stdout);
+    return 0;
+  }
+  if (command.version) {
+    std::fputs(quillon::platform::VersionLine("psconfig").c_str(), stdout);
+    return 0;
+  }
+  std::string file = command.file;
+
+  // The program's objects, wired as one: port -> link -> run, all on the back end's roles.
+  const quillon::platform::NativePlatform native;
+  const quillon::platform::Platform& platform = native.Roles();
+  // Standard output may be a pipe that closes early: programming goes on, and the summary goes
+  // to standard error.
+  platform.system->KeepRunningWhenOutputCloses();
+  quillon::Trace trace(platform);
+  const quillon::platform::ProcessWide<quillon::Trace>::Scoped asProcessTrace(trace);
+  trace.Initialise();
+  EchoToStandardError echoer;
+  if (command.echo) trace.SetEcho(&echoer);
+  struct TraceEnd {
+    quillon::Trace& trace;
+    ~TraceEnd() {
+      trace.SetEcho(nullptr);
+      trace.Shutdown();
+    }
+  } traceEnd{trace};
+
+  quillon::platform::ErrorCode error = quillon::platform::kSuccess;
+  auto stop = platform.kernel->CreateManualResetEvent(L"", false, &error);
+  if (!stop) {
+    std::fprintf(stderr, "psconfig: cannot create the stop event (error %u); nothing was sent\n", error);
+    return kExitSystem;
+  }
+  std::signal(SIGINT, RequestStop);
+  std::signal(SIGTERM, RequestStop);
+
+  // `read PORT KEY...`: the keys go through a PSR file of their own, removed at the end.
+  std::wstring keysFile;
+  struct RemoveAtEnd {
+    quillon::platform::Files& files;
+    const std::wstring& path;
+    ~RemoveAtEnd() {
+      if (!path.empty()) files.Delete(path);
+    }
+  } removeKeysFile{*platform.files, keysFile};
+  if (command.readOnly) {
+    const std::vector<std::string>& keysToRead = command.keysToRead;
+    const bool oneFile = keysToRead.size() == 1 && std::filesystem::is_regular_file(keysToRead[0]);
+    if (oneFile) {
+      file = keysToRead[0];
+    } else {
+      std::string bad;
+      const std::string text = KeysAsPsr(keysToRead, &bad);
+      if (text.empty()) {
+        std::fprintf(stderr, "psconfig: not a PSR file nor a key such as 01be or 01be:2: %s\n\n", bad.c_str());
+        Usage(stderr);
+        return kExitUsage;
+      }
+      std::error_code ignored;
+      std::random_device random;
+      const std::filesystem::path path = std::filesystem::temp_directory_path(ignored) /
+                                         ("psconfig-read-" + std::to_string(random()) + ".psr");
+      file = path.string();
+      const quillon::platform::ErrorCode saved = quillon::platform::SaveWhole(*platform.files,
+                                                                              quillon::platform::HostNameToWide(file),
+                                                                              text);
+      if (saved != quillon::platform::kSuccess) {
+        std::fprintf(stderr, "psconfig: cannot write the list of keys to %s (error %u)\n", file.c_str(), saved);
+        return kExitSystem;
+      }
+      keysFile = quillon::platform::HostNameToWide(file);
+    }
+  }
+
+  // The journal is read whole before any port is opened: one that cannot be trusted stops the
+  // run before a module is touched.
+  std::unique_ptr<quillon::AddressJournal> journal;
+  std::unique_ptr<quillon::platform::LogFile> journalFile;
+  if (command.withAddresses) {
+    int status = 0;
+    journalFile = OpenJournal(platform, command, &journal, &status);
+    if (!journalFile) return status;
+  }
+  std::unique_ptr<quillon::platform::LogFile> recordFile;
+  std::unique_ptr<quillon::psconfig::LineRecord> record;
+  if (!command.record.empty()) {
+    recordFile = platform.files->OpenLog(quillon::platform::HostNameToWide(command.record), &error);
+    if (!recordFile) {
+      std::fprintf(stderr, "psconfig: cannot open the record %s", command.record.c_str());
+      SayWhy(error);
+      std::fprintf(stderr, "psconfig: nothing was written\n");
+      return kExitSystem;
+    }
+    record = std::make_unique<quillon::psconfig::LineRecord>(*recordFile);
+  }
+
+  quillon::BackupGate backupGate(*platform.files, quillon::platform::HostNameToWide(command.backup));
+  LineSetup setup{platform};
+  setup.file = quillon::platform::HostNameToWide(file);
+  setup.baud = command.baud;
+  setup.stop = stop.get();
+  setup.journal = journal.get();
+  setup.options.readBackAfterWriting = command.verify;
+  setup.options.writeKeys = !command.readOnly;
+  setup.options.readBeforeWriting = command.readOnly || !command.backup.empty();
+  if (!command.backup.empty()) setup.options.gate = &backupGate;
+
+  // --baud auto: the rate the file sets first (a module that was given the file before talks
+  // at it), then the others.
+  std::vector<std::uint32_t> search;
+  if (command.autoBaud) {
+    const quillon::AppliedUartRate fileRate = command.readOnly ? quillon::AppliedUartRate{}
+                                                               : quillon::UartRateOfPsrFile(*platform.files, setup.file);
+    if (fileRate.key != 0 && fileRate.rate == 0) {
+      std::fprintf(stderr,
+                   "psconfig: key &%04x sets the value %04x, which is no rate of the baud table: not looked at\n",
+                   fileRate.key, fileRate.value);
+    }
+    search = quillon::UartRateSearchOrder({fileRate.rate});
+    setup.baud = search.front();
+    setup.options.searchRates = std::span<const std::uint32_t>(search).subspan(1);
+  }
+
+  const bool terminal = platform.system->ErrorOutputIsTerminal();
+  if (command.ports.size() > 1) {
+    quillon::psconfig::LineRun line{setup};
+    line.ports = command.ports;
+    line.verify = command.verify;
+    line.terminal = terminal;
+    line.record = record.get();
+    line.stopAsked = [] { return stopRequested != 0; };
+    return quillon::psconfig::RunLine(line);
+  }
+
+  // With `read`, standard output carries the keys as a PSR file: the link's lines go to standard error.
+  quillon::StandardOutput standardOutput;
+  ToStandardError standardError;
+  quillon::Console& console = command.readOnly ? static_cast<quillon::Console&>(standardError) : standardOutput;
+  PortWork work(setup, command.ports.front(), terminal ? Progress::Display::kTerminalLine : Progress::Display::kNotesOnly,
+                console);
+  std::atomic<bool> ended{false};
+  std::thread run([&] {
+    work.Run();
+    ended = true;
+  });
+  // The run polls the stop event; this thread turns Ctrl-C into it.
+  while (!ended.load()) {
+    if (stopRequested) stop->Set();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!stopRequested && !work.Watch().stopped_) work.Watch().Tick();
+  }
+  run.join();
+  work.Watch().Finish();
+  std::string recordProblem;
+  if (record) recordProblem = record->Add(quillon::psconfig::EntryOf(work, command.verify));
+  const int status = ReportOnePort(work, command, setup, backupGate, file);
+  if (!recordProblem.empty()) {
+    std::fprintf(stderr, "psconfig: the record %s %s\n", command.record.c_str(), recordProblem.c_str());
+  }
+  return status;
 }

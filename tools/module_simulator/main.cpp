@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +29,9 @@ void Usage(std::FILE* out) {
                "The module speaks BCSP, answers BCCMD requests and keeps the PS keys it is given.\n"
                "\n"
                "  --link N               also make COMN: of the emulated device point at the terminal (1..255)\n"
+               "  --modules N            run N modules (1..32), each on a terminal of its own, linked as\n"
+               "                         COMN: and up; each has a store of its own (FILE-1.psr, FILE-2.psr,\n"
+               "                         ... with --store and --save) and the seed plus its number\n"
                "  --store FILE.psr       the module's flash: its PS keys at the start (a missing file is an\n"
                "                         empty store, and is made); every key the module accepts is in it\n"
                "                         before the answer leaves, so a kill at any moment loses nothing\n"
@@ -47,6 +52,7 @@ void Usage(std::FILE* out) {
                "  --wrong-varid          answer with another variable identifier\n"
                "  --error-status N       answer with this status word (0..65535) and refuse what it asks\n"
                "  --keep-old-value KEY   answer the writes of one key (hex) but keep its old value\n"
+               "  --refuse-write KEY     refuse the writes of one key (status 8)\n"
                "  --refuse-read KEY      refuse the reads of one key (status 8)\n"
                "  --drop-read-answer KEY never answer a read of one key\n"
                "  --read-answer-other-key KEY  answer a read of one key naming the next key\n"
@@ -79,75 +85,111 @@ int main(int argc, char** argv) {
     Usage(stdout);
     return 0;
   }
-  const quillon::sim::SimulatorOptions& options = command.options;
-  const int link = command.link;
-  const std::string& storeFile = command.storeFile;
-  const std::string& saveFile = command.saveFile;
-  const std::string& logFile = command.logFile;
+  const int count = command.modules;
+  // One module's files: FILE itself for a single module, FILE-<n>.psr for the n-th of several.
+  auto fileOf = [count](const std::string& file, int number) {
+    if (file.empty() || count == 1) return file;
+    const std::size_t dot = file.rfind('.');
+    const bool extension = dot != std::string::npos && file.find('/', dot) == std::string::npos;
+    return (extension ? file.substr(0, dot) : file) + "-" + std::to_string(number) +
+           (extension ? file.substr(dot) : "");
+  };
 
-  // A store that cannot be read whole is not started from: a module that came up empty would
-  // take a damaged flash for a new one and lose its keys for good.
-  quillon::sim::PsStore store;
-  quillon::sim::StoreFile flash(storeFile);
-  if (!storeFile.empty()) {
-    if (const std::string problem = flash.Open(&store); !problem.empty()) {
-      std::fprintf(stderr, "modsim: the store cannot be used: %s\n", problem.c_str());
-      return 1;
-    }
-  }
-  quillon::sim::PtySimulator simulator(options, std::move(store), storeFile.empty() ? nullptr : &flash);
-  if (!simulator.Opened()) {
-    std::fprintf(stderr, "modsim: cannot open a pseudo-terminal\n");
-    return 1;
-  }
   std::FILE* log = nullptr;
-  if (logFile == "-") {
+  if (command.logFile == "-") {
     log = stderr;
-  } else if (!logFile.empty() && (log = std::fopen(logFile.c_str(), "w")) == nullptr) {
-    std::fprintf(stderr, "modsim: cannot write the log %s\n", logFile.c_str());
+  } else if (!command.logFile.empty() && (log = std::fopen(command.logFile.c_str(), "w")) == nullptr) {
+    std::fprintf(stderr, "modsim: cannot write the log %s\n", command.logFile.c_str());
     return 1;
   }
-  if (log != nullptr) {
-    simulator.Module().SetLogSink([log](const std::string& line) {
-      std::fprintf(log, "%s\n", line.c_str());
-      std::fflush(log);
-    });
-  }
-  std::printf("modsim: port %s\n", simulator.PortPath().c_str());
-  std::printf("modsim: UART at %u baud after a boot of %u ms\n", simulator.Module().BaudRate(), options.bootMs);
-  if (link >= 0) {
+  std::mutex logLock;
+  std::string deviceRoot;
+  if (command.link >= 0) {
     const auto root = quillon::platform::posix::DeviceRoot::FromEnvironment();
     if (root.Ensure() != quillon::platform::kSuccess) {
       std::fprintf(stderr, "modsim: the device root %s does not exist; create it or set QUILLON_DEVICE_ROOT\n",
                    root.Path().c_str());
       return 1;
     }
-    const std::string& deviceRoot = root.Path();
-    const std::string problem = simulator.LinkAs(deviceRoot, link);
-    if (!problem.empty()) {
-      std::fprintf(stderr, "modsim: %s\n", problem.c_str());
+    deviceRoot = root.Path();
+  }
+
+  struct Module {
+    explicit Module(const std::string& storeFile) : flash(storeFile) {}
+    quillon::sim::StoreFile flash;
+    std::unique_ptr<quillon::sim::PtySimulator> simulator;
+  };
+  std::vector<std::unique_ptr<Module>> modules;
+  for (int number = 1; number <= count; ++number) {
+    const std::string storeFile = fileOf(command.storeFile, number);
+    auto module = std::make_unique<Module>(storeFile);
+    // A store that cannot be read whole is not started from: a module that came up empty would
+    // take a damaged flash for a new one and lose its keys for good.
+    quillon::sim::PsStore store;
+    if (!storeFile.empty()) {
+      if (const std::string problem = module->flash.Open(&store); !problem.empty()) {
+        std::fprintf(stderr, "modsim: the store %s cannot be used: %s\n", storeFile.c_str(), problem.c_str());
+        return 1;
+      }
+    }
+    quillon::sim::SimulatorOptions options = command.options;
+    options.seed += static_cast<std::uint64_t>(number - 1);
+    module->simulator = std::make_unique<quillon::sim::PtySimulator>(options, std::move(store),
+                                                                     storeFile.empty() ? nullptr : &module->flash);
+    quillon::sim::PtySimulator& simulator = *module->simulator;
+    if (!simulator.Opened()) {
+      std::fprintf(stderr, "modsim: cannot open a pseudo-terminal\n");
       return 1;
     }
-    std::printf("modsim: linked as COM%d: (%s/dosdevices/com%d)\n", link, deviceRoot.c_str(), link);
+    if (log != nullptr) {
+      const std::string prefix = count == 1 ? "" : "module " + std::to_string(number) + ": ";
+      simulator.Module().SetLogSink([log, prefix, &logLock](const std::string& line) {
+        const std::lock_guard<std::mutex> hold(logLock);
+        std::fprintf(log, "%s%s\n", prefix.c_str(), line.c_str());
+        std::fflush(log);
+      });
+    }
+    const std::string which = count == 1 ? "" : " " + std::to_string(number);
+    std::printf("modsim:%s port %s\n", which.c_str(), simulator.PortPath().c_str());
+    std::printf("modsim:%s UART at %u baud after a boot of %u ms\n", which.c_str(), simulator.Module().BaudRate(),
+                options.bootMs);
+    if (command.link >= 0) {
+      const int link = command.link + number - 1;
+      const std::string problem = simulator.LinkAs(deviceRoot, link);
+      if (!problem.empty()) {
+        std::fprintf(stderr, "modsim: %s\n", problem.c_str());
+        return 1;
+      }
+      std::printf("modsim:%s linked as COM%d: (%s/dosdevices/com%d)\n", which.c_str(), link, deviceRoot.c_str(),
+                  link);
+    }
+    modules.push_back(std::move(module));
   }
   std::fflush(stdout);
 
   std::signal(SIGINT, RequestStop);
   std::signal(SIGTERM, RequestStop);
-  simulator.Start();
+  for (auto& module : modules) module->simulator->Start();
   while (!stopRequested) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  simulator.Stop();
+  for (auto& module : modules) module->simulator->Stop();
 
-  std::printf("modsim: %zu requests, %u restarts, %zu keys stored\n", simulator.Module().Requests().size(),
-              simulator.Module().Restarts(), simulator.Module().Store().Keys().size());
-  if (!saveFile.empty()) {
-    std::ofstream out(saveFile, std::ios::binary);
-    out << simulator.Module().Store().ToPsr();
-    if (!out) {
-      std::fprintf(stderr, "modsim: cannot write %s\n", saveFile.c_str());
-      return 1;
+  int status = 0;
+  for (int number = 1; number <= count; ++number) {
+    quillon::sim::PtySimulator& simulator = *modules[static_cast<std::size_t>(number - 1)]->simulator;
+    const std::string which = count == 1 ? "" : " " + std::to_string(number);
+    std::printf("modsim:%s %zu requests, %u restarts, %zu keys stored\n", which.c_str(),
+                simulator.Module().Requests().size(), simulator.Module().Restarts(),
+                simulator.Module().Store().Keys().size());
+    const std::string saveFile = fileOf(command.saveFile, number);
+    if (!saveFile.empty()) {
+      std::ofstream out(saveFile, std::ios::binary);
+      out << simulator.Module().Store().ToPsr();
+      if (!out) {
+        std::fprintf(stderr, "modsim: cannot write %s\n", saveFile.c_str());
+        status = 1;
+      }
     }
   }
   if (log != nullptr && log != stderr) std::fclose(log);
-  return 0;
+  return status;
 }

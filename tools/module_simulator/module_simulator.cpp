@@ -331,7 +331,8 @@ void ModuleSimulator::Deliver(std::uint8_t channel, bool reliable, std::span<con
       if (request.type == kSetRequest) {
         // Kept in flash before the answer is queued: what the host hears acknowledged survives
         // a power cut.
-        if (options_.keepOldValueOf != request.psKey && !Keep(request.psKey, request.values)) {
+        if (options_.refuseWriteOf == request.psKey ||
+            (options_.keepOldValueOf != request.psKey && !Keep(request.psKey, request.values))) {
           status = kStatusError;
           PutWord(&answer, 8, status);
           std::lock_guard<std::mutex> hold(logLock_);

@@ -53,6 +53,7 @@ bool ReadKey(const std::string& text, std::optional<std::uint16_t>* out) {
 }
 
 constexpr std::uint64_t kMaxLink = 255;
+constexpr std::uint64_t kMaxModules = 32;
 constexpr std::uint64_t kMaxBaud = 4'000'000;
 constexpr std::uint64_t kMaxMs = 3'600'000;  // an hour
 constexpr std::uint64_t kMax16 = 0xFFFF;
@@ -135,6 +136,12 @@ std::string ReadSimulatorArguments(std::span<const std::string> arguments, Simul
         {"--keep-old-value",
          [](const std::string& t, SimulatorCommand* c) { return ReadKey(t, &c->options.keepOldValueOf); },
          "a key number in hexadecimal"},
+        {"--refuse-write",
+         [](const std::string& t, SimulatorCommand* c) { return ReadKey(t, &c->options.refuseWriteOf); },
+         "a key number in hexadecimal"},
+        {"--modules",
+         [](const std::string& t, SimulatorCommand* c) { return ReadWhole(t, 1, kMaxModules, &c->modules); },
+         "a number of modules from 1 to 32"},
         {"--refuse-read",
          [](const std::string& t, SimulatorCommand* c) { return ReadKey(t, &c->options.refuseReadOf); },
          "a key number in hexadecimal"},
@@ -156,6 +163,10 @@ std::string ReadSimulatorArguments(std::span<const std::string> arguments, Simul
     if (i + 1 >= arguments.size()) return arg + " wants " + found->wanted;
     const std::string& value = arguments[++i];
     if (!found->read(value, command)) return arg + " wants " + found->wanted + ", not \"" + value + "\"";
+  }
+  if (command->link > 0 && command->link + command->modules - 1 > static_cast<int>(kMaxLink)) {
+    return "--link " + std::to_string(command->link) + " with " + std::to_string(command->modules) +
+           " modules goes past COM255:";
   }
   return {};
 }

@@ -34,6 +34,7 @@ struct SimulatorOptions {
   // Faults of one key, for reads: its writes are answered but not stored; its reads refused
   // (status 8); its read answers never sent; its read answers naming the next key.
   std::optional<std::uint16_t> keepOldValueOf;
+  std::optional<std::uint16_t> refuseWriteOf;  // its writes are refused (status 8), as by a full flash
   std::optional<std::uint16_t> refuseReadOf;
   std::optional<std::uint16_t> dropReadAnswerOf;
   std::optional<std::uint16_t> answerReadOf;
