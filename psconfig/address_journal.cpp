@@ -114,7 +114,13 @@ std::string AddressJournal::CatchUp() {
   if (const platform::ErrorCode error = file_.ReadFrom(readUpTo_, &text); error != platform::kSuccess) {
     return "cannot be read (" + Why(error) + ")";
   }
+  if (text.empty()) return {};
   std::size_t start = 0;
+  // The end of a last line read whole before, written since by whoever wrote next.
+  if (endsWithoutNewline_ && text.front() == '\n') {
+    start = 1;
+    readUpTo_ += 1;
+  }
   for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
     if (std::string problem = ReadLine(std::string_view(text).substr(start, end - start), linesRead_ + 1);
         !problem.empty()) {
