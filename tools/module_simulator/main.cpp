@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
     quillon::sim::PsStore store;
     if (!storeFile.empty()) {
       if (const std::string problem = module->flash.Open(&store); !problem.empty()) {
-        std::fprintf(stderr, "modsim: the store %s cannot be used: %s\n", storeFile.c_str(), problem.c_str());
+        std::fprintf(stderr, "modsim: the store cannot be used: %s\n", problem.c_str());
         return 1;
       }
     }
