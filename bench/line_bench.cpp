@@ -38,7 +38,9 @@ double ProcessCpuSeconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-double Seconds(const timeval& time) { return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6; }
+double Seconds(const timeval& time) {
+  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+}
 
 void Line(benchmark::State& state) {
   const int modules = static_cast<int>(state.range(0));
@@ -70,12 +72,14 @@ void Line(benchmark::State& state) {
     }
     arguments.push_back(psr);
     std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
     environment.push_back(device.Environment());
     std::vector<char*> envp;
+    envp.reserve(environment.size() + 1);
     for (std::string& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
     // The table goes to a file, read for the slowest port.
@@ -114,7 +118,8 @@ void Line(benchmark::State& state) {
     state.SetIterationTime(seconds);
     state.counters["seconds"] = seconds;
     state.counters["per_module_s"] = seconds / modules;
-    state.counters["psconfig_cpu_pct"] = 100.0 * (Seconds(usage.ru_utime) + Seconds(usage.ru_stime)) / seconds / modules;
+    state.counters["psconfig_cpu_pct"] = 100.0 * (Seconds(usage.ru_utime) + Seconds(usage.ru_stime)) / seconds /
+                                         modules;
     state.counters["sim_cpu_pct"] = 100.0 * simCpu / seconds / modules;
     state.counters["slowest_port_s"] = slowest;
   }

@@ -80,8 +80,9 @@ std::string AddressJournal::ReadLine(std::string_view line, std::uint32_t number
   const std::string_view text = line.substr(0, mark);
   const std::size_t afterFate = text.find(' ');
   const std::optional<AddressFate> fate = FateNamed(text.substr(0, afterFate));
-  const std::optional<BluetoothAddress> address =
-      afterFate == std::string_view::npos ? std::nullopt : BluetoothAddress::Parse(text.substr(afterFate + 1, 17));
+  const std::optional<BluetoothAddress> address = afterFate == std::string_view::npos
+                                                      ? std::nullopt
+                                                      : BluetoothAddress::Parse(text.substr(afterFate + 1, 17));
   const bool spaced = address && text.size() > afterFate + 18 && text[afterFate + 18] == ' ';
   const std::size_t afterTime = spaced ? text.find(' ', afterFate + 19) : std::string_view::npos;
   if (!fate || afterTime == std::string_view::npos) {
@@ -187,8 +188,7 @@ BluetoothAddress* AddressJournal::NextFree(BluetoothAddress* candidate) const {
   return nullptr;
 }
 
-AddressJournal::Take AddressJournal::TakeNext(std::string_view port, BluetoothAddress* address,
-                                              std::string* problem) {
+AddressJournal::Take AddressJournal::TakeNext(std::string_view port, BluetoothAddress* address, std::string* problem) {
   const std::lock_guard<std::mutex> hold(lock_);
   if (const platform::ErrorCode error = file_.Lock(); error != platform::kSuccess) {
     *problem = "the journal cannot be locked (" + Why(error) + ")";

@@ -99,7 +99,8 @@ int RunLine(const LineRun& line) {
   drawBoard(false);
 
   // What the file's reading said, once: every port read the same file.
-  for (const std::string& note : works.front()->Watch().fileNotes_) std::fprintf(stderr, "psconfig: %s\n", note.c_str());
+  for (const std::string& note : works.front()->Watch().fileNotes_)
+    std::fprintf(stderr, "psconfig: %s\n", note.c_str());
 
   std::vector<PortOutcome> outcomes;
   std::vector<std::string> results;
@@ -126,7 +127,8 @@ int RunLine(const LineRun& line) {
       std::fprintf(stderr, "psconfig: on %s %s\n", work.Port().c_str(), work.JournalProblem().c_str());
     }
     if (work.Address() && work.Fate() == AddressFate::kUnanswered) {
-      std::fprintf(stderr, "psconfig: on %s %s was sent without an answer: the module may hold it; it is not given again\n",
+      std::fprintf(stderr,
+                   "psconfig: on %s %s was sent without an answer: the module may hold it; it is not given again\n",
                    work.Port().c_str(), work.Address()->Text().c_str());
     }
     if (!recordProblems[i].empty()) {

@@ -20,8 +20,8 @@ struct LineRun {
   const LineSetup& setup;
   std::vector<std::string> ports;
   bool verify = false;
-  bool terminal = false;          // standard error is a terminal: the lines are redrawn in place
-  LineRecord* record = nullptr;   // with --record
+  bool terminal = false;            // standard error is a terminal: the lines are redrawn in place
+  LineRecord* record = nullptr;     // with --record
   std::function<bool()> stopAsked;  // polled; true sets the stop event of every run
 };
 

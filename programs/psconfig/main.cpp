@@ -234,7 +234,8 @@ int ReportOnePort(PortWork& work, const Command& command, const LineSetup& setup
     std::fprintf(stderr, "psconfig: no address for the module on %s %s; nothing was written (%.1f s)\n", port.c_str(),
                  work.JournalProblem().c_str(), seconds);
     if (result == kExitBlockUsedUp) {
-      std::fprintf(stderr, "psconfig: give a new block with --address-block (the journal keeps the old one's history)\n");
+      std::fprintf(stderr,
+                   "psconfig: give a new block with --address-block (the journal keeps the old one's history)\n");
     }
     return result;
   }
@@ -498,8 +499,9 @@ int main(int argc, char** argv) {
   // at it), then the others.
   std::vector<std::uint32_t> search;
   if (command.autoBaud) {
-    const quillon::AppliedUartRate fileRate = command.readOnly ? quillon::AppliedUartRate{}
-                                                               : quillon::UartRateOfPsrFile(*platform.files, setup.file);
+    const quillon::AppliedUartRate fileRate = command.readOnly
+                                                  ? quillon::AppliedUartRate{}
+                                                  : quillon::UartRateOfPsrFile(*platform.files, setup.file);
     if (fileRate.key != 0 && fileRate.rate == 0) {
       std::fprintf(stderr,
                    "psconfig: key &%04x sets the value %04x, which is no rate of the baud table: not looked at\n",
@@ -525,8 +527,8 @@ int main(int argc, char** argv) {
   quillon::StandardOutput standardOutput;
   ToStandardError standardError;
   quillon::Console& console = command.readOnly ? static_cast<quillon::Console&>(standardError) : standardOutput;
-  PortWork work(setup, command.ports.front(), terminal ? Progress::Display::kTerminalLine : Progress::Display::kNotesOnly,
-                console);
+  PortWork work(setup, command.ports.front(),
+                terminal ? Progress::Display::kTerminalLine : Progress::Display::kNotesOnly, console);
   std::atomic<bool> ended{false};
   std::thread run([&] {
     work.Run();

@@ -37,7 +37,8 @@ void Progress::FileRead(std::uint32_t keys, const PsrReport& report) {
     Note("line " + std::to_string(report.skipped[i].line) + " sets no key, not done: " + report.skipped[i].text.data());
   }
   if (report.linesSkipped > report.SkippedListed()) {
-    Note("and " + std::to_string(report.linesSkipped - report.SkippedListed()) + " more lines that set no key, not done");
+    Note("and " + std::to_string(report.linesSkipped - report.SkippedListed()) +
+         " more lines that set no key, not done");
   }
   if (keys != 0) Show("waiting for the module");
 }

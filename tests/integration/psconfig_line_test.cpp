@@ -28,9 +28,7 @@ constexpr const char* kBlock = "00:02:5B:00:A5:A5:00:02:5B:00:A5:FF";
 
 class PsconfigLine : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::ofstream(Path("keys.psr")) << "&0001 = 1 2 3 4\n&0002 = 0005\n&0003 = 0006 0007\n";
-  }
+  void SetUp() override { std::ofstream(Path("keys.psr")) << "&0001 = 1 2 3 4\n&0002 = 0005\n&0003 = 0006 0007\n"; }
   std::string Path(const std::string& name) const { return device.Path() + "/" + name; }
   // Modules linked as COM<first>: and up; `silent` ones are linked but never started.
   void Modules(int count, int first = 1, const std::set<int>& silent = {},
@@ -44,7 +42,7 @@ class PsconfigLine : public ::testing::Test {
     }
   }
   std::vector<std::string> Arguments(const std::vector<std::string>& ports) const {
-    std::vector<std::string> arguments{"--verify", "--address-block", kBlock, "--journal", Path("journal"),
+    std::vector<std::string> arguments{"--verify", "--address-block",   kBlock, "--journal", Path("journal"),
                                        "--record", Path("record.jsonl")};
     arguments.insert(arguments.end(), ports.begin(), ports.end());
     arguments.push_back(Path("keys.psr"));
@@ -116,7 +114,8 @@ TEST_F(PsconfigLine, EightModulesTwoFailingTheOthersProgrammedEachWithItsOwnAddr
     const std::string port = taken[i].substr(18);
     const int n = port[3] - '0';
     // Taken in the block's order, each once.
-    EXPECT_EQ(*BluetoothAddress::Parse(address), BluetoothAddress{BluetoothAddress::Parse("00:02:5B:00:A5:A5")->value + i});
+    EXPECT_EQ(*BluetoothAddress::Parse(address),
+              BluetoothAddress{BluetoothAddress::Parse("00:02:5B:00:A5:A5")->value + i});
     if (n == 6) {
       EXPECT_EQ(HeldAddress(n), "");
       EXPECT_TRUE(Contains(lines, "  COM6: no answer")) << ::testing::PrintToString(lines);
@@ -143,7 +142,8 @@ TEST_F(PsconfigLine, EightModulesTwoFailingTheOthersProgrammedEachWithItsOwnAddr
     EXPECT_NE(line.find("\"keys_written\":3"), std::string::npos) << line;
   }
   EXPECT_EQ(verified, 6);
-  EXPECT_TRUE(Contains(record, "\"port\":\"COM6:\",\"build\":null,\"address\":null,\"result\":\"no answer\",\"status\":7"));
+  EXPECT_TRUE(
+      Contains(record, "\"port\":\"COM6:\",\"build\":null,\"address\":null,\"result\":\"no answer\",\"status\":7"));
 }
 
 // Two processes on one journal at once, three modules each: six addresses, none twice.

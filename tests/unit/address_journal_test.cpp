@@ -23,18 +23,18 @@ TEST(BluetoothAddressTest, TextBlockAndKeyLayout) {
   EXPECT_TRUE(Address("00:02:5B:9E:8B:3F").InInquiryAccessRange());
   EXPECT_FALSE(Address("00:02:5B:9E:8B:40").InInquiryAccessRange());
   EXPECT_FALSE(Address("00:02:5B:9E:8A:FF").InInquiryAccessRange());
-  for (const char* bad : {"", "12:34:56:78:9A", "12:34:56:78:9A:BC:", "12-34-56-78-9A-BC", "12:34:56:78:9A:BG",
-                          "123:4:56:78:9A:BC"}) {
+  for (const char* bad :
+       {"", "12:34:56:78:9A", "12:34:56:78:9A:BC:", "12-34-56-78-9A-BC", "12:34:56:78:9A:BG", "123:4:56:78:9A:BC"}) {
     EXPECT_FALSE(BluetoothAddress::Parse(bad)) << bad;
   }
   struct Case {
     const char* text;
     const char* problem;  // part of what is said; empty for a good block
   };
-  for (const Case& c : {Case{"00:02:5B:00:A5:A5:00:02:5B:00:A5:A5", ""},
-                        Case{"00:02:5B:00:A5:A6:00:02:5B:00:A5:A5", "written backwards"},
-                        Case{"00:02:5B:00:A5:A5-00:02:5B:00:A5:FF", "FIRST:LAST"},
-                        Case{"00:02:5B:00:A5:A5", "FIRST:LAST"}}) {
+  for (const Case& c :
+       {Case{"00:02:5B:00:A5:A5:00:02:5B:00:A5:A5", ""},
+        Case{"00:02:5B:00:A5:A6:00:02:5B:00:A5:A5", "written backwards"},
+        Case{"00:02:5B:00:A5:A5-00:02:5B:00:A5:FF", "FIRST:LAST"}, Case{"00:02:5B:00:A5:A5", "FIRST:LAST"}}) {
     AddressBlock block;
     const std::string problem = AddressBlock::Parse(c.text, &block);
     EXPECT_NE(problem.find(c.problem), std::string::npos) << c.text << ": " << problem;
@@ -47,8 +47,7 @@ class AddressJournalTest : public ::testing::Test {
   // A journal over the shared text, loaded as a process starting would.
   AddressJournal& Open(const char* first = "00:02:5B:00:A5:A5", const char* last = "00:02:5B:00:A5:FF") {
     files_.push_back(std::make_unique<testing::MemoryLogFile>(text_));
-    journals_.push_back(
-        std::make_unique<AddressJournal>(*files_.back(), AddressBlock{Address(first), Address(last)}));
+    journals_.push_back(std::make_unique<AddressJournal>(*files_.back(), AddressBlock{Address(first), Address(last)}));
     problem_ = journals_.back()->Load();
     return *journals_.back();
   }

@@ -160,8 +160,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "modsim: %s\n", problem.c_str());
         return 1;
       }
-      std::printf("modsim:%s linked as COM%d: (%s/dosdevices/com%d)\n", which.c_str(), link, deviceRoot.c_str(),
-                  link);
+      std::printf("modsim:%s linked as COM%d: (%s/dosdevices/com%d)\n", which.c_str(), link, deviceRoot.c_str(), link);
     }
     modules.push_back(std::move(module));
   }

@@ -11,7 +11,7 @@ namespace quillon::sim {
 
 struct SimulatorCommand {
   SimulatorOptions options;
-  int link = -1;  // COMn: of the emulated device (of the first module), or -1
+  int link = -1;    // COMn: of the emulated device (of the first module), or -1
   int modules = 1;  // modules, each on a terminal of its own, with a store of its own
   std::string storeFile;
   std::string saveFile;
