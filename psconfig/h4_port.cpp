@@ -66,6 +66,11 @@ platform::ErrorCode H4Port::Open(std::wstring_view name, std::uint32_t baudRate)
 
 platform::ErrorCode H4Port::SendCommand(std::span<const std::uint8_t> command) {
   if (!device_) return platform::kErrorInvalidHandle;
+  // A sending starts afresh: a packet left half-read by a lost or stray byte would otherwise
+  // swallow every answer that follows, and no sending again could help.
+  type_ = 0;
+  packet_.clear();
+  inputAt_ = inputEnd_ = 0;
   std::vector<std::uint8_t> packet{kH4Command};
   packet.insert(packet.end(), command.begin(), command.end());
   std::uint32_t written = 0;
@@ -82,12 +87,16 @@ bool H4Port::TakeByte(std::uint8_t byte, std::vector<std::uint8_t>* event) {
     }
     type_ = byte;
     packet_.clear();
+    taken_ = 0;
     wanted_ = HeaderBytes(byte);
     return false;
   }
-  packet_.push_back(byte);
-  if (packet_.size() == HeaderBytes(type_)) wanted_ = packet_.size() + BodyBytes(type_, packet_);
-  if (packet_.size() < wanted_) return false;
+  // Only an event's body is kept; the bodies of other packets (up to 64 KB of ACL data) are
+  // counted past.
+  if (type_ == kH4Event || packet_.size() < HeaderBytes(type_)) packet_.push_back(byte);
+  ++taken_;
+  if (taken_ == HeaderBytes(type_)) wanted_ = taken_ + BodyBytes(type_, packet_);
+  if (taken_ < wanted_) return false;
   const bool isEvent = type_ == kH4Event;
   type_ = 0;
   if (!isEvent) {

@@ -34,6 +34,7 @@ class H4Port final : public platform::HciPacketPort {
   std::uint8_t type_ = 0;
   std::vector<std::uint8_t> packet_;
   std::size_t wanted_ = 0;
+  std::size_t taken_ = 0;  // bytes of the packet after its type
   std::uint32_t ignored_ = 0;
   std::array<std::uint8_t, 256> input_{};
   std::size_t inputAt_ = 0, inputEnd_ = 0;

@@ -44,6 +44,14 @@ MessageRun::Answer MessageRun::Exchange(const PsKeyItem& item, platform::Event* 
           continue;
       }
       if (!assembler_.Take(event, bytes)) continue;
+      // No link layer checks what came: a message whose length word does not match its size was
+      // damaged on the way (or is not BCCMD at all), and is left out.
+      const std::size_t said = bytes->size() < 4 ? 0 : static_cast<std::size_t>((*bytes)[2] | (*bytes)[3] << 8) * 2;
+      // The build identifier's answer says nine words in eight, as its request does.
+      if (said != bytes->size() && !(said == 18 && bytes->size() == 16)) {
+        ++damaged_;
+        continue;
+      }
       *answer = DecodeBccmdMessage(*bytes);
       // An answer to an earlier sending of this request carries its sequence number too, and is
       // as good; an answer to any other request is not this one's.
@@ -69,6 +77,7 @@ int MessageRun::Run(std::wstring_view portName, std::uint32_t baudRate, std::wst
   } release{list_};
   assembler_ = BccmdEventAssembler{};
   otherSequence_ = 0;
+  damaged_ = 0;
   linkRate_ = 0;
   buildId_ = 0;
   ratesTried_.clear();
@@ -172,7 +181,7 @@ int MessageRun::Run(std::wstring_view portName, std::uint32_t baudRate, std::wst
                L"Left out: %u other events, %u other channels, %u out of order, %u bad lengths, "
                L"%u other requests' answers, %u other packets",
                counts.otherEvents, counts.otherChannel, counts.outOfOrder, counts.badLength + counts.tooLong,
-               otherSequence_, port_.PacketsIgnored());
+               otherSequence_ + damaged_, port_.PacketsIgnored());
   if (errorStatus || keysLeftOut) return kPsConfigNotCompleted;
   for (const KeyRead& read : reads_) {
     if (read.phase == ReadPhase::kAfterWriting && !read.Verified()) return kPsConfigVerifyFailed;

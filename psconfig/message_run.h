@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "bcsp/console.h"
 #include "platform/hci_packet_port.h"
 #include "platform/platform.h"
 #include "psconfig/hci_bccmd.h"
@@ -24,8 +23,8 @@ class MessageRun final : public ProgrammingEngine {
   static constexpr std::uint32_t kAnswerMs = 1000;
   static constexpr std::uint32_t kTries = 3;
 
-  MessageRun(const platform::Platform& platform, PsKeyList& list, platform::HciPacketPort& port, Console& console)
-      : platform_(platform), list_(list), port_(port), console_(console) {}
+  MessageRun(const platform::Platform& platform, PsKeyList& list, platform::HciPacketPort& port)
+      : platform_(platform), list_(list), port_(port) {}
 
   int Run(std::wstring_view portName, std::uint32_t baudRate, std::wstring_view psrPath, platform::Event* stopEvent,
           RunObserver* observer, const RunOptions& options) override;
@@ -48,9 +47,9 @@ class MessageRun final : public ProgrammingEngine {
   const platform::Platform& platform_;
   PsKeyList& list_;
   platform::HciPacketPort& port_;
-  Console& console_;
   BccmdEventAssembler assembler_;
   std::uint32_t otherSequence_ = 0;
+  std::uint32_t damaged_ = 0;  // whole messages whose length word does not match their size
   std::uint32_t linkRate_ = 0;
   std::uint16_t buildId_ = 0;
   std::vector<std::uint32_t> ratesTried_;

@@ -225,25 +225,6 @@ void ReportAddress(PortWork& work) {
   if (!work.JournalProblem().empty()) std::fprintf(stderr, "psconfig: %s\n", work.JournalProblem().c_str());
 }
 
-// Why an HCI device could not be used, and what to do about it.
-std::string HciReason(quillon::platform::ErrorCode error, const std::string& device) {
-  namespace p = quillon::platform;
-  switch (error) {
-    case p::kErrorAccessDenied:
-      return "sending to it needs root or the CAP_NET_RAW capability: run psconfig as root (sudo), or give it "
-             "the capability once (sudo setcap cap_net_raw+ep psconfig)";
-    case p::kErrorNotReady:
-      return "the device is down: bring it up (as root: rfkill unblock bluetooth, then bluetoothctl power on) and "
-             "run psconfig again";
-    case p::kErrorDeviceNotConnected:
-      return "no such device (a name such as hci0; /sys/class/bluetooth lists the devices there are)";
-    case p::kErrorServiceDisabled:
-      return "this system has no Bluetooth (is the kernel's bluetooth module loaded?)";
-    default:
-      return "error " + std::to_string(error) + " on " + device;
-  }
-}
-
 // The summary of a run on one port, and its exit status.
 int ReportOnePort(PortWork& work, const Command& command, const LineSetup& setup, quillon::BackupGate& backupGate,
                   const std::string& file) {
@@ -340,7 +321,7 @@ int ReportOnePort(PortWork& work, const Command& command, const LineSetup& setup
     case quillon::kPsConfigPortFailed:
       if (command.transport == quillon::psconfig::Transport::kHci) {
         std::fprintf(stderr, "psconfig: cannot use the Bluetooth device %s: %s\n", port.c_str(),
-                     HciReason(progress.portError_, port).c_str());
+                     quillon::psconfig::HciReason(progress.portError_).c_str());
         return quillon::kPsConfigPortFailed;
       }
       std::fprintf(stderr, "psconfig: cannot open or set up the port %s at %u baud", port.c_str(), baud);

@@ -32,6 +32,24 @@ const char* Reason(platform::ErrorCode error) {
   }
 }
 
+std::string HciReason(platform::ErrorCode error) {
+  namespace p = platform;
+  switch (error) {
+    case p::kErrorAccessDenied:
+      return "sending to it needs root or the CAP_NET_RAW capability: run psconfig as root (sudo), or give it the "
+             "capability once (sudo setcap cap_net_raw+ep psconfig)";
+    case p::kErrorNotReady:
+      return "the device is down: bring it up (unblock it with rfkill if it is blocked, then power it on with the "
+             "system's Bluetooth tools, or as root with the HCIDEVUP call) and run psconfig again";
+    case p::kErrorDeviceNotConnected:
+      return "no such device (a name such as hci0; /sys/class/bluetooth lists the devices there are)";
+    case p::kErrorServiceDisabled:
+      return "this system has no Bluetooth (is the kernel's bluetooth module loaded?)";
+    default:
+      return "error " + std::to_string(error);
+  }
+}
+
 PortOutcome OutcomeOf(PortWork& work, bool verify) {
   Progress& progress = work.Watch();
   if (progress.stopped_) {
@@ -51,6 +69,7 @@ PortOutcome OutcomeOf(PortWork& work, bool verify) {
       if (progress.leftOut_ != 0) return {false, count(progress.leftOut_, "key lines left out")};
       return {false, "file too large"};
     case kPsConfigPortFailed: {
+      if (work.OverHciSocket()) return {false, "device failed: " + HciReason(progress.portError_)};
       const char* reason = Reason(progress.portError_);
       return {false, std::string("port failed: ") +
                          (reason != nullptr ? reason : "error " + std::to_string(progress.portError_)).c_str()};

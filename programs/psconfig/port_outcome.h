@@ -12,6 +12,9 @@ namespace quillon::psconfig {
 // Why a file or a port could not be used; null when there is no better word than the code.
 const char* Reason(platform::ErrorCode error);
 
+// Why an HCI device could not be used, and what to do about it.
+std::string HciReason(platform::ErrorCode error);
+
 struct PortOutcome {
   bool succeeded = false;
   std::string text;  // "done, verified", "refused 1 of 104 requests", "no answer", ...

@@ -21,7 +21,7 @@ PortWork::PortWork(const LineSetup& setup, std::string port, Progress::Display d
       hciPort_ = setup.platform.hci->Create();  // checked to be there when the command line was read
       break;
   }
-  engine_ = std::make_unique<MessageRun>(setup.platform, keys_, *hciPort_, console);
+  engine_ = std::make_unique<MessageRun>(setup.platform, keys_, *hciPort_);
 }
 
 void PortWork::RecordFate(AddressFate fate) {

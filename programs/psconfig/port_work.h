@@ -51,6 +51,7 @@ class PortWork {
   void NotStarted();
 
   const std::string& Port() const { return port_; }
+  bool OverHciSocket() const { return setup_.transport == Transport::kHci; }
   Progress& Watch() { return progress_; }
   ProgrammingEngine& Engine() { return *engine_; }
   int Result() const { return result_; }

@@ -10,7 +10,6 @@
 #include "psconfig/hci_bccmd.h"
 #include "psconfig/message_run.h"
 #include "tests/fakes/fake_platform.h"
-#include "tests/fakes/recording_console.h"
 
 namespace quillon {
 namespace {
@@ -170,8 +169,7 @@ TEST(MessageRunTest, OnlyTheRightAnswerCompletesARequest) {
                       VendorEvent(0x82, Message(18))},
                      c.silentTimes);
     PsKeyList list;
-    testing::RecordingConsole console;
-    MessageRun run(fake.roles, list, port, console);
+    MessageRun run(fake.roles, list, port);
     EXPECT_EQ(run.Run(L"hci0", 0, L"k.psr", nullptr, nullptr, {}), c.result);
     EXPECT_EQ(port.requests_, c.requests);
     if (c.result != kPsConfigDone) continue;

@@ -268,6 +268,11 @@ bool ModuleSimulator::Keep(std::uint16_t key, const std::vector<std::uint16_t>& 
 
 void ModuleSimulator::Deliver(std::uint8_t channel, bool reliable, std::span<const std::uint8_t> payload) {
   if (channel != kChannelBccmd) return;
+  // A module that is about to restart takes nothing more, and its restart is not put off.
+  if (restartAtUs_) {
+    Log("BCCMD message while the restart is due: not taken");
+    return;
+  }
   if (payload.size() < 8) {
     Log("BCCMD message of " + std::to_string(payload.size()) + " bytes: too short to answer, dropped");
     return;
