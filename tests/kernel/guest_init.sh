@@ -1,0 +1,123 @@
+#!/bin/busybox sh
+# /init of the guest that scripts/test-hci-kernel boots: loads the Bluetooth modules, starts the
+# emulated module on /dev/vhci, runs psconfig against hci0 in each case below and prints one line
+# per case on the console, "HCI-KERNEL-CHECK <name> pass" or "... fail: <why>", then
+# "HCI-KERNEL-END", and powers off. A failing case prints what the programs said.
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs tmpfs /tmp
+echo "hci-kernel: init at $(cut -d' ' -f1 /proc/uptime) s"
+
+pass() { echo "HCI-KERNEL-CHECK $1 pass"; }
+fail() {
+  echo "HCI-KERNEL-CHECK $1 fail: $2"
+  for file in /tmp/"$1".out /tmp/"$1".err; do
+    [ -s "$file" ] && head -n 12 "$file" | sed "s|^|  ${file#/tmp/}: |"
+  done
+}
+# run NAME COMMAND...: the command's status in $status, its output in /tmp/NAME.out and .err.
+# No case may hang the guest: each has a minute.
+run() {
+  name=$1
+  shift
+  timeout 60 "$@" >/tmp/"$name".out 2>/tmp/"$name".err
+  status=$?
+}
+# expect NAME STATUS PATTERN: the last run ended with STATUS and its standard error matches PATTERN.
+expect() {
+  if [ "$status" -ne "$2" ]; then
+    fail "$1" "status $status, not $2"
+  elif ! grep -qiE "$3" /tmp/"$1".err; then
+    fail "$1" "standard error does not say /$3/"
+  else
+    pass "$1"
+  fi
+}
+finish() {
+  echo "HCI-KERNEL-END"
+  poweroff -f
+}
+
+loaded=yes
+for module in $(cat /lib/modules/order); do
+  insmod /lib/modules/"$module" || loaded="no: $module"
+done
+[ "$loaded" = yes ] && pass modules || { fail modules "$loaded"; finish; }
+
+vhci-controller --save /tmp/store.psr 2>/tmp/controller.log &
+controller=$!
+for _ in $(seq 100); do
+  [ -e /sys/class/bluetooth/hci0 ] && break
+  sleep 0.1
+done
+# Bringing the device up waits for the kernel's own bring-up, which the kernel starts by itself.
+if [ -e /sys/class/bluetooth/hci0 ] && vhci-controller --device-up hci0; then
+  pass controller
+else
+  fail controller "no hci0 that can be brought up"
+  cat /tmp/controller.log
+  finish
+fi
+
+hci="psconfig --transport hci"
+vhci-controller --device-down hci0
+run device-down $hci hci0 /keys.psr
+expect device-down 2 "up"
+vhci-controller --device-up hci0
+
+run no-such-device $hci hci9 /keys.psr
+expect no-such-device 2 "hci9"
+
+run not-permitted su -s /bin/sh tester -c "$hci hci0 /keys.psr"
+expect not-permitted 2 "CAP_NET_RAW"
+
+run program $hci hci0 /keys.psr
+expect program 0 "."
+
+run verify $hci --verify hci0 /keys.psr
+expect verify 0 "."
+
+run long-key $hci --verify hci0 /long.psr
+expect long-key 0 "."
+
+run read $hci read hci0 01be 0001:4
+if [ "$status" -ne 0 ]; then
+  fail read "status $status"
+elif ! grep -qx '&01be = 0ebf' /tmp/read.out || ! grep -qx '&0001 = 0078 9abc 0056 1234' /tmp/read.out; then
+  fail read "the keys written are not on standard output"
+else
+  pass read
+fi
+
+run read-long-key $hci read hci0 0108:188
+if [ "$status" -eq 0 ] && grep -qxF "$(grep '^&' /long.psr)" /tmp/read-long-key.out; then
+  pass read-long-key
+else
+  fail read-long-key "status $status, or not the 188 values written"
+fi
+
+kill -TERM "$controller"
+wait "$controller"
+{
+  echo "// PS store of the simulated module"
+  grep -h '^&' /keys.psr /long.psr | sort
+} >/tmp/expected.psr
+if cmp -s /tmp/expected.psr /tmp/store.psr; then
+  pass store
+else
+  fail store "the module's store is not what the files hold"
+  diff /tmp/expected.psr /tmp/store.psr
+fi
+# Three runs programmed, each ending with a warm reset; nothing the module had to refuse or leave out.
+if grep -q "0 unknown, .* 3 warm resets, 0 packets refused, 0 fragments left out, 0 messages abandoned, 0 answers not sent" /tmp/controller.log; then
+  pass module-saw-only-whole-requests
+else
+  fail module-saw-only-whole-requests "$(tail -n 1 /tmp/controller.log)"
+fi
+echo "hci-kernel: the module's log"
+sed 's/^/  /' /tmp/controller.log
+echo "hci-kernel: done at $(cut -d' ' -f1 /proc/uptime) s"
+finish
