@@ -16,6 +16,7 @@ inline constexpr ErrorCode kErrorInvalidHandle = 6;
 inline constexpr ErrorCode kErrorNotEnoughMemory = 8;
 inline constexpr ErrorCode kErrorInvalidData = 13;
 inline constexpr ErrorCode kErrorWriteProtect = 19;  // a read-only medium or file system
+inline constexpr ErrorCode kErrorNotReady = 21;      // a device that is there but down
 inline constexpr ErrorCode kErrorGenFailure = 31;
 inline constexpr ErrorCode kErrorSharingViolation = 32;
 inline constexpr ErrorCode kErrorNotSupported = 50;
@@ -29,6 +30,8 @@ inline constexpr ErrorCode kErrorNoMoreItems = 259;
 inline constexpr ErrorCode kErrorDirectory = 267;  // a folder where a file was expected
 inline constexpr ErrorCode kErrorBadDatabase = 1009;
 inline constexpr ErrorCode kErrorKeyDeleted = 1018;
+inline constexpr ErrorCode kErrorServiceDisabled = 1058;     // the system lacks what is asked (no Bluetooth)
+inline constexpr ErrorCode kErrorDeviceNotConnected = 1167;  // no such device
 inline constexpr ErrorCode kErrorTimeout = 1460;
 
 }  // namespace quillon::platform

@@ -65,7 +65,22 @@ class RunObserver {
   virtual void Stopped() {}
 };
 
-class PSConfig {
+// What a programming run offers, whatever carries its messages: the BCSP engine, or the request
+// layer over HCI (H4, the kernel's HCI socket).
+class ProgrammingEngine {
+ public:
+  virtual ~ProgrammingEngine() = default;
+  virtual int Run(std::wstring_view portName, std::uint32_t baudRate, std::wstring_view psrPath,
+                  platform::Event* stopEvent, RunObserver* observer, const RunOptions& options) = 0;
+  // The rate at which the module first answered; 0 when it never did.
+  virtual std::uint32_t LinkRate() const = 0;
+  // The build identifier the module answered in the last run; 0 when it did not.
+  virtual std::uint16_t BuildId() const = 0;
+  virtual std::span<const std::uint32_t> RatesTried() const = 0;
+  virtual std::span<const KeyRead> Reads() const = 0;
+};
+
+class PSConfig final : public ProgrammingEngine {
  public:
   static constexpr std::size_t kBufferSize = 512;
   static constexpr std::uint32_t kResetWaitMs = 2000;
@@ -93,7 +108,7 @@ class PSConfig {
   // only reading, or the gate kept every key unwritten) too.
   // 7 when the module answered at none of the rates tried, or stopped answering.
   int Run(std::wstring_view portName, std::uint32_t baudRate, std::wstring_view psrPath, platform::Event* stopEvent,
-          RunObserver* observer = nullptr, const RunOptions& options = {});
+          RunObserver* observer = nullptr, const RunOptions& options = {}) override;
   // Looks for the module at each of `rates` in turn and asks its build identifier; with
   // `warmReset`, then resets it (the run ends as a programming run does after its reset).
   // 0 (found: LinkRate() and BuildId() say where and what), 2 (port), 7 (found nowhere), or
@@ -101,13 +116,13 @@ class PSConfig {
   int Probe(std::wstring_view portName, std::span<const std::uint32_t> rates, platform::Event* stopEvent,
             bool warmReset, RunObserver* observer = nullptr);
   // The rate at which the last run's link came up; 0 when it never did.
-  std::uint32_t LinkRate() const { return linkRate_; }
+  std::uint32_t LinkRate() const override { return linkRate_; }
   // The build identifier the module answered in the last run; 0 when it did not.
-  std::uint16_t BuildId() const { return buildId_; }
+  std::uint16_t BuildId() const override { return buildId_; }
   // The rates the last run tried, in order.
-  std::span<const std::uint32_t> RatesTried() const { return ratesTried_; }
+  std::span<const std::uint32_t> RatesTried() const override { return ratesTried_; }
   // The reads of the last run, in the order they were sent.
-  std::span<const KeyRead> Reads() const { return reads_; }
+  std::span<const KeyRead> Reads() const override { return reads_; }
 
   // The steps of the loop, for tests of single steps.
   void SendNextItem(BcspPacket* sendPacket);

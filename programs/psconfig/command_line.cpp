@@ -57,6 +57,23 @@ std::string ReadCommandLine(std::span<const std::string> arguments, Command* com
       blockText = arguments[++i];
     } else if (isOption && arg == "--journal" && hasValue) {
       command->journal = arguments[++i];
+    } else if (isOption && arg == "--transport" && hasValue) {
+      const std::string& name = arguments[++i];
+      if (name == "bcsp") {
+        command->transport = Transport::kBcsp;
+      } else if (name == "h4") {
+        command->transport = Transport::kH4;
+      } else if (name == "hci") {
+#ifdef _WIN32
+        return "--transport hci is the Linux kernel's HCI socket: on Windows, bcsp or h4";
+#else
+        command->transport = Transport::kHci;
+#endif
+      } else {
+        return "not a transport (bcsp, h4 or hci): " + name;
+      }
+    } else if (isOption && arg == "--no-flow-control") {
+      command->flowControl = false;
     } else if (isOption && arg == "--record" && hasValue) {
       command->record = arguments[++i];
     } else if (!optionsEnded && !command->readOnly && positional.empty() && arg == "read") {
@@ -80,6 +97,10 @@ std::string ReadCommandLine(std::span<const std::string> arguments, Command* com
     }
   }
 
+  if (command->transport != Transport::kBcsp && command->autoBaud) {
+    return "--baud auto looks for a BCSP link; with h4 give the module's rate, with hci none is needed";
+  }
+  if (command->transport != Transport::kH4 && !command->flowControl) return "--no-flow-control is for --transport h4";
   if (command->readOnly) {
     if (command->verify || !command->backup.empty()) return "read takes neither --verify nor --backup";
     if (!blockText.empty() || !command->journal.empty() || !command->record.empty()) {

@@ -14,7 +14,11 @@ namespace quillon::psconfig {
 // (and the exit status counts failed ports below the codes that mean something else).
 inline constexpr std::size_t kMaxPorts = 32;
 
+enum class Transport : std::uint8_t { kBcsp, kH4, kHci };
+
 struct Command {
+  Transport transport = Transport::kBcsp;
+  bool flowControl = true;  // H4: RTS/CTS
   std::uint32_t baud = 115200;
   bool autoBaud = false;
   bool echo = false;

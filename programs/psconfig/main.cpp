@@ -25,6 +25,7 @@
 #include "programs/psconfig/run_progress.h"
 #include "psconfig/address_journal.h"
 #include "psconfig/file_rate.h"
+#include "psconfig/message_run.h"
 #include "psconfig/psconfig.h"
 #include "psconfig/psr_writer.h"
 #include "trace/trace.h"
@@ -59,6 +60,10 @@ void Usage(std::FILE* out) {
                "                does not come up within 1.5 s the run fails and says so\n"
                "  --baud auto   look for the module: at the rate the file sets, then at 115200,\n"
                "                then at every other rate of the baud table, 1.5 s each\n"
+               "  --transport bcsp|h4|hci  how the module is reached (default bcsp): h4 is HCI on a\n"
+               "                UART (RTS/CTS flow control; --no-flow-control turns it off), hci the\n"
+               "                Linux kernel's HCI socket, PORT then a device such as hci0 (root or\n"
+               "                CAP_NET_RAW needed); both carry the same BCCMD messages as bcsp\n"
                "  --trace       also print the program's trace lines (on standard error)\n"
                "  --verify      after the last key, read every key back; differences are named\n"
                "  --backup FILE before writing, save the module's values of the file's keys to\n"
@@ -218,6 +223,25 @@ void ReportAddress(PortWork& work) {
   if (!work.JournalProblem().empty()) std::fprintf(stderr, "psconfig: %s\n", work.JournalProblem().c_str());
 }
 
+// Why an HCI device could not be used, and what to do about it.
+std::string HciReason(quillon::platform::ErrorCode error, const std::string& device) {
+  namespace p = quillon::platform;
+  switch (error) {
+    case p::kErrorAccessDenied:
+      return "sending to it needs root or the CAP_NET_RAW capability: run psconfig as root (sudo), or give it "
+             "the capability once (sudo setcap cap_net_raw+ep psconfig)";
+    case p::kErrorNotReady:
+      return "the device is down: bring it up (as root: rfkill unblock bluetooth, then bluetoothctl power on) and "
+             "run psconfig again";
+    case p::kErrorDeviceNotConnected:
+      return "no such device (a name such as hci0; /sys/class/bluetooth lists the devices there are)";
+    case p::kErrorServiceDisabled:
+      return "this system has no Bluetooth (is the kernel's bluetooth module loaded?)";
+    default:
+      return "error " + std::to_string(error) + " on " + device;
+  }
+}
+
 // The summary of a run on one port, and its exit status.
 int ReportOnePort(PortWork& work, const Command& command, const LineSetup& setup, quillon::BackupGate& backupGate,
                   const std::string& file) {
@@ -227,7 +251,8 @@ int ReportOnePort(PortWork& work, const Command& command, const LineSetup& setup
   const std::string& backup = command.backup;
   const std::uint32_t baud = setup.baud;
   Progress& progress = work.Watch();
-  quillon::PSConfig& engine = work.Engine();
+  quillon::ProgrammingEngine& engine = work.Engine();
+  const bool overHci = command.transport != quillon::psconfig::Transport::kBcsp;
   const int result = work.Result();
   ReportAddress(work);
   if (result == kExitBlockUsedUp || result == kExitJournalFailed) {
@@ -311,6 +336,11 @@ int ReportOnePort(PortWork& work, const Command& command, const LineSetup& setup
       }
       return quillon::kPsConfigNotCompleted;
     case quillon::kPsConfigPortFailed:
+      if (command.transport == quillon::psconfig::Transport::kHci) {
+        std::fprintf(stderr, "psconfig: cannot use the Bluetooth device %s: %s\n", port.c_str(),
+                     HciReason(progress.portError_, port).c_str());
+        return quillon::kPsConfigPortFailed;
+      }
       std::fprintf(stderr, "psconfig: cannot open or set up the port %s at %u baud", port.c_str(), baud);
       SayWhy(progress.portError_);
       return quillon::kPsConfigPortFailed;
@@ -319,6 +349,20 @@ int ReportOnePort(PortWork& work, const Command& command, const LineSetup& setup
       SayWhy(progress.fileError_);
       return quillon::kPsConfigFileFailed;
     case quillon::kPsConfigNoAnswer: {
+      if (overHci) {
+        std::fprintf(stderr,
+                     "psconfig: the module on %s did not answer request %u of %u (sent %u times, %.1f s each)%s (%.1f "
+                     "s)\n",
+                     port.c_str(), progress.sent_, progress.total_, quillon::MessageRun::kTries,
+                     quillon::MessageRun::kAnswerMs / 1000.0,
+                     engine.LinkRate() != 0 ? "; the module may hold some of the keys" : "; nothing was written",
+                     seconds);
+        if (engine.LinkRate() == 0) {
+          std::fprintf(stderr, "psconfig: is it a BlueCore module that takes BCCMD over HCI%s?\n",
+                       command.transport == quillon::psconfig::Transport::kH4 ? ", set to H4, at this rate" : "");
+        }
+        return quillon::kPsConfigNoAnswer;
+      }
       if (engine.LinkRate() != 0) {
         std::fprintf(stderr,
                      "psconfig: the module at %u baud stopped answering (nothing in %u s) after %u of %u requests; the "
@@ -489,6 +533,8 @@ int main(int argc, char** argv) {
   setup.file = quillon::platform::HostNameToWide(file);
   setup.baud = command.baud;
   setup.stop = stop.get();
+  setup.transport = command.transport;
+  setup.flowControl = command.flowControl;
   setup.journal = journal.get();
   setup.options.readBackAfterWriting = command.verify;
   setup.options.writeKeys = !command.readOnly;

@@ -1,16 +1,33 @@
 #include "programs/psconfig/port_work.h"
 
 #include "platform/text.h"
+#include "psconfig/h4_port.h"
+#include "psconfig/message_run.h"
+#ifndef _WIN32
+#include "platform/posix/hci_socket_port.h"
+#endif
 
 namespace quillon::psconfig {
 
 PortWork::PortWork(const LineSetup& setup, std::string port, Progress::Display display, Console& console)
-    : setup_(setup),
-      port_(std::move(port)),
-      progress_(display, port_),
-      serialPort_(setup.platform),
-      link_(serialPort_, *setup.platform.clock, console),
-      engine_(setup.platform, keys_, link_, serialPort_, console) {}
+    : setup_(setup), port_(std::move(port)), progress_(display, port_) {
+  switch (setup.transport) {
+    case Transport::kBcsp:
+      serialPort_ = std::make_unique<SerialPort>(setup.platform);
+      link_ = std::make_unique<BcspLink>(*serialPort_, *setup.platform.clock, console);
+      engine_ = std::make_unique<PSConfig>(setup.platform, keys_, *link_, *serialPort_, console);
+      return;
+    case Transport::kH4:
+      hciPort_ = std::make_unique<H4Port>(setup.platform, setup.flowControl);
+      break;
+    case Transport::kHci:
+#ifndef _WIN32
+      hciPort_ = std::make_unique<platform::posix::HciSocketPort>(setup.platform);
+#endif
+      break;
+  }
+  engine_ = std::make_unique<MessageRun>(setup.platform, keys_, *hciPort_, console);
+}
 
 void PortWork::RecordFate(AddressFate fate) {
   fate_ = fate;
@@ -48,7 +65,7 @@ void PortWork::Run() {
       RecordFate(status == 0 ? AddressFate::kWritten : AddressFate::kRefused);
     };
   }
-  result_ = engine_.Run(platform::HostNameToWide(port_), setup_.baud, setup_.file, setup_.stop, &progress_, options);
+  result_ = engine_->Run(platform::HostNameToWide(port_), setup_.baud, setup_.file, setup_.stop, &progress_, options);
   seconds_ = Seconds(progress_.start_);
   if (address_) {
     // Sent without an answer, the module may hold the address: it is not given again. Never sent,

@@ -3,6 +3,7 @@
 // the stop event and the trace.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -10,7 +11,9 @@
 #include "bcsp/bcsp_link.h"
 #include "bcsp/console.h"
 #include "bcsp/serial_port.h"
+#include "platform/hci_packet_port.h"
 #include "platform/platform.h"
+#include "programs/psconfig/command_line.h"
 #include "programs/psconfig/run_progress.h"
 #include "psconfig/address_journal.h"
 #include "psconfig/programming_run.h"
@@ -31,6 +34,8 @@ struct LineSetup {
   RunOptions options;
   platform::Event* stop = nullptr;
   AddressJournal* journal = nullptr;  // with an address block
+  Transport transport = Transport::kBcsp;
+  bool flowControl = true;
 };
 
 class PortWork {
@@ -44,7 +49,7 @@ class PortWork {
 
   const std::string& Port() const { return port_; }
   Progress& Watch() { return progress_; }
-  PSConfig& Engine() { return engine_; }
+  ProgrammingEngine& Engine() { return *engine_; }
   int Result() const { return result_; }
   double SecondsTaken() const { return seconds_; }
   // The address given to the module, if any; and what the journal says of it.
@@ -59,10 +64,13 @@ class PortWork {
   const LineSetup& setup_;
   std::string port_;
   Progress progress_;
-  SerialPort serialPort_;
-  BcspLink link_;
   PsKeyList keys_;
-  PSConfig engine_;
+  // BCSP: the serial port, its link and the BCSP engine; over HCI: the packet port and the
+  // request layer.
+  std::unique_ptr<SerialPort> serialPort_;
+  std::unique_ptr<BcspLink> link_;
+  std::unique_ptr<platform::HciPacketPort> hciPort_;
+  std::unique_ptr<ProgrammingEngine> engine_;
   int result_ = -1;
   double seconds_ = 0;
   std::optional<BluetoothAddress> address_;
