@@ -11,7 +11,7 @@ mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs tmpfs /tmp
 echo "hci-kernel: init at $(cut -d' ' -f1 /proc/uptime) s"
 
-pass() { echo "HCI-KERNEL-CHECK $1 pass"; }
+pass() { echo "HCI-KERNEL-CHECK $1 pass${2:+: $2}"; }
 fail() {
   echo "HCI-KERNEL-CHECK $1 fail: $2"
   for file in /tmp/"$1".out /tmp/"$1".err; do
@@ -33,7 +33,7 @@ expect() {
   elif ! grep -qiE "$3" /tmp/"$1".err; then
     fail "$1" "standard error does not say /$3/"
   else
-    pass "$1"
+    pass "$1" "$(grep -iE "$3" /tmp/"$1".err | tail -n 1)"
   fi
 }
 finish() {
@@ -47,7 +47,7 @@ for module in $(cat /lib/modules/order); do
 done
 [ "$loaded" = yes ] && pass modules || { fail modules "$loaded"; finish; }
 
-vhci-controller --save /tmp/store.psr 2>/tmp/controller.log &
+vhci-controller --save /tmp/store.psr --requests /tmp/requests.hex 2>/tmp/controller.log &
 controller=$!
 for _ in $(seq 100); do
   [ -e /sys/class/bluetooth/hci0 ] && break
@@ -65,17 +65,26 @@ fi
 hci="psconfig --transport hci"
 vhci-controller --device-down hci0
 run device-down $hci hci0 /keys.psr
-expect device-down 2 "up"
+expect device-down 2 "is down.*bring it up"
 vhci-controller --device-up hci0
 
 run no-such-device $hci hci9 /keys.psr
-expect no-such-device 2 "hci9"
+expect no-such-device 2 "no such device"
 
 run not-permitted su -s /bin/sh tester -c "$hci hci0 /keys.psr"
-expect not-permitted 2 "CAP_NET_RAW"
+expect not-permitted 2 "root or the CAP_NET_RAW"
 
+before=$(wc -l </tmp/requests.hex)
 run program $hci hci0 /keys.psr
 expect program 0 "."
+# What the module received, byte for byte, against what a BCSP run of the file sent.
+tail -n +$((before + 1)) /tmp/requests.hex >/tmp/program.requests
+if cmp -s /keys.bcsp-requests /tmp/program.requests; then
+  pass same-requests-as-bcsp "$(wc -l </tmp/program.requests) requests"
+else
+  fail same-requests-as-bcsp "the module received other bytes than a BCSP run sends"
+  diff /keys.bcsp-requests /tmp/program.requests
+fi
 
 run verify $hci --verify hci0 /keys.psr
 expect verify 0 "."

@@ -76,7 +76,11 @@ class VhciController : public ::testing::Test {
   }
   Packets Bccmd(const Bytes& parameters) { return Send(CommandPacket(kOpcodeBccmd, parameters)); }
 
-  EmulatedController controller_{ControllerIdentity{}, sim::PsStore{}};
+  std::vector<std::size_t> joined_;  // the size of each whole request, as the controller reports it
+  EmulatedController controller_{ControllerIdentity{},
+                                 sim::PsStore{},
+                                 {},
+                                 [this](std::span<const std::uint8_t> request) { joined_.push_back(request.size()); }};
 };
 
 TEST(VhciCreation, TheDevicesIndexComesFromTheAnswerToTheCreation) {
@@ -206,6 +210,7 @@ TEST_F(VhciController, AKeyOf188ValuesGoesInTwoFragmentsEachWay) {
   const Bytes response = JoinVendorEvents(out);
   ASSERT_EQ(response.size(), get.size());
   for (std::size_t i = 0; i < values.size(); ++i) ASSERT_EQ(WordAt(response, 16 + 2 * i), values[i]) << i;
+  EXPECT_EQ(joined_, std::vector<std::size_t>({392, 392}));
 }
 
 TEST_F(VhciController, FragmentsLeftOutAreNeverAnswered) {
@@ -217,6 +222,7 @@ TEST_F(VhciController, FragmentsLeftOutAreNeverAnswered) {
   for (const Bytes& parameters : leftOut) EXPECT_TRUE(Bccmd(parameters).empty());
   EXPECT_EQ(controller_.Counts().leftOutFragments, std::size(leftOut));
   EXPECT_EQ(controller_.Counts().bccmdAnswers, 0u);
+  EXPECT_TRUE(joined_.empty());
 }
 
 TEST(FragmentJoiner, JoinsInOrderAndLeavesTheRestOut) {

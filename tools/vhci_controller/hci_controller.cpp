@@ -122,8 +122,11 @@ std::optional<std::vector<std::uint8_t>> BringUpReturnParameters(std::uint16_t o
   }
 }
 
-EmulatedController::EmulatedController(ControllerIdentity identity, sim::PsStore store, Log log)
-    : identity_(identity), module_(std::move(store), identity.buildId), log_(std::move(log)) {}
+EmulatedController::EmulatedController(ControllerIdentity identity, sim::PsStore store, Log log, RequestSink requests)
+    : identity_(identity),
+      module_(std::move(store), identity.buildId),
+      log_(std::move(log)),
+      requests_(std::move(requests)) {}
 
 void EmulatedController::Note(const std::string& line) const {
   if (log_) log_(line);
@@ -196,6 +199,7 @@ void EmulatedController::Bccmd(std::span<const std::uint8_t> parameters, std::ve
       return;
   }
   const std::span<const std::uint8_t> request = joiner_.Message();
+  if (requests_) requests_(request);
   const std::string what = "BCCMD type " + WordText(request, 0) + " seq " + WordText(request, 4) + " varid " +
                            WordText(request, 6) + " key " + WordText(request, 10) + ", " +
                            std::to_string(request.size()) + " bytes";

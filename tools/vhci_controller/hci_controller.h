@@ -70,8 +70,10 @@ struct ControllerCounts {
 class EmulatedController {
  public:
   using Log = std::function<void(const std::string&)>;
-  // `log` (may be empty) gets one line per command and per BCCMD message.
-  EmulatedController(ControllerIdentity identity, sim::PsStore store, Log log = {});
+  using RequestSink = std::function<void(std::span<const std::uint8_t>)>;
+  // `log` (may be empty) gets one line per command and per BCCMD message; `requests` (may be
+  // empty) every whole BCCMD message as it was joined, before it is acted on.
+  EmulatedController(ControllerIdentity identity, sim::PsStore store, Log log = {}, RequestSink requests = {});
 
   // One packet as /dev/vhci hands it over. The packets to send back, each with its type byte, are
   // appended to `out`.
@@ -93,6 +95,7 @@ class EmulatedController {
   FragmentJoiner joiner_{kChannelBccmd};
   ControllerCounts counts_;
   Log log_;
+  RequestSink requests_;
 };
 
 }  // namespace quillon::vhci

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,8 @@ void Usage(std::FILE* out) {
                "\n"
                "  --store FILE.psr    the PS keys the module holds at the start\n"
                "  --save FILE.psr     write the PS store to this file at the end\n"
+               "  --requests FILE     write every BCCMD request to this file as it comes, in hexadecimal,\n"
+               "                      one line each\n"
                "  --build-id N        the build identifier the module reports (default 7595)\n"
                "  --quiet             only the device's name and the summary\n"
                "  --device-up hciN    bring the device up (HCIDEVUP; root or CAP_NET_ADMIN) and end\n"
@@ -103,6 +106,7 @@ bool Save(const quillon::sim::PsStore& store, const std::string& path) {
 struct Options {
   std::string store;
   std::string save;
+  std::string requests;
   quillon::vhci::ControllerIdentity identity;
   bool quiet = false;
 };
@@ -142,9 +146,25 @@ int Run(const Options& options) {
   }
   std::fprintf(stderr, "vhci-controller: hci%u registered\n", *index);
 
-  quillon::vhci::EmulatedController controller(options.identity, std::move(store), [&](const std::string& line) {
-    if (!options.quiet) std::fprintf(stderr, "vhci-controller: %s\n", line.c_str());
-  });
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> requests(options.requests.empty()
+                                                                     ? nullptr
+                                                                     : std::fopen(options.requests.c_str(), "w"),
+                                                                 &std::fclose);
+  if (!options.requests.empty() && !requests) {
+    std::fprintf(stderr, "vhci-controller: %s cannot be written: %s\n", options.requests.c_str(), std::strerror(errno));
+    return kExitFailed;
+  }
+  quillon::vhci::EmulatedController controller(
+      options.identity, std::move(store),
+      [&](const std::string& line) {
+        if (!options.quiet) std::fprintf(stderr, "vhci-controller: %s\n", line.c_str());
+      },
+      [&](std::span<const std::uint8_t> request) {
+        if (!requests) return;
+        for (const std::uint8_t byte : request) std::fprintf(requests.get(), "%02x", byte);
+        std::fputc('\n', requests.get());
+        std::fflush(requests.get());
+      });
   std::vector<std::vector<std::uint8_t>> answers;
   std::uint32_t unsent = 0;
   for (;;) {
@@ -202,6 +222,8 @@ int main(int argc, char** argv) {
       options.store = arguments[++i];
     } else if (argument == "--save" && hasValue) {
       options.save = arguments[++i];
+    } else if (argument == "--requests" && hasValue) {
+      options.requests = arguments[++i];
     } else if (argument == "--build-id" && hasValue && ParseNumber(arguments[i + 1], 0xFFFF, &number)) {
       options.identity.buildId = static_cast<std::uint16_t>(number);
       ++i;
