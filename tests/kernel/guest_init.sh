@@ -108,8 +108,18 @@ else
   fail read-long-key "status $status, or not the 188 values written"
 fi
 
-kill -TERM "$controller"
-wait "$controller"
+# A module that also completes each 0xFC00 command: a second device beside the first.
+vhci-controller --complete-fc00 --quiet 2>/tmp/completing.log &
+completing=$!
+for _ in $(seq 100); do
+  [ -e /sys/class/bluetooth/hci1 ] && break
+  sleep 0.1
+done
+vhci-controller --device-up hci1
+run command-complete-too $hci --verify hci1 /keys.psr
+expect command-complete-too 0 "."
+kill -TERM "$completing" "$controller"
+wait "$completing" "$controller"
 {
   echo "// PS store of the simulated module"
   grep -h '^&' /keys.psr /long.psr | sort
@@ -125,6 +135,14 @@ if grep -q "0 unknown, .* 3 warm resets, 0 packets refused, 0 fragments left out
   pass module-saw-only-whole-requests
 else
   fail module-saw-only-whole-requests "$(tail -n 1 /tmp/controller.log)"
+fi
+# The key of 188 values, written, read back by --verify and read: each request came in two
+# commands and each answer went out in two events.
+long=$(grep -c 'key 0108, 392 bytes in 2 fragment(s): answered, status 0000, in 2 event(s)' /tmp/controller.log)
+if [ "$long" -eq 3 ]; then
+  pass two-fragments-each-way
+else
+  fail two-fragments-each-way "$long of 3 requests of the long key came in two fragments and went out in two"
 fi
 echo "hci-kernel: the module's log"
 sed 's/^/  /' /tmp/controller.log

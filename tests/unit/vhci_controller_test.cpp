@@ -77,7 +77,7 @@ class VhciController : public ::testing::Test {
   Packets Bccmd(const Bytes& parameters) { return Send(CommandPacket(kOpcodeBccmd, parameters)); }
 
   std::vector<std::size_t> joined_;  // the size of each whole request, as the controller reports it
-  EmulatedController controller_{ControllerIdentity{},
+  EmulatedController controller_{ControllerProfile{},
                                  sim::PsStore{},
                                  {},
                                  [this](std::span<const std::uint8_t> request) { joined_.push_back(request.size()); }};
@@ -187,9 +187,20 @@ TEST_F(VhciController, BccmdIsAnsweredWithVendorEventsOnly) {
     EXPECT_EQ(WordAt(response, 8), c.status) << "seq " << sequence;
     for (std::size_t i = 0; i < c.values.size(); ++i) EXPECT_EQ(WordAt(response, 16 + 2 * i), c.values[i]);
   }
-  EXPECT_EQ(WordAt(JoinVendorEvents(Bccmd(WithDescriptor(0xC2, cases[0].request))), 10), ControllerIdentity{}.buildId);
+  EXPECT_EQ(WordAt(JoinVendorEvents(Bccmd(WithDescriptor(0xC2, cases[0].request))), 10), ControllerProfile{}.buildId);
   EXPECT_EQ(controller_.WarmResets(), 1u);
   EXPECT_EQ(controller_.Counts().commands + controller_.Counts().unknownCommands, 0u) << "no Command Complete";
+}
+
+TEST(VhciControllerProfile, SomeModulesCompleteTheBccmdCommandToo) {
+  EmulatedController controller(ControllerProfile{.completeBccmdCommands = true}, sim::PsStore{});
+  Packets out;
+  controller.FromHost(CommandPacket(kOpcodeBccmd,
+                                    WithDescriptor(0xC2, Request(kBccmdGetRequest, kVarIdBuildId, 0, {}))),
+                      &out);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0], Bytes({kH4Event, kEventCommandComplete, 4, 1, 0x00, 0xFC, kStatusSuccess}));
+  EXPECT_EQ(JoinVendorEvents({out[1]}).size(), 16u);
 }
 
 TEST_F(VhciController, AKeyOf188ValuesGoesInTwoFragmentsEachWay) {
@@ -232,25 +243,33 @@ TEST(FragmentJoiner, JoinsInOrderAndLeavesTheRestOut) {
     const char* name;
     std::vector<Bytes> fragments;
     std::vector<Outcome> outcomes;
-    std::size_t joined;  // bytes of the last whole message
+    std::size_t joined;        // bytes of the last whole message
+    std::uint32_t joinedFrom;  // its fragments
     std::uint32_t abandoned;
   };
   const Case cases[] = {
-      {"whole", {{0xC2, 1, 2}}, {Outcome::kWhole}, 2, 0},
-      {"no descriptor", {{}}, {Outcome::kEmpty}, 0, 0},
-      {"middle first", {{0x02, 1}}, {Outcome::kOutOfOrder}, 0, 0},
-      {"last first", {{0x82, 1}}, {Outcome::kOutOfOrder}, 0, 0},
-      {"other channel", {{0xC3, 1}}, {Outcome::kOtherChannel}, 0, 0},
+      {"whole", {{0xC2, 1, 2}}, {Outcome::kWhole}, 2, 1, 0},
+      {"no descriptor", {{}}, {Outcome::kEmpty}, 0, 0, 0},
+      {"middle first", {{0x02, 1}}, {Outcome::kOutOfOrder}, 0, 0, 0},
+      {"last first", {{0x82, 1}}, {Outcome::kOutOfOrder}, 0, 0, 0},
+      {"other channel", {{0xC3, 1}}, {Outcome::kOtherChannel}, 0, 0, 0},
       {"other channel between",
        {{0x42, 1}, {0x03, 9}, {0x82, 2}},
        {Outcome::kPartial, Outcome::kOtherChannel, Outcome::kWhole},
        2,
+       2,
        0},
-      {"first again", {{0x42, 1}, {0x42, 2}, {0x82, 3}}, {Outcome::kPartial, Outcome::kPartial, Outcome::kWhole}, 2, 1},
+      {"first again",
+       {{0x42, 1}, {0x42, 2}, {0x82, 3}},
+       {Outcome::kPartial, Outcome::kPartial, Outcome::kWhole},
+       2,
+       2,
+       1},
       {"four full fragments",
        {WithDescriptor(0x42, full), WithDescriptor(0x02, full), WithDescriptor(0x02, full), WithDescriptor(0x82, full)},
        {Outcome::kPartial, Outcome::kPartial, Outcome::kPartial, Outcome::kWhole},
        kMostMessage,
+       4,
        0},
       {"one byte too many",
        {WithDescriptor(0x42, full),
@@ -262,19 +281,25 @@ TEST(FragmentJoiner, JoinsInOrderAndLeavesTheRestOut) {
        {Outcome::kPartial, Outcome::kPartial, Outcome::kPartial, Outcome::kPartial, Outcome::kTooLong,
         Outcome::kOutOfOrder},
        0,
+       0,
        0},
   };
   for (const Case& c : cases) {
     FragmentJoiner joiner(kChannelBccmd);
     std::vector<Outcome> outcomes;
     std::size_t joined = 0;
+    std::uint32_t fragments = 0;
     for (const Bytes& fragment : c.fragments) {
       outcomes.push_back(joiner.Take(fragment));
-      if (outcomes.back() == Outcome::kWhole) joined = joiner.Message().size();
+      if (outcomes.back() == Outcome::kWhole) {
+        joined = joiner.Message().size();
+        fragments = joiner.Fragments();
+      }
     }
     EXPECT_EQ(outcomes, c.outcomes) << c.name;
     EXPECT_EQ(joined, c.joined) << c.name;
     EXPECT_EQ(joiner.Abandoned(), c.abandoned) << c.name;
+    EXPECT_EQ(fragments, c.joinedFrom) << c.name;
   }
 }
 

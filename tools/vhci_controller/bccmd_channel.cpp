@@ -33,6 +33,7 @@ FragmentJoiner::Outcome FragmentJoiner::Take(std::span<const std::uint8_t> param
   if (first) {
     if (open_) ++abandoned_;
     message_.clear();
+    fragments_ = 0;
     open_ = true;
   } else if (!open_) {
     message_.clear();
@@ -44,6 +45,7 @@ FragmentJoiner::Outcome FragmentJoiner::Take(std::span<const std::uint8_t> param
     return Outcome::kTooLong;
   }
   message_.insert(message_.end(), bytes.begin(), bytes.end());
+  ++fragments_;
   if (!last) return Outcome::kPartial;
   open_ = false;
   return Outcome::kWhole;

@@ -46,11 +46,14 @@ class FragmentJoiner {
   Outcome Take(std::span<const std::uint8_t> parameters);
   std::span<const std::uint8_t> Message() const { return message_; }
   std::uint32_t Abandoned() const { return abandoned_; }
+  // How many fragments the message in Message() was joined from.
+  std::uint32_t Fragments() const { return fragments_; }
 
  private:
   std::uint8_t channel_;
   bool open_ = false;
   std::uint32_t abandoned_ = 0;
+  std::uint32_t fragments_ = 0;
   std::vector<std::uint8_t> message_;
 };
 

@@ -48,6 +48,14 @@ std::string Hex4(std::uint16_t value) {
   return text;
 }
 
+// Command Complete: one more command may be sent, the opcode, then the return parameters.
+std::vector<std::uint8_t> CommandComplete(std::uint16_t opcode, const std::vector<std::uint8_t>& returned) {
+  std::vector<std::uint8_t> event{kH4Event, kEventCommandComplete, static_cast<std::uint8_t>(3 + returned.size()), 1};
+  PutLe16(&event, opcode);
+  event.insert(event.end(), returned.begin(), returned.end());
+  return event;
+}
+
 // A little-endian word of a message as text, or dashes where the message is too short for it.
 std::string WordText(std::span<const std::uint8_t> bytes, std::size_t offset) {
   if (offset + 1 >= bytes.size()) return "----";
@@ -63,7 +71,7 @@ std::optional<std::uint16_t> VhciCreatedIndex(std::span<const std::uint8_t> pack
 
 std::optional<std::vector<std::uint8_t>> BringUpReturnParameters(std::uint16_t opcode,
                                                                  std::span<const std::uint8_t> parameters,
-                                                                 const ControllerIdentity& identity) {
+                                                                 const ControllerProfile& profile) {
   std::vector<std::uint8_t> out{kStatusSuccess};
   for (std::uint16_t known : kStatusOnly) {
     if (opcode == known) return out;
@@ -71,10 +79,10 @@ std::optional<std::vector<std::uint8_t>> BringUpReturnParameters(std::uint16_t o
   switch (opcode) {
     case 0x1001:  // Read Local Version Information
       out.push_back(kHciVersion20);
-      PutLe16(&out, identity.buildId);
+      PutLe16(&out, profile.buildId);
       out.push_back(kHciVersion20);
       PutLe16(&out, kManufacturerCsr);
-      PutLe16(&out, identity.buildId);
+      PutLe16(&out, profile.buildId);
       return out;
     case 0x1002:  // Read Local Supported Commands
       out.resize(1 + kSupportedCommandsBytes, 0);
@@ -99,7 +107,7 @@ std::optional<std::vector<std::uint8_t>> BringUpReturnParameters(std::uint16_t o
       PutLe16(&out, 8);
       return out;
     case 0x1009:  // Read BD_ADDR
-      out.insert(out.end(), identity.address.begin(), identity.address.end());
+      out.insert(out.end(), profile.address.begin(), profile.address.end());
       return out;
     case 0x0C14:  // Read Local Name: zero-padded to its full length
       out.insert(out.end(), kLocalName, kLocalName + std::strlen(kLocalName));
@@ -122,9 +130,9 @@ std::optional<std::vector<std::uint8_t>> BringUpReturnParameters(std::uint16_t o
   }
 }
 
-EmulatedController::EmulatedController(ControllerIdentity identity, sim::PsStore store, Log log, RequestSink requests)
-    : identity_(identity),
-      module_(std::move(store), identity.buildId),
+EmulatedController::EmulatedController(ControllerProfile profile, sim::PsStore store, Log log, RequestSink requests)
+    : profile_(profile),
+      module_(std::move(store), profile.buildId),
       log_(std::move(log)),
       requests_(std::move(requests)) {}
 
@@ -164,10 +172,12 @@ void EmulatedController::FromHost(std::span<const std::uint8_t> packet, std::vec
 void EmulatedController::Command(std::uint16_t opcode, std::span<const std::uint8_t> parameters,
                                  std::vector<std::vector<std::uint8_t>>* out) {
   if (opcode == kOpcodeBccmd) {
+    if (profile_.completeBccmdCommands)
+      out->push_back(CommandComplete(opcode, std::vector<std::uint8_t>{kStatusSuccess}));
     Bccmd(parameters, out);
     return;
   }
-  std::optional<std::vector<std::uint8_t>> returned = BringUpReturnParameters(opcode, parameters, identity_);
+  std::optional<std::vector<std::uint8_t>> returned = BringUpReturnParameters(opcode, parameters, profile_);
   if (returned) {
     ++counts_.commands;
     Note("command " + Hex4(opcode) + ": complete");
@@ -176,11 +186,7 @@ void EmulatedController::Command(std::uint16_t opcode, std::span<const std::uint
     returned = std::vector<std::uint8_t>{kStatusUnknownCommand};
     Note("command " + Hex4(opcode) + ": unknown, status 0x01");
   }
-  // Command Complete: one more command may be sent, the opcode, then the return parameters.
-  std::vector<std::uint8_t> event{kH4Event, kEventCommandComplete, static_cast<std::uint8_t>(3 + returned->size()), 1};
-  PutLe16(&event, opcode);
-  event.insert(event.end(), returned->begin(), returned->end());
-  out->push_back(std::move(event));
+  out->push_back(CommandComplete(opcode, *returned));
 }
 
 void EmulatedController::Bccmd(std::span<const std::uint8_t> parameters, std::vector<std::vector<std::uint8_t>>* out) {
@@ -202,7 +208,8 @@ void EmulatedController::Bccmd(std::span<const std::uint8_t> parameters, std::ve
   if (requests_) requests_(request);
   const std::string what = "BCCMD type " + WordText(request, 0) + " seq " + WordText(request, 4) + " varid " +
                            WordText(request, 6) + " key " + WordText(request, 10) + ", " +
-                           std::to_string(request.size()) + " bytes";
+                           std::to_string(request.size()) + " bytes in " + std::to_string(joiner_.Fragments()) +
+                           " fragment(s)";
   const std::optional<std::vector<std::uint8_t>> response = module_.Answer(request);
   if (!response) {
     Note(what + ": not answered");

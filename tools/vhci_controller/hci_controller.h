@@ -43,10 +43,13 @@ inline constexpr std::array<std::uint8_t, 2> kVhciCreatePrimary = {kH4Vendor, 0x
 // `packet` is not that answer.
 std::optional<std::uint16_t> VhciCreatedIndex(std::span<const std::uint8_t> packet);
 
-// What the controller says about itself during bring-up.
-struct ControllerIdentity {
+// What the controller says about itself during bring-up, and how it answers BCCMD.
+struct ControllerProfile {
   std::array<std::uint8_t, 6> address = {0xA5, 0xA5, 0x00, 0x5B, 0x02, 0x00};  // 00:02:5B:00:A5:A5, as HCI orders it
   std::uint16_t buildId = 0x1DAB;  // the BCCMD build identifier, also the HCI and LMP subversion
+  // Some modules also complete each 0xFC00 command (status 0) before their vendor events; a host
+  // must take that in its stride.
+  bool completeBccmdCommands = false;
 };
 
 // The return parameters (status first) of a bring-up command, or nothing for a command the
@@ -54,7 +57,7 @@ struct ControllerIdentity {
 // names the page it wants).
 std::optional<std::vector<std::uint8_t>> BringUpReturnParameters(std::uint16_t opcode,
                                                                  std::span<const std::uint8_t> parameters,
-                                                                 const ControllerIdentity& identity);
+                                                                 const ControllerProfile& profile);
 
 struct ControllerCounts {
   std::uint32_t commands = 0;         // answered with Command Complete, status 0
@@ -73,7 +76,7 @@ class EmulatedController {
   using RequestSink = std::function<void(std::span<const std::uint8_t>)>;
   // `log` (may be empty) gets one line per command and per BCCMD message; `requests` (may be
   // empty) every whole BCCMD message as it was joined, before it is acted on.
-  EmulatedController(ControllerIdentity identity, sim::PsStore store, Log log = {}, RequestSink requests = {});
+  EmulatedController(ControllerProfile profile, sim::PsStore store, Log log = {}, RequestSink requests = {});
 
   // One packet as /dev/vhci hands it over. The packets to send back, each with its type byte, are
   // appended to `out`.
@@ -90,7 +93,7 @@ class EmulatedController {
   void Bccmd(std::span<const std::uint8_t> parameters, std::vector<std::vector<std::uint8_t>>* out);
   void Note(const std::string& line) const;
 
-  ControllerIdentity identity_;
+  ControllerProfile profile_;
   BccmdModule module_;
   FragmentJoiner joiner_{kChannelBccmd};
   ControllerCounts counts_;

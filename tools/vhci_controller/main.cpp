@@ -38,7 +38,7 @@ constexpr int kExitUsage = 64;
 
 void Usage(std::FILE* out) {
   std::fprintf(out,
-               "usage: vhci-controller [--store FILE.psr] [--save FILE.psr] [--build-id N] [--quiet]\n"
+               "usage: vhci-controller [options]\n"
                "       vhci-controller --device-up hciN | --device-down hciN\n"
                "\n"
                "Registers an emulated BlueCore with the kernel through /dev/vhci and answers it: the kernel's\n"
@@ -51,6 +51,8 @@ void Usage(std::FILE* out) {
                "  --requests FILE     write every BCCMD request to this file as it comes, in hexadecimal,\n"
                "                      one line each\n"
                "  --build-id N        the build identifier the module reports (default 7595)\n"
+               "  --complete-fc00     also answer each 0xFC00 command with Command Complete (status 0)\n"
+               "                      before the vendor events, as some modules do\n"
                "  --quiet             only the device's name and the summary\n"
                "  --device-up hciN    bring the device up (HCIDEVUP; root or CAP_NET_ADMIN) and end\n"
                "  --device-down hciN  bring the device down (HCIDEVDOWN) and end\n"
@@ -107,7 +109,7 @@ struct Options {
   std::string store;
   std::string save;
   std::string requests;
-  quillon::vhci::ControllerIdentity identity;
+  quillon::vhci::ControllerProfile profile;
   bool quiet = false;
 };
 
@@ -155,7 +157,7 @@ int Run(const Options& options) {
     return kExitFailed;
   }
   quillon::vhci::EmulatedController controller(
-      options.identity, std::move(store),
+      options.profile, std::move(store),
       [&](const std::string& line) {
         if (!options.quiet) std::fprintf(stderr, "vhci-controller: %s\n", line.c_str());
       },
@@ -225,8 +227,10 @@ int main(int argc, char** argv) {
     } else if (argument == "--requests" && hasValue) {
       options.requests = arguments[++i];
     } else if (argument == "--build-id" && hasValue && ParseNumber(arguments[i + 1], 0xFFFF, &number)) {
-      options.identity.buildId = static_cast<std::uint16_t>(number);
+      options.profile.buildId = static_cast<std::uint16_t>(number);
       ++i;
+    } else if (argument == "--complete-fc00") {
+      options.profile.completeBccmdCommands = true;
     } else if (argument == "--quiet") {
       options.quiet = true;
     } else {
