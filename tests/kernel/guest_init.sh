@@ -108,18 +108,35 @@ else
   fail read-long-key "status $status, or not the 188 values written"
 fi
 
-# A module that also completes each 0xFC00 command: a second device beside the first.
-vhci-controller --complete-fc00 --quiet 2>/tmp/completing.log &
-completing=$!
-for _ in $(seq 100); do
-  [ -e /sys/class/bluetooth/hci1 ] && break
-  sleep 0.1
-done
-vhci-controller --device-up hci1
+# start_module NAME OPTIONS...: one more emulated module, brought up; its process in $module.
+start_module() {
+  name=$1
+  shift
+  vhci-controller --quiet "$@" 2>/tmp/"$name".log &
+  module=$!
+  for _ in $(seq 100); do
+    [ -e /sys/class/bluetooth/"$name" ] && break
+    sleep 0.1
+  done
+  vhci-controller --device-up "$name"
+}
+# A module that also completes each 0xFC00 command.
+start_module hci1 --complete-fc00
+completing=$module
 run command-complete-too $hci --verify hci1 /keys.psr
 expect command-complete-too 0 "."
-kill -TERM "$completing" "$controller"
-wait "$completing" "$controller"
+# A module whose answers come among events to be left out: another channel, a last fragment
+# alone, another sequence number, an event longer than its declared length, each a refusal if
+# taken; and another channel between the fragments of a long answer.
+start_module hci2 --decoy-events
+decoying=$module
+run decoy-events $hci --verify hci2 /keys.psr
+expect decoy-events 0 "."
+run decoy-events-long-key $hci --verify hci2 /long.psr
+expect decoy-events-long-key 0 "."
+
+kill -TERM "$completing" "$decoying" "$controller"
+wait "$completing" "$decoying" "$controller"
 {
   echo "// PS store of the simulated module"
   grep -h '^&' /keys.psr /long.psr | sort

@@ -203,6 +203,34 @@ TEST(VhciControllerProfile, SomeModulesCompleteTheBccmdCommandToo) {
   EXPECT_EQ(JoinVendorEvents({out[1]}).size(), 16u);
 }
 
+TEST(VhciControllerProfile, DecoysComeBeforeTheAnswerAndBetweenItsFragments) {
+  EmulatedController controller(ControllerProfile{.decoyEvents = true}, sim::PsStore{});
+  Packets out;
+  controller.FromHost(CommandPacket(kOpcodeBccmd,
+                                    WithDescriptor(0xC2, Request(kBccmdGetRequest, kVarIdBuildId, 0, {}, 5))),
+                      &out);
+  ASSERT_EQ(out.size(), 5u);
+  EXPECT_EQ(WordAt(JoinVendorEvents({out[4]}), 8), 0) << "the answer comes last";
+  // Each decoy, read as a host must not read it, would be a refusal of this very request.
+  const std::uint8_t descriptors[] = {0xC3, 0x82, 0xC2, 0xC2};
+  for (std::size_t i = 0; i < 4; ++i) {
+    const Bytes& decoy = out[i];
+    ASSERT_GE(decoy.size(), 4u + 16u);
+    EXPECT_EQ(decoy[3], descriptors[i]) << i;
+    EXPECT_EQ(WordAt(decoy, 4 + 8), 8) << i;
+    EXPECT_EQ(WordAt(decoy, 4 + 4), i == 2 ? 6 : 5) << i;
+    EXPECT_EQ(decoy[2] + 3u < decoy.size(), i == 3) << i << ": longer than its declared length";
+  }
+  std::vector<std::uint16_t> values(PsKeyItem::kMaxValues, 0x1234);
+  const Bytes set = Request(kBccmdSetRequest, kVarIdPsKey, 0x0108, values, 2);
+  out.clear();
+  controller.FromHost(CommandPacket(kOpcodeBccmd, WithDescriptor(0x42, set, 0, kMostFragment)), &out);
+  controller.FromHost(CommandPacket(kOpcodeBccmd, WithDescriptor(0x82, set, kMostFragment)), &out);
+  ASSERT_EQ(out.size(), 7u);
+  EXPECT_EQ(out[5][3], 0xC3) << "another channel between the fragments";
+  EXPECT_EQ(JoinVendorEvents({out[4], out[6]}).size(), set.size());
+}
+
 TEST_F(VhciController, AKeyOf188ValuesGoesInTwoFragmentsEachWay) {
   std::vector<std::uint16_t> values(PsKeyItem::kMaxValues);
   for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<std::uint16_t>(0x0101 * i);

@@ -1,5 +1,6 @@
 #include "tools/vhci_controller/hci_controller.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -130,6 +131,26 @@ std::optional<std::vector<std::uint8_t>> BringUpReturnParameters(std::uint16_t o
   }
 }
 
+std::vector<std::vector<std::uint8_t>> DecoyEvents(std::span<const std::uint8_t> response) {
+  std::vector<std::uint8_t> refusal(response.begin(),
+                                    response.begin() + std::min<std::ptrdiff_t>(16, std::ssize(response)));
+  refusal.resize(16, 0);
+  refusal[8] = 8;
+  refusal[9] = 0;
+  auto event = [&](std::uint8_t descriptor, const std::vector<std::uint8_t>& message) {
+    std::vector<std::uint8_t> packet{kH4Event, kEventVendor, static_cast<std::uint8_t>(1 + message.size()), descriptor};
+    packet.insert(packet.end(), message.begin(), message.end());
+    return packet;
+  };
+  std::vector<std::uint8_t> otherSequence = refusal;
+  otherSequence[4] = static_cast<std::uint8_t>(otherSequence[4] + 1);
+  std::vector<std::uint8_t> tooLong = event(kChannelBccmd | kDescriptorFirst | kDescriptorLast, refusal);
+  tooLong.insert(tooLong.end(), {0xEE, 0xEE, 0xEE, 0xEE});
+  return {event((kChannelBccmd + 1) | kDescriptorFirst | kDescriptorLast, refusal),
+          event(kChannelBccmd | kDescriptorLast, refusal),
+          event(kChannelBccmd | kDescriptorFirst | kDescriptorLast, otherSequence), std::move(tooLong)};
+}
+
 EmulatedController::EmulatedController(ControllerProfile profile, sim::PsStore store, Log log, RequestSink requests)
     : profile_(profile),
       module_(std::move(store), profile.buildId),
@@ -218,10 +239,13 @@ void EmulatedController::Bccmd(std::span<const std::uint8_t> parameters, std::ve
   ++counts_.bccmdAnswers;
   const auto fragments = FragmentMessage(*response, kChannelBccmd);
   Note(what + ": answered, status " + WordText(*response, 8) + ", in " + std::to_string(fragments.size()) +
-       " event(s)");
-  for (const auto& fragment : fragments) {
-    std::vector<std::uint8_t> event{kH4Event, kEventVendor, static_cast<std::uint8_t>(fragment.size())};
-    event.insert(event.end(), fragment.begin(), fragment.end());
+       " event(s)" + (profile_.decoyEvents ? " among decoys" : ""));
+  const auto decoys = profile_.decoyEvents ? DecoyEvents(*response) : std::vector<std::vector<std::uint8_t>>{};
+  out->insert(out->end(), decoys.begin(), decoys.end());
+  for (std::size_t i = 0; i < fragments.size(); ++i) {
+    if (i > 0 && !decoys.empty()) out->push_back(decoys.front());
+    std::vector<std::uint8_t> event{kH4Event, kEventVendor, static_cast<std::uint8_t>(fragments[i].size())};
+    event.insert(event.end(), fragments[i].begin(), fragments[i].end());
     out->push_back(std::move(event));
   }
 }

@@ -50,7 +50,16 @@ struct ControllerProfile {
   // Some modules also complete each 0xFC00 command (status 0) before their vendor events; a host
   // must take that in its stride.
   bool completeBccmdCommands = false;
+  // Events a host must leave out come before each answer (DecoyEvents), and one of another
+  // channel between an answer's fragments.
+  bool decoyEvents = false;
 };
+
+// Vendor events that look like the answer `response` but that a host must never take for it:
+// one of another channel, a last fragment with no first, one for another sequence number, and
+// one longer than its declared length. Each carries the response's header with the error status
+// 8, so that a host that took one reports a refusal.
+std::vector<std::vector<std::uint8_t>> DecoyEvents(std::span<const std::uint8_t> response);
 
 // The return parameters (status first) of a bring-up command, or nothing for a command the
 // controller does not know. `parameters` are the command's own (Read Local Extended Features

@@ -53,6 +53,10 @@ void Usage(std::FILE* out) {
                "  --build-id N        the build identifier the module reports (default 7595)\n"
                "  --complete-fc00     also answer each 0xFC00 command with Command Complete (status 0)\n"
                "                      before the vendor events, as some modules do\n"
+               "  --decoy-events      send before each answer events that a host must leave out: another\n"
+               "                      channel, a last fragment alone, another sequence number, one longer\n"
+               "                      than its declared length (each with the error status 8); and one of\n"
+               "                      another channel between an answer's fragments\n"
                "  --quiet             only the device's name and the summary\n"
                "  --device-up hciN    bring the device up (HCIDEVUP; root or CAP_NET_ADMIN) and end\n"
                "  --device-down hciN  bring the device down (HCIDEVDOWN) and end\n"
@@ -231,6 +235,8 @@ int main(int argc, char** argv) {
       ++i;
     } else if (argument == "--complete-fc00") {
       options.profile.completeBccmdCommands = true;
+    } else if (argument == "--decoy-events") {
+      options.profile.decoyEvents = true;
     } else if (argument == "--quiet") {
       options.quiet = true;
     } else {
