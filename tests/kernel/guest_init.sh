@@ -89,6 +89,13 @@ fi
 run verify $hci --verify hci0 /keys.psr
 expect verify 0 "."
 
+run backup $hci --backup /tmp/backup.psr hci0 /keys.psr
+if [ "$status" -eq 0 ] && grep -qx '&01be = 0ebf' /tmp/backup.psr && grep -qx '&0001 = 0078 9abc 0056 1234' /tmp/backup.psr; then
+  pass backup
+else
+  fail backup "status $status, or the backup does not hold the module's values"
+fi
+
 run long-key $hci --verify hci0 /long.psr
 expect long-key 0 "."
 
@@ -135,8 +142,14 @@ expect decoy-events 0 "."
 run decoy-events-long-key $hci --verify hci2 /long.psr
 expect decoy-events-long-key 0 "."
 
-kill -TERM "$completing" "$decoying" "$controller"
-wait "$completing" "$decoying" "$controller"
+# A module that hangs: psconfig gives up and says so.
+start_module hci3 --silent
+silent=$module
+run no-answer $hci hci3 /keys.psr
+expect no-answer 7 "did not answer"
+
+kill -TERM "$completing" "$decoying" "$silent" "$controller"
+wait "$completing" "$decoying" "$silent" "$controller"
 {
   echo "// PS store of the simulated module"
   grep -h '^&' /keys.psr /long.psr | sort
@@ -147,8 +160,8 @@ else
   fail store "the module's store is not what the files hold"
   diff /tmp/expected.psr /tmp/store.psr
 fi
-# Three runs programmed, each ending with a warm reset; nothing the module had to refuse or leave out.
-if grep -q "0 unknown, .* 3 warm resets, 0 packets refused, 0 fragments left out, 0 messages abandoned, 0 answers not sent" /tmp/controller.log; then
+# Four runs programmed, each ending with a warm reset; nothing the module had to refuse or leave out.
+if grep -q "0 unknown, .* 4 warm resets, 0 packets refused, 0 fragments left out, 0 messages abandoned, 0 answers not sent" /tmp/controller.log; then
   pass module-saw-only-whole-requests
 else
   fail module-saw-only-whole-requests "$(tail -n 1 /tmp/controller.log)"

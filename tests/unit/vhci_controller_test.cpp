@@ -203,6 +203,17 @@ TEST(VhciControllerProfile, SomeModulesCompleteTheBccmdCommandToo) {
   EXPECT_EQ(JoinVendorEvents({out[1]}).size(), 16u);
 }
 
+TEST(VhciControllerProfile, ASilentModuleAnswersNothingButTheBringUp) {
+  EmulatedController controller(ControllerProfile{.silent = true}, sim::PsStore{});
+  Packets out;
+  controller.FromHost(CommandPacket(kOpcodeBccmd,
+                                    WithDescriptor(0xC2, Request(kBccmdGetRequest, kVarIdBuildId, 0, {}))),
+                      &out);
+  EXPECT_TRUE(out.empty());
+  controller.FromHost(CommandPacket(0x0C03, {}), &out);
+  EXPECT_EQ(out.size(), 1u);
+}
+
 TEST(VhciControllerProfile, DecoysComeBeforeTheAnswerAndBetweenItsFragments) {
   EmulatedController controller(ControllerProfile{.decoyEvents = true}, sim::PsStore{});
   Packets out;

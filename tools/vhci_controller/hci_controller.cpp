@@ -231,6 +231,10 @@ void EmulatedController::Bccmd(std::span<const std::uint8_t> parameters, std::ve
                            WordText(request, 6) + " key " + WordText(request, 10) + ", " +
                            std::to_string(request.size()) + " bytes in " + std::to_string(joiner_.Fragments()) +
                            " fragment(s)";
+  if (profile_.silent) {
+    Note(what + ": not answered (silent)");
+    return;
+  }
   const std::optional<std::vector<std::uint8_t>> response = module_.Answer(request);
   if (!response) {
     Note(what + ": not answered");

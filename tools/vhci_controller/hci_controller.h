@@ -53,6 +53,8 @@ struct ControllerProfile {
   // Events a host must leave out come before each answer (DecoyEvents), and one of another
   // channel between an answer's fragments.
   bool decoyEvents = false;
+  // Takes BCCMD requests and answers none of them, like a module that hangs.
+  bool silent = false;
 };
 
 // Vendor events that look like the answer `response` but that a host must never take for it:

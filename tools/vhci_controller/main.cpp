@@ -57,6 +57,7 @@ void Usage(std::FILE* out) {
                "                      channel, a last fragment alone, another sequence number, one longer\n"
                "                      than its declared length (each with the error status 8); and one of\n"
                "                      another channel between an answer's fragments\n"
+               "  --silent            take BCCMD requests and answer none of them, like a module that hangs\n"
                "  --quiet             only the device's name and the summary\n"
                "  --device-up hciN    bring the device up (HCIDEVUP; root or CAP_NET_ADMIN) and end\n"
                "  --device-down hciN  bring the device down (HCIDEVDOWN) and end\n"
@@ -237,6 +238,8 @@ int main(int argc, char** argv) {
       options.profile.completeBccmdCommands = true;
     } else if (argument == "--decoy-events") {
       options.profile.decoyEvents = true;
+    } else if (argument == "--silent") {
+      options.profile.silent = true;
     } else if (argument == "--quiet") {
       options.quiet = true;
     } else {
