@@ -1,8 +1,9 @@
 #!/bin/busybox sh
-# /init of the guest that scripts/test-hci-kernel boots: loads the Bluetooth modules, starts the
-# emulated module on /dev/vhci, runs psconfig against hci0 in each case below and prints one line
-# per case on the console, "HCI-KERNEL-CHECK <name> pass" or "... fail: <why>", then
-# "HCI-KERNEL-END", and powers off. A failing case prints what the programs said.
+# /init of the guest that scripts/test-hci-kernel boots: loads the Bluetooth modules, starts
+# emulated modules on /dev/vhci (hci0, then hci1 to hci3 with the habits of other modules), runs
+# psconfig against them in each case below and prints one line per case on the console,
+# "HCI-KERNEL-CHECK <name> pass" or "... fail: <why>", then "HCI-KERNEL-END", and powers off. A
+# failing case prints what the programs said.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
