@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,13 @@ class HciPacketPort {
   virtual InputWait NextEvent(std::vector<std::uint8_t>* event, Event* stop, std::uint32_t timeoutMs) = 0;
   // Packets of other kinds than events (and bytes that began none), left out.
   virtual std::uint32_t PacketsIgnored() const = 0;
+};
+
+// Where HCI sockets come from: the Linux kernel's, on Linux only (null elsewhere).
+class HciSockets {
+ public:
+  virtual ~HciSockets() = default;
+  virtual std::unique_ptr<HciPacketPort> Create() = 0;
 };
 
 }  // namespace quillon::platform

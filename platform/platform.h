@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/folder_listing.h"
+#include "platform/hci_packet_port.h"
 #include "platform/kernel_objects.h"
 #include "platform/registry.h"
 #include "platform/serial_device.h"
@@ -23,6 +24,7 @@ struct Platform {
   SerialDevices* serial = nullptr;
   System* system = nullptr;
   WindowMessages* messages = nullptr;
+  HciSockets* hci = nullptr;  // null where the system has none
 };
 
 }  // namespace quillon::platform

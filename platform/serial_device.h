@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "platform/errors.h"
@@ -80,6 +81,9 @@ class SerialDevices {
   virtual ~SerialDevices() = default;
   // Opens the device exclusively for reading and writing. Null and *error on failure.
   virtual std::unique_ptr<SerialDevice> Open(std::wstring_view name, ErrorCode* error) = 0;
+  // The file the name opens, where ports are files (a path, or a "COMn:" the device maps to
+  // one); else the name itself. Two names with the same file are the same port.
+  virtual std::wstring FileOf(std::wstring_view name) { return std::wstring(name); }
 };
 
 }  // namespace quillon::platform

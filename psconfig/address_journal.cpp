@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "psconfig/utc_time.h"
+#include "platform/utc_time.h"
 
 namespace quillon {
 namespace {
@@ -38,7 +38,16 @@ std::string Printable(std::string_view text) {
   return kept;
 }
 
-// What went wrong with the journal's file, in the user's words.
+std::string Why(platform::ErrorCode error);
+
+std::string LineNumber(std::uint32_t number);
+
+}  // namespace
+
+std::string AddressJournal::FileErrorText(platform::ErrorCode error) { return Why(error); }
+
+namespace {
+
 std::string Why(platform::ErrorCode error) {
   switch (error) {
     case platform::kErrorDiskFull:
@@ -106,6 +115,7 @@ std::string AddressJournal::ReadLine(std::string_view line, std::uint32_t number
     given_.erase(found);
   } else {
     found->second.settled = true;
+    found->second.taken.sentWithoutAnswer = *fate == AddressFate::kUnanswered;
   }
   return {};
 }
@@ -132,21 +142,28 @@ std::string AddressJournal::CatchUp() {
   }
   endsWithoutNewline_ = false;
   if (start == text.size()) return {};
-  // A last line without its end. Whole, it is kept (and ended before the next record); cut off,
-  // it is what a power cut leaves of a record whose write had not finished, so its address was
-  // never sent: it goes.
+  // A last line without its end. Whole, it is kept (and ended before the next record). Cut off
+  // before its checksum (or followed by the zeros a power cut can leave), it is what remains of
+  // a record whose write had not reached the disk, so nothing was done on its word: it goes.
+  // Anything else there is damage, as anywhere.
   const std::string_view rest = std::string_view(text).substr(start);
-  if (ReadLine(rest, linesRead_ + 1).empty()) {
+  std::string problem = ReadLine(rest, linesRead_ + 1);
+  if (problem.empty()) {
     ++linesRead_;
     readUpTo_ += rest.size();
     endsWithoutNewline_ = true;
     return {};
   }
+  const std::string_view beforeZeros = rest.substr(0, rest.find('\0'));
+  const std::size_t mark = beforeZeros.rfind(" ~");
+  const bool cutOff = rest.find_first_not_of('\0', beforeZeros.size()) == std::string_view::npos &&
+                      (mark == std::string_view::npos || beforeZeros.size() - mark < 10);
+  if (!cutOff) return problem;
   if (const platform::ErrorCode error = file_.Truncate(readUpTo_); error != platform::kSuccess) {
     return LineNumber(linesRead_ + 1) + "cut off, and it cannot be removed (" + Why(error) + ")";
   }
-  notes_.push_back(LineNumber(linesRead_ + 1) +
-                   "a record cut off while it was written (a power cut) was removed; its address was never sent");
+  notes_.push_back(LineNumber(linesRead_ + 1) + "a record cut off while it was written (a power cut) was removed: \"" +
+                   Printable(beforeZeros.substr(0, 40)) + "\"");
   return {};
 }
 
@@ -158,7 +175,7 @@ std::string AddressJournal::Load() {
   std::string problem = CatchUp();
   file_.Unlock();
   for (const auto& [address, given] : given_) {
-    if (!given.settled) unsettledAtLoad_.push_back(address);
+    if (!given.settled || given.taken.sentWithoutAnswer) unsettledAtLoad_.push_back(address);
   }
   return problem;
 }
@@ -203,7 +220,7 @@ AddressJournal::Take AddressJournal::TakeNext(std::string_view port, BluetoothAd
     return Take::kFailed;
   }
   if (NextFree(address) == nullptr) return Take::kUsedUp;
-  const std::string time = UtcNow();
+  const std::string time = platform::UtcNow();
   std::string line = Line(AddressFate::kTaken, *address, time, port);
   if (endsWithoutNewline_) line.insert(0, "\n");
   if (const platform::ErrorCode error = file_.Append(line); error != platform::kSuccess) {
@@ -227,7 +244,7 @@ std::string AddressJournal::Record(BluetoothAddress address, AddressFate fate, s
     ~Unlock() { file.Unlock(); }
   } unlock{file_};
   if (std::string damage = CatchUp(); !damage.empty()) return "the journal " + damage;
-  std::string line = Line(fate, address, UtcNow(), port);
+  std::string line = Line(fate, address, platform::UtcNow(), port);
   if (endsWithoutNewline_) line.insert(0, "\n");
   if (const platform::ErrorCode error = file_.Append(line); error != platform::kSuccess) {
     return "the journal cannot be written (" + Why(error) + ")";

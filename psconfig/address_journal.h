@@ -27,12 +27,14 @@ namespace quillon {
 
 enum class AddressFate : std::uint8_t { kTaken, kWritten, kRefused, kUnanswered, kUnused };
 
-// An address given out whose run recorded no outcome.
+// An address given out whose module may or may not hold it: its run recorded no outcome, or
+// recorded that it was sent without an answer.
 struct UnsettledAddress {
   BluetoothAddress address;
   std::string time;
   std::string port;
   std::uint32_t line = 0;
+  bool sentWithoutAnswer = false;
 };
 
 class AddressJournal {
@@ -52,18 +54,21 @@ class AddressJournal {
   // Records what came of an address this process took. Empty or what went wrong.
   std::string Record(BluetoothAddress address, AddressFate fate, std::string_view port);
 
-  // Addresses given out before this process without an outcome, in journal order.
+  // Addresses given out before this process without an outcome, or sent without an answer, in
+  // journal order.
   std::vector<UnsettledAddress> Unsettled() const;
   const std::vector<std::string>& Notes() const { return notes_; }
 
   // The text of one journal line, checksum and line end included.
   static std::string Line(AddressFate fate, BluetoothAddress address, std::string_view time, std::string_view port);
   static const char* FateName(AddressFate fate);
+  // Why a journal's (or another record's) file failed, in the user's words.
+  static std::string FileErrorText(platform::ErrorCode error);
 
  private:
   struct Given {
     UnsettledAddress taken;
-    bool settled = false;
+    bool settled = false;  // an outcome is recorded
   };
   // Reads what the file holds past what was read already; the file is locked.
   std::string CatchUp();

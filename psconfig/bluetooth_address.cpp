@@ -44,7 +44,8 @@ std::string AddressBlock::Parse(std::string_view text, AddressBlock* block) {
   const std::optional<BluetoothAddress> last = BluetoothAddress::Parse(text.substr(18));
   if (!first || !last) return kForm;
   if (*last < *first) {
-    return "the address block is written backwards: " + last->Text() + " comes before " + first->Text();
+    return "the address block is written backwards: its first address, " + first->Text() + ", is after its last, " +
+           last->Text();
   }
   *block = AddressBlock{*first, *last};
   return {};

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "platform/hci_packet_port.h"
 #include "platform/platform.h"
@@ -27,6 +28,16 @@ class HciSocketPort final : public HciPacketPort {
   const Platform& platform_;
   int socket_ = -1;
   std::uint32_t ignored_ = 0;
+};
+
+class PosixHciSockets final : public HciSockets {
+ public:
+  // The roles the sockets use (the clock); they are built beside it and outlive it.
+  explicit PosixHciSockets(const Platform& roles) : roles_(roles) {}
+  std::unique_ptr<HciPacketPort> Create() override { return std::make_unique<HciSocketPort>(roles_); }
+
+ private:
+  const Platform& roles_;
 };
 
 // "hci0" as the device number 0; -1 for anything else.

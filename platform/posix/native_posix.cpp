@@ -3,6 +3,7 @@
 #include "platform/posix/clock_posix.h"
 #include "platform/posix/device_root.h"
 #include "platform/posix/files_posix.h"
+#include "platform/posix/hci_socket_port.h"
 #include "platform/posix/kernel_objects_posix.h"
 #include "platform/posix/messages_posix.h"
 #include "platform/posix/registry_file.h"
@@ -20,7 +21,8 @@ struct NativePlatform::BackEnd {
   posix::PosixSerialDevices serial{root};
   posix::PosixSystem system{root};
   posix::PosixWindowMessages messages{root.ObjectPrefix()};
-  Platform roles{&clock, &kernel, &files, &files, &registry, &serial, &system, &messages};
+  posix::PosixHciSockets hci{roles};
+  Platform roles{&clock, &kernel, &files, &files, &registry, &serial, &system, &messages, &hci};
 };
 
 NativePlatform::NativePlatform() : backEnd_(std::make_unique<BackEnd>()) {}

@@ -1,5 +1,7 @@
 #include "platform/posix/serial_posix.h"
 
+#include "platform/text.h"
+
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <fcntl.h>
@@ -144,6 +146,11 @@ class PosixSerialDevice final : public SerialDevice {
 };
 
 }  // namespace
+
+std::wstring PosixSerialDevices::FileOf(std::wstring_view name) {
+  const std::string path = root_.PortPath(name);
+  return path.empty() ? std::wstring(name) : HostNameToWide(path);
+}
 
 std::unique_ptr<SerialDevice> PosixSerialDevices::Open(std::wstring_view name, ErrorCode* error) {
   const std::string path = root_.PortPath(name);

@@ -11,6 +11,7 @@ class PosixSerialDevices final : public SerialDevices {
  public:
   explicit PosixSerialDevices(const DeviceRoot& root) : root_(root) {}
   std::unique_ptr<SerialDevice> Open(std::wstring_view name, ErrorCode* error) override;
+  std::wstring FileOf(std::wstring_view name) override;
 
  private:
   const DeviceRoot& root_;

@@ -21,8 +21,9 @@ std::string ComName(const std::string& name) {
 
 }  // namespace
 
-bool SamePort(const std::string& a, const std::string& b) {
-  const std::string first = ComName(a), second = ComName(b);
+bool SamePort(const std::string& a, const std::string& b, const PortFile& portFile) {
+  if (ComName(a) == ComName(b)) return true;
+  const std::string first = portFile ? portFile(a) : a, second = portFile ? portFile(b) : b;
   if (first == second) return true;
   std::error_code failed;
   const std::filesystem::path resolvedFirst = std::filesystem::weakly_canonical(first, failed);
@@ -31,7 +32,7 @@ bool SamePort(const std::string& a, const std::string& b) {
   return !failed && resolvedFirst == resolvedSecond;
 }
 
-std::string ReadCommandLine(std::span<const std::string> arguments, Command* command) {
+std::string ReadCommandLine(std::span<const std::string> arguments, Command* command, const PortFile& portFile) {
   bool optionsEnded = false;
   std::string blockText;
   std::vector<std::string> positional;
@@ -64,11 +65,7 @@ std::string ReadCommandLine(std::span<const std::string> arguments, Command* com
       } else if (name == "h4") {
         command->transport = Transport::kH4;
       } else if (name == "hci") {
-#ifdef _WIN32
-        return "--transport hci is the Linux kernel's HCI socket: on Windows, bcsp or h4";
-#else
         command->transport = Transport::kHci;
-#endif
       } else {
         return "not a transport (bcsp, h4 or hci): " + name;
       }
@@ -116,11 +113,11 @@ std::string ReadCommandLine(std::span<const std::string> arguments, Command* com
   command->ports.assign(positional.begin(), positional.end() - 1);
   if (command->ports.size() > kMaxPorts) return "at most " + std::to_string(kMaxPorts) + " ports in one run";
   for (std::size_t i = 0; i < command->ports.size(); ++i) {
-    if (SamePort(command->ports[i], command->file)) {
+    if (SamePort(command->ports[i], command->file, portFile)) {
       return "the file " + command->file + " is named as a port too: the last name is the file, the others ports";
     }
     for (std::size_t j = 0; j < i; ++j) {
-      if (SamePort(command->ports[i], command->ports[j])) {
+      if (SamePort(command->ports[i], command->ports[j], portFile)) {
         return "the port " + command->ports[i] + " is named twice (as " + command->ports[j] + ")";
       }
     }
@@ -132,6 +129,21 @@ std::string ReadCommandLine(std::span<const std::string> arguments, Command* com
   if (!blockText.empty()) {
     if (std::string problem = AddressBlock::Parse(blockText, &command->block); !problem.empty()) return problem;
     command->withAddresses = true;
+  }
+  // Each file a job of its own: a record written into the journal would damage it for good.
+  const struct {
+    const char* option;
+    const std::string& name;
+  } files[] = {{"PSRFILE", command->file},
+               {"--journal", command->journal},
+               {"--record", command->record},
+               {"--backup", command->backup}};
+  for (std::size_t i = 0; i < std::size(files); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (!files[i].name.empty() && !files[j].name.empty() && SamePort(files[i].name, files[j].name)) {
+        return std::string(files[i].option) + " and " + files[j].option + " name the same file: " + files[i].name;
+      }
+    }
   }
   return {};
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -36,11 +37,14 @@ struct Command {
   std::string record;
 };
 
-// Reads the arguments after the program's name. Empty, or what is wrong with them.
-std::string ReadCommandLine(std::span<const std::string> arguments, Command* command);
+// The file a port's name opens (see SerialDevices::FileOf); none: the name itself.
+using PortFile = std::function<std::string(const std::string& port)>;
 
-// Whether two port names name the same port: "COM4:", "com4" and "\\.\COM4" do; paths are
-// compared as the file system resolves them.
-bool SamePort(const std::string& a, const std::string& b);
+// Reads the arguments after the program's name. Empty, or what is wrong with them.
+std::string ReadCommandLine(std::span<const std::string> arguments, Command* command, const PortFile& portFile = {});
+
+// Whether two names name the same port or file: "COM4:", "com4" and "\\.\COM4" do; names with a
+// file are compared as the file system resolves them (links followed).
+bool SamePort(const std::string& a, const std::string& b, const PortFile& portFile = {});
 
 }  // namespace quillon::psconfig

@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "psconfig/utc_time.h"
+#include "platform/utc_time.h"
+#include "psconfig/address_journal.h"
 
 namespace quillon::psconfig {
 namespace {
@@ -39,15 +40,16 @@ std::string LineRecord::Json(const RecordEntry& entry, const std::string& time) 
 std::string LineRecord::Add(const RecordEntry& entry) {
   const std::lock_guard<std::mutex> hold(lock_);
   if (const platform::ErrorCode error = file_.Lock(); error != platform::kSuccess) {
-    return "cannot be locked (error " + std::to_string(error) + ")";
+    return "cannot be locked (" + AddressJournal::FileErrorText(error) + ")";
   }
-  std::string line = Json(entry, UtcNow());
+  std::string line = Json(entry, platform::UtcNow());
   std::string last;
   // A line cut by a crash stays as it is; the next one starts on a line of its own.
   if (file_.ReadFrom(0, &last) == platform::kSuccess && !last.empty() && last.back() != '\n') line.insert(0, "\n");
   const platform::ErrorCode error = file_.Append(line);
   file_.Unlock();
-  return error == platform::kSuccess ? std::string() : "cannot be written (error " + std::to_string(error) + ")";
+  return error == platform::kSuccess ? std::string()
+                                     : "cannot be written (" + AddressJournal::FileErrorText(error) + ")";
 }
 
 }  // namespace quillon::psconfig

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "programs/psconfig/port_outcome.h"
@@ -16,19 +17,22 @@ namespace {
 // front, so that the ports' lines do not mix on standard output.
 class PortConsole final : public Console {
  public:
-  PortConsole(std::string port, std::mutex& output) : port_(std::move(port)), output_(output) {}
+  PortConsole(std::string port, std::mutex& output, bool& printed)
+      : port_(std::move(port)), output_(output), printed_(printed) {}
   void Write(std::string_view text) override {
     pending_.append(text);
     for (std::size_t end; (end = pending_.find('\n')) != std::string::npos; pending_.erase(0, end + 1)) {
       const std::lock_guard<std::mutex> hold(output_);
-      std::fprintf(stdout, "%s: %.*s\n", port_.c_str(), static_cast<int>(end), pending_.c_str());
+      std::fprintf(stdout, "[%s] %.*s\n", port_.c_str(), static_cast<int>(end), pending_.c_str());
       std::fflush(stdout);
+      printed_ = true;  // the board is no longer the last lines of a shared terminal
     }
   }
 
  private:
   std::string port_;
   std::mutex& output_;
+  bool& printed_;  // under output_
   std::string pending_;
 };
 
@@ -55,30 +59,39 @@ RecordEntry EntryOf(PortWork& work, bool verify) {
 
 int RunLine(const LineRun& line) {
   std::mutex output;
+  bool linesSinceBoard = false;  // under `output`
   std::vector<std::unique_ptr<PortConsole>> consoles;
   std::vector<std::unique_ptr<PortWork>> works;
   const Progress::Display display = line.terminal ? Progress::Display::kBoard : Progress::Display::kEventLines;
   for (const std::string& port : line.ports) {
-    consoles.push_back(std::make_unique<PortConsole>(port, output));
+    consoles.push_back(std::make_unique<PortConsole>(port, output, linesSinceBoard));
     works.push_back(std::make_unique<PortWork>(line.setup, port, display, *consoles.back()));
   }
   std::vector<std::string> recordProblems(works.size());
   std::vector<std::thread> threads;
   std::atomic<std::size_t> running{works.size()};
   for (std::size_t i = 0; i < works.size(); ++i) {
-    threads.emplace_back([&, i] {
-      works[i]->Run();
-      // Each module's line is on disk as soon as its run ends: a crash later loses none.
-      if (line.record != nullptr) recordProblems[i] = line.record->Add(EntryOf(*works[i], line.verify));
+    try {
+      threads.emplace_back([&, i] {
+        works[i]->Run();
+        // Each module's line is on disk as soon as its run ends: a crash later loses none.
+        if (line.record != nullptr) recordProblems[i] = line.record->Add(EntryOf(*works[i], line.verify));
+        --running;
+      });
+    } catch (const std::system_error&) {
+      // No thread for this port: it took nothing and sent nothing; the others go on.
+      works[i]->NotStarted();
       --running;
-    });
+    }
   }
 
   const std::size_t portWidth = Widest(line.ports, 4);
   auto drawBoard = [&](bool first) {
     if (!line.terminal) return;
     const std::lock_guard<std::mutex> hold(output);
-    if (!first) std::fprintf(stderr, "\033[%zuA", works.size());
+    // Drawn again in place, unless other lines came below it: then a new board follows them.
+    if (!first && !linesSinceBoard) std::fprintf(stderr, "\033[%zuA", works.size());
+    linesSinceBoard = false;
     for (auto& work : works) {
       std::fprintf(stderr, "\r\033[K  %-*s %s\n", static_cast<int>(portWidth), work->Port().c_str(),
                    work->Watch().Line().c_str());
@@ -95,7 +108,9 @@ int RunLine(const LineRun& line) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     if (pass % 5 == 4) drawBoard(false);
   }
-  for (std::thread& thread : threads) thread.join();
+  for (std::thread& thread : threads) {
+    if (thread.joinable()) thread.join();
+  }
   drawBoard(false);
 
   // What the file's reading said, once: every port read the same file.
@@ -118,7 +133,7 @@ int RunLine(const LineRun& line) {
     std::fprintf(stderr, "  %-*s %-*s %5u %7.1fs  %s\n", static_cast<int>(portWidth), work.Port().c_str(), resultWidth,
                  results[i].c_str(), work.Watch().keysWritten_, work.SecondsTaken(),
                  given ? work.Address()->Text().c_str() : "-");
-    if (!outcomes[i].succeeded) ++failed;
+    if (!outcomes[i].succeeded || !recordProblems[i].empty()) ++failed;
   }
   std::fprintf(stderr, "\n");
   for (std::size_t i = 0; i < works.size(); ++i) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -96,7 +97,8 @@ void Usage(std::FILE* out) {
                "refused or not answered; 6 a read failed or the backup was not saved (with\n"
                "--backup: nothing was written); 7 the module did not answer (at any rate tried,\n"
                "or it stopped answering); 8 the address block is used up; 9 the journal cannot\n"
-               "be used (damaged, unreadable or not writable): nothing was written; with several\n"
+               "be used (damaged, unreadable or not writable: nothing was written), or an outcome\n"
+               "or a record line could not be written; with several\n"
                "ports, 81 to 112: that many ports failed (the table says which and why);\n"
                "64 wrong usage; 71 the system refused a resource; 130 stopped.\n"
                "\n"
@@ -413,9 +415,11 @@ std::unique_ptr<quillon::platform::LogFile> OpenJournal(const quillon::platform:
   }
   for (const quillon::UnsettledAddress& unsettled : (*journal)->Unsettled()) {
     std::fprintf(stderr,
-                 "psconfig: journal line %u: %s was given to %s at %s and its outcome is unknown (that run was cut "
-                 "off, or is still running): it is not given again; check that module\n",
-                 unsettled.line, unsettled.address.Text().c_str(), unsettled.port.c_str(), unsettled.time.c_str());
+                 "psconfig: journal line %u: %s was given to %s at %s and %s: it is not given again; check "
+                 "that module\n",
+                 unsettled.line, unsettled.address.Text().c_str(), unsettled.port.c_str(), unsettled.time.c_str(),
+                 unsettled.sentWithoutAnswer ? "sent without an answer (the module may hold it)"
+                                             : "its outcome is unknown (that run was cut off, or is still running)");
   }
   return file;
 }
@@ -424,8 +428,14 @@ std::unique_ptr<quillon::platform::LogFile> OpenJournal(const quillon::platform:
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
+  // The program's objects, wired as one: port -> link -> run, all on the back end's roles.
+  const quillon::platform::NativePlatform native;
+  const quillon::platform::Platform& platform = native.Roles();
   Command command;
-  if (const std::string problem = quillon::psconfig::ReadCommandLine(arguments, &command); !problem.empty()) {
+  const auto portFile = [&platform](const std::string& port) {
+    return quillon::platform::WideToHostName(platform.serial->FileOf(quillon::platform::HostNameToWide(port)));
+  };
+  if (const std::string problem = quillon::psconfig::ReadCommandLine(arguments, &command, portFile); !problem.empty()) {
     std::fprintf(stderr, "psconfig: %s\n\n", problem.c_str());
     Usage(stderr);
     return kExitUsage;
@@ -440,9 +450,11 @@ int main(int argc, char** argv) {
   }
   std::string file = command.file;
 
-  // The program's objects, wired as one: port -> link -> run, all on the back end's roles.
-  const quillon::platform::NativePlatform native;
-  const quillon::platform::Platform& platform = native.Roles();
+  if (command.transport == quillon::psconfig::Transport::kHci && platform.hci == nullptr) {
+    std::fprintf(stderr, "psconfig: --transport hci is the Linux kernel's HCI socket: here, bcsp or h4\n\n");
+    Usage(stderr);
+    return kExitUsage;
+  }
   // Standard output may be a pipe that closes early: programming goes on, and the summary goes
   // to standard error.
   platform.system->KeepRunningWhenOutputCloses();
@@ -479,7 +491,8 @@ int main(int argc, char** argv) {
   } removeKeysFile{*platform.files, keysFile};
   if (command.readOnly) {
     const std::vector<std::string>& keysToRead = command.keysToRead;
-    const bool oneFile = keysToRead.size() == 1 && std::filesystem::is_regular_file(keysToRead[0]);
+    std::error_code notAFile;
+    const bool oneFile = keysToRead.size() == 1 && std::filesystem::is_regular_file(keysToRead[0], notAFile);
     if (oneFile) {
       file = keysToRead[0];
     } else {
@@ -576,10 +589,16 @@ int main(int argc, char** argv) {
   PortWork work(setup, command.ports.front(),
                 terminal ? Progress::Display::kTerminalLine : Progress::Display::kNotesOnly, console);
   std::atomic<bool> ended{false};
-  std::thread run([&] {
-    work.Run();
-    ended = true;
-  });
+  std::thread run;
+  try {
+    run = std::thread([&] {
+      work.Run();
+      ended = true;
+    });
+  } catch (const std::system_error&) {
+    std::fprintf(stderr, "psconfig: the system refused a thread for the run; nothing was sent\n");
+    return kExitSystem;
+  }
   // The run polls the stop event; this thread turns Ctrl-C into it.
   while (!ended.load()) {
     if (stopRequested) stop->Set();
@@ -590,9 +609,11 @@ int main(int argc, char** argv) {
   work.Watch().Finish();
   std::string recordProblem;
   if (record) recordProblem = record->Add(quillon::psconfig::EntryOf(work, command.verify));
-  const int status = ReportOnePort(work, command, setup, backupGate, file);
+  int status = ReportOnePort(work, command, setup, backupGate, file);
   if (!recordProblem.empty()) {
     std::fprintf(stderr, "psconfig: the record %s %s\n", command.record.c_str(), recordProblem.c_str());
   }
+  // What the journal or the record should hold and does not is no success, whatever the module did.
+  if (status == 0 && (!recordProblem.empty() || !work.JournalProblem().empty())) status = kExitJournalFailed;
   return status;
 }

@@ -40,6 +40,9 @@ PortOutcome OutcomeOf(PortWork& work, bool verify) {
   auto count = [](std::uint32_t n, const char* what) { return std::to_string(n) + " " + what; };
   switch (work.Result()) {
     case kPsConfigDone:
+      // The module is programmed, but the journal lacks its address's outcome: not a success
+      // that the line may count on.
+      if (!work.JournalProblem().empty()) return {false, "done, journal not written"};
       return {true, verify ? "done, verified" : "done"};
     case kPsConfigNotCompleted:
       if (progress.refused_ != 0) {
@@ -66,6 +69,8 @@ PortOutcome OutcomeOf(PortWork& work, bool verify) {
       return {false, "no address: block used up"};
     case kExitJournalFailed:
       return {false, "no address: journal failed"};
+    case kExitNotStarted:
+      return {false, "not started: no thread"};
     default:
       return {false, "result " + std::to_string(work.Result())};
   }

@@ -3,9 +3,6 @@
 #include "platform/text.h"
 #include "psconfig/h4_port.h"
 #include "psconfig/message_run.h"
-#ifndef _WIN32
-#include "platform/posix/hci_socket_port.h"
-#endif
 
 namespace quillon::psconfig {
 
@@ -21,9 +18,7 @@ PortWork::PortWork(const LineSetup& setup, std::string port, Progress::Display d
       hciPort_ = std::make_unique<H4Port>(setup.platform, setup.flowControl);
       break;
     case Transport::kHci:
-#ifndef _WIN32
-      hciPort_ = std::make_unique<platform::posix::HciSocketPort>(setup.platform);
-#endif
+      hciPort_ = setup.platform.hci->Create();  // checked to be there when the command line was read
       break;
   }
   engine_ = std::make_unique<MessageRun>(setup.platform, keys_, *hciPort_, console);
@@ -36,6 +31,11 @@ void PortWork::RecordFate(AddressFate fate) {
   if (std::string problem = setup_.journal->Record(*address_, fate, port_); !problem.empty()) {
     journalProblem_ = problem + "; " + address_->Text() + " stays given out, with its outcome unknown";
   }
+}
+
+void PortWork::NotStarted() {
+  result_ = kExitNotStarted;
+  progress_.Say("not started");
 }
 
 void PortWork::Run() {
@@ -67,6 +67,7 @@ void PortWork::Run() {
   }
   result_ = engine_->Run(platform::HostNameToWide(port_), setup_.baud, setup_.file, setup_.stop, &progress_, options);
   seconds_ = Seconds(progress_.start_);
+  progress_.Say(progress_.stopped_ ? "stopped" : result_ == kPsConfigDone ? "done" : "failed");
   if (address_) {
     // Sent without an answer, the module may hold the address: it is not given again. Never sent,
     // it is free for the next module.

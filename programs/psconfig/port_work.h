@@ -23,6 +23,7 @@ namespace quillon::psconfig {
 // Exit status of a port that got no address: nothing was written to its module.
 inline constexpr int kExitBlockUsedUp = 8;
 inline constexpr int kExitJournalFailed = 9;
+inline constexpr int kExitNotStarted = 71;  // the system refused what the run needs
 
 // What every port's run shares.
 struct LineSetup {
@@ -46,6 +47,8 @@ class PortWork {
 
   // Takes an address (with a journal), programs the module, settles the address.
   void Run();
+  // The run could not be started (the system refused a thread): nothing was taken or sent.
+  void NotStarted();
 
   const std::string& Port() const { return port_; }
   Progress& Watch() { return progress_; }

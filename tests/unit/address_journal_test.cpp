@@ -88,10 +88,13 @@ TEST_F(AddressJournalTest, AnAddressIsGivenOnceAndOnlyAnUnusedOneComesBack) {
   AddressJournal& later = Open();
   ASSERT_EQ(problem_, "");
   const std::vector<UnsettledAddress> unsettled = later.Unsettled();
-  ASSERT_EQ(unsettled.size(), 2u);  // A7 and A8 were taken and never settled
+  ASSERT_EQ(unsettled.size(), 3u);  // A6 sent without an answer, A7 and A8 taken and never settled
   EXPECT_EQ(unsettled[0].address.Text(), "00:02:5B:00:A5:A7");
   EXPECT_EQ(unsettled[0].line, 3u);
-  EXPECT_EQ(unsettled[1].address.Text(), "00:02:5B:00:A5:A8");
+  EXPECT_FALSE(unsettled[0].sentWithoutAnswer);
+  EXPECT_EQ(unsettled[1].address.Text(), "00:02:5B:00:A5:A6");
+  EXPECT_TRUE(unsettled[1].sentWithoutAnswer);
+  EXPECT_EQ(unsettled[2].address.Text(), "00:02:5B:00:A5:A8");
   EXPECT_EQ(Take(later), "00:02:5B:00:A5:A9");
 }
 
@@ -137,6 +140,7 @@ TEST_F(AddressJournalTest, DamageIsRefusedAndACutOffLastLineRemoved) {
       {written, "line 1: an outcome for 00:02:5B:00:A5:A5", ""},
       {taken + written + written, "line 3: an outcome", ""},
       {taken + written.substr(0, 20), "", "00:02:5B:00:A5:A6"},
+      {taken + flipped.substr(0, flipped.size() - 1), "line 2: damaged", ""},
       {taken + std::string(30, '\0'), "", "00:02:5B:00:A5:A6"},
       {taken.substr(0, taken.size() - 1), "", "00:02:5B:00:A5:A6"},
   };

@@ -4,8 +4,8 @@
 
 #include <string>
 
-namespace quillon {
+namespace quillon::platform {
 
 std::string UtcNow();
 
-}  // namespace quillon
+}  // namespace quillon::platform

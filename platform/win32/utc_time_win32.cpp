@@ -1,0 +1,17 @@
+#include <chrono>
+#include <ctime>
+
+#include "platform/utc_time.h"
+
+namespace quillon::platform {
+
+std::string UtcNow() {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm parts{};
+  gmtime_s(&parts, &now);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
+}  // namespace quillon::platform
