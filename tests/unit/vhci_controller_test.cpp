@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <vector>
 
 #include "psconfig/bccmd.h"
@@ -83,8 +84,18 @@ class VhciController : public ::testing::Test {
                                  [this](std::span<const std::uint8_t> request) { joined_.push_back(request.size()); }};
 };
 
+// Command Complete for `opcode` with `returned` bytes of return parameters, up to its status.
+Bytes CompleteHeader(std::uint16_t opcode, std::size_t returned, std::uint8_t status) {
+  return {kH4Event,
+          kEventCommandComplete,
+          static_cast<std::uint8_t>(3 + returned),
+          1,
+          static_cast<std::uint8_t>(opcode & 0xFF),
+          static_cast<std::uint8_t>(opcode >> 8),
+          status};
+}
+
 TEST(VhciCreation, TheDevicesIndexComesFromTheAnswerToTheCreation) {
-  EXPECT_EQ(VhciCreatedIndex(Bytes{0xFF, 0x00, 0x00, 0x00}), 0);
   EXPECT_EQ(VhciCreatedIndex(Bytes{0xFF, 0x00, 0x03, 0x01}), 0x0103);
   for (const Bytes& other : {Bytes{0xFF, 0x00, 0x00}, Bytes{0x04, 0x00, 0x00, 0x00}, Bytes{0xFF, 0x80, 0x00, 0x00},
                              Bytes{0xFF, 0x00, 0x00, 0x00, 0x00}}) {
@@ -92,53 +103,43 @@ TEST(VhciCreation, TheDevicesIndexComesFromTheAnswerToTheCreation) {
   }
 }
 
-TEST_F(VhciController, TheKernelsBringUpCommandsCompleteWithTheirParameters) {
+TEST_F(VhciController, TheKernelsBringUpCommandsCompleteAndOthersAreUnknown) {
   struct Case {
     std::uint16_t opcode;
-    Bytes parameters;
-    std::size_t returned;  // return parameters, the status included
+    std::size_t parameters;  // zero bytes: Set Event Filter clears, extended features page 0
+    std::size_t returned;    // return parameters, the status included
+    std::uint8_t status;
   };
-  const Case cases[] = {
-      {0x0C03, {}, 1},           {0x1003, {}, 9},
-      {0x1001, {}, 9},           {0x1009, {}, 7},
-      {0x1002, {}, 65},          {0x1005, {}, 8},
-      {0x0C23, {}, 4},           {0x0C14, {}, 249},
-      {0x0C25, {}, 3},           {0x0C38, {}, 2},
-      {0x0C39, {}, 5},           {0x0C05, {0x00}, 1},
-      {0x0C16, {0x00, 0x7D}, 1}, {0x0C01, Bytes(8, 0xFF), 1},
-      {0x1004, {0x00}, 11},
-  };
-  std::uint32_t answered = 0;
+  const Case cases[] = {{0x0C03, 0, 1, 0},
+                        {0x1003, 0, 9, 0},
+                        {0x1001, 0, 9, 0},
+                        {0x1009, 0, 7, 0},
+                        {0x1002, 0, 65, 0},
+                        {0x1005, 0, 8, 0},
+                        {0x0C23, 0, 4, 0},
+                        {0x0C14, 0, 249, 0},
+                        {0x0C25, 0, 3, 0},
+                        {0x0C38, 0, 2, 0},
+                        {0x0C39, 0, 5, 0},
+                        {0x0C05, 1, 1, 0},
+                        {0x0C16, 2, 1, 0},
+                        {0x0C01, 8, 1, 0},
+                        {0x1004, 1, 11, 0},
+                        {0x0C6D, 2, 1, kStatusUnknownCommand},
+                        {0x2001, 8, 1, kStatusUnknownCommand},
+                        {0xFC01, 0, 1, kStatusUnknownCommand}};
   for (const Case& c : cases) {
-    const Packets out = Send(CommandPacket(c.opcode, c.parameters));
+    const Packets out = Send(CommandPacket(c.opcode, Bytes(c.parameters, 0)));
     ASSERT_EQ(out.size(), 1u) << std::hex << c.opcode;
-    const Bytes& event = out[0];
-    const Bytes header{kH4Event,
-                       kEventCommandComplete,
-                       static_cast<std::uint8_t>(3 + c.returned),
-                       1,
-                       static_cast<std::uint8_t>(c.opcode & 0xFF),
-                       static_cast<std::uint8_t>(c.opcode >> 8),
-                       kStatusSuccess};
-    EXPECT_EQ(Bytes(event.begin(), event.begin() + std::min(event.size(), header.size())), header)
+    ASSERT_EQ(out[0].size(), 6 + c.returned) << std::hex << c.opcode;
+    EXPECT_EQ(Bytes(out[0].begin(), out[0].begin() + 7), CompleteHeader(c.opcode, c.returned, c.status))
         << std::hex << c.opcode;
-    EXPECT_EQ(event.size(), 6 + c.returned) << std::hex << c.opcode;
-    EXPECT_EQ(controller_.Counts().commands, ++answered);
   }
+  EXPECT_EQ(controller_.Counts().commands, 15u);
+  EXPECT_EQ(controller_.Counts().unknownCommands, 3u);
   // The kernel switches a controller without an address off again at once.
   const Packets address = Send(CommandPacket(0x1009, {}));
   EXPECT_EQ(Bytes(address[0].begin() + 7, address[0].end()), Bytes({0xA5, 0xA5, 0x00, 0x5B, 0x02, 0x00}));
-}
-
-TEST_F(VhciController, OtherCommandsAreUnknown) {
-  for (const std::uint16_t opcode : std::vector<std::uint16_t>{0x0C6D, 0x2001, 0xFC01, 0x0401}) {
-    const Packets out = Send(CommandPacket(opcode, {0x01}));
-    ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(out[0], Bytes({kH4Event, kEventCommandComplete, 4, 1, static_cast<std::uint8_t>(opcode & 0xFF),
-                             static_cast<std::uint8_t>(opcode >> 8), kStatusUnknownCommand}));
-  }
-  EXPECT_EQ(controller_.Counts().unknownCommands, 4u);
-  EXPECT_EQ(controller_.Counts().commands, 0u);
 }
 
 TEST_F(VhciController, PacketsThatAreNotOneWholeCommandAreRefused) {
@@ -192,51 +193,40 @@ TEST_F(VhciController, BccmdIsAnsweredWithVendorEventsOnly) {
   EXPECT_EQ(controller_.Counts().commands + controller_.Counts().unknownCommands, 0u) << "no Command Complete";
 }
 
-TEST(VhciControllerProfile, SomeModulesCompleteTheBccmdCommandToo) {
-  EmulatedController controller(ControllerProfile{.completeBccmdCommands = true}, sim::PsStore{});
+// The other habits of modules, on a build-identifier request (sequence 5) and a key of 188
+// values: what comes back and in which order.
+TEST(VhciControllerProfile, CompletingSilentAndDecoyingModules) {
+  const Bytes buildId = WithDescriptor(0xC2, Request(kBccmdGetRequest, kVarIdBuildId, 0, {}, 5));
   Packets out;
-  controller.FromHost(CommandPacket(kOpcodeBccmd,
-                                    WithDescriptor(0xC2, Request(kBccmdGetRequest, kVarIdBuildId, 0, {}))),
-                      &out);
+  EmulatedController completing(ControllerProfile{.completeBccmdCommands = true}, sim::PsStore{});
+  completing.FromHost(CommandPacket(kOpcodeBccmd, buildId), &out);
   ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0], Bytes({kH4Event, kEventCommandComplete, 4, 1, 0x00, 0xFC, kStatusSuccess}));
+  EXPECT_EQ(out[0], CompleteHeader(kOpcodeBccmd, 1, kStatusSuccess));
   EXPECT_EQ(JoinVendorEvents({out[1]}).size(), 16u);
-}
 
-TEST(VhciControllerProfile, ASilentModuleAnswersNothingButTheBringUp) {
-  EmulatedController controller(ControllerProfile{.silent = true}, sim::PsStore{});
-  Packets out;
-  controller.FromHost(CommandPacket(kOpcodeBccmd,
-                                    WithDescriptor(0xC2, Request(kBccmdGetRequest, kVarIdBuildId, 0, {}))),
-                      &out);
+  out.clear();
+  EmulatedController silent(ControllerProfile{.silent = true}, sim::PsStore{});
+  silent.FromHost(CommandPacket(kOpcodeBccmd, buildId), &out);
   EXPECT_TRUE(out.empty());
-  controller.FromHost(CommandPacket(0x0C03, {}), &out);
-  EXPECT_EQ(out.size(), 1u);
-}
 
-TEST(VhciControllerProfile, DecoysComeBeforeTheAnswerAndBetweenItsFragments) {
-  EmulatedController controller(ControllerProfile{.decoyEvents = true}, sim::PsStore{});
-  Packets out;
-  controller.FromHost(CommandPacket(kOpcodeBccmd,
-                                    WithDescriptor(0xC2, Request(kBccmdGetRequest, kVarIdBuildId, 0, {}, 5))),
-                      &out);
+  EmulatedController decoying(ControllerProfile{.decoyEvents = true}, sim::PsStore{});
+  decoying.FromHost(CommandPacket(kOpcodeBccmd, buildId), &out);
   ASSERT_EQ(out.size(), 5u);
   EXPECT_EQ(WordAt(JoinVendorEvents({out[4]}), 8), 0) << "the answer comes last";
-  // Each decoy, read as a host must not read it, would be a refusal of this very request.
+  // Each decoy, read as a host must not read it, would be a refusal of this very request:
+  // another channel, a last fragment alone, another sequence number, longer than declared.
   const std::uint8_t descriptors[] = {0xC3, 0x82, 0xC2, 0xC2};
   for (std::size_t i = 0; i < 4; ++i) {
-    const Bytes& decoy = out[i];
-    ASSERT_GE(decoy.size(), 4u + 16u);
-    EXPECT_EQ(decoy[3], descriptors[i]) << i;
-    EXPECT_EQ(WordAt(decoy, 4 + 8), 8) << i;
-    EXPECT_EQ(WordAt(decoy, 4 + 4), i == 2 ? 6 : 5) << i;
-    EXPECT_EQ(decoy[2] + 3u < decoy.size(), i == 3) << i << ": longer than its declared length";
+    ASSERT_GE(out[i].size(), 4u + 16u);
+    EXPECT_EQ(out[i][3], descriptors[i]) << i;
+    EXPECT_EQ(WordAt(out[i], 4 + 8), 8) << i;
+    EXPECT_EQ(WordAt(out[i], 4 + 4), i == 2 ? 6 : 5) << i;
+    EXPECT_EQ(out[i][2] + 3u < out[i].size(), i == 3) << i;
   }
-  std::vector<std::uint16_t> values(PsKeyItem::kMaxValues, 0x1234);
-  const Bytes set = Request(kBccmdSetRequest, kVarIdPsKey, 0x0108, values, 2);
+  const Bytes set = Request(kBccmdSetRequest, kVarIdPsKey, 0x0108, std::vector<std::uint16_t>(188, 0x1234), 2);
   out.clear();
-  controller.FromHost(CommandPacket(kOpcodeBccmd, WithDescriptor(0x42, set, 0, kMostFragment)), &out);
-  controller.FromHost(CommandPacket(kOpcodeBccmd, WithDescriptor(0x82, set, kMostFragment)), &out);
+  decoying.FromHost(CommandPacket(kOpcodeBccmd, WithDescriptor(0x42, set, 0, kMostFragment)), &out);
+  decoying.FromHost(CommandPacket(kOpcodeBccmd, WithDescriptor(0x82, set, kMostFragment)), &out);
   ASSERT_EQ(out.size(), 7u);
   EXPECT_EQ(out[5][3], 0xC3) << "another channel between the fragments";
   EXPECT_EQ(JoinVendorEvents({out[4], out[6]}).size(), set.size());
@@ -277,48 +267,34 @@ TEST_F(VhciController, FragmentsLeftOutAreNeverAnswered) {
 
 TEST(FragmentJoiner, JoinsInOrderAndLeavesTheRestOut) {
   using Outcome = FragmentJoiner::Outcome;
-  const Bytes full(kMostFragment, 0x5A);
+  // Outcomes by letter: partial, whole, empty, other channel, out of order, too long.
+  const std::map<char, Outcome> outcome = {{'P', Outcome::kPartial},    {'W', Outcome::kWhole},
+                                           {'E', Outcome::kEmpty},      {'C', Outcome::kOtherChannel},
+                                           {'O', Outcome::kOutOfOrder}, {'T', Outcome::kTooLong}};
+  struct Fragment {
+    int descriptor;  // -1 for none at all
+    std::size_t bytes;
+  };
   struct Case {
     const char* name;
-    std::vector<Bytes> fragments;
-    std::vector<Outcome> outcomes;
+    std::vector<Fragment> fragments;
+    const char* outcomes;
     std::size_t joined;        // bytes of the last whole message
     std::uint32_t joinedFrom;  // its fragments
     std::uint32_t abandoned;
   };
   const Case cases[] = {
-      {"whole", {{0xC2, 1, 2}}, {Outcome::kWhole}, 2, 1, 0},
-      {"no descriptor", {{}}, {Outcome::kEmpty}, 0, 0, 0},
-      {"middle first", {{0x02, 1}}, {Outcome::kOutOfOrder}, 0, 0, 0},
-      {"last first", {{0x82, 1}}, {Outcome::kOutOfOrder}, 0, 0, 0},
-      {"other channel", {{0xC3, 1}}, {Outcome::kOtherChannel}, 0, 0, 0},
-      {"other channel between",
-       {{0x42, 1}, {0x03, 9}, {0x82, 2}},
-       {Outcome::kPartial, Outcome::kOtherChannel, Outcome::kWhole},
-       2,
-       2,
-       0},
-      {"first again",
-       {{0x42, 1}, {0x42, 2}, {0x82, 3}},
-       {Outcome::kPartial, Outcome::kPartial, Outcome::kWhole},
-       2,
-       2,
-       1},
-      {"four full fragments",
-       {WithDescriptor(0x42, full), WithDescriptor(0x02, full), WithDescriptor(0x02, full), WithDescriptor(0x82, full)},
-       {Outcome::kPartial, Outcome::kPartial, Outcome::kPartial, Outcome::kWhole},
-       kMostMessage,
-       4,
-       0},
+      {"whole", {{0xC2, 2}}, "W", 2, 1, 0},
+      {"no descriptor", {{-1, 0}}, "E", 0, 0, 0},
+      {"middle first", {{0x02, 1}}, "O", 0, 0, 0},
+      {"last first", {{0x82, 1}}, "O", 0, 0, 0},
+      {"other channel", {{0xC3, 1}}, "C", 0, 0, 0},
+      {"other channel between", {{0x42, 1}, {0x03, 9}, {0x82, 2}}, "PCW", 3, 2, 0},
+      {"first again", {{0x42, 1}, {0x42, 2}, {0x82, 3}}, "PPW", 5, 2, 1},
+      {"four full fragments", {{0x42, 254}, {0x02, 254}, {0x02, 254}, {0x82, 254}}, "PPPW", kMostMessage, 4, 0},
       {"one byte too many",
-       {WithDescriptor(0x42, full),
-        WithDescriptor(0x02, full),
-        WithDescriptor(0x02, full),
-        WithDescriptor(0x02, full),
-        {0x82, 1},
-        {0x82, 1}},
-       {Outcome::kPartial, Outcome::kPartial, Outcome::kPartial, Outcome::kPartial, Outcome::kTooLong,
-        Outcome::kOutOfOrder},
+       {{0x42, 254}, {0x02, 254}, {0x02, 254}, {0x02, 254}, {0x82, 1}, {0x82, 1}},
+       "PPPPTO",
        0,
        0,
        0},
@@ -326,16 +302,21 @@ TEST(FragmentJoiner, JoinsInOrderAndLeavesTheRestOut) {
   for (const Case& c : cases) {
     FragmentJoiner joiner(kChannelBccmd);
     std::vector<Outcome> outcomes;
+    std::vector<Outcome> expected;
     std::size_t joined = 0;
     std::uint32_t fragments = 0;
-    for (const Bytes& fragment : c.fragments) {
-      outcomes.push_back(joiner.Take(fragment));
+    for (const Fragment& fragment : c.fragments) {
+      Bytes parameters(fragment.bytes, 0x5A);
+      if (fragment.descriptor >= 0)
+        parameters.insert(parameters.begin(), static_cast<std::uint8_t>(fragment.descriptor));
+      outcomes.push_back(joiner.Take(parameters));
       if (outcomes.back() == Outcome::kWhole) {
         joined = joiner.Message().size();
         fragments = joiner.Fragments();
       }
     }
-    EXPECT_EQ(outcomes, c.outcomes) << c.name;
+    for (const char* letter = c.outcomes; *letter != '\0'; ++letter) expected.push_back(outcome.at(*letter));
+    EXPECT_EQ(outcomes, expected) << c.name;
     EXPECT_EQ(joined, c.joined) << c.name;
     EXPECT_EQ(joiner.Abandoned(), c.abandoned) << c.name;
     EXPECT_EQ(fragments, c.joinedFrom) << c.name;
