@@ -126,6 +126,14 @@ int Run(const Options& options) {
       return kExitFailed;
     }
   }
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> requests(options.requests.empty()
+                                                                     ? nullptr
+                                                                     : std::fopen(options.requests.c_str(), "w"),
+                                                                 &std::fclose);
+  if (!options.requests.empty() && !requests) {
+    std::fprintf(stderr, "vhci-controller: %s cannot be written: %s\n", options.requests.c_str(), std::strerror(errno));
+    return kExitFailed;
+  }
   // Signals come as reads on a descriptor, so that the loop below is the only place that acts.
   sigset_t stops;
   sigemptyset(&stops);
@@ -139,28 +147,11 @@ int Run(const Options& options) {
     return kExitNoDevice;
   }
   using quillon::vhci::kVhciCreatePrimary;
-  std::vector<std::uint8_t> buffer(4096);
-  const ssize_t created = write(vhci.get(), kVhciCreatePrimary.data(), kVhciCreatePrimary.size()) ==
-                                  ssize_t{kVhciCreatePrimary.size()}
-                              ? read(vhci.get(), buffer.data(), buffer.size())
-                              : -1;
-  const auto index = quillon::vhci::VhciCreatedIndex(
-      std::span(buffer.data(), static_cast<std::size_t>(std::max<ssize_t>(created, 0))));
-  if (!index) {
-    std::fprintf(stderr, "vhci-controller: the kernel registered no device: %s\n",
-                 created < 0 ? std::strerror(errno) : "unexpected answer");
+  if (write(vhci.get(), kVhciCreatePrimary.data(), kVhciCreatePrimary.size()) != ssize_t{kVhciCreatePrimary.size()}) {
+    std::fprintf(stderr, "vhci-controller: the kernel registered no device: %s\n", std::strerror(errno));
     return kExitNoDevice;
   }
-  std::fprintf(stderr, "vhci-controller: hci%u registered\n", *index);
 
-  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> requests(options.requests.empty()
-                                                                     ? nullptr
-                                                                     : std::fopen(options.requests.c_str(), "w"),
-                                                                 &std::fclose);
-  if (!options.requests.empty() && !requests) {
-    std::fprintf(stderr, "vhci-controller: %s cannot be written: %s\n", options.requests.c_str(), std::strerror(errno));
-    return kExitFailed;
-  }
   quillon::vhci::EmulatedController controller(
       options.profile, std::move(store),
       [&](const std::string& line) {
@@ -172,6 +163,9 @@ int Run(const Options& options) {
         std::fputc('\n', requests.get());
         std::fflush(requests.get());
       });
+  // Larger than any packet the kernel hands a controller; a command cut short by it would be
+  // refused as one that is not whole.
+  std::vector<std::uint8_t> buffer(4096);
   std::vector<std::vector<std::uint8_t>> answers;
   std::uint32_t unsent = 0;
   for (;;) {
@@ -185,10 +179,17 @@ int Run(const Options& options) {
     const ssize_t got = read(vhci.get(), buffer.data(), buffer.size());
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
+    const std::span<const std::uint8_t> packet(buffer.data(), static_cast<std::size_t>(got));
+    // The kernel starts bringing the device up as it registers it: the answer to the creation
+    // may come after the first commands.
+    if (const auto index = quillon::vhci::VhciCreatedIndex(packet)) {
+      std::fprintf(stderr, "vhci-controller: hci%u registered\n", *index);
+      continue;
+    }
     answers.clear();
-    controller.FromHost(std::span(buffer.data(), static_cast<std::size_t>(got)), &answers);
-    for (const auto& packet : answers) {
-      if (write(vhci.get(), packet.data(), packet.size()) != static_cast<ssize_t>(packet.size())) ++unsent;
+    controller.FromHost(packet, &answers);
+    for (const auto& answer : answers) {
+      if (write(vhci.get(), answer.data(), answer.size()) != static_cast<ssize_t>(answer.size())) ++unsent;
     }
   }
 
