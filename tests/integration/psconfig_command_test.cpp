@@ -294,6 +294,49 @@ TEST_F(PsconfigCommand, CtrlCStopsARunAndSaysHowFarItCame) {
   }
 }
 
+// H4 carries the BCSP run's messages byte for byte, a key of 188 values in two fragments each
+// way, through a module that also sends a Command Status event; a module that never answers is
+// asked three times and named.
+TEST_F(PsconfigCommand, H4CarriesTheSameMessagesAsBcsp) {
+  std::string longKey = "&0010 =";
+  for (int i = 0; i < 188; ++i) longKey += " " + std::to_string(1000 + i);
+  const std::string psr = File("h4.psr", "&0002 = 1234\n" + longKey + "\n&0003 = 5\n");
+  std::vector<std::vector<std::uint8_t>> sent[2];
+  for (const bool h4 : {false, true}) {
+    SCOPED_TRACE(h4);
+    sim::SimulatorOptions options;
+    options.h4 = h4;
+    options.commandStatusAfterKeys = 1;
+    Module(options);
+    std::vector<std::string> lines;
+    std::vector<std::string> arguments{"--verify", "COM4:", psr};
+    if (h4) arguments.insert(arguments.begin(), {"--transport", "h4"});
+    EXPECT_EQ(Run(arguments, &lines), 0) << ::testing::PrintToString(lines);
+    module->Stop();
+    for (const sim::BccmdRequest& request : module->Module().Requests()) sent[h4 ? 1 : 0].push_back(request.bytes);
+    ASSERT_NE(module->Module().Store().Get(0x0010), nullptr);
+    EXPECT_EQ(module->Module().Store().Get(0x0010)->size(), 188u);
+  }
+  EXPECT_EQ(sent[0].size(), 8u);  // build identifier, three writes, three reads, warm reset
+  EXPECT_EQ(sent[0], sent[1]);
+  const bool fragmented = std::ranges::any_of(module->Module().LogLines(), [](const std::string& line) {
+    return line.find("BCCMD message of 392 bytes") != std::string::npos;
+  });
+  EXPECT_TRUE(fragmented);
+
+  sim::SimulatorOptions silent;
+  silent.h4 = true;
+  silent.neverAnswerBuildId = true;
+  silent.bootMs = 0;  // so that the first sending is heard too
+  Module(silent);
+  std::vector<std::string> lines;
+  EXPECT_EQ(Run({"--transport", "h4", "COM4:", psr}, &lines), 7);
+  EXPECT_TRUE(Contains(lines, "did not answer request 1 of 5 (sent 3 times, 1.0 s each); nothing was written"))
+      << ::testing::PrintToString(lines);
+  module->Stop();
+  EXPECT_EQ(module->Module().Requests().size(), 3u);
+}
+
 // modsim as a program, its store a file: its flash.
 class ModuleProgram : public PsconfigCommand {};
 

@@ -43,6 +43,8 @@ void Usage(std::FILE* out) {
                "  --boot-ms N            after power-up and each warm reset the module hears nothing and says\n"
                "                         nothing for N ms (default 30), then talks at the store's rate\n"
                "  --pace                 bytes take 11 bit times each, as on a real line\n"
+               "  --h4                   speak H4 (BCCMD in HCI command 0xFC00 and vendor events) instead\n"
+               "                         of BCSP, as a module set to the H4 host interface\n"
                "  --log FILE             write the log of frames and requests here (- for stderr)\n"
                "  --seed N               seed of the faults below and of the noise (default 1)\n"
                "  --loss-in P, --loss-out P        byte loss to / from the module (0..1)\n"

@@ -12,26 +12,26 @@
 #include <string>
 #include <vector>
 
+#include "tools/module_simulator/module_transport.h"
+
 namespace quillon::sim {
 
-class ModuleLink {
+class ModuleLink final : public ModuleTransport {
  public:
   using Deliver = std::function<void(std::uint8_t channel, bool reliable, std::span<const std::uint8_t> payload)>;
   using Send = std::function<void(const std::vector<std::uint8_t>& wire)>;
   using Log = std::function<void(const std::string& line)>;
 
-  enum class State { kShy, kCurious, kGarrulous };  // no link, SYNC answered, CONF answered
-
   ModuleLink(std::uint64_t linkIntervalUs, std::uint64_t resendUs, Deliver deliver, Send send, Log log);
 
   // Back to the start of link establishment: sequence numbers 0, nothing queued.
-  void Restart(std::uint64_t nowUs);
-  void OnByte(std::uint8_t byte, std::uint64_t nowUs);
-  void Tick(std::uint64_t nowUs);
-  void SendReliable(std::uint8_t channel, std::vector<std::uint8_t> payload);
-  void SendUnreliable(std::uint8_t channel, std::vector<std::uint8_t> payload);
+  void Restart(std::uint64_t nowUs) override;
+  void OnByte(std::uint8_t byte, std::uint64_t nowUs) override;
+  void Tick(std::uint64_t nowUs) override;
+  void SendReliable(std::uint8_t channel, std::vector<std::uint8_t> payload) override;
+  void SendUnreliable(std::uint8_t channel, std::vector<std::uint8_t> payload) override;
 
-  State LinkState() const { return state_; }
+  State LinkState() const override { return state_; }
 
  private:
   void HandleFrame(std::uint64_t nowUs);

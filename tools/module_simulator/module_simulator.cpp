@@ -7,6 +7,7 @@
 #include <string>
 
 #include "bcsp/bcsp_codec.h"
+#include "tools/module_simulator/module_h4.h"
 
 namespace quillon::sim {
 namespace {
@@ -71,22 +72,26 @@ ModuleSimulator::ModuleSimulator(SimulatorOptions options, PsStore store, StoreF
       fromModuleRandom_(options.seed * 2 + 2),
       noiseToModuleRandom_(options.seed ^ 0x6E6F697365000001ull),
       noiseToHostRandom_(options.seed ^ 0x6E6F697365000002ull),
-      link_(
-          std::uint64_t{options.linkIntervalMs} * 1000, std::uint64_t{options.resendMs} * 1000,
-          [this](std::uint8_t channel, bool reliable, std::span<const std::uint8_t> payload) {
-            Deliver(channel, reliable, payload);
-          },
-          [this](const std::vector<std::uint8_t>& wire) {
-            for (std::uint8_t byte : wire) {
-              if (ApplyFaults(options_.fromModule, fromModuleRandom_, &byte)) {
-                Queue(&outbound_, &outboundFreeUs_, byte, baudRate_, nowUs_);
-              }
-            }
-          },
-          [this](const std::string& line) { Log(line); }),
       store_(std::move(store)),
       flash_(flash) {
   baudRate_ = PowerUpRate();
+  auto deliver = [this](std::uint8_t channel, bool reliable, std::span<const std::uint8_t> payload) {
+    Deliver(channel, reliable, payload);
+  };
+  auto send = [this](const std::vector<std::uint8_t>& wire) {
+    for (std::uint8_t byte : wire) {
+      if (ApplyFaults(options_.fromModule, fromModuleRandom_, &byte)) {
+        Queue(&outbound_, &outboundFreeUs_, byte, baudRate_, nowUs_);
+      }
+    }
+  };
+  auto log = [this](const std::string& line) { Log(line); };
+  if (options_.h4) {
+    link_ = std::make_unique<ModuleH4>(deliver, send, log);
+  } else {
+    link_ = std::make_unique<ModuleLink>(std::uint64_t{options_.linkIntervalMs} * 1000,
+                                         std::uint64_t{options_.resendMs} * 1000, deliver, send, log);
+  }
 }
 
 std::uint32_t ModuleSimulator::PowerUpRate() const {
@@ -171,11 +176,11 @@ void ModuleSimulator::Advance(std::uint64_t nowUs) {
       if (awakeAtUs_) {
         ++lostWhileBooting_;
       } else if (received.baud == baudRate_) {
-        link_.OnByte(received.byte, nowUs_);
+        link_->OnByte(received.byte, nowUs_);
       } else {
         // The module's receiver frames noise; its link layer must find no frame in it.
         Garble(received.baud, baudRate_, noiseToModuleRandom_,
-               [this](std::uint8_t noise) { link_.OnByte(noise, nowUs_); });
+               [this](std::uint8_t noise) { link_->OnByte(noise, nowUs_); });
       }
     } else if (restartAtUs_ && nowUs_ >= *restartAtUs_) {
       restartAtUs_.reset();
@@ -184,18 +189,18 @@ void ModuleSimulator::Advance(std::uint64_t nowUs) {
       Answer answer = std::move(answers_.front());
       answers_.pop_front();
       if (answer.reliable) {
-        link_.SendReliable(answer.channel, std::move(answer.payload));
+        link_->SendReliable(answer.channel, std::move(answer.payload));
       } else {
-        link_.SendUnreliable(answer.channel, std::move(answer.payload));
+        link_->SendUnreliable(answer.channel, std::move(answer.payload));
       }
     }
     // The link sends once everything of this moment is done, so that an answer made at once
     // carries the acknowledgement of its request. A booting module sends nothing.
     due = nextDue();
-    if (due > nowUs_ && !awakeAtUs_) link_.Tick(nowUs_);
+    if (due > nowUs_ && !awakeAtUs_) link_->Tick(nowUs_);
   }
   nowUs_ = until;
-  if (!awakeAtUs_) link_.Tick(nowUs_);
+  if (!awakeAtUs_) link_->Tick(nowUs_);
 }
 
 std::optional<std::uint64_t> ModuleSimulator::NextEventUs() const {
@@ -220,7 +225,7 @@ std::optional<std::uint64_t> ModuleSimulator::NextEventUs() const {
 void ModuleSimulator::Restart(const char* why) {
   baudRate_ = PowerUpRate();
   answers_.clear();
-  link_.Restart(nowUs_);
+  link_->Restart(nowUs_);
   char line[96];
   std::snprintf(line, sizeof line, "module restarts (%s), UART at %u baud", why, baudRate_);
   Log(line);
@@ -239,7 +244,7 @@ void ModuleSimulator::Boot(std::uint64_t nowUs) {
 
 void ModuleSimulator::Wake() {
   awakeAtUs_.reset();
-  link_.Restart(nowUs_);
+  link_->Restart(nowUs_);
   Log("module up after its boot, " + std::to_string(lostWhileBooting_) + " bytes lost meanwhile");
 }
 
@@ -274,6 +279,7 @@ void ModuleSimulator::Deliver(std::uint8_t channel, bool reliable, std::span<con
   request.sequence = Word(payload, 4);
   request.varId = Word(payload, 6);
   request.psKey = Word(payload, 10);
+  request.bytes.assign(payload.begin(), payload.end());
   if (request.status == kStatusOk) {
     for (std::size_t at = kHeaderBytes; at + 1 < payload.size(); at += 2) request.values.push_back(Word(payload, at));
   }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -45,6 +46,7 @@ struct BccmdRequest {
   std::uint16_t varId = 0;
   std::uint16_t psKey = 0;
   std::vector<std::uint16_t> values;
+  std::vector<std::uint8_t> bytes;  // the message as it came
 };
 
 // Status words of the module's answers.
@@ -98,7 +100,7 @@ class ModuleSimulator {
   // Every BCCMD request taken, in order, and the number of restarts so far.
   std::vector<BccmdRequest> Requests() const;
   std::uint32_t Restarts() const;
-  bool LinkActive() const { return link_.LinkState() == ModuleLink::State::kGarrulous; }
+  bool LinkActive() const { return link_->LinkState() == ModuleTransport::State::kGarrulous; }
   // The log: one line per frame, request and event, with the time in milliseconds.
   std::vector<std::string> LogLines() const;
   void SetLogSink(std::function<void(const std::string&)> sink);
@@ -147,7 +149,7 @@ class ModuleSimulator {
   std::mt19937_64 fromModuleRandom_;
   std::mt19937_64 noiseToModuleRandom_;
   std::mt19937_64 noiseToHostRandom_;
-  ModuleLink link_;
+  std::unique_ptr<ModuleTransport> link_;  // BCSP, or H4
   PsStore store_;
   StoreFlash* flash_;
   bool poweredUp_ = false;

@@ -77,6 +77,10 @@ std::string ReadSimulatorArguments(std::span<const std::string> arguments, Simul
       options.paceLine = true;
       continue;
     }
+    if (arg == "--h4") {
+      options.h4 = true;
+      continue;
+    }
     if (arg == "--no-build-id") {
       options.neverAnswerBuildId = true;
       continue;

@@ -19,6 +19,7 @@ struct SimulatorOptions {
   std::uint32_t baudRate = 115200;
   std::uint32_t bootMs = 30;  // after power-up and each warm reset the module is deaf and mute this long
   bool paceLine = false;      // bytes take 11 bit times each, both ways
+  bool h4 = false;            // the H4 host interface (BCCMD in HCI) instead of BCSP
   std::uint64_t seed = 1;
   LineFaults toModule;
   LineFaults fromModule;
