@@ -1,6 +1,6 @@
 #!/bin/busybox sh
 # /init of the guest that scripts/test-hci-kernel boots: loads the Bluetooth modules, starts
-# emulated modules on /dev/vhci (hci0, then hci1 to hci3 with the habits of other modules), runs
+# emulated modules on /dev/vhci (hci0, then hci1 to hci4 with the habits of other modules), runs
 # psconfig against them in each case below and prints one line per case on the console,
 # "HCI-KERNEL-CHECK <name> pass" or "... fail: <why>", then "HCI-KERNEL-END" with the counts, and
 # powers off. A
@@ -136,29 +136,33 @@ start_module() {
   done
   vhci-controller --device-up "$name"
 }
-# A module that also completes each 0xFC00 command.
+# Modules that also complete each 0xFC00 command, or give its status.
 start_module hci1 --complete-fc00
 completing=$module
 run command-complete-too $hci --verify hci1 /keys.psr
 expect command-complete-too 0 "."
+start_module hci2 --status-fc00
+statusing=$module
+run command-status-too $hci --verify hci2 /keys.psr
+expect command-status-too 0 "."
 # A module whose answers come among events to be left out: another channel, a last fragment
-# alone, another sequence number, an event longer than its declared length, each a refusal if
-# taken; and another channel between the fragments of a long answer.
-start_module hci2 --decoy-events
+# alone, another sequence number, events longer and shorter than their declared length, each a
+# refusal if taken; and another channel between the fragments of a long answer.
+start_module hci3 --decoy-events
 decoying=$module
-run decoy-events $hci --verify hci2 /keys.psr
+run decoy-events $hci --verify hci3 /keys.psr
 expect decoy-events 0 "."
-run decoy-events-long-key $hci --verify hci2 /long.psr
+run decoy-events-long-key $hci --verify hci3 /long.psr
 expect decoy-events-long-key 0 "."
 
 # A module that hangs: psconfig gives up and says so.
-start_module hci3 --silent
+start_module hci4 --silent
 silent=$module
-run no-answer $hci hci3 /keys.psr
+run no-answer $hci hci4 /keys.psr
 expect no-answer 7 "did not answer"
 
-kill -TERM "$completing" "$decoying" "$silent" "$controller"
-wait "$completing" "$decoying" "$silent" "$controller"
+kill -TERM "$completing" "$statusing" "$decoying" "$silent" "$controller"
+wait "$completing" "$statusing" "$decoying" "$silent" "$controller"
 {
   echo "// PS store of the simulated module"
   grep -h '^&' /keys.psr /long.psr | sort

@@ -198,11 +198,16 @@ TEST_F(VhciController, BccmdIsAnsweredWithVendorEventsOnly) {
 TEST(VhciControllerProfile, CompletingSilentAndDecoyingModules) {
   const Bytes buildId = WithDescriptor(0xC2, Request(kBccmdGetRequest, kVarIdBuildId, 0, {}, 5));
   Packets out;
-  EmulatedController completing(ControllerProfile{.completeBccmdCommands = true}, sim::PsStore{});
+  using CommandEvent = ControllerProfile::CommandEvent;
+  EmulatedController completing(ControllerProfile{.bccmdCommandEvent = CommandEvent::kComplete}, sim::PsStore{});
+  EmulatedController statusing(ControllerProfile{.bccmdCommandEvent = CommandEvent::kStatus}, sim::PsStore{});
   completing.FromHost(CommandPacket(kOpcodeBccmd, buildId), &out);
-  ASSERT_EQ(out.size(), 2u);
+  statusing.FromHost(CommandPacket(kOpcodeBccmd, buildId), &out);
+  ASSERT_EQ(out.size(), 4u);
   EXPECT_EQ(out[0], CompleteHeader(kOpcodeBccmd, 1, kStatusSuccess));
+  EXPECT_EQ(out[2], Bytes({kH4Event, kEventCommandStatus, 4, kStatusSuccess, 1, 0x00, 0xFC}));
   EXPECT_EQ(JoinVendorEvents({out[1]}).size(), 16u);
+  EXPECT_EQ(JoinVendorEvents({out[3]}).size(), 16u);
 
   out.clear();
   EmulatedController silent(ControllerProfile{.silent = true}, sim::PsStore{});
@@ -211,25 +216,27 @@ TEST(VhciControllerProfile, CompletingSilentAndDecoyingModules) {
 
   EmulatedController decoying(ControllerProfile{.decoyEvents = true}, sim::PsStore{});
   decoying.FromHost(CommandPacket(kOpcodeBccmd, buildId), &out);
-  ASSERT_EQ(out.size(), 5u);
-  EXPECT_EQ(WordAt(JoinVendorEvents({out[4]}), 8), 0) << "the answer comes last";
+  ASSERT_EQ(out.size(), 6u);
+  EXPECT_EQ(WordAt(JoinVendorEvents({out[5]}), 8), 0) << "the answer comes last";
   // Each decoy, read as a host must not read it, would be a refusal of this very request:
-  // another channel, a last fragment alone, another sequence number, longer than declared.
-  const std::uint8_t descriptors[] = {0xC3, 0x82, 0xC2, 0xC2};
-  for (std::size_t i = 0; i < 4; ++i) {
+  // another channel, a last fragment alone, another sequence number, longer and shorter than
+  // declared.
+  const std::uint8_t descriptors[] = {0xC3, 0x82, 0xC2, 0xC2, 0xC2};
+  const int beyondDeclared[] = {0, 0, 0, 4, -4};
+  for (std::size_t i = 0; i < 5; ++i) {
     ASSERT_GE(out[i].size(), 4u + 16u);
     EXPECT_EQ(out[i][3], descriptors[i]) << i;
     EXPECT_EQ(WordAt(out[i], 4 + 8), 8) << i;
     EXPECT_EQ(WordAt(out[i], 4 + 4), i == 2 ? 6 : 5) << i;
-    EXPECT_EQ(out[i][2] + 3u < out[i].size(), i == 3) << i;
+    EXPECT_EQ(static_cast<int>(out[i].size()) - 3 - out[i][2], beyondDeclared[i]) << i;
   }
   const Bytes set = Request(kBccmdSetRequest, kVarIdPsKey, 0x0108, std::vector<std::uint16_t>(188, 0x1234), 2);
   out.clear();
   decoying.FromHost(CommandPacket(kOpcodeBccmd, WithDescriptor(0x42, set, 0, kMostFragment)), &out);
   decoying.FromHost(CommandPacket(kOpcodeBccmd, WithDescriptor(0x82, set, kMostFragment)), &out);
-  ASSERT_EQ(out.size(), 7u);
-  EXPECT_EQ(out[5][3], 0xC3) << "another channel between the fragments";
-  EXPECT_EQ(JoinVendorEvents({out[4], out[6]}).size(), set.size());
+  ASSERT_EQ(out.size(), 8u);
+  EXPECT_EQ(out[6][3], 0xC3) << "another channel between the fragments";
+  EXPECT_EQ(JoinVendorEvents({out[5], out[7]}).size(), set.size());
 }
 
 TEST_F(VhciController, AKeyOf188ValuesGoesInTwoFragmentsEachWay) {

@@ -146,9 +146,12 @@ std::vector<std::vector<std::uint8_t>> DecoyEvents(std::span<const std::uint8_t>
   otherSequence[4] = static_cast<std::uint8_t>(otherSequence[4] + 1);
   std::vector<std::uint8_t> tooLong = event(kChannelBccmd | kDescriptorFirst | kDescriptorLast, refusal);
   tooLong.insert(tooLong.end(), {0xEE, 0xEE, 0xEE, 0xEE});
+  std::vector<std::uint8_t> tooShort = event(kChannelBccmd | kDescriptorFirst | kDescriptorLast, refusal);
+  tooShort[2] = static_cast<std::uint8_t>(tooShort[2] + 4);
   return {event((kChannelBccmd + 1) | kDescriptorFirst | kDescriptorLast, refusal),
           event(kChannelBccmd | kDescriptorLast, refusal),
-          event(kChannelBccmd | kDescriptorFirst | kDescriptorLast, otherSequence), std::move(tooLong)};
+          event(kChannelBccmd | kDescriptorFirst | kDescriptorLast, otherSequence), std::move(tooLong),
+          std::move(tooShort)};
 }
 
 EmulatedController::EmulatedController(ControllerProfile profile, sim::PsStore store, Log log, RequestSink requests)
@@ -193,8 +196,12 @@ void EmulatedController::FromHost(std::span<const std::uint8_t> packet, std::vec
 void EmulatedController::Command(std::uint16_t opcode, std::span<const std::uint8_t> parameters,
                                  std::vector<std::vector<std::uint8_t>>* out) {
   if (opcode == kOpcodeBccmd) {
-    if (profile_.completeBccmdCommands)
+    if (profile_.bccmdCommandEvent == ControllerProfile::CommandEvent::kComplete) {
       out->push_back(CommandComplete(opcode, std::vector<std::uint8_t>{kStatusSuccess}));
+    } else if (profile_.bccmdCommandEvent == ControllerProfile::CommandEvent::kStatus) {
+      out->push_back({kH4Event, kEventCommandStatus, 4, kStatusSuccess, 1, static_cast<std::uint8_t>(opcode & 0xFF),
+                      static_cast<std::uint8_t>(opcode >> 8)});
+    }
     Bccmd(parameters, out);
     return;
   }

@@ -28,6 +28,7 @@ inline constexpr std::uint8_t kH4Event = 0x04;
 inline constexpr std::uint8_t kH4Vendor = 0xFF;  // /dev/vhci's own: the creation of the device
 
 inline constexpr std::uint8_t kEventCommandComplete = 0x0E;
+inline constexpr std::uint8_t kEventCommandStatus = 0x0F;
 inline constexpr std::uint8_t kEventVendor = 0xFF;
 inline constexpr std::uint16_t kOpcodeBccmd = 0xFC00;
 inline constexpr std::uint8_t kStatusSuccess = 0x00;
@@ -47,9 +48,10 @@ std::optional<std::uint16_t> VhciCreatedIndex(std::span<const std::uint8_t> pack
 struct ControllerProfile {
   std::array<std::uint8_t, 6> address = {0xA5, 0xA5, 0x00, 0x5B, 0x02, 0x00};  // 00:02:5B:00:A5:A5, as HCI orders it
   std::uint16_t buildId = 0x1DAB;  // the BCCMD build identifier, also the HCI and LMP subversion
-  // Some modules also complete each 0xFC00 command (status 0) before their vendor events; a host
-  // must take that in its stride.
-  bool completeBccmdCommands = false;
+  // Some modules also answer each 0xFC00 command with Command Complete or Command Status (status
+  // 0) before their vendor events; a host must take that in its stride.
+  enum class CommandEvent { kNone, kComplete, kStatus };
+  CommandEvent bccmdCommandEvent = CommandEvent::kNone;
   // Events a host must leave out come before each answer (DecoyEvents), and one of another
   // channel between an answer's fragments.
   bool decoyEvents = false;
@@ -58,8 +60,8 @@ struct ControllerProfile {
 };
 
 // Vendor events that look like the answer `response` but that a host must never take for it:
-// one of another channel, a last fragment with no first, one for another sequence number, and
-// one longer than its declared length. Each carries the response's header with the error status
+// one of another channel, a last fragment with no first, one for another sequence number, one
+// longer and one shorter than its declared length. Each carries the response's header with the error status
 // 8, so that a host that took one reports a refusal.
 std::vector<std::vector<std::uint8_t>> DecoyEvents(std::span<const std::uint8_t> response);
 

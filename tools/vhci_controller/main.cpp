@@ -53,10 +53,11 @@ void Usage(std::FILE* out) {
                "  --build-id N        the build identifier the module reports (default 7595)\n"
                "  --complete-fc00     also answer each 0xFC00 command with Command Complete (status 0)\n"
                "                      before the vendor events, as some modules do\n"
+               "  --status-fc00       the same with Command Status\n"
                "  --decoy-events      send before each answer events that a host must leave out: another\n"
                "                      channel, a last fragment alone, another sequence number, one longer\n"
-               "                      than its declared length (each with the error status 8); and one of\n"
-               "                      another channel between an answer's fragments\n"
+               "                      and one shorter than its declared length (each with the error status\n"
+               "                      8); and one of another channel between an answer's fragments\n"
                "  --silent            take BCCMD requests and answer none of them, like a module that hangs\n"
                "  --quiet             only the device's name and the summary\n"
                "  --device-up hciN    bring the device up (HCIDEVUP; root or CAP_NET_ADMIN) and end\n"
@@ -236,7 +237,9 @@ int main(int argc, char** argv) {
       options.profile.buildId = static_cast<std::uint16_t>(number);
       ++i;
     } else if (argument == "--complete-fc00") {
-      options.profile.completeBccmdCommands = true;
+      options.profile.bccmdCommandEvent = quillon::vhci::ControllerProfile::CommandEvent::kComplete;
+    } else if (argument == "--status-fc00") {
+      options.profile.bccmdCommandEvent = quillon::vhci::ControllerProfile::CommandEvent::kStatus;
     } else if (argument == "--decoy-events") {
       options.profile.decoyEvents = true;
     } else if (argument == "--silent") {
