@@ -4,7 +4,9 @@
 // link, and delivers received packets into the caller's buffer.
 //
 // Contract: purely reactive. The engine has no thread and no timer; it advances only in Poll,
-// which writes at most one byte and reads what the port holds while a receive descriptor is armed.
+// which hands the port at most one byte of a frame (the closing delimiter rides with the last)
+// and reads what the port holds while a receive descriptor is armed. The port decides when what
+// it was handed goes to the line (see serial_port.h).
 // Every delay is counted in polls. Nothing allocates, nothing fails: lost and damaged frames are
 // made up for by acknowledgements and re-sending, with no limit on attempts (bounding time is the
 // caller's business). Single-threaded: all calls from the thread that owns the serial port.

@@ -1,13 +1,16 @@
 #include "bcsp/serial_port.h"
 
 #include <algorithm>
+#include <utility>
 
+#include "bcsp/bcsp_codec.h"
 #include "trace/trace.h"
 #include "trace/trace_scope.h"
 
 namespace quillon {
 
-SerialPort::SerialPort(const platform::Platform& platform) : platform_(platform) {}
+SerialPort::SerialPort(const platform::Platform& platform, std::size_t gatherLimit)
+    : platform_(platform), gatherLimit_(std::clamp<std::size_t>(gatherLimit, 1, kOutputBufferSize)) {}
 
 std::int32_t SerialPort::InitialiseWindows(std::wstring_view portName, std::uint32_t baudRate) {
   TraceScope scope(L"PSConfig InitialiseWindows");
@@ -39,7 +42,7 @@ std::int32_t SerialPort::InitialiseWindows(std::wstring_view portName, std::uint
     return fail(kSerialLineStateRefused);
   }
   platform::Timeouts timeouts = platform::kReadReturnsAtOnce;
-  timeouts.writeTotalConstant = kWriteTimeoutMs;
+  timeouts.writeTotalConstant = WriteTimeoutMs(baudRate);
   if (const platform::ErrorCode refused = device_->SetTimeouts(timeouts); refused != platform::kSuccess) {
     trace.Printf(KindInfo, kTraceCategory, L"Cannot Set Comm Timeouts LastError=%d", refused);
     lastError_ = refused;
@@ -63,8 +66,22 @@ std::int32_t SerialPort::InitialiseWindows(std::wstring_view portName, std::uint
 
 void SerialPort::PutByte(std::uint8_t byte) {
   if (!device_) return;
+  output_[gathered_++] = byte;
+  // SLIP never sends the delimiter inside a frame: one that follows other bytes ends a frame,
+  // which the module can take as soon as it is whole.
+  const bool frameEnds = byte == kSlipDelimiter && inFrame_;
+  inFrame_ = byte != kSlipDelimiter;
+  if (frameEnds || gathered_ >= gatherLimit_) Flush();
+}
+
+void SerialPort::Flush() {
+  const std::size_t count = std::exchange(gathered_, 0);
+  if (count == 0 || !device_) return;
   std::uint32_t written = 0;
-  (void)device_->Write(std::span<const std::uint8_t>(&byte, 1), &written);
+  // A short count comes with a failure or a time-out; the bytes not taken are not tried again,
+  // as a byte that fails alone is not.
+  (void)device_->Write(std::span<const std::uint8_t>(output_.data(), count), &written);
+  bytesLost_ += count - std::min<std::size_t>(written, count);
 }
 
 bool SerialPort::GetByte(std::uint8_t* byte) {
@@ -85,13 +102,17 @@ bool SerialPort::GetByte(std::uint8_t* byte) {
 }
 
 platform::InputWait SerialPort::WaitForInput(platform::Event* stop, std::uint32_t timeoutMs) {
+  Flush();
   if (readIndex_ != fillCount_) return platform::InputWait::kInput;
   if (!device_) return platform::InputWait::kUnsupported;
   return device_->WaitForInput(stop, timeoutMs);
 }
 
-// Bytes read before the port closed belong to a link that is gone: they go with it.
+// Bytes read before the port closed belong to a link that is gone: they go with it. Bytes handed
+// over before it closed were meant for the line, as they were when each went out alone.
 void SerialPort::Close() {
+  Flush();
+  inFrame_ = false;
   device_.reset();
   readIndex_ = 0;
   fillCount_ = 0;

@@ -47,6 +47,12 @@ class Event {
   // also returns true: callers wait for stop requests, and a stop that cannot be seen must not
   // leave a run that nothing can end.
   virtual bool Wait(std::uint32_t timeoutMs) = 0;
+  // Wait(0) for a caller that tests on every step of a busy loop (the trace, on every line). The
+  // same answer, but a set made by another process may be seen a moment late: a back end whose
+  // test asks the system may answer "not set" from memory until a thread of its own, waiting on
+  // the event, has woken for the set. A reset is seen at once: while the event is set, every
+  // test asks. Back ends whose Wait(0) asks the system nothing answer it.
+  virtual bool TestOften() { return Wait(0); }
 };
 
 class KernelObjects {

@@ -63,14 +63,21 @@ void Trace::Shutdown() {
   mutex_.reset();
 }
 
+// The calling thread's identifier is asked for only by the steps that use it: on Linux each
+// asking is a system call, and a line without a viewer uses it only to name or forget a thread.
+// The started event is tested on every line, by a test that may see the viewer's set a moment
+// late (Event::TestOften; under Wine asking the system is a trip to its server, once a line).
+// The viewer only sets and resets the event, from its own process: nothing orders its set
+// before a line tested in that moment, which it could not tell from a line tested just before
+// the set. A reset is seen at once, and a line goes into the ring only when the system has just
+// said that the event is set.
 void Trace::Write(TraceKind kind, std::uint32_t category, std::wstring_view text) {
   if (platform_.kernel == nullptr) return;
-  const std::uint32_t threadId = platform_.kernel->CurrentThreadId();
-  if (kind == KindThreadEnd) ForgetThreadName(threadId);
+  if (kind == KindThreadEnd) ForgetThreadName(platform_.kernel->CurrentThreadId());
   // Without the started event nobody can say whether a viewer has set up the header, so the
   // ring is left alone, as when no viewer runs.
-  if (!startedEvent_ || !startedEvent_->Wait(0)) {
-    if (kind == KindThreadName) RegisterThreadName(threadId, text);
+  if (!startedEvent_ || !startedEvent_->TestOften()) {
+    if (kind == KindThreadName) RegisterThreadName(platform_.kernel->CurrentThreadId(), text);
     return;
   }
   if (!CanWrite()) return;

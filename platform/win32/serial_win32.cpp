@@ -150,7 +150,7 @@ class Win32SerialDevice final : public SerialDevice {
   // The event an I/O record carries. ReadFile and WriteFile reset it themselves when they start,
   // so it is never reset beforehand. Its low bit set keeps the I/O's end off any completion port:
   // the port has none, yet without the bit every I/O that ends at once still reports to one
-  // (under Wine a trip to its server per byte written).
+  // (under Wine a trip to its server per write).
   static HANDLE QuietEvent(HANDLE event) { return reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event) | 1); }
 
   static DWORD WaitAny(const HANDLE* handles, DWORD count, std::uint32_t timeoutMs) {

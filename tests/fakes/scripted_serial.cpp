@@ -33,6 +33,7 @@ class ScriptedDevice final : public platform::SerialDevice {
   platform::ErrorCode Purge() override { return Step("purge"); }
   platform::ErrorCode Read(std::span<std::uint8_t> buffer, std::uint32_t* got) override {
     script_.calls.push_back("read " + std::to_string(buffer.size()));
+    if (++script_.readCalls == script_.stopAtRead && script_.stop != nullptr) script_.stop->Set();
     *got = 0;
     if (script_.reads.empty()) return platform::kSuccess;
     std::vector<std::uint8_t>& chunk = script_.reads.front();
@@ -46,11 +47,17 @@ class ScriptedDevice final : public platform::SerialDevice {
   }
   platform::ErrorCode Write(std::span<const std::uint8_t> bytes, std::uint32_t* written) override {
     script_.calls.push_back("write " + std::to_string(bytes.size()));
-    script_.written.insert(script_.written.end(), bytes.begin(), bytes.end());
-    if (script_.written.size() > script_.writeBackstop && script_.stopOnRunaway != nullptr)
-      script_.stopOnRunaway->Set();
-    *written = static_cast<std::uint32_t>(bytes.size());
-    return platform::kSuccess;
+    const std::size_t start = script_.offered;
+    script_.offered += bytes.size();
+    std::size_t taken = bytes.size();
+    if (start < script_.refuseTo && script_.offered > script_.refuseFrom) {
+      taken = script_.refuseFrom > start ? script_.refuseFrom - start : 0;
+    }
+    script_.written.insert(script_.written.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(taken));
+    if (script_.written.size() > script_.writeBackstop && script_.stop != nullptr) script_.stop->Set();
+    *written = static_cast<std::uint32_t>(taken);
+    if (taken == bytes.size()) return platform::kSuccess;
+    return taken != 0 ? platform::kErrorTimeout : platform::kErrorGenFailure;
   }
   platform::InputWait WaitForInput(platform::Event* stop, std::uint32_t timeoutMs) override {
     if (!script_.canWait) return platform::InputWait::kUnsupported;

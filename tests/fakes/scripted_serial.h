@@ -29,16 +29,24 @@ struct SerialScript {
   int waits = 0;
   // When set, every wait lasts a millisecond of this clock.
   ManualClock* clock = nullptr;
-  // Set after `writeBackstop` writes: a run that writes without end fails its test instead of
-  // filling the memory.
-  platform::Event* stopOnRunaway = nullptr;
+  // Set once more than `writeBackstop` bytes are written (a run that writes without end fails its
+  // test instead of filling the memory), and by the `stopAtRead`-th read (from 1).
+  platform::Event* stop = nullptr;
   std::size_t writeBackstop = 100000;
+  int stopAtRead = 0;
+  // Writes refuse the bytes at [refuseFrom, refuseTo) of all bytes offered to them, as a line
+  // that stops taking bytes: a write takes what it holds before the first refused byte and fails
+  // with kErrorTimeout (some taken) or kErrorGenFailure (none). `written` holds what was taken.
+  std::size_t refuseFrom = 0;
+  std::size_t refuseTo = 0;
   // Indexes into `calls` of the reads that delivered bytes.
   std::vector<std::size_t> deliveries;
 
   // Filled in by the device.
   std::vector<std::string> calls;
   std::vector<std::uint8_t> written;
+  std::size_t offered = 0;
+  int readCalls = 0;
   platform::LineSettings line;
   platform::Timeouts timeouts;
   std::wstring openedName;

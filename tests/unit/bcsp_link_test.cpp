@@ -145,7 +145,8 @@ class LinkTest : public ::testing::Test {
   testing::FakePlatform fake;
   Trace trace{fake.roles};
   platform::ProcessWide<Trace>::Scoped useTrace{trace};
-  SerialPort port{fake.roles};
+  // Each byte goes to the line as its poll hands it over, so that the line shows every poll's.
+  SerialPort port{fake.roles, 1};
   testing::RecordingConsole console;
   BcspLink link{port, fake.clock, console};
   std::array<std::uint8_t, 512> receiveBuffer{};

@@ -46,16 +46,16 @@ class PausedPass : public ::testing::Test {
     fake.files.Put(L"keys.psr", "&0001 = 0001\n");
   }
   int Run() {
-    script.stopOnRunaway = stop.get();
+    script.stop = stop.get();
     return run.Run(L"COM1:", 115200, L"keys.psr", stop.get());
   }
   // The waits between one frame's closing delimiter and the next frame's opening one (0 for
   // frames back to back); with `timedOut`, only the waits that brought nothing (the time the
-  // port waited in full). Every write is one byte.
+  // port waited in full).
   std::vector<int> WaitsBetweenFrames(bool timedOut = false) const {
     std::vector<int> gaps;
     int waits = 0;
-    std::size_t writes = 0;
+    std::size_t byte = 0;
     bool inFrame = false;
     for (std::size_t i = 0; i < script.calls.size(); ++i) {
       const std::string& call = script.calls[i];
@@ -63,10 +63,12 @@ class PausedPass : public ::testing::Test {
                            script.deliveries.end();
       if (call.starts_with("wait ") && !(timedOut && brought)) ++waits;
       if (!call.starts_with("write ")) continue;
-      const bool delimiter = script.written[writes++] == 0xC0;
-      if (delimiter && !inFrame && writes > 1) gaps.push_back(waits);
-      if (delimiter) inFrame = !inFrame;
-      waits = 0;
+      for (std::size_t end = byte + std::stoul(call.substr(6)); byte < end; ++byte) {
+        const bool delimiter = script.written[byte] == 0xC0;
+        if (delimiter && !inFrame && byte > 0) gaps.push_back(waits);
+        if (delimiter) inFrame = !inFrame;
+        waits = 0;
+      }
     }
     return gaps;
   }
@@ -175,7 +177,7 @@ TEST_F(PausedPass, WhatArrivesDuringAWaitIsTakenInIt) {
     std::vector<std::uint8_t> bytes;
     std::string callAfterTheRead;
   } kCases[] = {
-      {"a SYNC RESP", LinkReply(kLinkSyncResp), "write 1"},
+      {"a SYNC RESP", LinkReply(kLinkSyncResp), "write "},
       {"stray bytes", {0x55, 0x55}, "wait 1"},
   };
   for (const auto& c : kCases) {
@@ -191,7 +193,7 @@ TEST_F(PausedPass, WhatArrivesDuringAWaitIsTakenInIt) {
     const auto next = std::find_if(script.calls.begin() + static_cast<std::ptrdiff_t>(read) + 1, script.calls.end(),
                                    [](const std::string& call) { return !call.starts_with("read "); });
     ASSERT_NE(next, script.calls.end()) << c.name;
-    EXPECT_EQ(*next, c.callAfterTheRead) << c.name;
+    EXPECT_TRUE(next->starts_with(c.callAfterTheRead)) << c.name << ": " << *next;
     EXPECT_EQ(fake.clock.Sleeps().size(), sleepsBefore + 1) << c.name;  // the port's opening only
   }
 }

@@ -68,8 +68,23 @@ TEST_F(SerialPortTest, OpensAndSetsTheLineUpForBcsp) {
   EXPECT_EQ(fake.serialScript.timeouts.readTotalConstant + fake.serialScript.timeouts.readTotalMultiplier +
                 fake.serialScript.timeouts.writeTotalMultiplier,
             0u);
-  EXPECT_EQ(fake.serialScript.timeouts.writeTotalConstant, SerialPort::kWriteTimeoutMs);
+  EXPECT_EQ(fake.serialScript.timeouts.writeTotalConstant, SerialPort::WriteTimeoutMs(115200));
   EXPECT_TRUE(TraceLines().empty());
+}
+
+// A write's bound leaves a full output buffer its time on the line (11 bits a byte) and
+// kWriteTimeoutMs more, at every rate.
+TEST_F(SerialPortTest, AWriteHasTimeForAFullBufferAtTheLinesRate) {
+  const struct {
+    std::uint32_t baud;
+    std::uint32_t ms;
+  } kCases[] = {{921600, 104}, {115200, 125}, {9600, 394}, {1200, 2447}, {0, 2816100}};
+  for (const auto& c : kCases) {
+    EXPECT_EQ(SerialPort::WriteTimeoutMs(c.baud), c.ms) << c.baud;
+    fake.serialScript = testing::SerialScript{};
+    ASSERT_EQ(port.InitialiseWindows(L"COM4:", c.baud), 0);
+    EXPECT_EQ(fake.serialScript.timeouts.writeTotalConstant, c.ms) << c.baud;
+  }
 }
 
 TEST_F(SerialPortTest, ModemLineAndPurgeFailuresAreNotExamined) {
@@ -132,13 +147,65 @@ TEST_F(SerialPortTest, ReadsAreServedFromTheBuffer) {
   EXPECT_EQ(port.FillCount(), 46);
 }
 
-TEST_F(SerialPortTest, BytesAreWrittenOneAtATime) {
-  ASSERT_EQ(port.InitialiseWindows(L"COM4:", 115200), 0);
-  fake.serialScript.calls.clear();
-  port.PutByte(0xC0);
-  port.PutByte(0x00);
-  EXPECT_EQ(fake.serialScript.written, (std::vector<std::uint8_t>{0xC0, 0x00}));
-  EXPECT_EQ(fake.serialScript.calls, (std::vector<std::string>{"write 1", "write 1"}));
+// Bytes handed over are gathered and written when a frame's closing delimiter comes, before a
+// wait, on closing, and when the buffer is full; a delimiter after a full buffer still closes
+// its frame. A write that takes part of what it holds loses the rest, and only that.
+TEST_F(SerialPortTest, GatheredBytesAreWrittenAtAFramesEndAWaitTheCloseOrAFullBuffer) {
+  using Bytes = std::vector<std::uint8_t>;
+  auto frame = [](std::size_t length) {  // delimiters included
+    Bytes bytes(length, 0x55);
+    bytes.front() = bytes.back() = 0xC0;
+    return bytes;
+  };
+  auto cat = [](Bytes first, const Bytes& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+  };
+  constexpr std::size_t kFull = SerialPort::kOutputBufferSize;
+  const struct {
+    const char* name;
+    Bytes bytes;
+    const char* then;  // "wait", "close" or nothing
+    std::vector<std::string> calls;
+    std::size_t limit = kFull;
+    std::size_t refuseFrom = 0;
+    std::size_t refuseTo = 0;
+    std::uint64_t lost = 0;
+  } kCases[] = {
+      {"a frame", {0xC0, 0x01, 0xDB, 0xDC, 0x02, 0xC0}, "", {"write 6"}},
+      {"two frames", cat(frame(5), frame(7)), "", {"write 5", "write 7"}},
+      {"a frame cut short, then the next", {0xC0, 0x01, 0xC0, 0x02, 0xC0}, "", {"write 3", "write 2"}},
+      {"a frame's start, then a wait", {0xC0, 0x01, 0x02}, "wait", {"write 3", "wait 1"}},
+      {"a frame's start, then the close", {0xC0, 0x01}, "close", {"write 2", "close"}},
+      {"delimiters alone close nothing", {0xC0, 0xC0}, "wait", {"write 2", "wait 1"}},
+      {"a frame one byte short of the buffer", frame(kFull - 1), "", {"write 255"}},
+      {"a frame that fills the buffer", frame(kFull), "", {"write 256"}},
+      {"a frame one byte longer", frame(kFull + 1), "", {"write 256", "write 1"}},
+      {"a long frame", frame(2 * kFull + 10), "", {"write 256", "write 256", "write 10"}},
+      {"one byte a write", frame(3), "", {"write 1", "write 1", "write 1"}, 1},
+      {"a write that takes part", cat(frame(6), frame(4)), "", {"write 6", "write 4"}, kFull, 2, 6, 4},
+      {"a write that takes nothing", cat(frame(6), frame(4)), "", {"write 6", "write 4"}, kFull, 0, 6, 6},
+  };
+  for (const auto& c : kCases) {
+    fake.serialScript = testing::SerialScript{};
+    fake.serialScript.refuseFrom = c.refuseFrom;
+    fake.serialScript.refuseTo = c.refuseTo;
+    SerialPort gathering(fake.roles, c.limit);
+    ASSERT_EQ(gathering.InitialiseWindows(L"COM4:", 115200), 0);
+    fake.serialScript.calls.clear();
+    for (std::uint8_t byte : c.bytes) gathering.PutByte(byte);
+    if (std::string(c.then) == "wait") {
+      EXPECT_EQ(gathering.WaitForInput(nullptr, 1), platform::InputWait::kTimedOut);
+    } else if (std::string(c.then) == "close") {
+      gathering.Close();
+    }
+    EXPECT_EQ(fake.serialScript.calls, c.calls) << c.name;
+    Bytes taken = c.bytes;
+    taken.erase(taken.begin() + static_cast<std::ptrdiff_t>(c.refuseFrom),
+                taken.begin() + static_cast<std::ptrdiff_t>(c.refuseTo));
+    EXPECT_EQ(fake.serialScript.written, taken) << c.name;
+    EXPECT_EQ(gathering.BytesLost(), c.lost) << c.name;
+  }
 }
 
 // Closing twice does nothing; opening again, with or without closing first, closes the previous

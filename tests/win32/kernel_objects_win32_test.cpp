@@ -74,6 +74,30 @@ TEST(Win32KernelObjects, NamedEventsKeepTheirState) {
   EXPECT_FALSE(same->Wait(0));
 }
 
+// A named event tested often, as the trace tests the viewer's: a set made before the first test
+// is seen by it, a reset at once, and a set made while the test answers from memory once the
+// watch has woken for it. Here the second opening of the name plays the viewer.
+TEST(Win32KernelObjects, ANamedEventTestedOftenSeesAResetAtOnceAndASetSoon) {
+  Win32KernelObjects kernel(Prefix());
+  ErrorCode error = kSuccess;
+  auto viewer = kernel.CreateManualResetEvent(L"Watched", true, &error);
+  auto writer = kernel.CreateManualResetEvent(L"Watched", false, &error);
+  ASSERT_TRUE(viewer && writer);
+  EXPECT_TRUE(writer->TestOften());
+  for (int round = 0; round < 3; ++round) {
+    viewer->Reset();
+    EXPECT_FALSE(writer->TestOften()) << round;
+    EXPECT_FALSE(writer->TestOften()) << round;
+    viewer->Set();
+    bool seen = false;
+    for (int pass = 0; pass < 10000 && !seen; ++pass) {
+      seen = writer->TestOften();
+      if (!seen) Sleep(1);
+    }
+    EXPECT_TRUE(seen) << round;
+  }
+}
+
 // An unnamed event answers a test from what Set and Reset did; the system's event, which the
 // port's wait watches, must follow them all the same.
 TEST(Win32KernelObjects, UnnamedEventsKeepTheSystemsEventInStep) {

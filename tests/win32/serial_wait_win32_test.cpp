@@ -82,14 +82,15 @@ TEST_F(WaitOnNullModem, AByteEndsTheWaitAndEveryByteIsReadOnceInOrder) {
   // Bytes that come while that wait's read is still pending: the first is its, and leads.
   Send("XYZ");
   EXPECT_EQ(Received(3), "XYZ");
-  // The run writes while its wait read is pending: the byte goes out, and the answer still
-  // ends the next wait.
+  // The run writes a frame's gathered bytes while its wait read is pending: they go out whole
+  // and in order, and the answer still ends the next wait.
   EXPECT_EQ(local->WaitForInput(stop.get(), 1), InputWait::kTimedOut);
-  const std::uint8_t request = 'Q';
+  const std::uint8_t request[] = {0xC0, 'Q', 0xDB, 0xDC, 'E', 0xC0};
   std::uint32_t written = 0;
-  EXPECT_EQ(local->Write({&request, 1}, &written), kSuccess);
-  EXPECT_EQ(written, 1u);
-  EXPECT_EQ(Received(1, remote.get()), "Q");
+  EXPECT_EQ(local->Write(request, &written), kSuccess);
+  EXPECT_EQ(written, sizeof request);
+  EXPECT_EQ(Received(sizeof request, remote.get()),
+            std::string(reinterpret_cast<const char*>(request), sizeof request));
   Send("R");
   EXPECT_EQ(local->WaitForInput(stop.get(), kLong), InputWait::kInput);
   EXPECT_EQ(Received(1), "R");
