@@ -25,10 +25,16 @@ bool SamePort(const std::string& a, const std::string& b, const PortFile& portFi
   if (ComName(a) == ComName(b)) return true;
   const std::string first = portFile ? portFile(a) : a, second = portFile ? portFile(b) : b;
   if (first == second) return true;
+  // Made absolute first: a name none of whose parts exists yet ("j") would otherwise stay relative
+  // and never match "./j".
   std::error_code failed;
-  const std::filesystem::path resolvedFirst = std::filesystem::weakly_canonical(first, failed);
+  auto resolved = [&failed](const std::string& name) {
+    const std::filesystem::path absolute = std::filesystem::absolute(name, failed);
+    return failed ? std::filesystem::path() : std::filesystem::weakly_canonical(absolute, failed);
+  };
+  const std::filesystem::path resolvedFirst = resolved(first);
   if (failed) return false;
-  const std::filesystem::path resolvedSecond = std::filesystem::weakly_canonical(second, failed);
+  const std::filesystem::path resolvedSecond = resolved(second);
   return !failed && resolvedFirst == resolvedSecond;
 }
 
