@@ -51,8 +51,9 @@ std::wstring Win32Files::SystemPath(std::wstring_view path) const {
 std::unique_ptr<File> Win32Files::Open(std::wstring_view path, FileMode mode, ErrorCode* error) {
   const std::wstring name = SystemPath(path);
   const bool reading = mode == FileMode::kReadExisting;
-  HANDLE file = CreateFileW(name.c_str(), reading ? GENERIC_READ : GENERIC_WRITE, 0, nullptr,
-                            reading ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Readers share: the ports of a line read the same PSR file at once. A writer has the file alone.
+  HANDLE file = CreateFileW(name.c_str(), reading ? GENERIC_READ : GENERIC_WRITE, reading ? FILE_SHARE_READ : 0,
+                            nullptr, reading ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     *error = LastError();
     // A folder cannot be opened as a file; say so rather than "access denied".
