@@ -269,7 +269,8 @@ int ReportOnePort(PortWork& work, const Command& command, const LineSetup& setup
     std::uint32_t unread = 0;
     for (const quillon::KeyRead& read : engine.Reads()) unread += read.outcome == quillon::ReadOutcome::kRead ? 0 : 1;
     if (unread == 0) {
-      std::fprintf(stderr, "psconfig: read %zu keys from %s (%.1f s)\n", engine.Reads().size(), port.c_str(), seconds);
+      std::fprintf(stderr, "psconfig: read %zu key%s from %s (%.1f s)\n", engine.Reads().size(),
+                   engine.Reads().size() == 1 ? "" : "s", port.c_str(), seconds);
       return 0;
     }
     std::fprintf(stderr, "psconfig: %u of %zu keys could not be read (see the comments in the output) (%.1f s)\n",
@@ -278,7 +279,8 @@ int ReportOnePort(PortWork& work, const Command& command, const LineSetup& setup
   }
   // Said only of a file that was written: a module that never answered left none.
   if (!backup.empty() && backupGate.Saved()) {
-    std::fprintf(stderr, "psconfig: backup of %u keys saved to %s%s\n", backupGate.KeysSaved(), backup.c_str(),
+    std::fprintf(stderr, "psconfig: backup of %u key%s saved to %s%s\n", backupGate.KeysSaved(),
+                 backupGate.KeysSaved() == 1 ? "" : "s", backup.c_str(),
                  backupGate.KeysNotHeld() == 0 ? "" : "; keys that could not be read are comments in it");
   }
   switch (result) {
@@ -294,8 +296,8 @@ int ReportOnePort(PortWork& work, const Command& command, const LineSetup& setup
       return quillon::kPsConfigVerifyFailed;
     }
     case quillon::kPsConfigDone:
-      std::fprintf(stderr, "psconfig: done: %u keys written%s to %s, %s (%.1f s)\n", progress.keys_,
-                   verify ? " and verified" : "", port.c_str(),
+      std::fprintf(stderr, "psconfig: done: %u key%s written%s to %s, %s (%.1f s)\n", progress.keys_,
+                   progress.keys_ == 1 ? "" : "s", verify ? " and verified" : "", port.c_str(),
                    progress.resetSent_ ? "module reset" : "the module said all commands were in, no reset sent",
                    seconds);
       return 0;

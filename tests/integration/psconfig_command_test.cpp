@@ -81,6 +81,7 @@ TEST_F(PsconfigCommand, EveryKeyArrivesInOrderThroughTheRealSerialPort) {
   };
   const Case cases[] = {
       {"AThousandRequestsThroughTheRealSerialPort", 1000, [](sim::SimulatorOptions*) {}},
+      {"OneKeyIsCountedAsOne", 1, [](sim::SimulatorOptions*) {}},
       {"EachRequestOnceOnALineWithTheModulesTiming", 10, [](sim::SimulatorOptions* o) { o->paceLine = true; }, true},
       {"TheLinkComesBackAfterTheModuleRestarts", 200, [](sim::SimulatorOptions* o) { o->restartAfterRequests = 100; }},
       {"NoiseThroughTheRealSerialPort", 100,
@@ -98,7 +99,8 @@ TEST_F(PsconfigCommand, EveryKeyArrivesInOrderThroughTheRealSerialPort) {
     std::vector<std::string> lines;
     EXPECT_EQ(Run({"COM4:", File("many.psr", testing::Keys(c.keys))}, &lines), 0);
     module->Stop();
-    const std::string done = "psconfig: done: " + std::to_string(c.keys) + " keys written to COM4:, module reset";
+    const std::string done = "psconfig: done: " + std::to_string(c.keys) + (c.keys == 1 ? " key" : " keys") +
+                             " written to COM4:, module reset";
     EXPECT_TRUE(Contains(lines, done)) << ::testing::PrintToString(lines);
     EXPECT_TRUE(Contains(lines, "Hello Link Uninitialized"));  // the link's own lines on standard output
     std::vector<std::uint16_t> keys;
