@@ -112,6 +112,9 @@ constexpr int kExitUsage = 64;
 constexpr int kExitSystem = 71;
 constexpr int kExitStopped = 130;
 
+// The ending of a counted noun: "1 key", "2 keys".
+const char* PluralEnding(std::uint64_t count) { return count == 1 ? "" : "s"; }
+
 void SayWhy(quillon::platform::ErrorCode error) {
   if (const char* reason = Reason(error)) {
     std::fprintf(stderr, ": %s\n", reason);
@@ -270,7 +273,7 @@ int ReportOnePort(PortWork& work, const Command& command, const LineSetup& setup
     for (const quillon::KeyRead& read : engine.Reads()) unread += read.outcome == quillon::ReadOutcome::kRead ? 0 : 1;
     if (unread == 0) {
       std::fprintf(stderr, "psconfig: read %zu key%s from %s (%.1f s)\n", engine.Reads().size(),
-                   engine.Reads().size() == 1 ? "" : "s", port.c_str(), seconds);
+                   PluralEnding(engine.Reads().size()), port.c_str(), seconds);
       return 0;
     }
     std::fprintf(stderr, "psconfig: %u of %zu keys could not be read (see the comments in the output) (%.1f s)\n",
@@ -280,7 +283,7 @@ int ReportOnePort(PortWork& work, const Command& command, const LineSetup& setup
   // Said only of a file that was written: a module that never answered left none.
   if (!backup.empty() && backupGate.Saved()) {
     std::fprintf(stderr, "psconfig: backup of %u key%s saved to %s%s\n", backupGate.KeysSaved(),
-                 backupGate.KeysSaved() == 1 ? "" : "s", backup.c_str(),
+                 PluralEnding(backupGate.KeysSaved()), backup.c_str(),
                  backupGate.KeysNotHeld() == 0 ? "" : "; keys that could not be read are comments in it");
   }
   switch (result) {
@@ -297,7 +300,7 @@ int ReportOnePort(PortWork& work, const Command& command, const LineSetup& setup
     }
     case quillon::kPsConfigDone:
       std::fprintf(stderr, "psconfig: done: %u key%s written%s to %s, %s (%.1f s)\n", progress.keys_,
-                   progress.keys_ == 1 ? "" : "s", verify ? " and verified" : "", port.c_str(),
+                   PluralEnding(progress.keys_), verify ? " and verified" : "", port.c_str(),
                    progress.resetSent_ ? "module reset" : "the module said all commands were in, no reset sent",
                    seconds);
       return 0;
@@ -310,7 +313,7 @@ int ReportOnePort(PortWork& work, const Command& command, const LineSetup& setup
       }
       if (progress.leftOut_ != 0) {
         std::fprintf(stderr, "psconfig: not all keys written: %u key line%s of %s left out (see above)%s\n",
-                     progress.leftOut_, progress.leftOut_ == 1 ? "" : "s", file.c_str(),
+                     progress.leftOut_, PluralEnding(progress.leftOut_), file.c_str(),
                      progress.keys_ == 0   ? "; nothing was sent"
                      : progress.resetSent_ ? "; the others were written and the module reset"
                                            : "");

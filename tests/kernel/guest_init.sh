@@ -118,10 +118,11 @@ else
 fi
 
 run read-long-key $hci read hci0 0108:188
-if [ "$status" -eq 0 ] && grep -qxF "$(grep '^&' /long.psr)" /tmp/read-long-key.out; then
+if [ "$status" -eq 0 ] && grep -qxF "$(grep '^&' /long.psr)" /tmp/read-long-key.out &&
+  grep -q "psconfig: read 1 key from hci0" /tmp/read-long-key.err; then
   pass read-long-key
 else
-  fail read-long-key "status $status, or not the 188 values written"
+  fail read-long-key "status $status, or not the 188 values written, or not counted as 1 key"
 fi
 
 # start_module NAME OPTIONS...: one more emulated module, brought up; its process in $module.
