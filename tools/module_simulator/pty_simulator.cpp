@@ -42,17 +42,6 @@ PtySimulator::PtySimulator(SimulatorOptions options, PsStore store, StoreFlash* 
 
 // On the master, the terminal's settings are those of the side the host opens. Raw from the
 // start: a terminal in its default mode would echo the module's own bytes.
-// Wine's serial layer sets "ignore breaks" and "check parity" on every line setting, and cannot set
-// a pseudo-terminal again once they are on: a host that closed the port and opens it again (the
-// setup asking the module for its rate after programming) would be refused. Neither matters on a
-// pseudo-terminal, which carries no breaks and no parity, so they go when the port is let go.
-void PtySimulator::ForgetBreakAndParityChecks() {
-  termios2 state{};
-  if (ioctl(master_, TCGETS2, &state) != 0) return;
-  state.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | INPCK);
-  (void)ioctl(master_, TCSETS2, &state);
-}
-
 void PtySimulator::SetLineRaw() {
   termios2 state{};
   if (ioctl(master_, TCGETS2, &state) != 0) return;
@@ -83,9 +72,20 @@ std::string PtySimulator::LinkAs(const std::string& deviceRoot, int number) {
   return {};
 }
 
-std::uint32_t PtySimulator::HostBaud() const {
+// Wine's serial layer sets "ignore breaks" and "check parity" on every line setting, and cannot set
+// a pseudo-terminal again once they are on: a host that closed the port and opens it again (the
+// setup asking the module for its rate after programming) would be refused. Neither matters on a
+// pseudo-terminal, which carries no breaks and no parity, so they go as soon as they are seen,
+// while the host that set them still holds the port: waiting until it has let the port go lost
+// the race against a host that opens it again at once.
+std::uint32_t PtySimulator::HostBaudForgettingBreakAndParityChecks() {
   termios2 state{};
   if (ioctl(master_, TCGETS2, &state) != 0) return module_.BaudRate();
+  constexpr auto kChecks = static_cast<tcflag_t>(IGNBRK | INPCK);
+  if ((state.c_iflag & kChecks) != 0) {
+    state.c_iflag &= ~kChecks;
+    (void)ioctl(master_, TCSETS2, &state);
+  }
   return state.c_ospeed;
 }
 
@@ -105,7 +105,6 @@ void PtySimulator::Run() {
   // asked, not up to its default slack of 50 µs later.
   (void)prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   std::vector<std::uint8_t> buffer(4096);
-  bool hostOpen = false;
   while (!stop_) {
     pollfd ready{master_, POLLIN, 0};
     // The module is run when the host writes and whenever something on the line falls due; an
@@ -117,18 +116,13 @@ void PtySimulator::Run() {
     }
     const timespec wait{0, static_cast<long>(waitUs * 1000)};
     const int events = ppoll(&ready, 1, &wait, nullptr);
-    const std::uint32_t hostBaud = HostBaud();
+    const std::uint32_t hostBaud = HostBaudForgettingBreakAndParityChecks();
     if (events > 0 && (ready.revents & POLLIN) != 0) {
       const ssize_t got = read(master_, buffer.data(), buffer.size());
       if (got > 0) module_.FromHost(std::span(buffer.data(), static_cast<std::size_t>(got)), hostBaud, NowUs());
-      hostOpen = true;
     } else if (events > 0 && (ready.revents & POLLHUP) != 0) {
       // Nobody has the port open: the line is idle.
-      if (hostOpen) ForgetBreakAndParityChecks();
-      hostOpen = false;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    } else {
-      hostOpen = true;
     }
     const std::size_t count = module_.ToHost(buffer, hostBaud, NowUs());
     // What the terminal cannot take now is lost, as on a line that nobody reads.

@@ -35,8 +35,7 @@ class PtySimulator {
  private:
   void Run();
   void SetLineRaw();
-  void ForgetBreakAndParityChecks();
-  std::uint32_t HostBaud() const;
+  std::uint32_t HostBaudForgettingBreakAndParityChecks();
 
   ModuleSimulator module_;
   int master_ = -1;
