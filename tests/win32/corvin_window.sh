@@ -3,7 +3,9 @@
 # "Get Baud Rate" and "Quit" and reads the field, as a user would, while it changes the registry.
 #   corvin_window.sh CORVIN.EXE DIALOG_DRIVER.EXE
 # Needs an X server: runs itself again under xvfb-run when DISPLAY is not set.
-set -euo pipefail
+set -Eeuo pipefail
+# A step that fails without a message of its own still says which it was.
+trap 'status=$?; [ "$BASH_SUBSHELL" -ne 0 ] || echo "line $LINENO: \"$BASH_COMMAND\" ended with status $status"' ERR
 corvin=$1
 driver=$2
 if [ -z "${DISPLAY:-}" ]; then
@@ -26,7 +28,6 @@ expect_field() {
 set_baud() { wine reg add "$key" /v baud /t "$1" /d "$2" /f </dev/null >/dev/null 2>&1; }
 
 wine reg delete "$key" /f </dev/null >/dev/null 2>&1 || true
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
 set_baud REG_DWORD 921600
 
 wine "$corvin" </dev/null >/dev/null 2>&1 &

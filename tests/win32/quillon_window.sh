@@ -6,7 +6,9 @@
 # at each step, and the module's store at the end.
 #   quillon_window.sh QUILLON.EXE QUILLON_DRIVER.EXE LINUX-MODSIM PSRFILE
 # Needs an X server: runs itself again under xvfb-run when DISPLAY is not set.
-set -euo pipefail
+set -Eeuo pipefail
+# A step that fails without a message of its own still says which it was.
+trap 'status=$?; [ "$BASH_SUBSHELL" -ne 0 ] || echo "line $LINENO: \"$BASH_COMMAND\" ended with status $status"' ERR
 quillon=$1
 driver=$2
 modsim=$3
@@ -44,7 +46,6 @@ expect_box() {  # expect_box CAPTION ANSWER TEXT
   [ "$shown" = "$3" ] || { echo "the \"$1\" box says '$shown', expected '$3'"; exit 1; }
 }
 
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
 wine reg delete 'HKLM\Software\Microsoft\Bluetooth' /f </dev/null >/dev/null 2>&1 || true
 wine reg delete 'HKLM\Software\Norvale\Quillon' /f </dev/null >/dev/null 2>&1 || true
 
